@@ -1,0 +1,953 @@
+/*
+ * quorix.h - public C interface of the Quorix SDK for the Quorix 252 USB 3.0 camera
+ * (IMX252 sensor, 2048 x 1536).
+ *
+ * Usage in short: Quorix_Initialize() gives a handle for one camera context; every other call
+ * takes that handle; Quorix_Release() gives it back. A call on an unknown handle (never issued,
+ * already released, or 0) does nothing and returns its "no-context" result: 0 for most
+ * functions, -1 for Quorix_GetColorMode, Quorix_GetSubSample and Quorix_GetWaitTime, and 0.0 for
+ * the two functions that return a double. Nothing is recorded for an unknown handle.
+ *
+ * Errors. With a valid handle, a failing call records an error code (QUORIX_ERR_*) in the
+ * context's error history (20 entries, newest first) and posts QUORIX_MSG_ERROR with the code in
+ * lParam to the notification window given to Quorix_Initialize. Quorix_GetLastError() pops the
+ * newest code. Some failures are "posted only": the code is posted but not kept in the history;
+ * when no notification window was given, such posts go to the calling thread's own message queue
+ * (read it with Quorix_GetThreadMessage / Quorix_PeekThreadMessage).
+ *
+ * Results are 1 for success and 0 for failure unless a function says otherwise. Integers are
+ * 32-bit. Text arguments are zero-terminated; ANSI texts use the locale's character set, the
+ * functions ending in W take UTF-16 and convert it (a converted name must fit in 1023 bytes).
+ *
+ * Threads: any thread may call any function, but a handle must not be released while another
+ * call on it is running, and must not be used after it was released.
+ */
+#ifndef QUORIX_QUORIX_H
+#define QUORIX_QUORIX_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+typedef char16_t QuorixWChar; /* one UTF-16 code unit */
+#else
+#include <uchar.h>
+typedef char16_t QuorixWChar; /* one UTF-16 code unit */
+#endif
+
+#if defined(QUORIX_BUILDING_LIBRARY)
+#define QUORIX_API __attribute__((visibility("default")))
+#else
+#define QUORIX_API
+#endif
+
+/* ---------------------------------------------------------------------------------------------
+ * Basic types
+ * ------------------------------------------------------------------------------------------- */
+
+/* Names one camera context. 0 is never a valid handle. */
+typedef uint32_t QuorixHandle;
+
+/* A window that receives posted messages: a message window made with
+ * Quorix_CreateMessageWindow (later also a wrapped X11 window). NULL means "no window"; a post to
+ * NULL goes to the posting thread's own queue. */
+typedef struct QuorixWindowTag* QuorixWindow;
+
+/* One posted message. */
+typedef struct QuorixMessage {
+    QuorixWindow window; /* the window it was posted to, NULL for a thread-queue message */
+    uint32_t message;    /* QUORIX_MSG_FRAME, QUORIX_MSG_ERROR, ... */
+    uint32_t reserved;   /* 0 */
+    uintptr_t wParam;
+    intptr_t lParam;
+} QuorixMessage;
+
+/* ---------------------------------------------------------------------------------------------
+ * Constants
+ * ------------------------------------------------------------------------------------------- */
+
+/* Version of the library as returned by Quorix_GetDllVersion: 2.11.5.33. */
+#define QUORIX_DLL_VERSION 0x020B0521u
+
+/* Messages posted by a camera context (application range base 0x8000 plus an offset). */
+#define QUORIX_MSG_APP 0x8000u
+/* A frame arrived: wParam = address of the QuorixFrameInfo record, lParam = 0; or, without a
+ * frame, wParam = 0 and lParam = error code 5, 8 or 13. */
+#define QUORIX_MSG_FRAME 0x8002u
+/* An error was recorded or posted: wParam = 0, lParam = the error code. */
+#define QUORIX_MSG_ERROR 0x8003u
+
+/* Error codes (Quorix_GetLastError, lParam of QUORIX_MSG_ERROR). */
+#define QUORIX_ERR_NONE 0u           /* success marker recorded by a few queries */
+#define QUORIX_ERR_NO_ENGINE 1u      /* no camera engine, or not allowed in this state */
+#define QUORIX_ERR_NO_CAMERA 2u      /* camera not present or could not be opened */
+#define QUORIX_ERR_THREAD 3u         /* a thread or its event could not be created */
+#define QUORIX_ERR_WINDOW 4u         /* preview window failed, or no matching size preset */
+#define QUORIX_ERR_BUFFER 5u         /* allocation failed, caller buffer or record too small */
+#define QUORIX_ERR_REGISTER 6u       /* register access or an engine command failed */
+#define QUORIX_ERR_CAPTURE_WINDOW 7u /* invalid capture window */
+#define QUORIX_ERR_ACQUISITION 8u    /* frame acquisition failed */
+#define QUORIX_ERR_ARGUMENT 9u       /* invalid argument */
+#define QUORIX_ERR_RESERVED10 10u    /* not used */
+#define QUORIX_ERR_UNSUPPORTED 11u   /* not supported by this camera */
+#define QUORIX_ERR_TEXT 12u          /* text conversion / output buffer; recording; mask update */
+#define QUORIX_ERR_TRANSFER_STOPPED 13u /* image transfer stopped while previewing */
+#define QUORIX_ERR_MASK_FILE 14u        /* mask file could not be read or written */
+
+/* Image file formats of Quorix_SaveImage. */
+#define QUORIX_SAVE_BMP 0
+#define QUORIX_SAVE_RAW 1
+#define QUORIX_SAVE_JPEG_HIGH 2   /* quality 100 */
+#define QUORIX_SAVE_JPEG_MEDIUM 3 /* quality 70 */
+#define QUORIX_SAVE_JPEG_LOW 4    /* quality 20 */
+#define QUORIX_SAVE_PNG 5
+#define QUORIX_SAVE_TIFF 6
+
+/* Value IDs of Quorix_GetFilterValue / Quorix_SetFilterValue. */
+#define QUORIX_VALUE_BRIGHTNESS 1
+#define QUORIX_VALUE_CONTRAST 2
+#define QUORIX_VALUE_HUE 3
+#define QUORIX_VALUE_SATURATION 4
+#define QUORIX_VALUE_SHARPNESS 5
+#define QUORIX_VALUE_BAYER_GAIN_RGB 6
+#define QUORIX_VALUE_BAYER_GAIN_RED 7
+#define QUORIX_VALUE_BAYER_GAIN_GREEN 8
+#define QUORIX_VALUE_BAYER_GAIN_BLUE 9
+#define QUORIX_VALUE_BAYER_GAIN_AUTO 10
+#define QUORIX_VALUE_GAMMA 11
+#define QUORIX_VALUE_BAYER_MODE 12
+#define QUORIX_VALUE_GLOBAL_GAIN 13
+#define QUORIX_VALUE_COLOR_GAIN_RED 14
+#define QUORIX_VALUE_COLOR_GAIN_GREEN1 15
+#define QUORIX_VALUE_COLOR_GAIN_GREEN2 16
+#define QUORIX_VALUE_COLOR_GAIN_BLUE 17
+#define QUORIX_VALUE_EXPOSURE_TIME 18
+#define QUORIX_VALUE_GRAY_MODE 19
+#define QUORIX_VALUE_GRAY_GAIN_R 20
+#define QUORIX_VALUE_GRAY_GAIN_G1 21
+#define QUORIX_VALUE_GRAY_GAIN_G2 22
+#define QUORIX_VALUE_GRAY_GAIN_B 23
+#define QUORIX_VALUE_GRAY_OFFSET_R 24
+#define QUORIX_VALUE_GRAY_OFFSET_G1 25
+#define QUORIX_VALUE_GRAY_OFFSET_G2 26
+#define QUORIX_VALUE_GRAY_OFFSET_B 27
+#define QUORIX_VALUE_GRAY_GAIN_AUTO_ONCE 28
+#define QUORIX_VALUE_CHANNEL_GAIN_BASE 28   /* channel n (1-4) is 28 + n */
+#define QUORIX_VALUE_CHANNEL_OFFSET_BASE 32 /* channel n (1-4) is 32 + n */
+#define QUORIX_VALUE_PELTIER 100
+#define QUORIX_VALUE_TEMPERATURE 101
+#define QUORIX_VALUE_DOT_FILTER 102
+#define QUORIX_VALUE_MASK_FILTER 103
+#define QUORIX_VALUE_GAIN_MODE 104
+#define QUORIX_VALUE_SHORT_EXPOSURE_MODE 105
+#define QUORIX_VALUE_BLACK_LEVEL 106
+
+/* ---------------------------------------------------------------------------------------------
+ * Records (little-endian, laid out exactly as below)
+ * ------------------------------------------------------------------------------------------- */
+
+/* Camera info record filled by Quorix_GetCameraInfo. The caller sets `size` first: at least 36;
+ * 56 or more also fills the two floating-point fields. */
+typedef struct QuorixCameraInfo {
+    uint32_t size;        /* record size in bytes, set by the caller */
+    uint32_t maxWidth;    /* 2048 */
+    uint32_t maxHeight;   /* 1536 */
+    int32_t gainMin;      /* global gain minimum */
+    int32_t gainMax;      /* global gain maximum */
+    int32_t colorGainMin; /* colour gain minimum */
+    int32_t colorGainMax; /* colour gain maximum */
+    int32_t exposureMin;  /* exposure minimum [100 us] */
+    int32_t exposureMax;  /* exposure maximum [100 us] */
+    uint32_t reserved;    /* alignment; never written */
+    double exposureExMin; /* exposure minimum [s] */
+    double exposureExMax; /* exposure maximum [s] */
+} QuorixCameraInfo;
+
+/* Frame info record: the wParam of every QUORIX_MSG_FRAME that carries a frame. It lives in the
+ * camera context and is overwritten by the next frame. */
+typedef struct QuorixFrameInfo {
+    uint32_t zero;         /* always 0 */
+    uint32_t width;        /* output width [pixels] */
+    uint32_t height;       /* output height [pixels] */
+    uint32_t bitsPerPixel; /* 8, 16, 24, 32, 48 or 64 */
+    uint32_t frameRate;    /* frames per second x 10 */
+    uint32_t padding;
+    uint64_t callbackBuffer; /* address of the callback buffer, 0 when none */
+} QuorixFrameInfo;
+
+#ifdef __cplusplus
+#define QUORIX_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
+#else
+#define QUORIX_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
+#endif
+QUORIX_STATIC_ASSERT(sizeof(QuorixCameraInfo) == 56, "camera info record is 56 bytes");
+QUORIX_STATIC_ASSERT(offsetof(QuorixCameraInfo, exposureMax) == 32, "exposure maximum at 32");
+QUORIX_STATIC_ASSERT(offsetof(QuorixCameraInfo, exposureExMin) == 40, "real exposure min at 40");
+QUORIX_STATIC_ASSERT(offsetof(QuorixCameraInfo, exposureExMax) == 48, "real exposure max at 48");
+QUORIX_STATIC_ASSERT(sizeof(QuorixFrameInfo) == 32, "frame info record is 32 bytes");
+QUORIX_STATIC_ASSERT(offsetof(QuorixFrameInfo, frameRate) == 16, "frame rate at 16");
+QUORIX_STATIC_ASSERT(offsetof(QuorixFrameInfo, callbackBuffer) == 24, "buffer address at 24");
+QUORIX_STATIC_ASSERT(sizeof(QuorixMessage) == 32, "message record is 32 bytes");
+
+/* =============================================================================================
+ * Library and handles
+ * ============================================================================================= */
+
+/* Returns the version of this library: QUORIX_DLL_VERSION (0x020B0521 = 2.11.5.33, one byte per
+ * part, major first). Takes no handle and cannot fail. */
+QUORIX_API uint32_t Quorix_GetDllVersion(void);
+
+/* Creates a camera context and returns its handle. When exactly one camera is attached it is
+ * opened at once; otherwise choose one with Quorix_SetDeviceNumber.
+ * notifyWindow: receives QUORIX_MSG_ERROR for every recorded error; NULL for none (posted-only
+ *   codes then go to the queue of the thread whose call failed).
+ * Returns the new handle, or 0 (no code) only when no context could be created at all. The handle
+ * is returned even when setting the context up failed partway (an allocation failure records
+ * code 5; a context left without camera engine fails camera calls with code 1). Give it back
+ * with Quorix_Release. */
+QUORIX_API QuorixHandle Quorix_Initialize(QuorixWindow notifyWindow);
+
+/* Saves the current camera's gain, exposure and filter settings, ends preview, recording and
+ * capture, closes the camera and destroys the context; the handle is invalid afterwards. No other
+ * call on the same handle may run at the same time.
+ * Returns 1, or 0 (no code) for an unknown handle. */
+QUORIX_API int Quorix_Release(QuorixHandle handle);
+
+/* Pops the newest code from the context's error history (20 entries, newest first): repeated calls
+ * return older codes, then 0 once the history is empty. A few queries record 0 as a success
+ * marker, so a 0 may also be such an entry.
+ * Returns a QUORIX_ERR_* code; 0 when the history is empty or the handle is unknown. */
+QUORIX_API uint32_t Quorix_GetLastError(QuorixHandle handle);
+
+/* =============================================================================================
+ * Devices and camera
+ * A camera is named by its position: "Quorix252DIV-USB3-R5_NN" (23 characters), NN a two-digit
+ * number from 01. Device indices are 0-based, 0..31.
+ * ============================================================================================= */
+
+/* Lists the attached cameras of this model: entry k receives the name of the k-th present camera
+ * with NN = k + 1; the remaining entries become empty texts. At most 10 cameras are listed.
+ * names: 10 entries of 256 bytes each.
+ * Returns the number of names written (0 when none is attached), or 0 with code 1 when the context
+ * has no camera engine. */
+QUORIX_API int32_t Quorix_EnumDevice(QuorixHandle handle, char names[10][256]);
+
+/* As Quorix_EnumDevice, with UTF-16 names.
+ * names: 10 entries of 256 UTF-16 units each.
+ * Returns the number of names written, or 0 with code 1 (no camera engine). */
+QUORIX_API int32_t Quorix_EnumDeviceW(QuorixHandle handle, QuorixWChar names[10][256]);
+
+/* Writes the name of the camera at a device index (NN = index + 1).
+ * index: device index 0..31. buffer: receives the zero-terminated name.
+ * bufferSize: size of buffer [bytes], at least 24.
+ * Returns 1, or 0 with code 1 (no camera engine), 9 (bufferSize below 24) or 2 (index outside
+ * 0..31, or no camera present at that index). */
+QUORIX_API int Quorix_GetDeviceName(QuorixHandle handle, int32_t index, char* buffer,
+                                    int32_t bufferSize);
+
+/* As Quorix_GetDeviceName, with a UTF-16 name.
+ * bufferSize: size of buffer [UTF-16 units], at least 24 (23 characters and the terminator).
+ * Returns 1, or 0 with code 1 (no camera engine), 2 (no camera at index) or 12 (the name does
+ * not fit in bufferSize units or could not be converted). */
+QUORIX_API int Quorix_GetDeviceNameW(QuorixHandle handle, int32_t index, QuorixWChar* buffer,
+                                     int32_t bufferSize);
+
+/* Opens the camera at a device index and makes it the context's camera. The gain, exposure and
+ * filter settings of the camera open so far are saved, those stored for the new one are loaded
+ * and sent to it. Selecting the camera that is already open returns 1 without reopening it.
+ * index: device index 0..31 (see Quorix_GetDeviceName).
+ * Returns 1, or 0 with code 1 (no camera engine) or 2 (no camera at index, or it could not be
+ * opened). */
+QUORIX_API int Quorix_SetDeviceNumber(QuorixHandle handle, int32_t index);
+
+/* Ends preview, recording and the capture state and destroys the preview window; the camera
+ * stays open and the handle valid. Afterwards Quorix_SaveImage needs a new frame.
+ * Returns 1. */
+QUORIX_API int Quorix_Close(QuorixHandle handle);
+
+/* Reserved. Returns 0. */
+QUORIX_API int Quorix_GetStatus(QuorixHandle handle);
+
+/* Fills a camera info record: maximum image size and the ranges of gain and exposure (0 while no
+ * camera is open). Quorix 252: gain 0..480, colour gains 0..0, exposure 1..20000 [100 us],
+ * exposure in seconds 0.0..0.0 (not supported).
+ * info: the caller's record; set info->size first: 36 or more fills bytes 0-35, 56 or more also
+ *   the two limits in seconds. Nothing beyond is written.
+ * Returns 1, or 0 with code 9 (info NULL), 5 (info->size below 36) or 1 (no camera engine). */
+QUORIX_API int Quorix_GetCameraInfo(QuorixHandle handle, QuorixCameraInfo* info);
+
+/* =============================================================================================
+ * Acquisition, window, format and files
+ *
+ * Images. The output image is the capture window (Quorix_Width x Quorix_Height) divided by 2 in
+ * each direction with sub-sample 1. Every row is padded to a multiple of 4 bytes:
+ * stride = (width * bitsPerPixel / 8 + 3) & ~3, and a caller buffer needs height * stride bytes
+ * (2048 x 1536 at 24 bits: 9,437,184). Pixels: 8 bits one sample; 16 bits one little-endian
+ * full-scale sample; 24 bits B, G, R; 32 bits B, G, R, unused; 48 and 64 bits the same with 16-bit
+ * words. The orientation flag selects the row order of a copy: 0 bottom-up (the picture's bottom
+ * row first, bitmap order), any other value top-down.
+ *
+ * States. Idle; preview (continuous frames processed on the library's thread: Quorix_Preview,
+ * Quorix_CallBackPreview, Quorix_StartPreview, Quorix_Record); capture (Quorix_Capture: prepared
+ * for fast snapshots). Quorix_StopPreview and Quorix_Close return to idle. Colour mode,
+ * sub-sample and capture window take effect when acquisition next starts.
+ * ============================================================================================= */
+
+/* Starts the live preview: frames are taken continuously, processed and drawn into a preview
+ * window placed as set with Quorix_SetPreviewWindow (by default a top-level window the size of
+ * the frame). No frames are delivered to the application (see Quorix_CallBackPreview).
+ * Returns 1, or 0 with code 4 (the window could not be made) or 8 (acquisition did not start; the
+ * cause is recorded before it, e.g. 2 no camera open, 7 invalid capture window; the window is
+ * closed again). */
+QUORIX_API int Quorix_Preview(QuorixHandle handle);
+
+/* Starts the live preview like Quorix_Preview and hands every processed frame to the application:
+ * it is copied into buffer, then QUORIX_MSG_FRAME is posted to window with wParam = address of the
+ * context's QuorixFrameInfo (valid until the next frame).
+ * window: receives the frame messages; NULL for none. buffer: receives each frame, written by the
+ *   library's thread until the preview stops; NULL (or bufferSize 0) for no copy.
+ * bufferSize: size of buffer [bytes]. orientation: row order (0 bottom-up, other top-down).
+ * Returns 1, or 0 with code 4 or 8 as Quorix_Preview. Per frame, a too small buffer records code 5
+ * and posts QUORIX_MSG_FRAME with wParam 0, lParam 5; a stopped transfer ends the frames with
+ * code 13 (also posted as lParam of QUORIX_MSG_FRAME). */
+QUORIX_API int Quorix_CallBackPreview(QuorixHandle handle, QuorixWindow window, void* buffer,
+                                      uint32_t bufferSize, int32_t orientation);
+
+/* Starts continuous acquisition (preview state) without making a window: frames are drawn into an
+ * existing preview window and delivered as set by the last Quorix_CallBackPreview (nothing after
+ * Quorix_Preview or Quorix_Record).
+ * Returns 1 (also when the preview already runs), or 0 with code 1 (capture state, or no camera
+ * engine), 2 (no camera open), 7 (invalid capture window), 5 (out of memory), 6 (the camera did
+ * not start) or 3 (no worker thread). */
+QUORIX_API int Quorix_StartPreview(QuorixHandle handle);
+
+/* Ends the preview or capture state and any recording, and waits until the library's threads have
+ * stopped. The preview window stays, showing the last frame (Quorix_Close removes it). May be
+ * called from a handler of QUORIX_MSG_FRAME.
+ * Returns 1, or 0 with code 1 (no camera engine). */
+QUORIX_API int Quorix_StopPreview(QuorixHandle handle);
+
+/* Enters the capture state: prepares the buffers and the camera once, so that the following
+ * Quorix_SnapShot calls only wait for frames (the transfer keeps running between them). The
+ * state ends with Quorix_StopPreview or Quorix_Close.
+ * Returns 1 (also when already in the capture state), or 0 with code 1 (preview running, or no
+ * camera engine), 2 (no camera open), 7 (invalid capture window) or 5 (out of memory). */
+QUORIX_API int Quorix_Capture(QuorixHandle handle);
+
+/* Takes one frame, processes it and copies it into the caller's buffer. From the idle state each
+ * call prepares the camera and starts and stops the transfer; in the capture state it only waits.
+ * buffer: receives the image; NULL (or bufferSize 0) keeps the frame for Quorix_GetImage and
+ *   Quorix_SaveImage only. bufferSize: [bytes], at least height * stride.
+ * orientation: row order (0 bottom-up, other top-down).
+ * Returns 1, or 0 with code 1 (preview running, or no camera engine), 2 (no camera open),
+ * 7 (invalid capture window), 5 (buffer too small, or out of memory) or 8 (no frame within
+ * 3000 ms). */
+QUORIX_API int Quorix_SnapShot(QuorixHandle handle, void* buffer, uint32_t bufferSize,
+                               int32_t orientation);
+
+/* Copies the last processed frame (of Quorix_SnapShot or the preview) again; no frame is taken.
+ * buffer: receives the image, must not be NULL. bufferSize: [bytes], at least height * stride.
+ * orientation: row order (0 bottom-up, other top-down).
+ * Returns 1, or 0 with code 5 (no frame yet, buffer NULL or too small; a too small buffer records
+ * 5 twice) or 1 (no camera engine). */
+QUORIX_API int Quorix_GetImage(QuorixHandle handle, void* buffer, uint32_t bufferSize,
+                               int32_t orientation);
+
+/* Sets where the preview window appears; it is made when a preview starts.
+ * parent: with a window, the preview is a child of it at (left, top) of width x height [pixels];
+ *   NULL makes a top-level window the size of the frame, centred on the screen, unless all four
+ *   numbers are 0: then no window is made and frames are only delivered.
+ * Default: NULL, 0, 0, 2048, 1536. Returns 1, or 0 with code 1 (no camera engine). */
+QUORIX_API int Quorix_SetPreviewWindow(QuorixHandle handle, QuorixWindow parent, int32_t left,
+                                       int32_t top, int32_t width, int32_t height);
+
+/* Selects the capture window by size: the first of the product-wide size presets in the settings
+ * store whose width and height match.
+ * width, height: [pixels].
+ * Returns 1, or 0 with code 1 (no camera engine) or 4 (no settings stored, or no preset of that
+ * size). A matching preset that is not a valid window records code 7 and selects the full sensor
+ * instead; the result is then still 1. */
+QUORIX_API int Quorix_SetCaptureWindow(QuorixHandle handle, int32_t width, int32_t height);
+
+/* Sets the capture window, the part of the 2048 x 1536 sensor that is read out.
+ * totalWidth, totalHeight: stored and reported only. hStart, vStart: top-left corner; width,
+ *   height: size [pixels]. Valid when all are >= 0, hStart + width <= 2048 and
+ *   vStart + height <= 1536.
+ * Returns 1, or 0 with code 1 (no camera engine), 9 (the sensor's size is fixed; never on the
+ * Quorix 252) or 7 (invalid window: the values are stored anyway, so acquisition fails with
+ * code 7 until a valid window is set). */
+QUORIX_API int Quorix_SetCaptureWindowEx(QuorixHandle handle, int32_t totalWidth, int32_t hStart,
+                                         int32_t width, int32_t totalHeight, int32_t vStart,
+                                         int32_t height);
+
+/* Reads the stored capture window, in the order of Quorix_SetCaptureWindowEx [pixels]. Each
+ * pointer may be NULL; the others are written. Returns 1. */
+QUORIX_API int Quorix_GetCaptureWindowEx(QuorixHandle handle, int32_t* totalWidth, int32_t* hStart,
+                                         int32_t* width, int32_t* totalHeight, int32_t* vStart,
+                                         int32_t* height);
+
+/* Returns the capture window's width [pixels] (2048 until changed; the image is half as wide
+ * with sub-sample 1); 0 for an unknown handle. */
+QUORIX_API int32_t Quorix_Width(QuorixHandle handle);
+
+/* Returns the capture window's height [pixels] (1536 until changed; the image is half as high
+ * with sub-sample 1); 0 for an unknown handle. */
+QUORIX_API int32_t Quorix_Height(QuorixHandle handle);
+
+/* Sets the output format by bits per pixel: 8 or 16 (one sample per pixel: the sensor's raw
+ * mosaic, or gray, see QUORIX_VALUE_GRAY_MODE), 24 or 32 (demosaiced colour, 8 bits per channel),
+ * 48 or 64 (16 bits per channel).
+ * Returns 1, or 0 with code 9 (another value, or a format the camera cannot deliver) or 1 (no
+ * camera engine). */
+QUORIX_API int Quorix_SetColorMode(QuorixHandle handle, int32_t bitsPerPixel);
+
+/* Returns the output bits per pixel: 8, 16, 24, 32, 48 or 64; -1 for an unknown handle. */
+QUORIX_API int32_t Quorix_GetColorMode(QuorixHandle handle);
+
+/* Selects 2x2 sub-sampling: 0 full resolution, 1 half (an image of half the capture window in
+ * each direction, e.g. 1024 x 768).
+ * Returns 1, or 0 (no code) for any other value. */
+QUORIX_API int Quorix_SetSubSample(QuorixHandle handle, int32_t subSample);
+
+/* Returns the stored sub-sample code (0 or 1; a code loaded from the settings may differ);
+ * -1 for an unknown handle. */
+QUORIX_API int32_t Quorix_GetSubSample(QuorixHandle handle);
+
+/* Sets the pause before each frame of the preview [ms], 0 or more; a longer pause lowers the
+ * processing load and the frame rate.
+ * Returns 1, or 0 (no code) when waitTimeMs is negative. */
+QUORIX_API int Quorix_SetWaitTime(QuorixHandle handle, int32_t waitTimeMs);
+
+/* Returns the preview pause [ms]; -1 for an unknown handle. */
+QUORIX_API int32_t Quorix_GetWaitTime(QuorixHandle handle);
+
+/* Starts the preview and records the processed frames into an uncompressed AVI file (24-bit
+ * colour, at most one frame per 10 ms). The recording ends by itself durationMs after its first
+ * frame; the preview keeps running until Quorix_StopPreview, which also ends a recording early.
+ * No frames are delivered to the application meanwhile.
+ * fileName: the AVI file, created or overwritten. durationMs: length [ms]. showWindow: non-zero
+ *   shows the preview window (placed as for Quorix_Preview).
+ * Returns 1 once recording has started, or 0 with code 9 (fileName NULL or empty), 4 (window),
+ * 12 (preview or file could not be started) or 3 (no recorder thread). */
+QUORIX_API int Quorix_Record(QuorixHandle handle, const char* fileName, uint32_t durationMs,
+                             int32_t showWindow);
+
+/* As Quorix_Record with a UTF-16 file name; code 12 when the name cannot be converted or needs
+ * more than 1023 bytes. */
+QUORIX_API int Quorix_RecordW(QuorixHandle handle, const QuorixWChar* fileName, uint32_t durationMs,
+                              int32_t showWindow);
+
+/* Saves the last processed frame to a file.
+ * fileName: created or overwritten. format: QUORIX_SAVE_BMP (the output format as is),
+ *   QUORIX_SAVE_RAW (the pixel memory, height * stride bytes, no header), QUORIX_SAVE_JPEG_HIGH,
+ *   _MEDIUM, _LOW (8-bit gray or 24-bit colour), QUORIX_SAVE_PNG, QUORIX_SAVE_TIFF (8 or 16 bits
+ *   per channel, like the output).
+ * Returns 1, or 0 with code 1 (no frame processed yet, or no camera engine); 0 without a code
+ * when the file cannot be written or the format is unknown. */
+QUORIX_API int Quorix_SaveImage(QuorixHandle handle, const char* fileName, int32_t format);
+
+/* As Quorix_SaveImage with a UTF-16 file name; code 12 when the name cannot be converted or needs
+ * more than 1023 bytes. */
+QUORIX_API int Quorix_SaveImageW(QuorixHandle handle, const QuorixWChar* fileName, int32_t format);
+
+/* Loads the correction planes (dark and white frames, 8 and 16 bits, full sensor) from a mask
+ * file written by Quorix_SaveMaskFile (18,874,408 bytes) and re-derives the defect maps.
+ * fileName: the mask file.
+ * Returns 1, or 0 with code 14 (the file cannot be read or is not a mask file of this camera;
+ * a refused header leaves the planes unchanged) or 1 (no camera engine). */
+QUORIX_API int Quorix_LoadMaskFile(QuorixHandle handle, const char* fileName);
+
+/* As Quorix_LoadMaskFile with a UTF-16 file name; code 12 when the name cannot be converted or
+ * needs more than 1023 bytes. */
+QUORIX_API int Quorix_LoadMaskFileW(QuorixHandle handle, const QuorixWChar* fileName);
+
+/* Saves the four correction planes to a mask file (created or overwritten).
+ * fileName: the mask file.
+ * Returns 1, or 0 with code 14 (the file cannot be opened) or 1 (no camera engine). */
+QUORIX_API int Quorix_SaveMaskFile(QuorixHandle handle, const char* fileName);
+
+/* As Quorix_SaveMaskFile with a UTF-16 file name; code 12 when the name cannot be converted or
+ * needs more than 1023 bytes. */
+QUORIX_API int Quorix_SaveMaskFileW(QuorixHandle handle, const QuorixWChar* fileName);
+
+/* Records the current raw frame as a correction plane, at its depth (8 bits for colour modes 8,
+ * 24, 32; 16 bits for 16, 48, 64), and re-derives that plane's defect map. Take a full
+ * 2048 x 1536 frame first (e.g. with Quorix_SnapShot of a dark, then an evenly lit scene); a
+ * frame of another size changes nothing and still returns 1.
+ * which: 0 dark plane, 1 white plane.
+ * Returns 1, or 0 with code 12 (which not 0 or 1) or 1 (no camera engine). */
+QUORIX_API int Quorix_UpdateMaskData(QuorixHandle handle, int32_t which);
+
+/* Reads a configuration file of 8-byte records (two little-endian 32-bit values each; a trailing
+ * partial record is ignored) and keeps them in the context, replacing earlier ones. The Quorix 252
+ * does not use them.
+ * fileName: the file, which must exist.
+ * Returns 1 (also for an empty file), or 0 (no code) when the file cannot be opened. */
+QUORIX_API int Quorix_LoadConfigFileA(QuorixHandle handle, const char* fileName);
+
+/* As Quorix_LoadConfigFileA with a UTF-16 file name; code 12 when the name cannot be converted or
+ * needs more than 1023 bytes. */
+QUORIX_API int Quorix_LoadConfigFileW(QuorixHandle handle, const QuorixWChar* fileName);
+
+/* Shows the modal format dialog (colour mode, size presets, sub-sampling, preview pause) over
+ * owner. A running preview or capture is stopped first and restarted afterwards; after OK the
+ * stored format settings are reloaded into the context.
+ * owner: the dialog's owner window, may be NULL.
+ * Returns 1 once the dialog has closed (OK or Cancel), or 0 with code 1 (no camera engine). */
+QUORIX_API int Quorix_SetCameraDlg(QuorixHandle handle, QuorixWindow owner);
+
+/* Shows the modal image-filter dialog (brightness ... gamma, Bayer gains and mode, and for the 8-
+ * and 16-bit formats the gray filter). Changes apply to the next frames at once; Cancel restores
+ * the values from before.
+ * owner: the dialog's owner window, may be NULL.
+ * Returns 1 once the dialog has closed, or 0 with code 1 (no camera engine). */
+QUORIX_API int Quorix_SetImageDlg(QuorixHandle handle, QuorixWindow owner);
+
+/* Shows the modal analog dialog (gain, exposure, mirroring, automatic exposure). Changes are sent
+ * to the camera at once; Cancel restores the values from before and sends them again.
+ * owner: the dialog's owner window, may be NULL.
+ * Returns 1 once the dialog has closed, or 0 with code 1 (no camera engine). */
+QUORIX_API int Quorix_SetAnalogDlg(QuorixHandle handle, QuorixWindow owner);
+
+/* =============================================================================================
+ * Filter values and their named wrappers
+ *
+ * Most image and camera settings are numbered values (QUORIX_VALUE_*), read and written with
+ * Quorix_GetFilterValue / Quorix_SetFilterValue or with the named functions below, which call them
+ * with a fixed ID. Image adjustments are applied in software to every processed frame from the
+ * next one on (neutral values skip them); camera values (gains, exposure) are sent to the camera.
+ * The values are kept per camera in the settings store. Ranges are inclusive.
+ *
+ * Getters, such as Quorix_GetBrightness(handle, ok), return the value; 0 for an unknown handle.
+ *   ok may be NULL; it is set to 1, or to 0 when no value could be read (the context has no
+ *   camera engine: code 1).
+ * Setters, such as Quorix_SetBrightness(handle, value), return 1, or 0 with code 9 when the
+ *   value is outside its range (nothing changes), or 0 with code 1 when the context has no camera
+ *   engine.
+ * ============================================================================================= */
+
+/* Reads a value by ID.
+ * valueId: a QUORIX_VALUE_* ID. ok: may be NULL; set to 1, or to 0 with code 9 for an ID that
+ *   cannot be read (28-36 and unknown IDs), code 1 without camera engine, code 11 for 101.
+ * Beyond the named getters: 104 gain mode (0 high, 1 low; -1 when the camera has none, as the
+ * Quorix 252); 105 short exposure mode 0/1 (records code 0 on success, 6 when the camera fails,
+ * 11 when it has none); 106 black level (records code 0 on success; 11 when the camera has none).
+ * Returns the value; 0 for an unknown handle. */
+QUORIX_API int32_t Quorix_GetFilterValue(QuorixHandle handle, int32_t valueId, int32_t* ok);
+
+/* Writes a value by ID; the ranges are those of the named setters. Beyond them: 28 (0..1): 1
+ * computes the gray gains once from the next frame; 104 gain mode (0 high gain, 1 low gain),
+ * passed to the camera, whose result is returned (0 on the Quorix 252); 105 short exposure mode
+ * (non-zero on; code 6 when the camera fails); 106 black level (records code 0 on success, 6 when
+ * the camera fails). 105 and 106 record code 11 on cameras without them, as the Quorix 252.
+ * valueId: a QUORIX_VALUE_* ID. value: the new value.
+ * Returns 1, or 0 with code 9 (out of range, IDs 29-36, unknown ID) or 1 (no camera engine). */
+QUORIX_API int Quorix_SetFilterValue(QuorixHandle handle, int32_t valueId, int32_t value);
+
+/* Returns the brightness, -255..255. */
+QUORIX_API int32_t Quorix_GetBrightness(QuorixHandle handle, int32_t* ok);
+/* Sets the brightness, -255..255, 0 neutral: below 0 every sample is scaled by 1 - |b| / 255
+ * (-255 black), above 0 by 1 + 10 b / 255 (up to x11, clipped). */
+QUORIX_API int Quorix_SetBrightness(QuorixHandle handle, int32_t value);
+/* Returns the contrast, -127..127. */
+QUORIX_API int32_t Quorix_GetContrast(QuorixHandle handle, int32_t* ok);
+/* Sets the contrast, -127..127, 0 neutral: above 0 stretches the range around the middle and
+ * clips both ends, below 0 compresses it toward the middle. */
+QUORIX_API int Quorix_SetContrast(QuorixHandle handle, int32_t value);
+/* Returns the hue rotation [degrees], -360..360. */
+QUORIX_API int32_t Quorix_GetHue(QuorixHandle handle, int32_t* ok);
+/* Sets the hue rotation of colour images [degrees], -360..360, 0 neutral. */
+QUORIX_API int Quorix_SetHue(QuorixHandle handle, int32_t value);
+/* Returns the saturation, -255..255. */
+QUORIX_API int32_t Quorix_GetSaturation(QuorixHandle handle, int32_t* ok);
+/* Sets the saturation of colour images, -255..255, 0 neutral, -255 gray. */
+QUORIX_API int Quorix_SetSaturation(QuorixHandle handle, int32_t value);
+/* Returns the sharpness, 0..30. */
+QUORIX_API int32_t Quorix_GetSharpness(QuorixHandle handle, int32_t* ok);
+/* Sets the sharpness (unsharp mask amount [tenths]), 0..30, 0 off. */
+QUORIX_API int Quorix_SetSharpness(QuorixHandle handle, int32_t value);
+/* Returns the three Bayer gains packed: red bits 0-7, green bits 8-15, blue bits 16-23. */
+QUORIX_API int32_t Quorix_GetBayerGainRGB(QuorixHandle handle, int32_t* ok);
+/* Sets the three Bayer gains [percent] from one packed value (red bits 0-7, green bits 8-15,
+ * blue bits 16-23), without a range check. */
+QUORIX_API int Quorix_SetBayerGainRGB(QuorixHandle handle, int32_t value);
+/* Returns the red Bayer gain [percent], 0..400. */
+QUORIX_API int32_t Quorix_GetBayerGainRed(QuorixHandle handle, int32_t* ok);
+/* Sets the red gain of the demosaicing (software white balance) [percent], 0..400, 100 neutral. */
+QUORIX_API int Quorix_SetBayerGainRed(QuorixHandle handle, int32_t value);
+/* Returns the green Bayer gain [percent], 0..400. */
+QUORIX_API int32_t Quorix_GetBayerGainGreen(QuorixHandle handle, int32_t* ok);
+/* Sets the green Bayer gain [percent], 0..400; kept and reported only, green is not scaled. */
+QUORIX_API int Quorix_SetBayerGainGreen(QuorixHandle handle, int32_t value);
+/* Returns the blue Bayer gain [percent], 0..400. */
+QUORIX_API int32_t Quorix_GetBayerGainBlue(QuorixHandle handle, int32_t* ok);
+/* Sets the blue gain of the demosaicing [percent], 0..400, 100 neutral. */
+QUORIX_API int Quorix_SetBayerGainBlue(QuorixHandle handle, int32_t value);
+/* Returns the automatic white balance switch, 0 or 1. */
+QUORIX_API int32_t Quorix_GetBayerGainAuto(QuorixHandle handle, int32_t* ok);
+/* Switches the automatic white balance, any value (non-zero is stored as 1): while on, the
+ * Bayer gains are recomputed from every colour frame (red and blue at most 400). */
+QUORIX_API int Quorix_SetBayerGainAuto(QuorixHandle handle, int32_t value);
+/* Returns the gamma [hundredths], 0..200. */
+QUORIX_API int32_t Quorix_GetGamma(QuorixHandle handle, int32_t* ok);
+/* Sets the gamma [hundredths], 0..200, 100 neutral. */
+QUORIX_API int Quorix_SetGamma(QuorixHandle handle, int32_t value);
+/* Returns the Bayer mode, 0..3. */
+QUORIX_API int32_t Quorix_GetBayerMode(QuorixHandle handle, int32_t* ok);
+/* Sets the colour order of the sensor mosaic, counted from the image's top-left pixel, 0..3:
+ * 0 GBRG, 1 RGGB, 2 BGGR, 3 GRBG. */
+QUORIX_API int Quorix_SetBayerMode(QuorixHandle handle, int32_t value);
+/* Returns the camera's analog gain, read from the camera. */
+QUORIX_API int32_t Quorix_GetGlobalGain(QuorixHandle handle, int32_t* ok);
+/* Sets the camera's analog gain, gainMin..gainMax of Quorix_GetCameraInfo (Quorix 252: 0..480);
+ * the four colour gains are set to the same value. */
+QUORIX_API int Quorix_SetGlobalGain(QuorixHandle handle, int32_t value);
+/* Returns the red colour gain, read from the camera. */
+QUORIX_API int32_t Quorix_GetColorGainRed(QuorixHandle handle, int32_t* ok);
+/* Sets the analog gain of the red sites, colorGainMin..colorGainMax of Quorix_GetCameraInfo
+ * (Quorix 252: 0..0, it has no colour gains; use the Bayer gains). */
+QUORIX_API int Quorix_SetColorGainRed(QuorixHandle handle, int32_t value);
+/* Returns the colour gain of the first green sites, read from the camera. */
+QUORIX_API int32_t Quorix_GetColorGainGreen1(QuorixHandle handle, int32_t* ok);
+/* Sets the analog gain of the green sites in the red rows; range as the red colour gain. */
+QUORIX_API int Quorix_SetColorGainGreen1(QuorixHandle handle, int32_t value);
+/* Returns the colour gain of the second green sites, read from the camera. */
+QUORIX_API int32_t Quorix_GetColorGainGreen2(QuorixHandle handle, int32_t* ok);
+/* Sets the analog gain of the green sites in the blue rows; range as the red colour gain. */
+QUORIX_API int Quorix_SetColorGainGreen2(QuorixHandle handle, int32_t value);
+/* Returns the blue colour gain, read from the camera. */
+QUORIX_API int32_t Quorix_GetColorGainBlue(QuorixHandle handle, int32_t* ok);
+/* Sets the analog gain of the blue sites; range as the red colour gain. */
+QUORIX_API int Quorix_SetColorGainBlue(QuorixHandle handle, int32_t value);
+/* Returns the exposure time [100 us], read from the camera. */
+QUORIX_API int32_t Quorix_GetExposureTime(QuorixHandle handle, int32_t* ok);
+/* Sets the exposure time [100 us], exposureMin..exposureMax of Quorix_GetCameraInfo (Quorix 252:
+ * 1..20000, 0.1 ms to 2 s). */
+QUORIX_API int Quorix_SetExposureTime(QuorixHandle handle, int32_t value);
+/* Returns the gray mode, 0..2. */
+QUORIX_API int32_t Quorix_GetGrayMode(QuorixHandle handle, int32_t* ok);
+/* Sets the gray processing of the 8- and 16-bit formats, 0..2: 0 off, 1 gray gains and offsets
+ * per mosaic site, 2 (8 bits only) the luminance of the demosaiced colour. */
+QUORIX_API int Quorix_SetGrayMode(QuorixHandle handle, int32_t value);
+/* Returns the gray gain of the red sites, 0..255. */
+QUORIX_API int32_t Quorix_GetGrayGainR(QuorixHandle handle, int32_t* ok);
+/* Sets the gray gain of the red sites, 0..255, 128 = x1.0. Gray mode 1 changes the samples only
+ * while a gain, or the offset R, G1 or G2, differs from 128. */
+QUORIX_API int Quorix_SetGrayGainR(QuorixHandle handle, int32_t value);
+/* Returns the gray gain of the first green sites, 0..255. */
+QUORIX_API int32_t Quorix_GetGrayGainG1(QuorixHandle handle, int32_t* ok);
+/* Sets the gray gain of the first green sites (green in the red rows), 0..255, 128 = x1.0. */
+QUORIX_API int Quorix_SetGrayGainG1(QuorixHandle handle, int32_t value);
+/* Returns the gray gain of the second green sites, 0..255. */
+QUORIX_API int32_t Quorix_GetGrayGainG2(QuorixHandle handle, int32_t* ok);
+/* Sets the gray gain of the second green sites (green in the blue rows), 0..255, 128 = x1.0. */
+QUORIX_API int Quorix_SetGrayGainG2(QuorixHandle handle, int32_t value);
+/* Returns the gray gain of the blue sites, 0..255. */
+QUORIX_API int32_t Quorix_GetGrayGainB(QuorixHandle handle, int32_t* ok);
+/* Sets the gray gain of the blue sites, 0..255, 128 = x1.0. */
+QUORIX_API int Quorix_SetGrayGainB(QuorixHandle handle, int32_t value);
+/* Returns the gray offset of the red sites, -255..255. */
+QUORIX_API int32_t Quorix_GetGrayOffsetR(QuorixHandle handle, int32_t* ok);
+/* Sets the gray offset of the red sites, -255..255, added to each sample after its gain. */
+QUORIX_API int Quorix_SetGrayOffsetR(QuorixHandle handle, int32_t value);
+/* Returns the gray offset of the first green sites, -255..255. */
+QUORIX_API int32_t Quorix_GetGrayOffsetG1(QuorixHandle handle, int32_t* ok);
+/* Sets the gray offset of the first green sites, -255..255. */
+QUORIX_API int Quorix_SetGrayOffsetG1(QuorixHandle handle, int32_t value);
+/* Returns the gray offset of the second green sites, -255..255. */
+QUORIX_API int32_t Quorix_GetGrayOffsetG2(QuorixHandle handle, int32_t* ok);
+/* Sets the gray offset of the second green sites, -255..255. */
+QUORIX_API int Quorix_SetGrayOffsetG2(QuorixHandle handle, int32_t value);
+/* Returns the gray offset of the blue sites, -255..255. */
+QUORIX_API int32_t Quorix_GetGrayOffsetB(QuorixHandle handle, int32_t* ok);
+/* Sets the gray offset of the blue sites, -255..255. */
+QUORIX_API int Quorix_SetGrayOffsetB(QuorixHandle handle, int32_t value);
+/* Returns the cooler (Peltier element) setting on cameras that have one; the Quorix 252 has none:
+ * records code 11, sets ok to 0 and returns -1. */
+QUORIX_API int32_t Quorix_GetPeltier(QuorixHandle handle, int32_t* ok);
+/* Sets the cooler on cameras that have one and returns the camera's result; the Quorix 252 has
+ * none: records code 11 and returns 0. */
+QUORIX_API int Quorix_SetPeltier(QuorixHandle handle, int32_t value);
+/* Integer temperature: not available; records code 11, sets ok to 0 and returns -1 (see
+ * Quorix_GetTemperatureEx). */
+QUORIX_API int32_t Quorix_GetTemperature(QuorixHandle handle, int32_t* ok);
+/* Returns the dot filter switch, 0 or 1. */
+QUORIX_API int32_t Quorix_GetDotFilter(QuorixHandle handle, int32_t* ok);
+/* Switches the dot filter, 0..1: it replaces defective pixels, those of the hot and dead maps of
+ * the mask planes and those 30 levels (16 bits: 480) or more off the mean of their 4 neighbours. */
+QUORIX_API int Quorix_SetDotFilter(QuorixHandle handle, int32_t value);
+/* Returns the mask filter switch, 0 or 1. */
+QUORIX_API int32_t Quorix_GetMaskFilter(QuorixHandle handle, int32_t* ok);
+/* Switches the mask filter, 0..1: a flat-field correction of every sample between the dark and
+ * white planes (Quorix_UpdateMaskData, Quorix_LoadMaskFile). */
+QUORIX_API int Quorix_SetMaskFilter(QuorixHandle handle, int32_t value);
+/* Gain of a sensor output channel, on cameras with several. channel: 1..4. The Quorix 252 has
+ * none: channels 1..4 record code 9, other channels return 0 without a code; ok is set to 0. */
+QUORIX_API int32_t Quorix_GetChannelGain(QuorixHandle handle, int32_t channel, int32_t* ok);
+/* Sets the gain of a sensor output channel (channel 1..4). Quorix 252: channels 1..4 record
+ * code 9, other channels return 0 without a code. */
+QUORIX_API int Quorix_SetChannelGain(QuorixHandle handle, int32_t channel, int32_t value);
+/* Offset of a sensor output channel, on cameras with several. channel: 1..4. The Quorix 252 has
+ * none: channels 1..4 record code 9, other channels return 0 without a code; ok is set to 0. */
+QUORIX_API int32_t Quorix_GetChannelOffset(QuorixHandle handle, int32_t channel, int32_t* ok);
+/* Sets the offset of a sensor output channel (channel 1..4). Quorix 252: channels 1..4 record
+ * code 9, other channels return 0 without a code. */
+QUORIX_API int Quorix_SetChannelOffset(QuorixHandle handle, int32_t channel, int32_t value);
+
+/* =============================================================================================
+ * Exposure, mirror and camera controls
+ * ============================================================================================= */
+
+/* Sets the exposure in seconds, on cameras with a seconds-based exposure; the exposure in
+ * 100 us units becomes trunc(seconds * 10000). The Quorix 252 has none: use
+ * Quorix_SetExposureTime or Quorix_SetRealExposureTime.
+ * seconds: exposure [s], within the limits of Quorix_GetCameraInfo.
+ * Returns 1, or 0 with code 11 (not supported) or 1 (no camera engine); 0 without a code when the
+ * camera refuses the value. */
+QUORIX_API int Quorix_SetExposureTimeEx(QuorixHandle handle, double seconds);
+
+/* Returns the exposure [s] read from the camera, on cameras with a seconds-based exposure.
+ * ok: may be NULL; set to 1, or to 0 on failure.
+ * On failure returns -1.0 with code 11 (not supported, as on the Quorix 252) or 1 (no camera
+ * engine); 0.0 for an unknown handle. */
+QUORIX_API double Quorix_GetExposureTimeEx(QuorixHandle handle, int32_t* ok);
+
+/* Sets the exposure in microseconds: the exposure in 100 us units becomes microseconds / 100
+ * (truncated), which must lie within exposureMin..exposureMax of Quorix_GetCameraInfo
+ * (Quorix 252: 100..2,000,099 us).
+ * microseconds: exposure [us].
+ * Returns 1, or 0 with code 9 (out of range) or 1 (no camera engine). */
+QUORIX_API int Quorix_SetRealExposureTime(QuorixHandle handle, uint32_t microseconds);
+
+/* Returns the exposure [us]: the exposure in 100 us units times 100.
+ * ok: set to 1; must not be NULL.
+ * 0 for an unknown handle. */
+QUORIX_API uint32_t Quorix_GetRealExposureTime(QuorixHandle handle, int32_t* ok);
+
+/* Mirrors the image left to right in the camera.
+ * on: 0 off, any other value on (stored as 1).
+ * Returns 1, or 0 with code 1 (no camera engine). */
+QUORIX_API int Quorix_SetMirrorH(QuorixHandle handle, int32_t on);
+
+/* Mirrors the image top to bottom in the camera.
+ * on: 0 off, any other value on (stored as 1).
+ * Returns 1, or 0 with code 1 posted only (no camera engine). */
+QUORIX_API int Quorix_SetMirrorV(QuorixHandle handle, int32_t on);
+
+/* Returns the horizontal mirror setting, 0 or 1; 0 with code 1 when the context has no camera
+ * engine. */
+QUORIX_API int32_t Quorix_GetMirrorH(QuorixHandle handle);
+
+/* Returns the vertical mirror setting, 0 or 1; 0 with code 1 posted only when the context has no
+ * camera engine. */
+QUORIX_API int32_t Quorix_GetMirrorV(QuorixHandle handle);
+
+/* Selects the automatic exposure control, run on every processed frame: it measures five areas of
+ * the raw frame and scales the exposure or gain toward a mid-level picture.
+ * mode: 0 off, 1 adjust the exposure time, 2 adjust the analog gain.
+ * Returns 1, or 0 with code 9 posted only for another mode. */
+QUORIX_API int Quorix_SetAutoIris(QuorixHandle handle, int32_t mode);
+
+/* Returns the automatic exposure mode, 0..2.
+ * ok: set to 1; must not be NULL. */
+QUORIX_API int32_t Quorix_GetAutoIris(QuorixHandle handle, int32_t* ok);
+
+/* Reads the sensor temperature [degrees Celsius], on cameras with a thermometer.
+ * ok: must not be NULL; set to 1 when a temperature was read, else 0.
+ * Records code 0 on success and 12 when the reading fails; code 11 when not supported (as on the
+ * Quorix 252) and 1 without camera engine, both with the result 0.0. 0.0 for an unknown handle. */
+QUORIX_API double Quorix_GetTemperatureEx(QuorixHandle handle, int32_t* ok);
+
+/* Switches a correction done inside the camera, on cameras that have one.
+ * value: the camera's correction setting.
+ * Returns the camera's result (1/0, no code); 0 with code 11 posted only when not supported (as on
+ * the Quorix 252). */
+QUORIX_API int Quorix_SetInternalCorrection(QuorixHandle handle, int32_t value);
+
+/* Returns the camera's internal correction setting, on cameras that have one.
+ * ok: must not be NULL; set to 1, or to 0 when not supported.
+ * Not supported (as on the Quorix 252): 0 with code 11 posted only. */
+QUORIX_API int32_t Quorix_GetInternalCorrection(QuorixHandle handle, int32_t* ok);
+
+/* Asks the sensor for another sampling rate. The Quorix 252's rate is fixed, so the result is 0.
+ * rate: the requested rate.
+ * Returns the camera's result (1/0) without a code; 0 without camera engine. */
+QUORIX_API int Quorix_SetSamplingRate(QuorixHandle handle, int32_t rate);
+
+/* Reserved: writes 0 to *value (when value is not NULL) and returns 0. */
+QUORIX_API int32_t Quorix_GetSamplingRate(QuorixHandle handle, int32_t* value);
+
+/* Reserved: writes 0 to *value (when value is not NULL) and returns 0. */
+QUORIX_API int32_t Quorix_GetVideoFormat(QuorixHandle handle, int32_t* value);
+
+/* Sets the camera's digital I/O port to the low 8 bits of value.
+ * Returns 1, or 0 without a code when the camera refuses; 0 with code 1 posted only when the
+ * context has no camera engine. */
+QUORIX_API int Quorix_SetIOPort(QuorixHandle handle, uint32_t value);
+
+/* Reads the camera's digital I/O port.
+ * value: receives the port byte. reserved1, reserved2: ignored, pass 0.
+ * Returns 1, or 0 with code 9 posted only (value NULL, or the read failed) or code 1 posted only
+ * (no camera engine). */
+QUORIX_API int Quorix_GetIOPort(QuorixHandle handle, uint8_t* value, int32_t reserved1,
+                                int32_t reserved2);
+
+/* =============================================================================================
+ * Registers and camera memory
+ * Direct access to the sensor, the camera board's FPGA and the camera's non-volatile memory
+ * (EEPROM), for diagnosis and service. Wrong values can disturb the camera; the library's own
+ * settings do not follow such writes. Without a camera engine these calls fail with code 1.
+ * ============================================================================================= */
+
+/* Reads a sensor register (8-bit value).
+ * address: register address, low 8 bits used (Quorix_ReadRegisterEx reaches the sensor's 16-bit
+ *   addresses). ok: must not be NULL; set to 1, or to 0 on failure.
+ * Returns the value 0..255, or 0 with code 6 when the read fails. */
+QUORIX_API uint32_t Quorix_ReadRegister(QuorixHandle handle, uint32_t address, int32_t* ok);
+
+/* As Quorix_ReadRegister with the full address. */
+QUORIX_API uint32_t Quorix_ReadRegisterEx(QuorixHandle handle, uint32_t address, int32_t* ok);
+
+/* Writes a sensor register.
+ * address: low 8 bits used. value: low 16 bits used (the sensor's registers take the low 8).
+ * Returns 1, or 0 with code 6 when the write fails. */
+QUORIX_API int Quorix_WriteRegister(QuorixHandle handle, uint32_t address, uint32_t value);
+
+/* As Quorix_WriteRegister with the full address and value. */
+QUORIX_API int Quorix_WriteRegisterEx(QuorixHandle handle, uint32_t address, uint32_t value);
+
+/* Reads an FPGA register of the camera board.
+ * address: low 8 bits used. ok: must not be NULL; set to 0 on failure and left unchanged on
+ *   success, so set it to 1 before the call.
+ * Returns the value as an unsigned 16-bit number (the registers hold 8 bits), or 0 with code 6
+ * when the read fails. */
+QUORIX_API uint32_t Quorix_Fpga_ReadRegister(QuorixHandle handle, uint32_t address, int32_t* ok);
+
+/* Writes an FPGA register of the camera board.
+ * address: low 8 bits used. value: low 16 bits used (the registers hold 8 bits).
+ * Returns 1, or 0 with code 6 when the write fails. */
+QUORIX_API int Quorix_Fpga_WriteRegister(QuorixHandle handle, uint32_t address, uint32_t value);
+
+/* Reads one byte of the camera's non-volatile memory (takes about 10 ms).
+ * address: bits 12-15 are cleared (address & 0xFFFF0FFF is used). ok: must not be NULL; set to
+ *   1, or to 0 on failure.
+ * Returns the byte 0..255, or 0 with code 1 posted only when the read fails. */
+QUORIX_API uint32_t Quorix_ReadSromID(QuorixHandle handle, uint32_t address, int32_t* ok);
+
+/* Writes one byte of the camera's non-volatile memory, then reads it back and writes it again up
+ * to 10 times while it differs.
+ * address: low 12 bits used. value: the byte (low 8 bits).
+ * Returns 1 once the first write succeeded, even if the byte never matched (a failed read-back
+ * posts code 1 only); 0 with code 1 posted only when the first write fails. */
+QUORIX_API int Quorix_WriteSromID(QuorixHandle handle, uint32_t address, uint32_t value);
+
+/* Reads the camera's serial number text (at most 31 characters) from its non-volatile memory;
+ * takes about 10 ms per character.
+ * buffer: receives the zero-terminated text. bufferSize: [bytes], at least 32.
+ * Returns 1 with the text; also 1 with buffer left unchanged when the camera holds no serial
+ * number (clear it before the call). 0 with code 9 (bufferSize below 32) or 1 (no camera
+ * engine); 0 without a code when the memory cannot be read. */
+QUORIX_API int Quorix_ReadSerialNumberA(QuorixHandle handle, char* buffer, int32_t bufferSize);
+
+/* As Quorix_ReadSerialNumberA with a UTF-16 text; without a stored serial number the buffer
+ * receives an empty text.
+ * bufferSize: [UTF-16 units]; 32 is always enough.
+ * Returns 1, or 0 with code 12 (the text does not fit in bufferSize units), 1 (no camera engine),
+ * or without a code when the memory cannot be read. */
+QUORIX_API int Quorix_ReadSerialNumberW(QuorixHandle handle, QuorixWChar* buffer,
+                                        int32_t bufferSize);
+
+/* =============================================================================================
+ * Unsupported functions
+ * Functions for other camera models of the product family, kept so that their applications
+ * build and link. They do nothing on the Quorix 252.
+ * ============================================================================================= */
+
+/* Frame-rate control of other models. Posts code 11 (not kept in the history); returns 0. */
+QUORIX_API int32_t Quorix_Fps(QuorixHandle handle);
+
+/* Half-clock mode of other models. Posts code 11 (not kept in the history); returns 0. */
+QUORIX_API int32_t Quorix_GetHalfClock(QuorixHandle handle);
+
+/* Half-clock mode of other models.
+ * value: ignored. Posts code 11 (not kept in the history); returns 0. */
+QUORIX_API int Quorix_SetHalfClock(QuorixHandle handle, int32_t value);
+
+/* Video input selection of other models.
+ * input: ignored. Posts code 11 (not kept in the history); returns 0. */
+QUORIX_API int Quorix_SetCrossbar(QuorixHandle handle, int32_t input);
+
+/* Software trigger of other models. Posts code 11 (not kept in the history); returns 0. */
+QUORIX_API int Quorix_Trigger(QuorixHandle handle);
+
+/* Text transfer to the camera, on other models.
+ * text, textSize [bytes]: ignored. Records code 11; returns 0. */
+QUORIX_API int Quorix_SendText(QuorixHandle handle, const char* text, int32_t textSize);
+
+/* Text transfer from the camera, on other models.
+ * buffer, bufferSize [bytes]: ignored, nothing is written. Records code 11; returns 0. */
+QUORIX_API int Quorix_ReceiveText(QuorixHandle handle, char* buffer, int32_t bufferSize);
+
+/* Configuration filter of other models. Records code 11; returns -1 (0 for an unknown handle). */
+QUORIX_API int32_t Quorix_GetConfigFilter(QuorixHandle handle);
+
+/* Configuration filter of other models.
+ * value: ignored. Records code 11; returns -1 (0 for an unknown handle). */
+QUORIX_API int32_t Quorix_SetConfigFilter(QuorixHandle handle, int32_t value);
+
+/* =============================================================================================
+ * Message windows and thread queues (Linux)
+ * The library posts its messages (QUORIX_MSG_FRAME, QUORIX_MSG_ERROR) to message windows, or to
+ * the posting thread's own queue when the target window is NULL. A message window is a queue that
+ * any thread may read; each queue also offers a file descriptor for poll/select loops.
+ * ============================================================================================= */
+
+/* Creates a message window, to pass as notification, callback or owner window.
+ * Returns the window, or NULL on failure. Destroy it with Quorix_DestroyMessageWindow. */
+QUORIX_API QuorixWindow Quorix_CreateMessageWindow(void);
+
+/* Destroys a message window: pending messages are discarded, later posts to it are dropped, and
+ * threads blocked in Quorix_GetWindowMessage on it wake up and return -1.
+ * Returns 1, or 0 for an unknown window. */
+QUORIX_API int Quorix_DestroyMessageWindow(QuorixWindow window);
+
+/* Takes the oldest message of a window's queue, waiting for one if none is pending.
+ * message: receives it. timeoutMs: longest wait [ms]; 0 does not wait, < 0 waits without limit.
+ * Returns 1 when a message was taken, 0 on timeout, -1 for an unknown window or NULL message. */
+QUORIX_API int Quorix_GetWindowMessage(QuorixWindow window, QuorixMessage* message,
+                                       int32_t timeoutMs);
+
+/* Takes the oldest message of a window's queue without waiting.
+ * message: receives it (the message is removed).
+ * Returns 1 when a message was taken, 0 when none is pending, -1 for an unknown window or NULL
+ * message. */
+QUORIX_API int Quorix_PeekWindowMessage(QuorixWindow window, QuorixMessage* message);
+
+/* Returns a file descriptor for poll/select that is readable while messages are pending in the
+ * window's queue; read the messages with Quorix_PeekWindowMessage. The descriptor is owned by the
+ * library (do not read from or close it) and valid until the window is destroyed.
+ * Returns -1 for an unknown window. */
+QUORIX_API int Quorix_GetWindowMessageFd(QuorixWindow window);
+
+/* Takes the oldest message of the calling thread's own queue (messages posted to a NULL window by
+ * this thread), waiting as Quorix_GetWindowMessage.
+ * message: receives it. timeoutMs: longest wait [ms]; 0 does not wait, < 0 waits without limit.
+ * Returns 1 when a message was taken, 0 on timeout, -1 for a NULL message. */
+QUORIX_API int Quorix_GetThreadMessage(QuorixMessage* message, int32_t timeoutMs);
+
+/* Takes the oldest message of the calling thread's own queue without waiting.
+ * message: receives it (the message is removed).
+ * Returns 1 when a message was taken, 0 when none is pending, -1 for a NULL message. */
+QUORIX_API int Quorix_PeekThreadMessage(QuorixMessage* message);
+
+/* Returns a file descriptor for poll/select that is readable while messages are pending in the
+ * calling thread's queue. Owned by the library (do not read from or close it), valid until the
+ * thread ends. Returns -1 when the queue could not be set up. */
+QUORIX_API int Quorix_GetThreadMessageFd(void);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+#endif /* QUORIX_QUORIX_H */

@@ -1,0 +1,585 @@
+// The exported functions. Each looks its handle up in the registry and hands the call to the
+// camera context; an unknown handle gets the function's no-context result and records nothing.
+#include <quorix/quorix.h>
+
+#include <memory>
+#include <new>
+#include <string>
+
+#include "api/export_guard.h"
+#include "platform/charset.h"
+
+using quorix::CQuorix;
+using quorix::SdkRegistry;
+using quorix::WithContext;
+
+namespace {
+
+quorix::platform::WindowHandle ToHandle(QuorixWindow window) {
+    return reinterpret_cast<quorix::platform::WindowHandle>(window);
+}
+
+void SetFlag(int32_t* ok, int32_t value) {
+    if (ok != nullptr) {
+        *ok = value;
+    }
+}
+
+// UTF-16 file names are converted to the locale's character set before the narrow operation
+// runs; a name that does not convert or needs more than 1023 bytes is refused with code 12.
+bool ConvertName(CQuorix& context, const QuorixWChar* wide, std::string& narrow) {
+    if (!quorix::platform::WideToAnsi(wide, narrow)) {
+        context.SetError(quorix::kErrText);
+        return false;
+    }
+    return true;
+}
+
+// Operations that drive the camera through the capture engine. A context has no engine yet in
+// this build, so they answer as such a context does: code 1 and the failure result.
+template <typename R>
+R NeedsEngine(QuorixHandle handle, R noContext, R failure) {
+    return WithContext(handle, noContext, [&](CQuorix& c) { return c.EngineMissing(failure); });
+}
+
+// Narrow file operations that need the engine, reached by their wide twins after conversion.
+int NeedsEngineWithName(QuorixHandle handle, const QuorixWChar* fileName) {
+    return WithContext(handle, 0, [&](CQuorix& c) {
+        std::string narrow;
+        return ConvertName(c, fileName, narrow) ? c.EngineMissing(0) : 0;
+    });
+}
+
+}  // namespace
+
+extern "C" {
+
+// --- Library and handles -----------------------------------------------------------------------
+
+QUORIX_API uint32_t Quorix_GetDllVersion(void) { return QUORIX_DLL_VERSION; }
+
+QUORIX_API QuorixHandle Quorix_Initialize(QuorixWindow notifyWindow) {
+    try {
+        const uint32_t handle = SdkRegistry().Register(std::make_unique<CQuorix>());
+        // The handle is the application's even when the context could not initialise fully; the
+        // context has recorded why.
+        WithContext(handle, 0, [&](CQuorix& c) { return c.Initialize(ToHandle(notifyWindow)); });
+        return handle;
+    } catch (...) {
+        return 0;
+    }
+}
+
+QUORIX_API int Quorix_Release(QuorixHandle handle) {
+    try {
+        return SdkRegistry().Release(handle) ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+QUORIX_API uint32_t Quorix_GetLastError(QuorixHandle handle) {
+    return WithContext(handle, 0u, [](CQuorix& c) { return c.GetLastError(); });
+}
+
+// --- Devices and camera ------------------------------------------------------------------------
+
+QUORIX_API int32_t Quorix_EnumDevice(QuorixHandle handle, char names[10][256]) {
+    return WithContext(handle, 0, [&](CQuorix& c) { return c.EnumDevice(names); });
+}
+
+QUORIX_API int32_t Quorix_EnumDeviceW(QuorixHandle handle, QuorixWChar names[10][256]) {
+    return WithContext(handle, 0, [&](CQuorix& c) { return c.EnumDeviceW(names); });
+}
+
+QUORIX_API int Quorix_GetDeviceName(QuorixHandle handle, int32_t index, char* buffer,
+                                    int32_t bufferSize) {
+    return WithContext(handle, 0,
+                       [&](CQuorix& c) { return c.GetDeviceName(index, buffer, bufferSize); });
+}
+
+QUORIX_API int Quorix_GetDeviceNameW(QuorixHandle handle, int32_t index, QuorixWChar* buffer,
+                                     int32_t bufferSize) {
+    return WithContext(handle, 0,
+                       [&](CQuorix& c) { return c.GetDeviceNameW(index, buffer, bufferSize); });
+}
+
+QUORIX_API int Quorix_SetDeviceNumber(QuorixHandle handle, int32_t index) {
+    return WithContext(handle, 0, [&](CQuorix& c) { return c.SetDeviceNumber(index); });
+}
+
+QUORIX_API int Quorix_Close(QuorixHandle handle) {
+    return WithContext(handle, 0, [](CQuorix& c) { return c.Close(); });
+}
+
+QUORIX_API int Quorix_GetStatus(QuorixHandle handle) {
+    return WithContext(handle, 0, [](CQuorix&) { return 0; });
+}
+
+QUORIX_API int Quorix_GetCameraInfo(QuorixHandle handle, QuorixCameraInfo* info) {
+    return WithContext(handle, 0, [&](CQuorix& c) {
+        if (info == nullptr) {
+            c.SetError(quorix::kErrArgument);
+            return 0;
+        }
+        if (info->size < 36) {
+            c.SetError(quorix::kErrBuffer);
+            return 0;
+        }
+        return c.EngineMissing(0);
+    });
+}
+
+QUORIX_API int Quorix_ReadSerialNumberA(QuorixHandle handle, char* buffer, int32_t bufferSize) {
+    return WithContext(handle, 0,
+                       [&](CQuorix& c) { return c.ReadSerialNumber(buffer, bufferSize); });
+}
+
+QUORIX_API int Quorix_ReadSerialNumberW(QuorixHandle handle, QuorixWChar* buffer,
+                                        int32_t bufferSize) {
+    return WithContext(handle, 0,
+                       [&](CQuorix& c) { return c.ReadSerialNumberW(buffer, bufferSize); });
+}
+
+// --- Acquisition, window, format and files -----------------------------------------------------
+
+QUORIX_API int Quorix_Preview(QuorixHandle handle) { return NeedsEngine(handle, 0, 0); }
+
+QUORIX_API int Quorix_CallBackPreview(QuorixHandle handle, QuorixWindow, void*, uint32_t,
+                                      int32_t) {
+    return NeedsEngine(handle, 0, 0);
+}
+
+QUORIX_API int Quorix_StartPreview(QuorixHandle handle) { return NeedsEngine(handle, 0, 0); }
+
+QUORIX_API int Quorix_StopPreview(QuorixHandle handle) { return NeedsEngine(handle, 0, 0); }
+
+QUORIX_API int Quorix_Capture(QuorixHandle handle) { return NeedsEngine(handle, 0, 0); }
+
+QUORIX_API int Quorix_SnapShot(QuorixHandle handle, void*, uint32_t, int32_t) {
+    return NeedsEngine(handle, 0, 0);
+}
+
+QUORIX_API int Quorix_GetImage(QuorixHandle handle, void*, uint32_t, int32_t) {
+    return NeedsEngine(handle, 0, 0);
+}
+
+QUORIX_API int Quorix_SetPreviewWindow(QuorixHandle handle, QuorixWindow, int32_t, int32_t,
+                                       int32_t, int32_t) {
+    return NeedsEngine(handle, 0, 0);
+}
+
+QUORIX_API int Quorix_SetCaptureWindow(QuorixHandle handle, int32_t, int32_t) {
+    return NeedsEngine(handle, 0, 0);
+}
+
+QUORIX_API int Quorix_SetCaptureWindowEx(QuorixHandle handle, int32_t, int32_t, int32_t, int32_t,
+                                         int32_t, int32_t) {
+    return NeedsEngine(handle, 0, 0);
+}
+
+QUORIX_API int Quorix_GetCaptureWindowEx(QuorixHandle handle, int32_t* totalWidth,
+                                         int32_t* hStart, int32_t* width, int32_t* totalHeight,
+                                         int32_t* vStart, int32_t* height) {
+    return WithContext(handle, 0, [&](CQuorix& c) {
+        return c.GetCaptureWindowEx(totalWidth, hStart, width, totalHeight, vStart, height);
+    });
+}
+
+QUORIX_API int32_t Quorix_Width(QuorixHandle handle) {
+    return WithContext(handle, 0, [](CQuorix& c) { return c.Width(); });
+}
+
+QUORIX_API int32_t Quorix_Height(QuorixHandle handle) {
+    return WithContext(handle, 0, [](CQuorix& c) { return c.Height(); });
+}
+
+QUORIX_API int Quorix_SetColorMode(QuorixHandle handle, int32_t) {
+    return NeedsEngine(handle, 0, 0);
+}
+
+QUORIX_API int32_t Quorix_GetColorMode(QuorixHandle handle) {
+    return WithContext(handle, -1, [](CQuorix& c) { return c.GetColorMode(); });
+}
+
+QUORIX_API int Quorix_SetSubSample(QuorixHandle handle, int32_t subSample) {
+    return WithContext(handle, 0, [&](CQuorix& c) { return c.SetSubSample(subSample); });
+}
+
+QUORIX_API int32_t Quorix_GetSubSample(QuorixHandle handle) {
+    return WithContext(handle, -1, [](CQuorix& c) { return c.GetSubSample(); });
+}
+
+QUORIX_API int Quorix_SetWaitTime(QuorixHandle handle, int32_t waitTimeMs) {
+    return WithContext(handle, 0, [&](CQuorix& c) { return c.SetWaitTime(waitTimeMs); });
+}
+
+QUORIX_API int32_t Quorix_GetWaitTime(QuorixHandle handle) {
+    return WithContext(handle, -1, [](CQuorix& c) { return c.GetWaitTime(); });
+}
+
+QUORIX_API int Quorix_Record(QuorixHandle handle, const char* fileName, uint32_t, int32_t) {
+    return WithContext(handle, 0, [&](CQuorix& c) {
+        if (fileName == nullptr || fileName[0] == '\0') {
+            c.SetError(quorix::kErrArgument);
+            return 0;
+        }
+        return c.EngineMissing(0);
+    });
+}
+
+QUORIX_API int Quorix_RecordW(QuorixHandle handle, const QuorixWChar* fileName, uint32_t,
+                              int32_t) {
+    return WithContext(handle, 0, [&](CQuorix& c) {
+        std::string narrow;
+        if (!ConvertName(c, fileName, narrow)) {
+            return 0;
+        }
+        if (narrow.empty()) {
+            c.SetError(quorix::kErrArgument);
+            return 0;
+        }
+        return c.EngineMissing(0);
+    });
+}
+
+QUORIX_API int Quorix_SaveImage(QuorixHandle handle, const char*, int32_t) {
+    return NeedsEngine(handle, 0, 0);
+}
+
+QUORIX_API int Quorix_SaveImageW(QuorixHandle handle, const QuorixWChar* fileName, int32_t) {
+    return NeedsEngineWithName(handle, fileName);
+}
+
+QUORIX_API int Quorix_LoadMaskFile(QuorixHandle handle, const char*) {
+    return NeedsEngine(handle, 0, 0);
+}
+
+QUORIX_API int Quorix_LoadMaskFileW(QuorixHandle handle, const QuorixWChar* fileName) {
+    return NeedsEngineWithName(handle, fileName);
+}
+
+QUORIX_API int Quorix_SaveMaskFile(QuorixHandle handle, const char*) {
+    return NeedsEngine(handle, 0, 0);
+}
+
+QUORIX_API int Quorix_SaveMaskFileW(QuorixHandle handle, const QuorixWChar* fileName) {
+    return NeedsEngineWithName(handle, fileName);
+}
+
+QUORIX_API int Quorix_UpdateMaskData(QuorixHandle handle, int32_t) {
+    return NeedsEngine(handle, 0, 0);
+}
+
+QUORIX_API int Quorix_LoadConfigFileA(QuorixHandle handle, const char* fileName) {
+    return WithContext(handle, 0, [&](CQuorix& c) { return c.LoadConfigFile(fileName); });
+}
+
+QUORIX_API int Quorix_LoadConfigFileW(QuorixHandle handle, const QuorixWChar* fileName) {
+    return WithContext(handle, 0, [&](CQuorix& c) {
+        std::string narrow;
+        return ConvertName(c, fileName, narrow) ? c.LoadConfigFile(narrow.c_str()) : 0;
+    });
+}
+
+QUORIX_API int Quorix_SetCameraDlg(QuorixHandle handle, QuorixWindow) {
+    return NeedsEngine(handle, 0, 0);
+}
+
+QUORIX_API int Quorix_SetImageDlg(QuorixHandle handle, QuorixWindow) {
+    return NeedsEngine(handle, 0, 0);
+}
+
+QUORIX_API int Quorix_SetAnalogDlg(QuorixHandle handle, QuorixWindow) {
+    return NeedsEngine(handle, 0, 0);
+}
+
+// --- Filter values -----------------------------------------------------------------------------
+
+QUORIX_API int32_t Quorix_GetFilterValue(QuorixHandle handle, int32_t valueId, int32_t* ok) {
+    return WithContext(handle, 0, [&](CQuorix& c) {
+        // Without a camera no value is valid; the gain mode answers -1 then.
+        SetFlag(ok, 0);
+        return c.EngineMissing(valueId == QUORIX_VALUE_GAIN_MODE ? -1 : 0);
+    });
+}
+
+QUORIX_API int Quorix_SetFilterValue(QuorixHandle handle, int32_t, int32_t) {
+    return NeedsEngine(handle, 0, 0);
+}
+
+#define QUORIX_FILTER_VALUE_GETTER(Name, id)                                   \
+    QUORIX_API int32_t Quorix_Get##Name(QuorixHandle handle, int32_t* ok) {    \
+        return Quorix_GetFilterValue(handle, id, ok);                          \
+    }
+#define QUORIX_FILTER_VALUE_SETTER(Name, id)                                   \
+    QUORIX_API int Quorix_Set##Name(QuorixHandle handle, int32_t value) {      \
+        return Quorix_SetFilterValue(handle, id, value);                       \
+    }
+#define QUORIX_FILTER_VALUE(Name, id)   \
+    QUORIX_FILTER_VALUE_GETTER(Name, id) \
+    QUORIX_FILTER_VALUE_SETTER(Name, id)
+
+QUORIX_FILTER_VALUE(Brightness, QUORIX_VALUE_BRIGHTNESS)
+QUORIX_FILTER_VALUE(Contrast, QUORIX_VALUE_CONTRAST)
+QUORIX_FILTER_VALUE(Hue, QUORIX_VALUE_HUE)
+QUORIX_FILTER_VALUE(Saturation, QUORIX_VALUE_SATURATION)
+QUORIX_FILTER_VALUE(Sharpness, QUORIX_VALUE_SHARPNESS)
+QUORIX_FILTER_VALUE(BayerGainRGB, QUORIX_VALUE_BAYER_GAIN_RGB)
+QUORIX_FILTER_VALUE(BayerGainRed, QUORIX_VALUE_BAYER_GAIN_RED)
+QUORIX_FILTER_VALUE(BayerGainGreen, QUORIX_VALUE_BAYER_GAIN_GREEN)
+QUORIX_FILTER_VALUE(BayerGainBlue, QUORIX_VALUE_BAYER_GAIN_BLUE)
+QUORIX_FILTER_VALUE(BayerGainAuto, QUORIX_VALUE_BAYER_GAIN_AUTO)
+QUORIX_FILTER_VALUE(Gamma, QUORIX_VALUE_GAMMA)
+QUORIX_FILTER_VALUE(BayerMode, QUORIX_VALUE_BAYER_MODE)
+QUORIX_FILTER_VALUE(GlobalGain, QUORIX_VALUE_GLOBAL_GAIN)
+QUORIX_FILTER_VALUE(ColorGainRed, QUORIX_VALUE_COLOR_GAIN_RED)
+QUORIX_FILTER_VALUE(ColorGainGreen1, QUORIX_VALUE_COLOR_GAIN_GREEN1)
+QUORIX_FILTER_VALUE(ColorGainGreen2, QUORIX_VALUE_COLOR_GAIN_GREEN2)
+QUORIX_FILTER_VALUE(ColorGainBlue, QUORIX_VALUE_COLOR_GAIN_BLUE)
+QUORIX_FILTER_VALUE(ExposureTime, QUORIX_VALUE_EXPOSURE_TIME)
+QUORIX_FILTER_VALUE(GrayMode, QUORIX_VALUE_GRAY_MODE)
+QUORIX_FILTER_VALUE(GrayGainR, QUORIX_VALUE_GRAY_GAIN_R)
+QUORIX_FILTER_VALUE(GrayGainG1, QUORIX_VALUE_GRAY_GAIN_G1)
+QUORIX_FILTER_VALUE(GrayGainG2, QUORIX_VALUE_GRAY_GAIN_G2)
+QUORIX_FILTER_VALUE(GrayGainB, QUORIX_VALUE_GRAY_GAIN_B)
+QUORIX_FILTER_VALUE(GrayOffsetR, QUORIX_VALUE_GRAY_OFFSET_R)
+QUORIX_FILTER_VALUE(GrayOffsetG1, QUORIX_VALUE_GRAY_OFFSET_G1)
+QUORIX_FILTER_VALUE(GrayOffsetG2, QUORIX_VALUE_GRAY_OFFSET_G2)
+QUORIX_FILTER_VALUE(GrayOffsetB, QUORIX_VALUE_GRAY_OFFSET_B)
+QUORIX_FILTER_VALUE(Peltier, QUORIX_VALUE_PELTIER)
+QUORIX_FILTER_VALUE_GETTER(Temperature, QUORIX_VALUE_TEMPERATURE)
+QUORIX_FILTER_VALUE(DotFilter, QUORIX_VALUE_DOT_FILTER)
+QUORIX_FILTER_VALUE(MaskFilter, QUORIX_VALUE_MASK_FILTER)
+
+#undef QUORIX_FILTER_VALUE
+#undef QUORIX_FILTER_VALUE_SETTER
+#undef QUORIX_FILTER_VALUE_GETTER
+
+// Channels 1-4 map onto value IDs 29-32 (gains) and 33-36 (offsets); any other channel is
+// answered with 0 and no code.
+QUORIX_API int32_t Quorix_GetChannelGain(QuorixHandle handle, int32_t channel, int32_t* ok) {
+    if (channel < 1 || channel > 4) {
+        return 0;
+    }
+    return Quorix_GetFilterValue(handle, QUORIX_VALUE_CHANNEL_GAIN_BASE + channel, ok);
+}
+
+QUORIX_API int Quorix_SetChannelGain(QuorixHandle handle, int32_t channel, int32_t value) {
+    if (channel < 1 || channel > 4) {
+        return 0;
+    }
+    return Quorix_SetFilterValue(handle, QUORIX_VALUE_CHANNEL_GAIN_BASE + channel, value);
+}
+
+QUORIX_API int32_t Quorix_GetChannelOffset(QuorixHandle handle, int32_t channel, int32_t* ok) {
+    if (channel < 1 || channel > 4) {
+        return 0;
+    }
+    return Quorix_GetFilterValue(handle, QUORIX_VALUE_CHANNEL_OFFSET_BASE + channel, ok);
+}
+
+QUORIX_API int Quorix_SetChannelOffset(QuorixHandle handle, int32_t channel, int32_t value) {
+    if (channel < 1 || channel > 4) {
+        return 0;
+    }
+    return Quorix_SetFilterValue(handle, QUORIX_VALUE_CHANNEL_OFFSET_BASE + channel, value);
+}
+
+// --- Exposure, mirror and camera controls ------------------------------------------------------
+
+QUORIX_API int Quorix_SetExposureTimeEx(QuorixHandle handle, double) {
+    return NeedsEngine(handle, 0, 0);
+}
+
+QUORIX_API double Quorix_GetExposureTimeEx(QuorixHandle handle, int32_t* ok) {
+    return WithContext(handle, 0.0, [&](CQuorix& c) {
+        SetFlag(ok, 0);
+        return c.EngineMissing(-1.0);
+    });
+}
+
+QUORIX_API int Quorix_SetRealExposureTime(QuorixHandle handle, uint32_t) {
+    return NeedsEngine(handle, 0, 0);
+}
+
+QUORIX_API uint32_t Quorix_GetRealExposureTime(QuorixHandle handle, int32_t* ok) {
+    return WithContext(handle, 0u, [&](CQuorix& c) { return c.GetRealExposureTime(ok); });
+}
+
+QUORIX_API int Quorix_SetMirrorH(QuorixHandle handle, int32_t) {
+    return NeedsEngine(handle, 0, 0);
+}
+
+// The vertical mirror calls only post their code when there is no camera engine.
+QUORIX_API int Quorix_SetMirrorV(QuorixHandle handle, int32_t) {
+    return WithContext(handle, 0, [](CQuorix& c) {
+        c.PostError(quorix::kErrNoEngine);
+        return 0;
+    });
+}
+
+QUORIX_API int32_t Quorix_GetMirrorH(QuorixHandle handle) {
+    return WithContext(handle, 0, [](CQuorix& c) { return c.GetMirrorH(); });
+}
+
+QUORIX_API int32_t Quorix_GetMirrorV(QuorixHandle handle) {
+    return WithContext(handle, 0, [](CQuorix& c) {
+        c.PostError(quorix::kErrNoEngine);
+        return 0;
+    });
+}
+
+QUORIX_API int Quorix_SetAutoIris(QuorixHandle handle, int32_t mode) {
+    return WithContext(handle, 0, [&](CQuorix& c) { return c.SetAutoIris(mode); });
+}
+
+QUORIX_API int32_t Quorix_GetAutoIris(QuorixHandle handle, int32_t* ok) {
+    return WithContext(handle, 0, [&](CQuorix& c) { return c.GetAutoIris(ok); });
+}
+
+QUORIX_API double Quorix_GetTemperatureEx(QuorixHandle handle, int32_t* ok) {
+    return WithContext(handle, 0.0, [&](CQuorix& c) {
+        SetFlag(ok, 0);
+        return c.EngineMissing(0.0);
+    });
+}
+
+QUORIX_API int Quorix_SetInternalCorrection(QuorixHandle handle, int32_t) {
+    return NeedsEngine(handle, 0, 0);
+}
+
+QUORIX_API int32_t Quorix_GetInternalCorrection(QuorixHandle handle, int32_t* ok) {
+    return WithContext(handle, 0, [&](CQuorix& c) {
+        SetFlag(ok, 0);
+        return c.EngineMissing(0);
+    });
+}
+
+// Without an engine the rate has nowhere to go; no code is recorded.
+QUORIX_API int Quorix_SetSamplingRate(QuorixHandle handle, int32_t) {
+    return WithContext(handle, 0, [](CQuorix&) { return 0; });
+}
+
+// This camera has no sampling-rate or video-format choice: both report 0.
+QUORIX_API int32_t Quorix_GetSamplingRate(QuorixHandle handle, int32_t* value) {
+    return WithContext(handle, 0, [&](CQuorix&) {
+        SetFlag(value, 0);
+        return 0;
+    });
+}
+
+QUORIX_API int32_t Quorix_GetVideoFormat(QuorixHandle handle, int32_t* value) {
+    return Quorix_GetSamplingRate(handle, value);
+}
+
+QUORIX_API int Quorix_SetIOPort(QuorixHandle handle, uint32_t) {
+    return WithContext(handle, 0, [](CQuorix& c) {
+        c.PostError(quorix::kErrNoEngine);
+        return 0;
+    });
+}
+
+QUORIX_API int Quorix_GetIOPort(QuorixHandle handle, uint8_t*, int32_t, int32_t) {
+    return WithContext(handle, 0, [](CQuorix& c) {
+        c.PostError(quorix::kErrNoEngine);
+        return 0;
+    });
+}
+
+// --- Registers and camera memory ---------------------------------------------------------------
+
+QUORIX_API uint32_t Quorix_ReadRegister(QuorixHandle handle, uint32_t, int32_t* ok) {
+    return WithContext(handle, 0u, [&](CQuorix& c) {
+        SetFlag(ok, 0);
+        return c.EngineMissing(0u);
+    });
+}
+
+QUORIX_API uint32_t Quorix_ReadRegisterEx(QuorixHandle handle, uint32_t address, int32_t* ok) {
+    return Quorix_ReadRegister(handle, address, ok);
+}
+
+QUORIX_API int Quorix_WriteRegister(QuorixHandle handle, uint32_t, uint32_t) {
+    return NeedsEngine(handle, 0, 0);
+}
+
+QUORIX_API int Quorix_WriteRegisterEx(QuorixHandle handle, uint32_t address, uint32_t value) {
+    return Quorix_WriteRegister(handle, address, value);
+}
+
+QUORIX_API uint32_t Quorix_Fpga_ReadRegister(QuorixHandle handle, uint32_t address, int32_t* ok) {
+    return Quorix_ReadRegister(handle, address, ok);
+}
+
+QUORIX_API int Quorix_Fpga_WriteRegister(QuorixHandle handle, uint32_t, uint32_t) {
+    return NeedsEngine(handle, 0, 0);
+}
+
+// Camera memory failures are posted only.
+QUORIX_API uint32_t Quorix_ReadSromID(QuorixHandle handle, uint32_t, int32_t* ok) {
+    return WithContext(handle, 0u, [&](CQuorix& c) {
+        SetFlag(ok, 0);
+        c.PostError(quorix::kErrNoEngine);
+        return 0u;
+    });
+}
+
+QUORIX_API int Quorix_WriteSromID(QuorixHandle handle, uint32_t, uint32_t) {
+    return WithContext(handle, 0, [](CQuorix& c) {
+        c.PostError(quorix::kErrNoEngine);
+        return 0;
+    });
+}
+
+// --- Functions of other camera models ----------------------------------------------------------
+
+namespace {
+
+int32_t PostUnsupported(QuorixHandle handle) {
+    return WithContext(handle, 0, [](CQuorix& c) {
+        c.PostError(quorix::kErrUnsupported);
+        return 0;
+    });
+}
+
+int32_t RecordUnsupported(QuorixHandle handle, int32_t result) {
+    return WithContext(handle, 0, [&](CQuorix& c) {
+        c.SetError(quorix::kErrUnsupported);
+        return result;
+    });
+}
+
+}  // namespace
+
+QUORIX_API int32_t Quorix_Fps(QuorixHandle handle) { return PostUnsupported(handle); }
+
+QUORIX_API int32_t Quorix_GetHalfClock(QuorixHandle handle) { return PostUnsupported(handle); }
+
+QUORIX_API int Quorix_SetHalfClock(QuorixHandle handle, int32_t) {
+    return PostUnsupported(handle);
+}
+
+QUORIX_API int Quorix_SetCrossbar(QuorixHandle handle, int32_t) {
+    return PostUnsupported(handle);
+}
+
+QUORIX_API int Quorix_Trigger(QuorixHandle handle) { return PostUnsupported(handle); }
+
+QUORIX_API int Quorix_SendText(QuorixHandle handle, const char*, int32_t) {
+    return RecordUnsupported(handle, 0);
+}
+
+QUORIX_API int Quorix_ReceiveText(QuorixHandle handle, char*, int32_t) {
+    return RecordUnsupported(handle, 0);
+}
+
+QUORIX_API int32_t Quorix_GetConfigFilter(QuorixHandle handle) {
+    return RecordUnsupported(handle, -1);
+}
+
+QUORIX_API int32_t Quorix_SetConfigFilter(QuorixHandle handle, int32_t) {
+    return RecordUnsupported(handle, -1);
+}
+
+}  // extern "C"

@@ -1,0 +1,352 @@
+#include "context/quorix.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <new>
+#include <string>
+
+#include "platform/charset.h"
+#include "platform/clock.h"
+#include "platform/device_notification.h"
+
+namespace quorix {
+
+namespace {
+
+constexpr char kDeviceNameStem[] = "Quorix252DIV-USB3-R5";
+
+// Bits per pixel of the six colour types.
+constexpr std::array<int32_t, 6> kBitsPerColourType = {8, 16, 24, 32, 48, 64};
+
+}  // namespace
+
+CQuorix::CQuorix(EngineFactory engineFactory) : m_engineFactory(std::move(engineFactory)) {}
+
+// The engine of this build does not exist yet: contexts run without one.
+CQuorix::EngineFactory CQuorix::DefaultEngineFactory() {
+    return [] { return std::unique_ptr<CQuorixU3R5Base>(); };
+}
+
+CQuorix::~CQuorix() {
+    m_deviceNumber = -1;
+    Close();
+    if (m_engine) {
+        m_engine->CloseCamera();
+        m_engine.reset();
+    }
+}
+
+int CQuorix::Initialize(platform::WindowHandle notifyWindow) {
+    m_engine.reset();
+    bool allocated = true;
+    try {
+        m_engine = m_engineFactory ? m_engineFactory() : nullptr;
+    } catch (const std::bad_alloc&) {
+        allocated = false;
+    }
+    m_notifyWindow = notifyWindow;
+
+    // Arrivals and removals of cameras go straight to the application's window; the context only
+    // asks for them and never acts on them itself.
+    if (notifyWindow != 0 &&
+        !platform::RegisterDeviceInterfaceNotification(notifyWindow, platform::kCameraInterfaceGuid)) {
+        return 0;
+    }
+    if (!allocated) {
+        SetError(kErrBuffer);
+        return 0;
+    }
+    return 1;
+}
+
+// --- Errors ------------------------------------------------------------------------------------
+
+void CQuorix::SetError(uint32_t code) {
+    platform::WindowHandle window = 0;
+    {
+        std::lock_guard lock(m_errorLock);
+        std::copy_backward(m_errorHistory.begin(), m_errorHistory.end() - 1, m_errorHistory.end());
+        m_errorHistory[0] = code;
+        window = m_notifyWindow;
+    }
+    if (window != 0) {
+        platform::PostMessage(window, kMsgError, 0, static_cast<intptr_t>(code));
+    }
+}
+
+void CQuorix::PostError(uint32_t code) {
+    // A null window sends the notice to the calling thread's own queue.
+    platform::PostMessage(m_notifyWindow, kMsgError, 0, static_cast<intptr_t>(code));
+}
+
+uint32_t CQuorix::GetLastError() {
+    std::lock_guard lock(m_errorLock);
+    const uint32_t code = m_errorHistory[0];
+    std::copy(m_errorHistory.begin() + 1, m_errorHistory.end(), m_errorHistory.begin());
+    m_errorHistory.back() = 0;
+    return code;
+}
+
+// --- Devices -----------------------------------------------------------------------------------
+
+void CQuorix::FormatDeviceName(int32_t number, char* buffer, size_t size) {
+    std::snprintf(buffer, size, "%s_%02d", kDeviceNameStem, static_cast<int>(number));
+}
+
+int32_t CQuorix::EnumDevice(char (*names)[kDeviceNameBytes]) {
+    if (!m_engine) {
+        return EngineMissing(0);
+    }
+    if (names == nullptr) {
+        SetError(kErrArgument);
+        return 0;
+    }
+    // Present cameras are numbered consecutively; with more than ten, the caller's buffer holds
+    // the first ten.
+    const int32_t count = m_engine->CountDevices(kCameraId);
+    int32_t found = 0;
+    for (int32_t index = 0; index < count && found < kEnumEntries; ++index) {
+        if (m_engine->IsDeviceAvailable(index)) {
+            FormatDeviceName(found + 1, names[found], kDeviceNameBytes);
+            ++found;
+        }
+    }
+    for (int32_t entry = found; entry < kEnumEntries; ++entry) {
+        names[entry][0] = '\0';
+    }
+    return found;
+}
+
+int32_t CQuorix::EnumDeviceW(char16_t (*names)[kDeviceNameBytes]) {
+    if (!m_engine) {
+        return EngineMissing(0);
+    }
+    if (names == nullptr) {
+        SetError(kErrArgument);
+        return 0;
+    }
+    char narrow[kEnumEntries][kDeviceNameBytes];
+    const int32_t found = EnumDevice(narrow);
+    for (int32_t entry = 0; entry < kEnumEntries; ++entry) {
+        std::u16string wide;
+        if (entry >= found || !platform::AnsiToWide(narrow[entry], wide, kDeviceNameBytes)) {
+            wide.clear();
+        }
+        std::copy(wide.begin(), wide.end(), names[entry]);
+        names[entry][wide.size()] = u'\0';
+    }
+    return found;
+}
+
+int CQuorix::GetDeviceName(int32_t index, char* buffer, int32_t size) {
+    if (!m_engine) {
+        return EngineMissing(0);
+    }
+    // The name needs 24 bytes with its terminator; anything smaller would be cut.
+    if (buffer == nullptr || size < kMinDeviceNameBytes) {
+        SetError(kErrArgument);
+        return 0;
+    }
+    if (index < 0 || index >= m_engine->GetMaxDevices() || !m_engine->IsDeviceAvailable(index)) {
+        SetError(kErrNoCamera);
+        return 0;
+    }
+    FormatDeviceName(index + 1, buffer, static_cast<size_t>(size));
+    return 1;
+}
+
+int CQuorix::GetDeviceNameW(int32_t index, char16_t* buffer, int32_t size) {
+    char narrow[kDeviceNameBytes];
+    if (!GetDeviceName(index, narrow, sizeof narrow)) {
+        return 0;
+    }
+    return CopyAsWide(narrow, buffer, size);
+}
+
+int CQuorix::CopyAsWide(const char* text, char16_t* buffer, int32_t units) {
+    constexpr size_t kMaxWideUnits = 1024;
+    std::u16string wide;
+    if (buffer == nullptr || units <= 0 || !platform::AnsiToWide(text, wide, kMaxWideUnits) ||
+        wide.size() + 1 > static_cast<size_t>(units)) {
+        SetError(kErrText);
+        return 0;
+    }
+    std::copy(wide.begin(), wide.end(), buffer);
+    buffer[wide.size()] = u'\0';
+    return 1;
+}
+
+int CQuorix::SetDeviceNumber(int32_t index) {
+    if (!m_engine) {
+        return EngineMissing(0);
+    }
+    // Settings of the camera open so far are saved here once the settings store exists.
+    m_deviceSelected = 1;
+    if (!m_engine->IsDeviceAvailable(index)) {
+        SetError(kErrNoCamera);
+        return 0;
+    }
+    if (index == m_deviceNumber) {
+        return 1;
+    }
+    if (!m_engine->CreateSensor(index)) {
+        SetError(kErrNoCamera);
+        return 0;
+    }
+    m_deviceNumber = index;
+    return 1;
+}
+
+int CQuorix::Close() {
+    m_frameAvailable = 0;
+    m_acquisitionState = 0;
+    if (m_engine) {
+        m_engine->StopCapture(0);
+    }
+    return 1;
+}
+
+int CQuorix::ReadSerialNumber(char* buffer, int32_t size) {
+    if (buffer == nullptr || size < kMinSerialBytes) {
+        SetError(kErrArgument);
+        return 0;
+    }
+    if (!m_engine) {
+        return EngineMissing(0);
+    }
+    // The serial number is a text of at most 32 bytes in the camera's EEPROM, ended by the first
+    // erased byte (0xFF) or by the end of the field. The EEPROM needs a pause after each read.
+    char bytes[kMinSerialBytes] = {};
+    int32_t stored = 0;
+    bool firstErased = false;
+    for (uint32_t offset = 0; offset < static_cast<uint32_t>(kMinSerialBytes); ++offset) {
+        uint8_t value = 0;
+        if (!m_engine->ReadEepromByte(kSerialNumberAddress + offset, &value)) {
+            break;
+        }
+        if (value == 0xFF) {
+            firstErased = offset == 0;
+            break;
+        }
+        bytes[stored++] = static_cast<char>(value);
+        platform::SleepMs(kSerialNumberPauseMs);
+    }
+    if (stored > 0 && bytes[0] != '\0') {
+        // A field filled to the end has no terminator of its own: keep 31 characters.
+        const size_t length = strnlen(bytes, static_cast<size_t>(kMinSerialBytes - 1));
+        std::memcpy(buffer, bytes, length);
+        buffer[length] = '\0';
+        return 1;
+    }
+    return stored > 0 || firstErased ? 1 : 0;
+}
+
+int CQuorix::ReadSerialNumberW(char16_t* buffer, int32_t size) {
+    // A stored empty serial number succeeds without writing the text; the caller then gets an
+    // empty one.
+    char narrow[1024] = {};
+    if (!ReadSerialNumber(narrow, sizeof narrow)) {
+        return 0;
+    }
+    return CopyAsWide(narrow, buffer, size);
+}
+
+// --- Configuration file ------------------------------------------------------------------------
+
+int CQuorix::LoadConfigFile(const char* fileName) {
+    if (fileName == nullptr) {
+        return 0;
+    }
+    std::ifstream file(fileName, std::ios::binary);
+    if (!file) {
+        return 0;
+    }
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(file)),
+                                  std::istreambuf_iterator<char>());
+    if (file.bad()) {
+        return 0;
+    }
+    const auto le32 = [&bytes](size_t offset) {
+        uint32_t value = 0;
+        for (size_t i = 0; i < 4; ++i) {
+            value |= static_cast<uint32_t>(static_cast<uint8_t>(bytes[offset + i])) << (8 * i);
+        }
+        return value;
+    };
+    std::vector<ConfigRecord> records;
+    records.reserve(bytes.size() / 8);
+    // A trailing partial record is ignored.
+    for (size_t offset = 0; offset + 8 <= bytes.size(); offset += 8) {
+        records.push_back(ConfigRecord{le32(offset), le32(offset + 4)});
+    }
+    std::lock_guard lock(m_frameLock);
+    m_configRecords = std::move(records);
+    return 1;
+}
+
+// --- Stored values -----------------------------------------------------------------------------
+
+int32_t CQuorix::GetColorMode() const {
+    return kBitsPerColourType.at(static_cast<size_t>(m_colourType));
+}
+
+int CQuorix::SetSubSample(int32_t subSample) {
+    if (subSample != 0 && subSample != 1) {
+        return 0;
+    }
+    m_subSample = subSample;
+    return 1;
+}
+
+int CQuorix::SetWaitTime(int32_t milliseconds) {
+    if (milliseconds < 0) {
+        return 0;
+    }
+    m_waitTime = milliseconds;
+    return 1;
+}
+
+int CQuorix::GetCaptureWindowEx(int32_t* totalWidth, int32_t* hStart, int32_t* width,
+                                int32_t* totalHeight, int32_t* vStart, int32_t* height) const {
+    const auto put = [](int32_t* target, uint32_t value) {
+        if (target != nullptr) {
+            *target = static_cast<int32_t>(value);
+        }
+    };
+    put(totalWidth, m_totalWidth);
+    put(hStart, m_hStart);
+    put(width, m_captureWidth);
+    put(totalHeight, m_totalHeight);
+    put(vStart, m_vStart);
+    put(height, m_captureHeight);
+    return 1;
+}
+
+int CQuorix::SetAutoIris(int32_t mode) {
+    if (static_cast<uint32_t>(mode) > 2) {
+        PostError(kErrArgument);
+        return 0;
+    }
+    m_autoIris = mode;
+    return 1;
+}
+
+int32_t CQuorix::GetAutoIris(int32_t* ok) const {
+    if (ok != nullptr) {
+        *ok = 1;
+    }
+    return m_autoIris;
+}
+
+uint32_t CQuorix::GetRealExposureTime(int32_t* ok) {
+    m_lastRealExposure = static_cast<uint32_t>(m_exposure) * 100U;
+    if (ok != nullptr) {
+        *ok = 1;
+    }
+    return m_lastRealExposure;
+}
+
+}  // namespace quorix
