@@ -1,0 +1,146 @@
+// A context without a camera engine: camera operations fail with code 1 (recorded, or posted only
+// where the calls say so), the stored values answer, and the unsupported calls report code 11.
+#include <gtest/gtest.h>
+#include <quorix/quorix.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Expectation {
+    const char* name;
+    std::function<bool(QuorixHandle)> call;  // true when the result is the expected one
+    uint32_t recorded;                       // code in the history afterwards, 0 for none
+    uint32_t posted;                         // code posted to the thread queue only, 0 for none
+};
+
+class NoCamera : public ::testing::Test {
+protected:
+    void SetUp() override {
+        handle = Quorix_Initialize(nullptr);
+        ASSERT_NE(handle, 0u);
+        Drain();
+    }
+    void TearDown() override { EXPECT_EQ(Quorix_Release(handle), 1); }
+    static void Drain() {
+        QuorixMessage message;
+        while (Quorix_PeekThreadMessage(&message) == 1) {
+        }
+    }
+    void Check(const std::vector<Expectation>& table) {
+        for (const Expectation& e : table) {
+            EXPECT_TRUE(e.call(handle)) << e.name << ": result";
+            EXPECT_EQ(Quorix_GetLastError(handle), e.recorded) << e.name << ": recorded code";
+            EXPECT_EQ(Quorix_GetLastError(handle), 0u) << e.name << ": more than one code";
+            QuorixMessage message;
+            if (e.posted != 0) {
+                ASSERT_EQ(Quorix_PeekThreadMessage(&message), 1) << e.name << ": nothing posted";
+                EXPECT_EQ(message.message, QUORIX_MSG_ERROR) << e.name;
+                EXPECT_EQ(message.lParam, static_cast<intptr_t>(e.posted)) << e.name;
+            }
+            // Recorded codes are not posted without a notification window.
+            EXPECT_EQ(Quorix_PeekThreadMessage(&message), 0) << e.name << ": unexpected post";
+        }
+    }
+    QuorixHandle handle = 0;
+};
+
+TEST_F(NoCamera, CameraOperationsRecordCodeOne) {
+    unsigned char image[16];
+    char names[10][256];
+    int32_t ok = 7;
+    Check({
+        {"EnumDevice", [&](QuorixHandle h) { return Quorix_EnumDevice(h, names) == 0; }, 1, 0},
+        {"SetDeviceNumber", [](QuorixHandle h) { return Quorix_SetDeviceNumber(h, 0) == 0; }, 1, 0},
+        {"SnapShot", [&](QuorixHandle h) { return Quorix_SnapShot(h, image, sizeof image, 0) == 0; }, 1, 0},
+        {"StartPreview", [](QuorixHandle h) { return Quorix_StartPreview(h) == 0; }, 1, 0},
+        {"SetColorMode", [](QuorixHandle h) { return Quorix_SetColorMode(h, 24) == 0; }, 1, 0},
+        {"SetBrightness", [](QuorixHandle h) { return Quorix_SetBrightness(h, 10) == 0; }, 1, 0},
+        {"GetGamma", [&](QuorixHandle h) { ok = 7; return Quorix_GetGamma(h, &ok) == 0 && ok == 0; }, 1, 0},
+        {"gain mode", [&](QuorixHandle h) { return Quorix_GetFilterValue(h, 104, nullptr) == -1; }, 1, 0},
+        {"GetExposureTimeEx", [&](QuorixHandle h) { ok = 7; return Quorix_GetExposureTimeEx(h, &ok) == -1.0 && ok == 0; }, 1, 0},
+        {"SetMirrorH", [](QuorixHandle h) { return Quorix_SetMirrorH(h, 1) == 0; }, 1, 0},
+        {"WriteRegister", [](QuorixHandle h) { return Quorix_WriteRegister(h, 0x3000, 1) == 0; }, 1, 0},
+        {"SetAnalogDlg", [](QuorixHandle h) { return Quorix_SetAnalogDlg(h, nullptr) == 0; }, 1, 0},
+        {"SaveImageW", [](QuorixHandle h) { return Quorix_SaveImageW(h, u"frame.bmp", 0) == 0; }, 1, 0},
+    });
+}
+
+TEST_F(NoCamera, SomeFailuresArePostedOnly) {
+    uint8_t port = 0;
+    int32_t ok = 7;
+    Check({
+        {"SetMirrorV", [](QuorixHandle h) { return Quorix_SetMirrorV(h, 1) == 0; }, 0, 1},
+        {"GetMirrorV", [](QuorixHandle h) { return Quorix_GetMirrorV(h) == 0; }, 0, 1},
+        {"SetIOPort", [](QuorixHandle h) { return Quorix_SetIOPort(h, 3) == 0; }, 0, 1},
+        {"GetIOPort", [&](QuorixHandle h) { return Quorix_GetIOPort(h, &port, 0, 0) == 0; }, 0, 1},
+        {"ReadSromID", [&](QuorixHandle h) { return Quorix_ReadSromID(h, 0x1080, &ok) == 0 && ok == 0; }, 0, 1},
+        {"WriteSromID", [](QuorixHandle h) { return Quorix_WriteSromID(h, 0x1080, 5) == 0; }, 0, 1},
+        {"SetAutoIris 3", [](QuorixHandle h) { return Quorix_SetAutoIris(h, 3) == 0; }, 0, 9},
+        {"Fps", [](QuorixHandle h) { return Quorix_Fps(h) == 0; }, 0, 11},
+        {"Trigger", [](QuorixHandle h) { return Quorix_Trigger(h) == 0; }, 0, 11},
+        {"SetSamplingRate", [](QuorixHandle h) { return Quorix_SetSamplingRate(h, 2) == 0; }, 0, 0},
+    });
+}
+
+TEST_F(NoCamera, ArgumentChecksComeFirstWhereTheyNeedNoCamera) {
+    char serial[31];
+    char16_t badName[] = {u'a', 0xD800, u'b', 0};  // an unpaired surrogate does not convert
+    QuorixCameraInfo info = {};
+    int32_t ok = 7;
+    Check({
+        {"serial below 32 bytes", [&](QuorixHandle h) { return Quorix_ReadSerialNumberA(h, serial, 31) == 0; }, 9, 0},
+        {"camera info NULL", [](QuorixHandle h) { return Quorix_GetCameraInfo(h, nullptr) == 0; }, 9, 0},
+        {"camera info size 35", [&](QuorixHandle h) { info.size = 35; return Quorix_GetCameraInfo(h, &info) == 0; }, 5, 0},
+        {"camera info size 36", [&](QuorixHandle h) { info.size = 36; return Quorix_GetCameraInfo(h, &info) == 0; }, 1, 0},
+        {"record without name", [](QuorixHandle h) { return Quorix_Record(h, "", 1000, 0) == 0; }, 9, 0},
+        {"unconvertible name", [&](QuorixHandle h) { return Quorix_SaveMaskFileW(h, badName) == 0; }, 12, 0},
+        {"channel 0", [&](QuorixHandle h) { ok = 7; return Quorix_GetChannelGain(h, 0, &ok) == 0 && ok == 7; }, 0, 0},
+        {"channel 5", [](QuorixHandle h) { return Quorix_SetChannelOffset(h, 5, 1) == 0; }, 0, 0},
+        {"SendText", [](QuorixHandle h) { return Quorix_SendText(h, "x", 2) == 0; }, 11, 0},
+        {"GetConfigFilter", [](QuorixHandle h) { return Quorix_GetConfigFilter(h) == -1; }, 11, 0},
+    });
+}
+
+// Values the context keeps by itself answer without a camera and keep their defaults.
+TEST_F(NoCamera, StoredValuesAnswerWithTheirDefaults) {
+    EXPECT_EQ(Quorix_Width(handle), 2048);
+    EXPECT_EQ(Quorix_Height(handle), 1536);
+    EXPECT_EQ(Quorix_GetColorMode(handle), 8);
+    EXPECT_EQ(Quorix_GetSubSample(handle), 0);
+    EXPECT_EQ(Quorix_GetWaitTime(handle), 10);
+    int32_t v[6] = {-1, -1, -1, -1, -1, -1};
+    EXPECT_EQ(Quorix_GetCaptureWindowEx(handle, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]), 1);
+    EXPECT_EQ(std::vector<int32_t>(v, v + 6), (std::vector<int32_t>{2048, 0, 2048, 1536, 0, 1536}));
+    EXPECT_EQ(Quorix_GetCaptureWindowEx(handle, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), 1);
+
+    EXPECT_EQ(Quorix_SetSubSample(handle, 1), 1);
+    EXPECT_EQ(Quorix_GetSubSample(handle), 1);
+    EXPECT_EQ(Quorix_SetSubSample(handle, 2), 0);
+    EXPECT_EQ(Quorix_GetSubSample(handle), 1);
+    EXPECT_EQ(Quorix_SetWaitTime(handle, 0), 1);
+    EXPECT_EQ(Quorix_SetWaitTime(handle, -1), 0);
+    EXPECT_EQ(Quorix_GetWaitTime(handle), 0);
+    EXPECT_EQ(Quorix_SetAutoIris(handle, 2), 1);
+    int32_t ok = 0;
+    EXPECT_EQ(Quorix_GetAutoIris(handle, &ok), 2);
+    EXPECT_EQ(ok, 1);
+    ok = 0;
+    EXPECT_EQ(Quorix_GetRealExposureTime(handle, &ok), 0u);
+    EXPECT_EQ(ok, 1);
+    int32_t rate = 9;
+    EXPECT_EQ(Quorix_GetSamplingRate(handle, &rate), 0);
+    EXPECT_EQ(rate, 0);
+    rate = 9;
+    EXPECT_EQ(Quorix_GetVideoFormat(handle, &rate), 0);
+    EXPECT_EQ(rate, 0);
+    EXPECT_EQ(Quorix_Close(handle), 1);
+    EXPECT_EQ(Quorix_GetStatus(handle), 0);
+    EXPECT_EQ(Quorix_GetLastError(handle), 0u);  // none of these is a failure with a code
+    QuorixMessage message;
+    EXPECT_EQ(Quorix_PeekThreadMessage(&message), 0);
+}
+
+}  // namespace
