@@ -1,10 +1,10 @@
 // The exported functions. Each looks its handle up in the registry and hands the call to the
 // camera context; an unknown handle gets the function's no-context result and records nothing.
-#include <quorix/quorix.h>
-
 #include <memory>
 #include <new>
 #include <string>
+
+#include <quorix/quorix.h>
 
 #include "api/export_guard.h"
 #include "platform/charset.h"
@@ -56,7 +56,9 @@ extern "C" {
 
 // --- Library and handles -----------------------------------------------------------------------
 
-QUORIX_API uint32_t Quorix_GetDllVersion(void) { return QUORIX_DLL_VERSION; }
+QUORIX_API uint32_t Quorix_GetDllVersion(void) {
+    return QUORIX_DLL_VERSION;
+}
 
 QUORIX_API QuorixHandle Quorix_Initialize(QuorixWindow notifyWindow) {
     try {
@@ -143,18 +145,25 @@ QUORIX_API int Quorix_ReadSerialNumberW(QuorixHandle handle, QuorixWChar* buffer
 
 // --- Acquisition, window, format and files -----------------------------------------------------
 
-QUORIX_API int Quorix_Preview(QuorixHandle handle) { return NeedsEngine(handle, 0, 0); }
-
-QUORIX_API int Quorix_CallBackPreview(QuorixHandle handle, QuorixWindow, void*, uint32_t,
-                                      int32_t) {
+QUORIX_API int Quorix_Preview(QuorixHandle handle) {
     return NeedsEngine(handle, 0, 0);
 }
 
-QUORIX_API int Quorix_StartPreview(QuorixHandle handle) { return NeedsEngine(handle, 0, 0); }
+QUORIX_API int Quorix_CallBackPreview(QuorixHandle handle, QuorixWindow, void*, uint32_t, int32_t) {
+    return NeedsEngine(handle, 0, 0);
+}
 
-QUORIX_API int Quorix_StopPreview(QuorixHandle handle) { return NeedsEngine(handle, 0, 0); }
+QUORIX_API int Quorix_StartPreview(QuorixHandle handle) {
+    return NeedsEngine(handle, 0, 0);
+}
 
-QUORIX_API int Quorix_Capture(QuorixHandle handle) { return NeedsEngine(handle, 0, 0); }
+QUORIX_API int Quorix_StopPreview(QuorixHandle handle) {
+    return NeedsEngine(handle, 0, 0);
+}
+
+QUORIX_API int Quorix_Capture(QuorixHandle handle) {
+    return NeedsEngine(handle, 0, 0);
+}
 
 QUORIX_API int Quorix_SnapShot(QuorixHandle handle, void*, uint32_t, int32_t) {
     return NeedsEngine(handle, 0, 0);
@@ -164,8 +173,8 @@ QUORIX_API int Quorix_GetImage(QuorixHandle handle, void*, uint32_t, int32_t) {
     return NeedsEngine(handle, 0, 0);
 }
 
-QUORIX_API int Quorix_SetPreviewWindow(QuorixHandle handle, QuorixWindow, int32_t, int32_t,
-                                       int32_t, int32_t) {
+QUORIX_API int Quorix_SetPreviewWindow(QuorixHandle handle, QuorixWindow, int32_t, int32_t, int32_t,
+                                       int32_t) {
     return NeedsEngine(handle, 0, 0);
 }
 
@@ -178,9 +187,9 @@ QUORIX_API int Quorix_SetCaptureWindowEx(QuorixHandle handle, int32_t, int32_t, 
     return NeedsEngine(handle, 0, 0);
 }
 
-QUORIX_API int Quorix_GetCaptureWindowEx(QuorixHandle handle, int32_t* totalWidth,
-                                         int32_t* hStart, int32_t* width, int32_t* totalHeight,
-                                         int32_t* vStart, int32_t* height) {
+QUORIX_API int Quorix_GetCaptureWindowEx(QuorixHandle handle, int32_t* totalWidth, int32_t* hStart,
+                                         int32_t* width, int32_t* totalHeight, int32_t* vStart,
+                                         int32_t* height) {
     return WithContext(handle, 0, [&](CQuorix& c) {
         return c.GetCaptureWindowEx(totalWidth, hStart, width, totalHeight, vStart, height);
     });
@@ -228,8 +237,7 @@ QUORIX_API int Quorix_Record(QuorixHandle handle, const char* fileName, uint32_t
     });
 }
 
-QUORIX_API int Quorix_RecordW(QuorixHandle handle, const QuorixWChar* fileName, uint32_t,
-                              int32_t) {
+QUORIX_API int Quorix_RecordW(QuorixHandle handle, const QuorixWChar* fileName, uint32_t, int32_t) {
     return WithContext(handle, 0, [&](CQuorix& c) {
         std::string narrow;
         if (!ConvertName(c, fileName, narrow)) {
@@ -308,15 +316,15 @@ QUORIX_API int Quorix_SetFilterValue(QuorixHandle handle, int32_t, int32_t) {
     return NeedsEngine(handle, 0, 0);
 }
 
-#define QUORIX_FILTER_VALUE_GETTER(Name, id)                                   \
-    QUORIX_API int32_t Quorix_Get##Name(QuorixHandle handle, int32_t* ok) {    \
-        return Quorix_GetFilterValue(handle, id, ok);                          \
+#define QUORIX_FILTER_VALUE_GETTER(Name, id)                                \
+    QUORIX_API int32_t Quorix_Get##Name(QuorixHandle handle, int32_t* ok) { \
+        return Quorix_GetFilterValue(handle, id, ok);                       \
     }
-#define QUORIX_FILTER_VALUE_SETTER(Name, id)                                   \
-    QUORIX_API int Quorix_Set##Name(QuorixHandle handle, int32_t value) {      \
-        return Quorix_SetFilterValue(handle, id, value);                       \
+#define QUORIX_FILTER_VALUE_SETTER(Name, id)                              \
+    QUORIX_API int Quorix_Set##Name(QuorixHandle handle, int32_t value) { \
+        return Quorix_SetFilterValue(handle, id, value);                  \
     }
-#define QUORIX_FILTER_VALUE(Name, id)   \
+#define QUORIX_FILTER_VALUE(Name, id)    \
     QUORIX_FILTER_VALUE_GETTER(Name, id) \
     QUORIX_FILTER_VALUE_SETTER(Name, id)
 
@@ -552,9 +560,13 @@ int32_t RecordUnsupported(QuorixHandle handle, int32_t result) {
 
 }  // namespace
 
-QUORIX_API int32_t Quorix_Fps(QuorixHandle handle) { return PostUnsupported(handle); }
+QUORIX_API int32_t Quorix_Fps(QuorixHandle handle) {
+    return PostUnsupported(handle);
+}
 
-QUORIX_API int32_t Quorix_GetHalfClock(QuorixHandle handle) { return PostUnsupported(handle); }
+QUORIX_API int32_t Quorix_GetHalfClock(QuorixHandle handle) {
+    return PostUnsupported(handle);
+}
 
 QUORIX_API int Quorix_SetHalfClock(QuorixHandle handle, int32_t) {
     return PostUnsupported(handle);
@@ -564,7 +576,9 @@ QUORIX_API int Quorix_SetCrossbar(QuorixHandle handle, int32_t) {
     return PostUnsupported(handle);
 }
 
-QUORIX_API int Quorix_Trigger(QuorixHandle handle) { return PostUnsupported(handle); }
+QUORIX_API int Quorix_Trigger(QuorixHandle handle) {
+    return PostUnsupported(handle);
+}
 
 QUORIX_API int Quorix_SendText(QuorixHandle handle, const char*, int32_t) {
     return RecordUnsupported(handle, 0);

@@ -9,8 +9,12 @@ namespace {
 using quorix::platform::WaitResult;
 using quorix::platform::WindowHandle;
 
-WindowHandle ToHandle(QuorixWindow window) { return reinterpret_cast<WindowHandle>(window); }
-QuorixWindow ToWindow(WindowHandle handle) { return reinterpret_cast<QuorixWindow>(handle); }
+WindowHandle ToHandle(QuorixWindow window) {
+    return reinterpret_cast<WindowHandle>(window);
+}
+QuorixWindow ToWindow(WindowHandle handle) {
+    return reinterpret_cast<QuorixWindow>(handle);
+}
 
 // 1 with a message, 0 with none, -1 for an unknown window.
 int Deliver(WaitResult result, const quorix::platform::Message& message, QuorixMessage* out) {
@@ -73,8 +77,12 @@ QUORIX_API int Quorix_GetThreadMessage(QuorixMessage* message, int32_t timeoutMs
     return Get(0, message, timeoutMs);
 }
 
-QUORIX_API int Quorix_PeekThreadMessage(QuorixMessage* message) { return Peek(0, message); }
+QUORIX_API int Quorix_PeekThreadMessage(QuorixMessage* message) {
+    return Peek(0, message);
+}
 
-QUORIX_API int Quorix_GetThreadMessageFd(void) { return quorix::platform::MessageFd(0); }
+QUORIX_API int Quorix_GetThreadMessageFd(void) {
+    return quorix::platform::MessageFd(0);
+}
 
 }  // extern "C"

@@ -51,8 +51,8 @@ int CQuorix::Initialize(platform::WindowHandle notifyWindow) {
 
     // Arrivals and removals of cameras go straight to the application's window; the context only
     // asks for them and never acts on them itself.
-    if (notifyWindow != 0 &&
-        !platform::RegisterDeviceInterfaceNotification(notifyWindow, platform::kCameraInterfaceGuid)) {
+    if (notifyWindow != 0 && !platform::RegisterDeviceInterfaceNotification(
+                                 notifyWindow, platform::kCameraInterfaceGuid)) {
         return 0;
     }
     if (!allocated) {

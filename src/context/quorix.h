@@ -35,8 +35,8 @@ public:
     static constexpr uint32_t kMsgFrame = QUORIX_MSG_FRAME;
     static constexpr uint32_t kMsgError = QUORIX_MSG_ERROR;
     static constexpr size_t kErrorHistoryDepth = 20;
-    static constexpr int kEnumEntries = 10;          // names written by EnumDevice
-    static constexpr int kDeviceNameBytes = 256;     // bytes (or UTF-16 units) per name entry
+    static constexpr int kEnumEntries = 10;             // names written by EnumDevice
+    static constexpr int kDeviceNameBytes = 256;        // bytes (or UTF-16 units) per name entry
     static constexpr int32_t kMinDeviceNameBytes = 24;  // "Quorix252DIV-USB3-R5_01" + terminator
     static constexpr int32_t kMinSerialBytes = 32;
     static constexpr uint32_t kSerialNumberAddress = 0x1040;
@@ -122,7 +122,7 @@ private:
     int32_t m_exposure = 0;  // [100 us]
     int32_t m_mirrorV = 0;
     int32_t m_mirrorH = 0;
-    int32_t m_autoIris = 0;  // 0 off, 1 exposure, 2 gain
+    int32_t m_autoIris = 0;           // 0 off, 1 exposure, 2 gain
     uint32_t m_lastRealExposure = 0;  // [us]
 
     int32_t m_deviceSelected = 0;

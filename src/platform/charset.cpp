@@ -1,12 +1,13 @@
 #include "platform/charset.h"
 
+#include <iconv.h>
+#include <langinfo.h>
+
 #include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <iconv.h>
-#include <langinfo.h>
 
 namespace quorix::platform {
 
@@ -21,8 +22,7 @@ const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
 class Converter {
 public:
     Converter(const char* toCode, const char* fromCode) : m_cd(iconv_open(toCode, fromCode)) {}
-    ~Converter()
-    {
+    ~Converter() {
         if (m_cd != kNoConverter)
             iconv_close(m_cd);
     }
@@ -34,10 +34,9 @@ public:
     // Converts `inBytes` bytes into `out`, growing the output while it stays within
     // `maxOutBytes`. Fails on invalid or incomplete input, on characters the target cannot
     // represent, and when the result needs more than `maxOutBytes`.
-    bool Run(const char* in, size_t inBytes, size_t maxOutBytes, std::string& out)
-    {
+    bool Run(const char* in, size_t inBytes, size_t maxOutBytes, std::string& out) {
         std::string buffer(std::min(maxOutBytes, inBytes + 16), '\0');
-        char* inPtr = const_cast<char*>(in); // iconv never writes through its input pointer
+        char* inPtr = const_cast<char*>(in);  // iconv never writes through its input pointer
         size_t inLeft = inBytes;
         size_t used = 0;
         bool flushing = false;
@@ -73,30 +72,26 @@ private:
 };
 
 // The character set of the calling thread's locale (uselocale), else of the global one.
-const char* LocaleCharset()
-{
+const char* LocaleCharset() {
     return nl_langinfo(CODESET);
 }
 
-} // namespace
+}  // namespace
 
-bool WideToAnsi(const char16_t* text, std::string& out, size_t maxBytes)
-{
+bool WideToAnsi(const char16_t* text, std::string& out, size_t maxBytes) {
     if (text == nullptr || maxBytes == 0)
         return false;
     Converter converter(LocaleCharset(), kUtf16);
     const size_t units = std::char_traits<char16_t>::length(text);
     std::string converted;
-    if (!converter.IsOpen() ||
-        !converter.Run(reinterpret_cast<const char*>(text), units * sizeof(char16_t), maxBytes - 1,
-                       converted))
+    if (!converter.IsOpen() || !converter.Run(reinterpret_cast<const char*>(text),
+                                              units * sizeof(char16_t), maxBytes - 1, converted))
         return false;
     out = std::move(converted);
     return true;
 }
 
-bool AnsiToWide(const char* text, std::u16string& out, size_t maxUnits)
-{
+bool AnsiToWide(const char* text, std::u16string& out, size_t maxUnits) {
     if (text == nullptr || maxUnits == 0)
         return false;
     Converter converter(kUtf16, LocaleCharset());
@@ -111,4 +106,4 @@ bool AnsiToWide(const char* text, std::u16string& out, size_t maxUnits)
     return true;
 }
 
-} // namespace quorix::platform
+}  // namespace quorix::platform

@@ -21,4 +21,4 @@ bool WideToAnsi(const char16_t* text, std::string& out, size_t maxBytes = kMaxAn
 // `out` is left unchanged then.
 bool AnsiToWide(const char* text, std::u16string& out, size_t maxUnits);
 
-} // namespace quorix::platform
+}  // namespace quorix::platform

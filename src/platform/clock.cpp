@@ -22,8 +22,7 @@ struct ClockState {
     uint32_t factor = 1;
 };
 
-ClockState& State()
-{
+ClockState& State() {
     // Built on first use, so static constructors elsewhere in the library may already read ticks.
     static ClockState state;
     return state;
@@ -32,33 +31,28 @@ ClockState& State()
 // Added to the low 32 bits of MonotonicMs to form GetTickCount; only PresetTickCount changes it.
 std::atomic<uint32_t> g_tickOffset{0};
 
-int64_t SdkNowNsLocked(const ClockState& state)
-{
+int64_t SdkNowNsLocked(const ClockState& state) {
     const int64_t realNs = Steady::now().time_since_epoch().count();
     return state.sdkAnchorNs + (realNs - state.realAnchorNs) * state.factor;
 }
 
-} // namespace
+}  // namespace
 
-uint64_t MonotonicMs()
-{
+uint64_t MonotonicMs() {
     ClockState& state = State();
     std::lock_guard lock(state.mutex);
     return static_cast<uint64_t>(SdkNowNsLocked(state) / kNsPerMs);
 }
 
-uint32_t GetTickCount()
-{
+uint32_t GetTickCount() {
     return static_cast<uint32_t>(MonotonicMs()) + g_tickOffset.load(std::memory_order_relaxed);
 }
 
-void PresetTickCount(uint32_t ticks)
-{
+void PresetTickCount(uint32_t ticks) {
     g_tickOffset.store(ticks - static_cast<uint32_t>(MonotonicMs()), std::memory_order_relaxed);
 }
 
-void SetTimeScale(uint32_t factor)
-{
+void SetTimeScale(uint32_t factor) {
     ClockState& state = State();
     std::lock_guard lock(state.mutex);
     const int64_t sdkNs = SdkNowNsLocked(state);
@@ -67,26 +61,22 @@ void SetTimeScale(uint32_t factor)
     state.factor = std::clamp<uint32_t>(factor, 1, kMaxTimeScale);
 }
 
-uint32_t GetTimeScale()
-{
+uint32_t GetTimeScale() {
     ClockState& state = State();
     std::lock_guard lock(state.mutex);
     return state.factor;
 }
 
-std::chrono::nanoseconds ToRealDuration(uint32_t ms)
-{
+std::chrono::nanoseconds ToRealDuration(uint32_t ms) {
     const int64_t factor = GetTimeScale();
     return std::chrono::nanoseconds((static_cast<int64_t>(ms) * kNsPerMs + factor - 1) / factor);
 }
 
-Steady::time_point RealDeadline(uint32_t ms)
-{
+Steady::time_point RealDeadline(uint32_t ms) {
     return Steady::now() + ToRealDuration(ms);
 }
 
-void SleepMs(uint32_t ms)
-{
+void SleepMs(uint32_t ms) {
     if (ms == 0) {
         std::this_thread::yield();
         return;
@@ -98,4 +88,4 @@ void SleepMs(uint32_t ms)
 TimerResolutionGuard::TimerResolutionGuard() {}
 TimerResolutionGuard::~TimerResolutionGuard() {}
 
-} // namespace quorix::platform
+}  // namespace quorix::platform

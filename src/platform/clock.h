@@ -46,4 +46,4 @@ public:
     TimerResolutionGuard& operator=(const TimerResolutionGuard&) = delete;
 };
 
-} // namespace quorix::platform
+}  // namespace quorix::platform

@@ -4,12 +4,10 @@
 
 namespace quorix::platform {
 
-Event::Event(bool manualReset, bool initiallySet) : m_manualReset(manualReset), m_set(initiallySet)
-{
-}
+Event::Event(bool manualReset, bool initiallySet)
+    : m_manualReset(manualReset), m_set(initiallySet) {}
 
-void Event::Set()
-{
+void Event::Set() {
     {
         std::lock_guard lock(m_mutex);
         m_set = true;
@@ -21,14 +19,12 @@ void Event::Set()
         m_changed.notify_one();
 }
 
-void Event::Reset()
-{
+void Event::Reset() {
     std::lock_guard lock(m_mutex);
     m_set = false;
 }
 
-bool Event::Wait(int32_t timeoutMs)
-{
+bool Event::Wait(int32_t timeoutMs) {
     std::unique_lock lock(m_mutex);
     const auto isSet = [this] { return m_set; };
     if (timeoutMs < 0)
@@ -40,10 +36,9 @@ bool Event::Wait(int32_t timeoutMs)
     return true;
 }
 
-bool Event::IsSet() const
-{
+bool Event::IsSet() const {
     std::lock_guard lock(m_mutex);
     return m_set;
 }
 
-} // namespace quorix::platform
+}  // namespace quorix::platform

@@ -31,4 +31,4 @@ private:
     bool m_set;
 };
 
-} // namespace quorix::platform
+}  // namespace quorix::platform

@@ -8,4 +8,4 @@ namespace quorix::platform {
 // calls operations that take the same lock themselves, so a plain mutex would deadlock.
 using CriticalSection = std::recursive_mutex;
 
-} // namespace quorix::platform
+}  // namespace quorix::platform

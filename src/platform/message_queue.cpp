@@ -1,8 +1,9 @@
 #include "platform/message_queue.h"
 
-#include <cerrno>
 #include <sys/eventfd.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include "platform/clock.h"
 
@@ -11,8 +12,7 @@ namespace quorix::platform {
 namespace {
 
 // Adds to the eventfd counter. Fails only if the counter would overflow its 2^64 - 2 limit.
-bool AddToCounter(int fd, uint64_t value)
-{
+bool AddToCounter(int fd, uint64_t value) {
     ssize_t written;
     do
         written = ::write(fd, &value, sizeof(value));
@@ -21,8 +21,7 @@ bool AddToCounter(int fd, uint64_t value)
 }
 
 // Takes one from the counter; in semaphore mode each read decrements it by exactly one.
-void TakeFromCounter(int fd)
-{
+void TakeFromCounter(int fd) {
     uint64_t value;
     ssize_t got;
     do
@@ -30,10 +29,9 @@ void TakeFromCounter(int fd)
     while (got < 0 && errno == EINTR);
 }
 
-} // namespace
+}  // namespace
 
-std::shared_ptr<MessageQueue> MessageQueue::Create()
-{
+std::shared_ptr<MessageQueue> MessageQueue::Create() {
     const int fd = ::eventfd(0, EFD_SEMAPHORE | EFD_NONBLOCK | EFD_CLOEXEC);
     if (fd < 0)
         return nullptr;
@@ -42,13 +40,11 @@ std::shared_ptr<MessageQueue> MessageQueue::Create()
 
 MessageQueue::MessageQueue(int fd) : m_fd(fd) {}
 
-MessageQueue::~MessageQueue()
-{
+MessageQueue::~MessageQueue() {
     ::close(m_fd);
 }
 
-bool MessageQueue::Post(const Message& message)
-{
+bool MessageQueue::Post(const Message& message) {
     {
         std::lock_guard lock(m_mutex);
         // The counter moves under the same lock as the queue, so a poller never sees the
@@ -61,8 +57,7 @@ bool MessageQueue::Post(const Message& message)
     return true;
 }
 
-bool MessageQueue::PopLocked(Message& out)
-{
+bool MessageQueue::PopLocked(Message& out) {
     if (m_closed || m_messages.empty())
         return false;
     out = m_messages.front();
@@ -71,8 +66,7 @@ bool MessageQueue::PopLocked(Message& out)
     return true;
 }
 
-bool MessageQueue::Get(Message& out, int32_t timeoutMs)
-{
+bool MessageQueue::Get(Message& out, int32_t timeoutMs) {
     std::unique_lock lock(m_mutex);
     const auto ready = [this] { return m_closed || !m_messages.empty(); };
     if (timeoutMs < 0)
@@ -82,14 +76,12 @@ bool MessageQueue::Get(Message& out, int32_t timeoutMs)
     return PopLocked(out);
 }
 
-bool MessageQueue::Peek(Message& out)
-{
+bool MessageQueue::Peek(Message& out) {
     std::lock_guard lock(m_mutex);
     return PopLocked(out);
 }
 
-void MessageQueue::Close()
-{
+void MessageQueue::Close() {
     {
         std::lock_guard lock(m_mutex);
         if (m_closed)
@@ -103,10 +95,9 @@ void MessageQueue::Close()
     m_changed.notify_all();
 }
 
-bool MessageQueue::IsClosed() const
-{
+bool MessageQueue::IsClosed() const {
     std::lock_guard lock(m_mutex);
     return m_closed;
 }
 
-} // namespace quorix::platform
+}  // namespace quorix::platform

@@ -13,7 +13,7 @@ using WindowHandle = std::uintptr_t;
 
 // One posted message, as the context sends frame and error notifications to the application.
 struct Message {
-    WindowHandle window; // the window it was posted to; 0 for a thread-queue message
+    WindowHandle window;  // the window it was posted to; 0 for a thread-queue message
     uint32_t message;
     uintptr_t wParam;
     intptr_t lParam;
@@ -57,7 +57,7 @@ private:
     std::condition_variable m_changed;
     std::deque<Message> m_messages;
     bool m_closed = false;
-    const int m_fd; // eventfd in semaphore mode: its counter is the number of pending messages
+    const int m_fd;  // eventfd in semaphore mode: its counter is the number of pending messages
 };
 
-} // namespace quorix::platform
+}  // namespace quorix::platform

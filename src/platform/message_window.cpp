@@ -16,14 +16,12 @@ struct WindowTable {
     WindowHandle next = kFirstWindow;
 };
 
-WindowTable& Table()
-{
+WindowTable& Table() {
     static WindowTable table;
     return table;
 }
 
-std::shared_ptr<MessageQueue> ThreadQueue()
-{
+std::shared_ptr<MessageQueue> ThreadQueue() {
     // Only the owning thread reads this queue; other threads can reach it only through its fd.
     thread_local std::shared_ptr<MessageQueue> queue;
     if (!queue)
@@ -32,8 +30,7 @@ std::shared_ptr<MessageQueue> ThreadQueue()
 }
 
 // A reference of its own keeps the queue alive even if the window is destroyed meanwhile.
-std::shared_ptr<MessageQueue> FindQueue(WindowHandle window)
-{
+std::shared_ptr<MessageQueue> FindQueue(WindowHandle window) {
     if (window == 0)
         return ThreadQueue();
     WindowTable& table = Table();
@@ -42,10 +39,9 @@ std::shared_ptr<MessageQueue> FindQueue(WindowHandle window)
     return it == table.queues.end() ? nullptr : it->second;
 }
 
-} // namespace
+}  // namespace
 
-WindowHandle CreateMessageWindow()
-{
+WindowHandle CreateMessageWindow() {
     auto queue = MessageQueue::Create();
     if (!queue)
         return 0;
@@ -57,8 +53,7 @@ WindowHandle CreateMessageWindow()
     return window;
 }
 
-bool DestroyMessageWindow(WindowHandle window)
-{
+bool DestroyMessageWindow(WindowHandle window) {
     std::shared_ptr<MessageQueue> queue;
     {
         WindowTable& table = Table();
@@ -73,21 +68,18 @@ bool DestroyMessageWindow(WindowHandle window)
     return true;
 }
 
-bool IsWindow(WindowHandle window)
-{
+bool IsWindow(WindowHandle window) {
     WindowTable& table = Table();
     std::lock_guard lock(table.mutex);
     return table.queues.contains(window);
 }
 
-bool PostMessage(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam)
-{
+bool PostMessage(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
     const auto queue = FindQueue(window);
     return queue && queue->Post(Message{window, message, wParam, lParam});
 }
 
-WaitResult GetMessage(WindowHandle window, Message& out, int32_t timeoutMs)
-{
+WaitResult GetMessage(WindowHandle window, Message& out, int32_t timeoutMs) {
     const auto queue = FindQueue(window);
     if (!queue)
         return WaitResult::kInvalid;
@@ -96,8 +88,7 @@ WaitResult GetMessage(WindowHandle window, Message& out, int32_t timeoutMs)
     return queue->IsClosed() ? WaitResult::kInvalid : WaitResult::kTimeout;
 }
 
-WaitResult PeekMessage(WindowHandle window, Message& out)
-{
+WaitResult PeekMessage(WindowHandle window, Message& out) {
     const auto queue = FindQueue(window);
     if (!queue)
         return WaitResult::kInvalid;
@@ -106,10 +97,9 @@ WaitResult PeekMessage(WindowHandle window, Message& out)
     return queue->IsClosed() ? WaitResult::kInvalid : WaitResult::kTimeout;
 }
 
-int MessageFd(WindowHandle window)
-{
+int MessageFd(WindowHandle window) {
     const auto queue = FindQueue(window);
     return queue ? queue->Fd() : -1;
 }
 
-} // namespace quorix::platform
+}  // namespace quorix::platform

@@ -12,9 +12,9 @@ namespace quorix::platform {
 // never 0, never looks like a pointer, and a stale one never reaches a newer window.
 
 enum class WaitResult {
-    kMessage, // a message was removed into `out`
-    kTimeout, // nothing arrived in time (for a peek: nothing pending)
-    kInvalid, // unknown window, or destroyed before or while waiting
+    kMessage,  // a message was removed into `out`
+    kTimeout,  // nothing arrived in time (for a peek: nothing pending)
+    kInvalid,  // unknown window, or destroyed before or while waiting
 };
 
 // Returns 0 when no queue could be made.
@@ -39,4 +39,4 @@ WaitResult PeekMessage(WindowHandle window, Message& out);
 // here and is valid until the window is destroyed (for window 0: until the thread ends).
 int MessageFd(WindowHandle window);
 
-} // namespace quorix::platform
+}  // namespace quorix::platform

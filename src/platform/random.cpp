@@ -9,15 +9,13 @@ namespace {
 std::atomic<uint32_t> g_state{1};
 
 // The multiplier and increment of the portable rand() example in the C standard.
-constexpr uint32_t Next(uint32_t state)
-{
+constexpr uint32_t Next(uint32_t state) {
     return state * 1103515245u + 12345u;
 }
 
-} // namespace
+}  // namespace
 
-uint32_t Random()
-{
+uint32_t Random() {
     uint32_t state = g_state.load(std::memory_order_relaxed);
     while (!g_state.compare_exchange_weak(state, Next(state), std::memory_order_relaxed)) {
     }
@@ -25,9 +23,8 @@ uint32_t Random()
     return (Next(state) >> 16) & kRandomMax;
 }
 
-void SeedRandom(uint32_t seed)
-{
+void SeedRandom(uint32_t seed) {
     g_state.store(seed, std::memory_order_relaxed);
 }
 
-} // namespace quorix::platform
+}  // namespace quorix::platform

@@ -13,4 +13,4 @@ constexpr uint32_t kRandomMax = 32767;
 uint32_t Random();
 void SeedRandom(uint32_t seed);
 
-} // namespace quorix::platform
+}  // namespace quorix::platform

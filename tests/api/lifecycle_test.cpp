@@ -1,11 +1,12 @@
 // Handles, error codes and notifications as an application sees them through the public header.
 #include <gtest/gtest.h>
-#include <quorix/quorix.h>
 
 #include <atomic>
 #include <set>
 #include <thread>
 #include <vector>
+
+#include <quorix/quorix.h>
 
 namespace {
 
@@ -148,8 +149,7 @@ TEST(HandlesConcurrency, ThreadsCreateUseAndReleaseContexts) {
             for (int round = 0; round < kRounds; ++round) {
                 const QuorixHandle handle = Quorix_Initialize(nullptr);
                 if (handle == 0 || Quorix_SetWaitTime(handle, t * 1000 + round) != 1 ||
-                    Quorix_GetWaitTime(handle) != t * 1000 + round ||
-                    Quorix_Release(handle) != 1) {
+                    Quorix_GetWaitTime(handle) != t * 1000 + round || Quorix_Release(handle) != 1) {
                     ++failures;
                 }
             }

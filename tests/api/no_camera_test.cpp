@@ -1,11 +1,12 @@
 // A context without a camera engine: camera operations fail with code 1 (recorded, or posted only
 // where the calls say so), the stored values answer, and the unsupported calls report code 11.
 #include <gtest/gtest.h>
-#include <quorix/quorix.h>
 
 #include <functional>
 #include <string>
 #include <vector>
+
+#include <quorix/quorix.h>
 
 namespace {
 
@@ -54,17 +55,31 @@ TEST_F(NoCamera, CameraOperationsRecordCodeOne) {
     Check({
         {"EnumDevice", [&](QuorixHandle h) { return Quorix_EnumDevice(h, names) == 0; }, 1, 0},
         {"SetDeviceNumber", [](QuorixHandle h) { return Quorix_SetDeviceNumber(h, 0) == 0; }, 1, 0},
-        {"SnapShot", [&](QuorixHandle h) { return Quorix_SnapShot(h, image, sizeof image, 0) == 0; }, 1, 0},
+        {"SnapShot",
+         [&](QuorixHandle h) { return Quorix_SnapShot(h, image, sizeof image, 0) == 0; }, 1, 0},
         {"StartPreview", [](QuorixHandle h) { return Quorix_StartPreview(h) == 0; }, 1, 0},
         {"SetColorMode", [](QuorixHandle h) { return Quorix_SetColorMode(h, 24) == 0; }, 1, 0},
         {"SetBrightness", [](QuorixHandle h) { return Quorix_SetBrightness(h, 10) == 0; }, 1, 0},
-        {"GetGamma", [&](QuorixHandle h) { ok = 7; return Quorix_GetGamma(h, &ok) == 0 && ok == 0; }, 1, 0},
-        {"gain mode", [&](QuorixHandle h) { return Quorix_GetFilterValue(h, 104, nullptr) == -1; }, 1, 0},
-        {"GetExposureTimeEx", [&](QuorixHandle h) { ok = 7; return Quorix_GetExposureTimeEx(h, &ok) == -1.0 && ok == 0; }, 1, 0},
+        {"GetGamma",
+         [&](QuorixHandle h) {
+             ok = 7;
+             return Quorix_GetGamma(h, &ok) == 0 && ok == 0;
+         },
+         1, 0},
+        {"gain mode", [&](QuorixHandle h) { return Quorix_GetFilterValue(h, 104, nullptr) == -1; },
+         1, 0},
+        {"GetExposureTimeEx",
+         [&](QuorixHandle h) {
+             ok = 7;
+             return Quorix_GetExposureTimeEx(h, &ok) == -1.0 && ok == 0;
+         },
+         1, 0},
         {"SetMirrorH", [](QuorixHandle h) { return Quorix_SetMirrorH(h, 1) == 0; }, 1, 0},
-        {"WriteRegister", [](QuorixHandle h) { return Quorix_WriteRegister(h, 0x3000, 1) == 0; }, 1, 0},
+        {"WriteRegister", [](QuorixHandle h) { return Quorix_WriteRegister(h, 0x3000, 1) == 0; }, 1,
+         0},
         {"SetAnalogDlg", [](QuorixHandle h) { return Quorix_SetAnalogDlg(h, nullptr) == 0; }, 1, 0},
-        {"SaveImageW", [](QuorixHandle h) { return Quorix_SaveImageW(h, u"frame.bmp", 0) == 0; }, 1, 0},
+        {"SaveImageW", [](QuorixHandle h) { return Quorix_SaveImageW(h, u"frame.bmp", 0) == 0; }, 1,
+         0},
     });
 }
 
@@ -76,7 +91,8 @@ TEST_F(NoCamera, SomeFailuresArePostedOnly) {
         {"GetMirrorV", [](QuorixHandle h) { return Quorix_GetMirrorV(h) == 0; }, 0, 1},
         {"SetIOPort", [](QuorixHandle h) { return Quorix_SetIOPort(h, 3) == 0; }, 0, 1},
         {"GetIOPort", [&](QuorixHandle h) { return Quorix_GetIOPort(h, &port, 0, 0) == 0; }, 0, 1},
-        {"ReadSromID", [&](QuorixHandle h) { return Quorix_ReadSromID(h, 0x1080, &ok) == 0 && ok == 0; }, 0, 1},
+        {"ReadSromID",
+         [&](QuorixHandle h) { return Quorix_ReadSromID(h, 0x1080, &ok) == 0 && ok == 0; }, 0, 1},
         {"WriteSromID", [](QuorixHandle h) { return Quorix_WriteSromID(h, 0x1080, 5) == 0; }, 0, 1},
         {"SetAutoIris 3", [](QuorixHandle h) { return Quorix_SetAutoIris(h, 3) == 0; }, 0, 9},
         {"Fps", [](QuorixHandle h) { return Quorix_Fps(h) == 0; }, 0, 11},
@@ -91,13 +107,32 @@ TEST_F(NoCamera, ArgumentChecksComeFirstWhereTheyNeedNoCamera) {
     QuorixCameraInfo info = {};
     int32_t ok = 7;
     Check({
-        {"serial below 32 bytes", [&](QuorixHandle h) { return Quorix_ReadSerialNumberA(h, serial, 31) == 0; }, 9, 0},
-        {"camera info NULL", [](QuorixHandle h) { return Quorix_GetCameraInfo(h, nullptr) == 0; }, 9, 0},
-        {"camera info size 35", [&](QuorixHandle h) { info.size = 35; return Quorix_GetCameraInfo(h, &info) == 0; }, 5, 0},
-        {"camera info size 36", [&](QuorixHandle h) { info.size = 36; return Quorix_GetCameraInfo(h, &info) == 0; }, 1, 0},
-        {"record without name", [](QuorixHandle h) { return Quorix_Record(h, "", 1000, 0) == 0; }, 9, 0},
-        {"unconvertible name", [&](QuorixHandle h) { return Quorix_SaveMaskFileW(h, badName) == 0; }, 12, 0},
-        {"channel 0", [&](QuorixHandle h) { ok = 7; return Quorix_GetChannelGain(h, 0, &ok) == 0 && ok == 7; }, 0, 0},
+        {"serial below 32 bytes",
+         [&](QuorixHandle h) { return Quorix_ReadSerialNumberA(h, serial, 31) == 0; }, 9, 0},
+        {"camera info NULL", [](QuorixHandle h) { return Quorix_GetCameraInfo(h, nullptr) == 0; },
+         9, 0},
+        {"camera info size 35",
+         [&](QuorixHandle h) {
+             info.size = 35;
+             return Quorix_GetCameraInfo(h, &info) == 0;
+         },
+         5, 0},
+        {"camera info size 36",
+         [&](QuorixHandle h) {
+             info.size = 36;
+             return Quorix_GetCameraInfo(h, &info) == 0;
+         },
+         1, 0},
+        {"record without name", [](QuorixHandle h) { return Quorix_Record(h, "", 1000, 0) == 0; },
+         9, 0},
+        {"unconvertible name",
+         [&](QuorixHandle h) { return Quorix_SaveMaskFileW(h, badName) == 0; }, 12, 0},
+        {"channel 0",
+         [&](QuorixHandle h) {
+             ok = 7;
+             return Quorix_GetChannelGain(h, 0, &ok) == 0 && ok == 7;
+         },
+         0, 0},
         {"channel 5", [](QuorixHandle h) { return Quorix_SetChannelOffset(h, 5, 1) == 0; }, 0, 0},
         {"SendText", [](QuorixHandle h) { return Quorix_SendText(h, "x", 2) == 0; }, 11, 0},
         {"GetConfigFilter", [](QuorixHandle h) { return Quorix_GetConfigFilter(h) == -1; }, 11, 0},
@@ -114,7 +149,8 @@ TEST_F(NoCamera, StoredValuesAnswerWithTheirDefaults) {
     int32_t v[6] = {-1, -1, -1, -1, -1, -1};
     EXPECT_EQ(Quorix_GetCaptureWindowEx(handle, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]), 1);
     EXPECT_EQ(std::vector<int32_t>(v, v + 6), (std::vector<int32_t>{2048, 0, 2048, 1536, 0, 1536}));
-    EXPECT_EQ(Quorix_GetCaptureWindowEx(handle, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), 1);
+    EXPECT_EQ(
+        Quorix_GetCaptureWindowEx(handle, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), 1);
 
     EXPECT_EQ(Quorix_SetSubSample(handle, 1), 1);
     EXPECT_EQ(Quorix_GetSubSample(handle), 1);

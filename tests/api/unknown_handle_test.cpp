@@ -1,12 +1,13 @@
 // Every exported function, called with a handle that names no context, must return its
 // no-context result at once, touch none of its output arguments and post nothing.
 #include <gtest/gtest.h>
-#include <quorix/quorix.h>
 
 #include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include <quorix/quorix.h>
 
 namespace {
 
@@ -32,7 +33,8 @@ const QuorixWChar kWideName[] = u"x.bmp";
 
 void MarkOutputs() {
     flag = kUntouched;
-    for (int32_t& v : values) v = kUntouched;
+    for (int32_t& v : values)
+        v = kUntouched;
     std::memset(text, 0x5A, sizeof text);
     std::memset(wide, 0x5A, sizeof wide);
     std::memset(names, 0x5A, sizeof names);
@@ -47,7 +49,8 @@ bool OutputsUntouched() {
     const auto all5A = [](const void* data, size_t size) {
         const auto* bytes = static_cast<const unsigned char*>(data);
         for (size_t i = 0; i < size; ++i) {
-            if (bytes[i] != 0x5A) return false;
+            if (bytes[i] != 0x5A)
+                return false;
         }
         return true;
     };
@@ -69,23 +72,39 @@ std::vector<Call> AllCallsTakingAHandle() {
         {"GetLastError", [=](QuorixHandle h) { return zero(Quorix_GetLastError(h)); }},
         {"EnumDevice", [=](QuorixHandle h) { return zero(Quorix_EnumDevice(h, names)); }},
         {"EnumDeviceW", [=](QuorixHandle h) { return zero(Quorix_EnumDeviceW(h, wideNames)); }},
-        {"GetDeviceName", [=](QuorixHandle h) { return zero(Quorix_GetDeviceName(h, 0, text, 256)); }},
-        {"GetDeviceNameW", [=](QuorixHandle h) { return zero(Quorix_GetDeviceNameW(h, 0, wide, 256)); }},
+        {"GetDeviceName",
+         [=](QuorixHandle h) { return zero(Quorix_GetDeviceName(h, 0, text, 256)); }},
+        {"GetDeviceNameW",
+         [=](QuorixHandle h) { return zero(Quorix_GetDeviceNameW(h, 0, wide, 256)); }},
         {"SetDeviceNumber", [=](QuorixHandle h) { return zero(Quorix_SetDeviceNumber(h, 0)); }},
         {"Close", [=](QuorixHandle h) { return zero(Quorix_Close(h)); }},
         {"GetStatus", [=](QuorixHandle h) { return zero(Quorix_GetStatus(h)); }},
         {"GetCameraInfo", [=](QuorixHandle h) { return zero(Quorix_GetCameraInfo(h, &info)); }},
         {"Preview", [=](QuorixHandle h) { return zero(Quorix_Preview(h)); }},
-        {"CallBackPreview", [=](QuorixHandle h) { return zero(Quorix_CallBackPreview(h, nullptr, image, sizeof image, 0)); }},
+        {"CallBackPreview",
+         [=](QuorixHandle h) {
+             return zero(Quorix_CallBackPreview(h, nullptr, image, sizeof image, 0));
+         }},
         {"StartPreview", [=](QuorixHandle h) { return zero(Quorix_StartPreview(h)); }},
         {"StopPreview", [=](QuorixHandle h) { return zero(Quorix_StopPreview(h)); }},
         {"Capture", [=](QuorixHandle h) { return zero(Quorix_Capture(h)); }},
-        {"SnapShot", [=](QuorixHandle h) { return zero(Quorix_SnapShot(h, image, sizeof image, 0)); }},
-        {"GetImage", [=](QuorixHandle h) { return zero(Quorix_GetImage(h, image, sizeof image, 0)); }},
-        {"SetPreviewWindow", [=](QuorixHandle h) { return zero(Quorix_SetPreviewWindow(h, nullptr, 0, 0, 640, 480)); }},
-        {"SetCaptureWindow", [=](QuorixHandle h) { return zero(Quorix_SetCaptureWindow(h, 640, 480)); }},
-        {"SetCaptureWindowEx", [=](QuorixHandle h) { return zero(Quorix_SetCaptureWindowEx(h, 2048, 0, 640, 1536, 0, 480)); }},
-        {"GetCaptureWindowEx", [=](QuorixHandle h) { return zero(Quorix_GetCaptureWindowEx(h, &values[0], &values[1], &values[2], &values[3], &values[4], &values[5])); }},
+        {"SnapShot",
+         [=](QuorixHandle h) { return zero(Quorix_SnapShot(h, image, sizeof image, 0)); }},
+        {"GetImage",
+         [=](QuorixHandle h) { return zero(Quorix_GetImage(h, image, sizeof image, 0)); }},
+        {"SetPreviewWindow",
+         [=](QuorixHandle h) { return zero(Quorix_SetPreviewWindow(h, nullptr, 0, 0, 640, 480)); }},
+        {"SetCaptureWindow",
+         [=](QuorixHandle h) { return zero(Quorix_SetCaptureWindow(h, 640, 480)); }},
+        {"SetCaptureWindowEx",
+         [=](QuorixHandle h) {
+             return zero(Quorix_SetCaptureWindowEx(h, 2048, 0, 640, 1536, 0, 480));
+         }},
+        {"GetCaptureWindowEx",
+         [=](QuorixHandle h) {
+             return zero(Quorix_GetCaptureWindowEx(h, &values[0], &values[1], &values[2],
+                                                   &values[3], &values[4], &values[5]));
+         }},
         {"Width", [=](QuorixHandle h) { return zero(Quorix_Width(h)); }},
         {"Height", [=](QuorixHandle h) { return zero(Quorix_Height(h)); }},
         {"SetColorMode", [=](QuorixHandle h) { return zero(Quorix_SetColorMode(h, 24)); }},
@@ -103,8 +122,10 @@ std::vector<Call> AllCallsTakingAHandle() {
         {"SaveMaskFile", [=](QuorixHandle h) { return zero(Quorix_SaveMaskFile(h, "m")); }},
         {"SaveMaskFileW", [=](QuorixHandle h) { return zero(Quorix_SaveMaskFileW(h, kWideName)); }},
         {"UpdateMaskData", [=](QuorixHandle h) { return zero(Quorix_UpdateMaskData(h, 0)); }},
-        {"LoadConfigFileA", [=](QuorixHandle h) { return zero(Quorix_LoadConfigFileA(h, "/dev/null")); }},
-        {"LoadConfigFileW", [=](QuorixHandle h) { return zero(Quorix_LoadConfigFileW(h, u"/dev/null")); }},
+        {"LoadConfigFileA",
+         [=](QuorixHandle h) { return zero(Quorix_LoadConfigFileA(h, "/dev/null")); }},
+        {"LoadConfigFileW",
+         [=](QuorixHandle h) { return zero(Quorix_LoadConfigFileW(h, u"/dev/null")); }},
         {"SetCameraDlg", [=](QuorixHandle h) { return zero(Quorix_SetCameraDlg(h, nullptr)); }},
         {"SetImageDlg", [=](QuorixHandle h) { return zero(Quorix_SetImageDlg(h, nullptr)); }},
         {"SetAnalogDlg", [=](QuorixHandle h) { return zero(Quorix_SetAnalogDlg(h, nullptr)); }},
@@ -112,13 +133,19 @@ std::vector<Call> AllCallsTakingAHandle() {
         {"SetFilterValue", [=](QuorixHandle h) { return zero(Quorix_SetFilterValue(h, 1, 5)); }},
         {"GetChannelGain", [=](QuorixHandle h) { return zero(Quorix_GetChannelGain(h, 1, ok)); }},
         {"SetChannelGain", [=](QuorixHandle h) { return zero(Quorix_SetChannelGain(h, 1, 5)); }},
-        {"GetChannelOffset", [=](QuorixHandle h) { return zero(Quorix_GetChannelOffset(h, 1, ok)); }},
-        {"SetChannelOffset", [=](QuorixHandle h) { return zero(Quorix_SetChannelOffset(h, 1, 5)); }},
+        {"GetChannelOffset",
+         [=](QuorixHandle h) { return zero(Quorix_GetChannelOffset(h, 1, ok)); }},
+        {"SetChannelOffset",
+         [=](QuorixHandle h) { return zero(Quorix_SetChannelOffset(h, 1, 5)); }},
         {"GetTemperature", [=](QuorixHandle h) { return zero(Quorix_GetTemperature(h, ok)); }},
-        {"SetExposureTimeEx", [=](QuorixHandle h) { return zero(Quorix_SetExposureTimeEx(h, 0.01)); }},
-        {"GetExposureTimeEx", [=](QuorixHandle h) { return Quorix_GetExposureTimeEx(h, ok) == 0.0; }},
-        {"SetRealExposureTime", [=](QuorixHandle h) { return zero(Quorix_SetRealExposureTime(h, 1000)); }},
-        {"GetRealExposureTime", [=](QuorixHandle h) { return zero(Quorix_GetRealExposureTime(h, ok)); }},
+        {"SetExposureTimeEx",
+         [=](QuorixHandle h) { return zero(Quorix_SetExposureTimeEx(h, 0.01)); }},
+        {"GetExposureTimeEx",
+         [=](QuorixHandle h) { return Quorix_GetExposureTimeEx(h, ok) == 0.0; }},
+        {"SetRealExposureTime",
+         [=](QuorixHandle h) { return zero(Quorix_SetRealExposureTime(h, 1000)); }},
+        {"GetRealExposureTime",
+         [=](QuorixHandle h) { return zero(Quorix_GetRealExposureTime(h, ok)); }},
         {"SetMirrorH", [=](QuorixHandle h) { return zero(Quorix_SetMirrorH(h, 1)); }},
         {"SetMirrorV", [=](QuorixHandle h) { return zero(Quorix_SetMirrorV(h, 1)); }},
         {"GetMirrorH", [=](QuorixHandle h) { return zero(Quorix_GetMirrorH(h)); }},
@@ -126,23 +153,31 @@ std::vector<Call> AllCallsTakingAHandle() {
         {"SetAutoIris", [=](QuorixHandle h) { return zero(Quorix_SetAutoIris(h, 3)); }},
         {"GetAutoIris", [=](QuorixHandle h) { return zero(Quorix_GetAutoIris(h, ok)); }},
         {"GetTemperatureEx", [=](QuorixHandle h) { return Quorix_GetTemperatureEx(h, ok) == 0.0; }},
-        {"SetInternalCorrection", [=](QuorixHandle h) { return zero(Quorix_SetInternalCorrection(h, 1)); }},
-        {"GetInternalCorrection", [=](QuorixHandle h) { return zero(Quorix_GetInternalCorrection(h, ok)); }},
+        {"SetInternalCorrection",
+         [=](QuorixHandle h) { return zero(Quorix_SetInternalCorrection(h, 1)); }},
+        {"GetInternalCorrection",
+         [=](QuorixHandle h) { return zero(Quorix_GetInternalCorrection(h, ok)); }},
         {"SetSamplingRate", [=](QuorixHandle h) { return zero(Quorix_SetSamplingRate(h, 1)); }},
-        {"GetSamplingRate", [=](QuorixHandle h) { return zero(Quorix_GetSamplingRate(h, &values[0])); }},
-        {"GetVideoFormat", [=](QuorixHandle h) { return zero(Quorix_GetVideoFormat(h, &values[1])); }},
+        {"GetSamplingRate",
+         [=](QuorixHandle h) { return zero(Quorix_GetSamplingRate(h, &values[0])); }},
+        {"GetVideoFormat",
+         [=](QuorixHandle h) { return zero(Quorix_GetVideoFormat(h, &values[1])); }},
         {"SetIOPort", [=](QuorixHandle h) { return zero(Quorix_SetIOPort(h, 1)); }},
         {"GetIOPort", [=](QuorixHandle h) { return zero(Quorix_GetIOPort(h, &byte, 0, 0)); }},
         {"ReadRegister", [=](QuorixHandle h) { return zero(Quorix_ReadRegister(h, 1, ok)); }},
         {"ReadRegisterEx", [=](QuorixHandle h) { return zero(Quorix_ReadRegisterEx(h, 1, ok)); }},
         {"WriteRegister", [=](QuorixHandle h) { return zero(Quorix_WriteRegister(h, 1, 1)); }},
         {"WriteRegisterEx", [=](QuorixHandle h) { return zero(Quorix_WriteRegisterEx(h, 1, 1)); }},
-        {"Fpga_ReadRegister", [=](QuorixHandle h) { return zero(Quorix_Fpga_ReadRegister(h, 7, ok)); }},
-        {"Fpga_WriteRegister", [=](QuorixHandle h) { return zero(Quorix_Fpga_WriteRegister(h, 7, 1)); }},
+        {"Fpga_ReadRegister",
+         [=](QuorixHandle h) { return zero(Quorix_Fpga_ReadRegister(h, 7, ok)); }},
+        {"Fpga_WriteRegister",
+         [=](QuorixHandle h) { return zero(Quorix_Fpga_WriteRegister(h, 7, 1)); }},
         {"ReadSromID", [=](QuorixHandle h) { return zero(Quorix_ReadSromID(h, 0x1080, ok)); }},
         {"WriteSromID", [=](QuorixHandle h) { return zero(Quorix_WriteSromID(h, 0x1080, 1)); }},
-        {"ReadSerialNumberA", [=](QuorixHandle h) { return zero(Quorix_ReadSerialNumberA(h, text, 256)); }},
-        {"ReadSerialNumberW", [=](QuorixHandle h) { return zero(Quorix_ReadSerialNumberW(h, wide, 256)); }},
+        {"ReadSerialNumberA",
+         [=](QuorixHandle h) { return zero(Quorix_ReadSerialNumberA(h, text, 256)); }},
+        {"ReadSerialNumberW",
+         [=](QuorixHandle h) { return zero(Quorix_ReadSerialNumberW(h, wide, 256)); }},
         {"Fps", [=](QuorixHandle h) { return zero(Quorix_Fps(h)); }},
         {"GetHalfClock", [=](QuorixHandle h) { return zero(Quorix_GetHalfClock(h)); }},
         {"SetHalfClock", [=](QuorixHandle h) { return zero(Quorix_SetHalfClock(h, 1)); }},
@@ -158,21 +193,36 @@ std::vector<Call> AllCallsTakingAHandle() {
     using Getter = int32_t (*)(QuorixHandle, int32_t*);
     using Setter = int (*)(QuorixHandle, int32_t);
     const std::vector<std::pair<Getter, Setter>> wrappers = {
-        {Quorix_GetBrightness, Quorix_SetBrightness}, {Quorix_GetContrast, Quorix_SetContrast},
-        {Quorix_GetHue, Quorix_SetHue}, {Quorix_GetSaturation, Quorix_SetSaturation},
-        {Quorix_GetSharpness, Quorix_SetSharpness}, {Quorix_GetBayerGainRGB, Quorix_SetBayerGainRGB},
-        {Quorix_GetBayerGainRed, Quorix_SetBayerGainRed}, {Quorix_GetBayerGainGreen, Quorix_SetBayerGainGreen},
-        {Quorix_GetBayerGainBlue, Quorix_SetBayerGainBlue}, {Quorix_GetBayerGainAuto, Quorix_SetBayerGainAuto},
-        {Quorix_GetGamma, Quorix_SetGamma}, {Quorix_GetBayerMode, Quorix_SetBayerMode},
-        {Quorix_GetGlobalGain, Quorix_SetGlobalGain}, {Quorix_GetColorGainRed, Quorix_SetColorGainRed},
-        {Quorix_GetColorGainGreen1, Quorix_SetColorGainGreen1}, {Quorix_GetColorGainGreen2, Quorix_SetColorGainGreen2},
-        {Quorix_GetColorGainBlue, Quorix_SetColorGainBlue}, {Quorix_GetExposureTime, Quorix_SetExposureTime},
-        {Quorix_GetGrayMode, Quorix_SetGrayMode}, {Quorix_GetGrayGainR, Quorix_SetGrayGainR},
-        {Quorix_GetGrayGainG1, Quorix_SetGrayGainG1}, {Quorix_GetGrayGainG2, Quorix_SetGrayGainG2},
-        {Quorix_GetGrayGainB, Quorix_SetGrayGainB}, {Quorix_GetGrayOffsetR, Quorix_SetGrayOffsetR},
-        {Quorix_GetGrayOffsetG1, Quorix_SetGrayOffsetG1}, {Quorix_GetGrayOffsetG2, Quorix_SetGrayOffsetG2},
-        {Quorix_GetGrayOffsetB, Quorix_SetGrayOffsetB}, {Quorix_GetPeltier, Quorix_SetPeltier},
-        {Quorix_GetDotFilter, Quorix_SetDotFilter}, {Quorix_GetMaskFilter, Quorix_SetMaskFilter},
+        {Quorix_GetBrightness, Quorix_SetBrightness},
+        {Quorix_GetContrast, Quorix_SetContrast},
+        {Quorix_GetHue, Quorix_SetHue},
+        {Quorix_GetSaturation, Quorix_SetSaturation},
+        {Quorix_GetSharpness, Quorix_SetSharpness},
+        {Quorix_GetBayerGainRGB, Quorix_SetBayerGainRGB},
+        {Quorix_GetBayerGainRed, Quorix_SetBayerGainRed},
+        {Quorix_GetBayerGainGreen, Quorix_SetBayerGainGreen},
+        {Quorix_GetBayerGainBlue, Quorix_SetBayerGainBlue},
+        {Quorix_GetBayerGainAuto, Quorix_SetBayerGainAuto},
+        {Quorix_GetGamma, Quorix_SetGamma},
+        {Quorix_GetBayerMode, Quorix_SetBayerMode},
+        {Quorix_GetGlobalGain, Quorix_SetGlobalGain},
+        {Quorix_GetColorGainRed, Quorix_SetColorGainRed},
+        {Quorix_GetColorGainGreen1, Quorix_SetColorGainGreen1},
+        {Quorix_GetColorGainGreen2, Quorix_SetColorGainGreen2},
+        {Quorix_GetColorGainBlue, Quorix_SetColorGainBlue},
+        {Quorix_GetExposureTime, Quorix_SetExposureTime},
+        {Quorix_GetGrayMode, Quorix_SetGrayMode},
+        {Quorix_GetGrayGainR, Quorix_SetGrayGainR},
+        {Quorix_GetGrayGainG1, Quorix_SetGrayGainG1},
+        {Quorix_GetGrayGainG2, Quorix_SetGrayGainG2},
+        {Quorix_GetGrayGainB, Quorix_SetGrayGainB},
+        {Quorix_GetGrayOffsetR, Quorix_SetGrayOffsetR},
+        {Quorix_GetGrayOffsetG1, Quorix_SetGrayOffsetG1},
+        {Quorix_GetGrayOffsetG2, Quorix_SetGrayOffsetG2},
+        {Quorix_GetGrayOffsetB, Quorix_SetGrayOffsetB},
+        {Quorix_GetPeltier, Quorix_SetPeltier},
+        {Quorix_GetDotFilter, Quorix_SetDotFilter},
+        {Quorix_GetMaskFilter, Quorix_SetMaskFilter},
     };
     for (const auto& [get, set] : wrappers) {
         calls.push_back({"filter getter", [=](QuorixHandle h) { return zero(get(h, ok)); }});

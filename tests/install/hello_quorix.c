@@ -1,6 +1,7 @@
 /* A minimal application in C: create a context, read its version and errors, release it. */
-#include <quorix/quorix.h>
 #include <stdio.h>
+
+#include <quorix/quorix.h>
 
 int main(void) {
     if (Quorix_GetDllVersion() != QUORIX_DLL_VERSION) {

@@ -1,9 +1,9 @@
 // quorix - command-line tool over the SDK's public C interface.
-#include <quorix/quorix.h>
-
 #include <cstdio>
 #include <cstring>
 #include <string>
+
+#include <quorix/quorix.h>
 
 namespace {
 

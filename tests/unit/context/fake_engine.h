@@ -12,8 +12,8 @@ namespace quorix::test {
 // An engine whose cameras and EEPROM the test lays out, and which remembers what it was asked.
 class FakeEngine : public CQuorixU3R5Base {
 public:
-    std::set<int32_t> present;     // instance numbers of present cameras
-    int32_t countedDevices = 0;    // what CountDevices answers
+    std::set<int32_t> present;   // instance numbers of present cameras
+    int32_t countedDevices = 0;  // what CountDevices answers
     bool sensorOpens = true;
     std::vector<int32_t> createdSensors;
     std::map<uint32_t, uint8_t> eeprom;  // addresses that read; any other address fails

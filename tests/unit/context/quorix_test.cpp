@@ -1,4 +1,6 @@
 // The camera context: error history and notifications, and the device calls' argument rules.
+#include "context/quorix.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -7,7 +9,6 @@
 #include <memory>
 #include <string>
 
-#include "context/quorix.h"
 #include "fake_engine.h"
 #include "platform/clock.h"
 #include "platform/message_window.h"
@@ -304,9 +305,7 @@ namespace {
 class ConfigFile : public ::testing::Test {
 protected:
     void TearDown() override { std::remove(path.c_str()); }
-    void Write(const std::string& bytes) {
-        std::ofstream(path, std::ios::binary) << bytes;
-    }
+    void Write(const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
     std::string path = ::testing::TempDir() + "quorix_config_test.bin";
 };
 

@@ -23,7 +23,9 @@ CSdkChain::RandomSource Sequence(std::vector<uint32_t> values) {
     };
 }
 
-std::unique_ptr<CQuorix> NewContext() { return std::make_unique<CQuorix>(); }
+std::unique_ptr<CQuorix> NewContext() {
+    return std::make_unique<CQuorix>();
+}
 
 class RegistryTest : public ::testing::Test {
 protected:
@@ -126,7 +128,8 @@ TEST_F(RegistryTest, UnknownHandlesFindNothing) {
 }
 
 // Several threads create, look up and release handles on one registry at once. Each thread must
-// always find its own live contexts and release each exactly once (run under ThreadSanitizer in CI).
+// always find its own live contexts and release each exactly once (run under ThreadSanitizer in
+// CI).
 TEST(RegistryConcurrency, ParallelCreateLookupRelease) {
     CSdkChain chain;
     constexpr int kThreads = 6;

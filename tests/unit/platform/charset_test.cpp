@@ -1,9 +1,9 @@
 #include "platform/charset.h"
 
+#include <gtest/gtest.h>
+
 #include <clocale>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 namespace quorix::platform {
 namespace {
@@ -11,13 +11,11 @@ namespace {
 // Switches the calling thread to a locale for the life of the object.
 class ScopedLocale {
 public:
-    explicit ScopedLocale(const char* name) : m_locale(newlocale(LC_ALL_MASK, name, nullptr))
-    {
+    explicit ScopedLocale(const char* name) : m_locale(newlocale(LC_ALL_MASK, name, nullptr)) {
         if (m_locale != nullptr)
             m_previous = uselocale(m_locale);
     }
-    ~ScopedLocale()
-    {
+    ~ScopedLocale() {
         if (m_locale != nullptr) {
             uselocale(m_previous);
             freelocale(m_locale);
@@ -39,8 +37,7 @@ constexpr char kJapaneseUtf8[] = "\xE3\x82\xAB\xE3\x83\xA1\xE3\x83\xA9\xE8\xA8\x
 constexpr char16_t kCameraSymbol[] = u"\U0001F4F7";
 constexpr char kCameraSymbolUtf8[] = "\xF0\x9F\x93\xB7";
 
-TEST(Charset, AsciiRoundTripsInTheCLocale)
-{
+TEST(Charset, AsciiRoundTripsInTheCLocale) {
     ScopedLocale locale("C");
     ASSERT_TRUE(locale.Ok());
     std::string ansi;
@@ -53,8 +50,7 @@ TEST(Charset, AsciiRoundTripsInTheCLocale)
     EXPECT_EQ(ansi, "");
 }
 
-TEST(Charset, JapaneseAndSurrogatePairsConvertInUtf8)
-{
+TEST(Charset, JapaneseAndSurrogatePairsConvertInUtf8) {
     ScopedLocale locale("C.UTF-8");
     ASSERT_TRUE(locale.Ok());
     std::string ansi;
@@ -72,8 +68,7 @@ TEST(Charset, JapaneseAndSurrogatePairsConvertInUtf8)
 }
 
 // The conversion follows the calling thread's locale, not one fixed when the library loaded.
-TEST(Charset, FollowsTheCallingThreadsLocale)
-{
+TEST(Charset, FollowsTheCallingThreadsLocale) {
     ScopedLocale utf8("C.UTF-8");
     ASSERT_TRUE(utf8.Ok());
     bool convertedInC = true;
@@ -87,8 +82,7 @@ TEST(Charset, FollowsTheCallingThreadsLocale)
     EXPECT_TRUE(WideToAnsi(kJapanese, ansi));
 }
 
-TEST(Charset, FailuresLeaveTheOutputUntouched)
-{
+TEST(Charset, FailuresLeaveTheOutputUntouched) {
     ScopedLocale locale("C");
     ASSERT_TRUE(locale.Ok());
     std::string ansi = "keep";
@@ -101,8 +95,7 @@ TEST(Charset, FailuresLeaveTheOutputUntouched)
     EXPECT_EQ(wide, u"keep");
 }
 
-TEST(Charset, InvalidInputFailsEvenWhereEveryCharacterIsRepresentable)
-{
+TEST(Charset, InvalidInputFailsEvenWhereEveryCharacterIsRepresentable) {
     ScopedLocale locale("C.UTF-8");
     ASSERT_TRUE(locale.Ok());
     std::string ansi;
@@ -118,8 +111,7 @@ TEST(Charset, InvalidInputFailsEvenWhereEveryCharacterIsRepresentable)
 }
 
 // A name converts into a 1024-byte buffer only if its bytes and the terminator fit in 1023.
-TEST(Charset, ConvertedNameAndTerminatorMustFitIn1023Bytes)
-{
+TEST(Charset, ConvertedNameAndTerminatorMustFitIn1023Bytes) {
     std::string ansi;
     {
         ScopedLocale locale("C");
@@ -141,8 +133,7 @@ TEST(Charset, ConvertedNameAndTerminatorMustFitIn1023Bytes)
 }
 
 // Output several times the input estimate must still come out whole when the limit allows it.
-TEST(Charset, LongMultiByteTextConvertsWhole)
-{
+TEST(Charset, LongMultiByteTextConvertsWhole) {
     ScopedLocale locale("C.UTF-8");
     ASSERT_TRUE(locale.Ok());
     std::string ansi;
@@ -158,5 +149,5 @@ TEST(Charset, LongMultiByteTextConvertsWhole)
     EXPECT_EQ(wide, std::u16string(3000, u'x'));
 }
 
-} // namespace
-} // namespace quorix::platform
+}  // namespace
+}  // namespace quorix::platform

@@ -9,8 +9,7 @@ using test::ScopedTimeScale;
 
 // A scaled sleep must move the SDK clock by at least the time slept, or timeouts in test mode
 // would fire early (or late, if the factor were applied the wrong way round).
-TEST(Clock, ScaledSleepAdvancesTheSdkClockByAtLeastTheSleep)
-{
+TEST(Clock, ScaledSleepAdvancesTheSdkClockByAtLeastTheSleep) {
     ScopedTimeScale scale(1000);
     const uint32_t tick0 = GetTickCount();
     const uint64_t ms0 = MonotonicMs();
@@ -19,8 +18,7 @@ TEST(Clock, ScaledSleepAdvancesTheSdkClockByAtLeastTheSleep)
     EXPECT_GE(MonotonicMs() - ms0, 10000u);
 }
 
-TEST(Clock, RealDurationIsTheSdkDurationDividedByTheScaleRoundedUp)
-{
+TEST(Clock, RealDurationIsTheSdkDurationDividedByTheScaleRoundedUp) {
     using std::chrono::nanoseconds;
     EXPECT_EQ(ToRealDuration(1500), nanoseconds(1'500'000'000));
     {
@@ -39,8 +37,7 @@ TEST(Clock, RealDurationIsTheSdkDurationDividedByTheScaleRoundedUp)
 
 // Switching the scale must neither rewind the clock nor leap it forward by (factor - 1) times
 // the time since the clock's start.
-TEST(Clock, ChangingTheScaleKeepsTheClockContinuous)
-{
+TEST(Clock, ChangingTheScaleKeepsTheClockContinuous) {
     // An hour of SDK time: far more than a few statements take even at the highest factor here.
     constexpr uint64_t kLeap = 3'600'000;
     uint64_t before = MonotonicMs();
@@ -55,8 +52,7 @@ TEST(Clock, ChangingTheScaleKeepsTheClockContinuous)
 
 // Interval code subtracts ticks as unsigned 32-bit values; across the wrap the difference must
 // still be the elapsed time.
-TEST(Clock, TickCountWrapsAsUnsigned32Bit)
-{
+TEST(Clock, TickCountWrapsAsUnsigned32Bit) {
     ScopedTimeScale scale(1000);
     const uint64_t ms0 = MonotonicMs();
     PresetTickCount(0xFFFFFFFFu - 2999);
@@ -70,5 +66,5 @@ TEST(Clock, TickCountWrapsAsUnsigned32Bit)
     PresetTickCount(static_cast<uint32_t>(MonotonicMs()));
 }
 
-} // namespace
-} // namespace quorix::platform
+}  // namespace
+}  // namespace quorix::platform

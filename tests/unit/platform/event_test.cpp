@@ -9,8 +9,7 @@
 namespace quorix::platform {
 namespace {
 
-TEST(Event, ManualResetStaysSetUntilReset)
-{
+TEST(Event, ManualResetStaysSetUntilReset) {
     Event event(true, false);
     EXPECT_FALSE(event.Wait(0));
     event.Set();
@@ -23,22 +22,20 @@ TEST(Event, ManualResetStaysSetUntilReset)
     EXPECT_TRUE(Event(true, true).Wait(0));
 }
 
-TEST(Event, AutoResetIsConsumedByOneWait)
-{
+TEST(Event, AutoResetIsConsumedByOneWait) {
     Event event(false, true);
     EXPECT_TRUE(event.IsSet());
     EXPECT_TRUE(event.Wait(0));
     EXPECT_FALSE(event.IsSet());
     EXPECT_FALSE(event.Wait(0));
     event.Set();
-    event.Set(); // setting a set event does not count twice
+    event.Set();  // setting a set event does not count twice
     EXPECT_TRUE(event.Wait(0));
     EXPECT_FALSE(event.Wait(0));
 }
 
 // The engine's 3000 ms frame wait is measured on the SDK clock, so test mode shortens it.
-TEST(Event, WaitTimesOutAfterTheTimeoutInSdkTime)
-{
+TEST(Event, WaitTimesOutAfterTheTimeoutInSdkTime) {
     Event event(false, false);
     EXPECT_FALSE(event.Wait(20));
     test::ScopedTimeScale scale(1000);
@@ -49,8 +46,7 @@ TEST(Event, WaitTimesOutAfterTheTimeoutInSdkTime)
 
 // Waiters released by one Set of an auto-reset event: waking them all would hand one frame to
 // several consumers.
-TEST(EventConcurrency, AutoResetReleasesOneWaiterPerSet)
-{
+TEST(EventConcurrency, AutoResetReleasesOneWaiterPerSet) {
     constexpr int kWaiters = 3;
     Event event(false, false);
     std::atomic<int> released{0};
@@ -74,8 +70,7 @@ TEST(EventConcurrency, AutoResetReleasesOneWaiterPerSet)
         waiter.join();
 }
 
-TEST(EventConcurrency, ManualResetReleasesEveryWaiter)
-{
+TEST(EventConcurrency, ManualResetReleasesEveryWaiter) {
     Event event(true, false);
     std::vector<std::future<bool>> waits;
     for (int i = 0; i < 4; ++i)
@@ -87,5 +82,5 @@ TEST(EventConcurrency, ManualResetReleasesEveryWaiter)
     }
 }
 
-} // namespace
-} // namespace quorix::platform
+}  // namespace
+}  // namespace quorix::platform

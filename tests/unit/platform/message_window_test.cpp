@@ -16,23 +16,20 @@ namespace {
 constexpr uint32_t kFrameMessage = 0x8002;
 constexpr uint32_t kErrorMessage = 0x8003;
 
-bool Readable(int fd)
-{
+bool Readable(int fd) {
     pollfd entry{fd, POLLIN, 0};
     return ::poll(&entry, 1, 0) == 1 && (entry.revents & POLLIN) != 0;
 }
 
 // Runs `body` on a fresh thread, whose own queue starts empty, and waits for it.
 template <typename Body>
-void OnNewThread(Body body)
-{
+void OnNewThread(Body body) {
     std::thread(body).join();
 }
 
 // Closing stands for destroying a window: later posts fail, reads fail, and an event loop polling
 // the fd wakes up instead of sleeping on a dead queue.
-TEST(MessageQueue, CloseDropsMessagesRefusesPostsAndWakesPollers)
-{
+TEST(MessageQueue, CloseDropsMessagesRefusesPostsAndWakesPollers) {
     const auto queue = MessageQueue::Create();
     ASSERT_TRUE(queue);
     ASSERT_TRUE(queue->Post(Message{0, kErrorMessage, 0, 5}));
@@ -45,8 +42,7 @@ TEST(MessageQueue, CloseDropsMessagesRefusesPostsAndWakesPollers)
     EXPECT_TRUE(Readable(queue->Fd()));
 }
 
-TEST(MessageWindow, DeliversPostsInOrderWithTheirWindow)
-{
+TEST(MessageWindow, DeliversPostsInOrderWithTheirWindow) {
     const WindowHandle window = CreateMessageWindow();
     ASSERT_NE(window, 0u);
     EXPECT_TRUE(IsWindow(window));
@@ -64,8 +60,7 @@ TEST(MessageWindow, DeliversPostsInOrderWithTheirWindow)
     EXPECT_TRUE(DestroyMessageWindow(window));
 }
 
-TEST(MessageWindow, FdIsReadableExactlyWhileMessagesArePending)
-{
+TEST(MessageWindow, FdIsReadableExactlyWhileMessagesArePending) {
     const WindowHandle window = CreateMessageWindow();
     const int fd = MessageFd(window);
     ASSERT_GE(fd, 0);
@@ -81,8 +76,7 @@ TEST(MessageWindow, FdIsReadableExactlyWhileMessagesArePending)
     DestroyMessageWindow(window);
 }
 
-TEST(MessageWindow, GetMessageTimesOutInSdkTime)
-{
+TEST(MessageWindow, GetMessageTimesOutInSdkTime) {
     const WindowHandle window = CreateMessageWindow();
     Message out{};
     EXPECT_EQ(GetMessage(window, out, 20), WaitResult::kTimeout);
@@ -96,8 +90,7 @@ TEST(MessageWindow, GetMessageTimesOutInSdkTime)
 }
 
 // A stale handle must never reach freed memory nor a newer window that took its place.
-TEST(MessageWindow, DestroyedHandlesStayDeadAndAreNotReused)
-{
+TEST(MessageWindow, DestroyedHandlesStayDeadAndAreNotReused) {
     std::set<WindowHandle> seen;
     for (int i = 0; i < 1000; ++i) {
         const WindowHandle window = CreateMessageWindow();
@@ -119,8 +112,7 @@ TEST(MessageWindow, DestroyedHandlesStayDeadAndAreNotReused)
     DestroyMessageWindow(live);
 }
 
-TEST(MessageWindow, BlockedGetIsWokenByAPostFromAnotherThread)
-{
+TEST(MessageWindow, BlockedGetIsWokenByAPostFromAnotherThread) {
     const WindowHandle window = CreateMessageWindow();
     std::atomic<bool> waiting{false};
     auto got = std::async(std::launch::async, [&] {
@@ -130,20 +122,19 @@ TEST(MessageWindow, BlockedGetIsWokenByAPostFromAnotherThread)
     });
     while (!waiting)
         std::this_thread::yield();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20)); // let it block first
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // let it block first
     PostMessage(window, kErrorMessage, 0, 7);
     const bool finished = test::Finishes(got);
-    DestroyMessageWindow(window); // releases the reader if the post failed to
+    DestroyMessageWindow(window);  // releases the reader if the post failed to
     ASSERT_TRUE(finished);
     EXPECT_EQ(got.get(), 7);
 }
 
-TEST(MessageWindow, DestroyWakesBlockedReadersWithInvalid)
-{
+TEST(MessageWindow, DestroyWakesBlockedReadersWithInvalid) {
     const WindowHandle window = CreateMessageWindow();
     std::atomic<int> waiting{0};
     std::vector<std::future<WaitResult>> readers;
-    for (int32_t timeout : {-1, 60000}) // the finite limit must not be what ends the wait
+    for (int32_t timeout : {-1, 60000})  // the finite limit must not be what ends the wait
         readers.push_back(std::async(std::launch::async, [&, timeout] {
             ++waiting;
             Message out{};
@@ -161,8 +152,7 @@ TEST(MessageWindow, DestroyWakesBlockedReadersWithInvalid)
 
 // Posted-only error codes without a notification window land in the posting thread's queue;
 // they must not show up in any other thread's queue.
-TEST(ThreadQueue, PostToWindowZeroReachesOnlyThePostingThread)
-{
+TEST(ThreadQueue, PostToWindowZeroReachesOnlyThePostingThread) {
     OnNewThread([] {
         ASSERT_TRUE(PostMessage(0, kErrorMessage, 0, 11));
         const int ownFd = MessageFd(0);
@@ -183,8 +173,7 @@ TEST(ThreadQueue, PostToWindowZeroReachesOnlyThePostingThread)
 }
 
 // SDK threads come and go with every preview; their queues must go with them.
-TEST(ThreadQueue, QueueAndFdAreReleasedWhenTheThreadEnds)
-{
+TEST(ThreadQueue, QueueAndFdAreReleasedWhenTheThreadEnds) {
     int fd = -1;
     OnNewThread([&fd] {
         PostMessage(0, kErrorMessage, 0, 1);
@@ -196,8 +185,7 @@ TEST(ThreadQueue, QueueAndFdAreReleasedWhenTheThreadEnds)
 
 // Several capture and worker threads post to one notification window while the application
 // reads it: nothing may be lost, duplicated or reordered per poster.
-TEST(MessageQueueConcurrency, ManyPostersOneReaderKeepEachPostersOrder)
-{
+TEST(MessageQueueConcurrency, ManyPostersOneReaderKeepEachPostersOrder) {
     constexpr uint32_t kPosters = 4;
     constexpr uintptr_t kPerPoster = 5000;
     const WindowHandle window = CreateMessageWindow();
@@ -223,8 +211,7 @@ TEST(MessageQueueConcurrency, ManyPostersOneReaderKeepEachPostersOrder)
 
 // Windows created and destroyed on several threads at once, with posts racing the destruction
 // of the target: handles stay unique and a post to a dying window either lands or fails cleanly.
-TEST(MessageQueueConcurrency, CreateDestroyAndPostFromManyThreads)
-{
+TEST(MessageQueueConcurrency, CreateDestroyAndPostFromManyThreads) {
     constexpr int kThreads = 4;
     constexpr int kRounds = 500;
     std::atomic<WindowHandle> shared{0};
@@ -253,8 +240,7 @@ TEST(MessageQueueConcurrency, CreateDestroyAndPostFromManyThreads)
     EXPECT_EQ(unique.size(), static_cast<size_t>(kThreads * kRounds));
 }
 
-TEST(MessageQueueConcurrency, ThreadQueuesStaySeparateUnderLoad)
-{
+TEST(MessageQueueConcurrency, ThreadQueuesStaySeparateUnderLoad) {
     std::vector<std::future<bool>> threads;
     for (intptr_t id = 1; id <= 4; ++id)
         threads.push_back(std::async(std::launch::async, [id] {
@@ -273,5 +259,5 @@ TEST(MessageQueueConcurrency, ThreadQueuesStaySeparateUnderLoad)
     }
 }
 
-} // namespace
-} // namespace quorix::platform
+}  // namespace
+}  // namespace quorix::platform

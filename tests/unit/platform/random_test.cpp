@@ -1,17 +1,16 @@
 #include "platform/random.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace quorix::platform {
 namespace {
 
 // The portable rand() of the C standard, written out here to check the library's sequence.
-std::vector<uint32_t> ReferenceSequence(uint32_t seed, size_t count)
-{
+std::vector<uint32_t> ReferenceSequence(uint32_t seed, size_t count) {
     std::vector<uint32_t> values;
     for (uint64_t next = seed; values.size() < count;) {
         next = (next * 1103515245 + 12345) % 4294967296;
@@ -20,8 +19,7 @@ std::vector<uint32_t> ReferenceSequence(uint32_t seed, size_t count)
     return values;
 }
 
-TEST(Random, FollowsTheCRandSequenceForItsSeed)
-{
+TEST(Random, FollowsTheCRandSequenceForItsSeed) {
     SeedRandom(1);
     // The first values of the standard's example generator seeded with 1.
     for (uint32_t expected : {16838u, 5758u, 10113u, 17515u, 31051u})
@@ -31,8 +29,7 @@ TEST(Random, FollowsTheCRandSequenceForItsSeed)
         ASSERT_EQ(Random(), expected);
 }
 
-TEST(Random, CoversZeroTo32767)
-{
+TEST(Random, CoversZeroTo32767) {
     SeedRandom(7);
     uint32_t low = kRandomMax;
     uint32_t high = 0;
@@ -49,8 +46,7 @@ TEST(Random, CoversZeroTo32767)
 
 // A lost update between threads would hand out one value twice and skip another; concurrent
 // draws must together be exactly a stretch of the one sequence.
-TEST(RandomConcurrency, ConcurrentDrawsShareOneSequence)
-{
+TEST(RandomConcurrency, ConcurrentDrawsShareOneSequence) {
     constexpr size_t kThreads = 4;
     constexpr size_t kDraws = 20000;
     SeedRandom(12345);
@@ -72,5 +68,5 @@ TEST(RandomConcurrency, ConcurrentDrawsShareOneSequence)
     EXPECT_EQ(all, expected);
 }
 
-} // namespace
-} // namespace quorix::platform
+}  // namespace
+}  // namespace quorix::platform

@@ -21,9 +21,8 @@ public:
 constexpr auto kHangLimit = std::chrono::seconds(30);
 
 template <typename T>
-bool Finishes(std::future<T>& result)
-{
+bool Finishes(std::future<T>& result) {
     return result.wait_for(kHangLimit) == std::future_status::ready;
 }
 
-} // namespace quorix::platform::test
+}  // namespace quorix::platform::test
