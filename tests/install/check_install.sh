@@ -6,6 +6,12 @@ build=$1
 source=$2
 prefix=$3
 cc=$4
+sanitize=${5:-}
+# A library built with sanitizers needs their runtime in the program too.
+extra=()
+if [ -n "$sanitize" ]; then
+  extra=(-fsanitize="$sanitize")
+fi
 rm -rf "$prefix"
 cmake --install "$build" --prefix "$prefix" >/dev/null
 pc=$(find "$prefix" -name quorix.pc -print -quit)
@@ -14,5 +20,5 @@ export PKG_CONFIG_PATH=$(dirname "$pc")
 libdir=$(pkg-config --variable=libdir quorix)
 # shellcheck disable=SC2046
 "$cc" -std=c11 -Wall -Wextra -Werror -pedantic -o "$prefix/hello_quorix" "$source" \
-  $(pkg-config --cflags --libs quorix) -Wl,-rpath,"$libdir"
+  "${extra[@]}" $(pkg-config --cflags --libs quorix) -Wl,-rpath,"$libdir"
 "$prefix/hello_quorix"
