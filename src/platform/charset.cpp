@@ -17,7 +17,8 @@ namespace {
 // byte-order mark.
 constexpr const char* kUtf16 = std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
 
-const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+// iconv_open reports failure with this value.
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);  // NOLINT(performance-no-int-to-ptr)
 
 class Converter {
 public:
@@ -73,7 +74,9 @@ private:
 
 // The character set of the calling thread's locale (uselocale), else of the global one.
 const char* LocaleCharset() {
-    return nl_langinfo(CODESET);
+    // The text only changes when some thread switches the global locale, which an SDK cannot
+    // guard against; callers copy it before using it.
+    return nl_langinfo(CODESET);  // NOLINT(concurrency-mt-unsafe)
 }
 
 }  // namespace
