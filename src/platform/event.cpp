@@ -8,11 +8,11 @@ Event::Event(bool manualReset, bool initiallySet)
     : m_manualReset(manualReset), m_set(initiallySet) {}
 
 void Event::Set() {
-    {
-        std::lock_guard lock(m_mutex);
-        m_set = true;
-    }
-    // An auto-reset event is consumed by the first waiter, so waking more would be wasted.
+    // Notify while holding the lock: a waiter that wakes may destroy the event as soon as it
+    // can take the lock, so the condition variable must not be touched after unlocking. An
+    // auto-reset event is consumed by the first waiter, so waking more would be wasted.
+    std::lock_guard lock(m_mutex);
+    m_set = true;
     if (m_manualReset)
         m_changed.notify_all();
     else
