@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdarg>
+
 namespace quorix::platform {
 
 // The SDK's diagnostic log: silent unless the environment variable QUORIX_LOG is set, then one
@@ -10,5 +12,8 @@ bool LogEnabled();
 
 // Writes "[category] <formatted text>\n" to stderr when the log is on; does nothing otherwise.
 void Log(const char* category, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+// The same with the arguments already collected, for a layer's own printf-style trace hook.
+void LogV(const char* category, const char* fmt, va_list args)
+    __attribute__((format(printf, 2, 0)));
 
 }  // namespace quorix::platform

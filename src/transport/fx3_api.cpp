@@ -1,0 +1,367 @@
+#include "transport/fx3_api.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <filesystem>
+#include <limits>
+#include <mutex>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/event.h"
+#include "platform/log.h"
+
+namespace quorix {
+
+namespace usb = platform::usb;
+
+namespace {
+
+constexpr const char* kDefaultSectionName = "U3R5-MemMap";
+// The driver enumerates at most this many interfaces per class.
+constexpr size_t kMaxInterfaceMembers = 32;
+// A buffered transfer waits this long, then is aborted and given a grace period. [ms]
+constexpr uint32_t kBufferedTransferTimeoutMs = 3000;
+// The only debugger line: a table entry about to be filled was not empty, which a consistent
+// table never shows.
+constexpr const char* kInconsistentTableLine = "ここには入ってこないはず\r\n";
+
+// The device table of this process and what it knows of the section. Every CFx3Api object of
+// the process works on it; `mutex` guards all of it. Created once and never destroyed, so that
+// objects with static storage can still be destroyed at exit.
+struct ProcessState {
+    std::mutex mutex;
+    DeviceTable table;
+    int32_t userCount = 0;  // the process's view of the section's user count
+    std::string sectionName = kDefaultSectionName;
+};
+
+ProcessState& Process() {
+    static ProcessState* state = new ProcessState;
+    return *state;
+}
+
+int32_t EventTimeout(uint32_t timeoutMs) {
+    return timeoutMs > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())
+               ? -1
+               : static_cast<int32_t>(timeoutMs);
+}
+
+std::string ComposeLogPath() {
+    std::error_code error;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error)
+        return "DEBUGLOG.txt";
+    return (exe.parent_path() / "DEBUGLOG.txt").string();
+}
+
+}  // namespace
+
+void CFx3Api::Trace(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    platform::LogV("Transport", fmt, args);
+    va_end(args);
+}
+
+void CFx3Api::SetSharedSectionNameForTesting(std::string name) {
+    ProcessState& process = Process();
+    std::lock_guard lock(process.mutex);
+    process.sectionName = std::move(name);
+}
+
+std::string CFx3Api::SharedSectionName() {
+    ProcessState& process = Process();
+    std::lock_guard lock(process.mutex);
+    return process.sectionName;
+}
+
+CFx3Api::CFx3Api(const platform::Guid& interfaceGuid) : m_interfaceGuid(interfaceGuid) {
+    ProcessState& process = Process();
+    std::lock_guard lock(process.mutex);
+    m_section = SharedSection::Open(process.sectionName);
+    if (m_section == nullptr)
+        Trace("device table section %s unavailable; the table stays in this process",
+              process.sectionName.c_str());
+    {
+        SharedSectionLock sectionLock(m_section.get());
+        if (m_section != nullptr) {
+            process.userCount = process.table.Decode(m_section->Data());
+            // Users that died without signing off still count in the section; the in-use lock
+            // they held went with them.
+            if (!m_section->AnyOtherUser())
+                process.userCount = 0;
+        }
+        // The first user anywhere starts a fresh table.
+        if (process.userCount <= 0) {
+            process.table.Reset();
+            process.userCount = 0;
+        }
+        ++process.userCount;
+        if (m_section != nullptr) {
+            process.table.Encode(process.userCount, m_section->Data());
+            m_section->MarkInUse();
+        }
+    }
+    m_lastSubmitError = 0;
+    m_logPath = ComposeLogPath();
+}
+
+CFx3Api::~CFx3Api() {
+    ProcessState& process = Process();
+    std::lock_guard lock(process.mutex);
+    {
+        SharedSectionLock sectionLock(m_section.get());
+        if (m_section != nullptr)
+            process.userCount = process.table.Decode(m_section->Data());
+        if (process.userCount > 0)
+            --process.userCount;
+        if (m_section != nullptr)
+            process.table.Encode(process.userCount, m_section->Data());
+    }
+    m_section.reset();
+}
+
+int32_t CFx3Api::EnumerateDevices() {
+    const std::vector<std::string> paths = usb::EnumerateDeviceInterfaces(m_interfaceGuid);
+    if (paths.empty())
+        return 0;
+
+    // Test-open every listed interface before taking any lock: only interfaces that open are
+    // present.
+    std::vector<std::string> present;
+    for (size_t member = 0; member < paths.size() && member < kMaxInterfaceMembers; ++member) {
+        const std::string& path = paths[member];
+        if (path.size() > kMaxDevicePathLength) {
+            Trace("interface path of %zu characters skipped: %.60s...", path.size(), path.c_str());
+            continue;
+        }
+        DeviceHandle probe = DeviceHandle::Open(path, true);
+        if (!probe.IsValid())
+            continue;
+        probe.Close();
+        present.push_back(path);
+    }
+
+    ProcessState& process = Process();
+    std::lock_guard lock(process.mutex);
+    SharedSectionLock sectionLock(m_section.get());
+    // Start from what every process has entered so far, so nothing another process added is
+    // lost and a known interface keeps its entry and instance number.
+    if (m_section != nullptr)
+        process.userCount = process.table.Decode(m_section->Data());
+    for (const std::string& path : present) {
+        bool inconsistent = false;
+        const DeviceTable::AddResult result = process.table.Add(path, &inconsistent);
+        if (inconsistent && platform::LogEnabled())
+            std::fputs(kInconsistentTableLine, stderr);
+        if (result == DeviceTable::AddResult::kFull)
+            Trace("device table full; %s not entered", path.c_str());
+    }
+    if (m_section != nullptr)
+        process.table.Encode(process.userCount, m_section->Data());
+    return process.table.EntryCount();
+}
+
+int CFx3Api::DeviceExists(int32_t index) const {
+    DeviceHandle handle;
+    if (!OpenDevice(&handle, index, false))
+        return 0;
+    handle.Close();
+    return 1;
+}
+
+int CFx3Api::OpenDevice(DeviceHandle* handle, int32_t index, bool overlapped) const {
+    if (handle == nullptr)
+        return 0;
+    handle->Close();
+    std::string path;
+    {
+        ProcessState& process = Process();
+        std::lock_guard lock(process.mutex);
+        if (index < 0 || index >= kDeviceTableSize || index >= process.table.EntryCount())
+            return 0;
+        path = process.table.Entry(index).path;
+    }
+    *handle = DeviceHandle::Open(path, overlapped);
+    if (!handle->IsValid()) {
+        handle->Close();
+        return 0;
+    }
+    return 1;
+}
+
+int CFx3Api::CloseDevice(DeviceHandle* handle) const {
+    if (handle == nullptr || !handle->IsValid())
+        return 0;
+    handle->Close();
+    return 1;
+}
+
+int32_t CFx3Api::GetEntryCount() {
+    ProcessState& process = Process();
+    std::lock_guard lock(process.mutex);
+    return process.table.EntryCount();
+}
+
+bool CFx3Api::GetDeviceEntry(int32_t index, DeviceTableEntry* entry) {
+    if (entry == nullptr || index < 0 || index >= kDeviceTableSize)
+        return false;
+    ProcessState& process = Process();
+    std::lock_guard lock(process.mutex);
+    *entry = process.table.Entry(index);
+    return true;
+}
+
+int CFx3Api::SendControlTransfer(const DeviceHandle& handle, uint8_t* buffer,
+                                 uint32_t* transferred) {
+    if (buffer == nullptr)
+        return 0;
+    uint32_t bytes = 0;
+    uint32_t error = 0;
+    if (!usb::DeviceIoControl(handle, usb::kIoctlControlTransfer, buffer, kControlBufferSize,
+                              buffer, kControlBufferSize, &bytes, nullptr, &error)) {
+        Trace("control request 0x%02X failed: error %u", buffer[1], error);
+        return 0;
+    }
+    if (transferred != nullptr)
+        *transferred = bytes;
+    return 1;
+}
+
+std::unique_ptr<DirectTransferRequest> CFx3Api::SubmitDirectTransfer(const DeviceHandle& handle,
+                                                                     uint8_t endpoint,
+                                                                     uint8_t* data, uint32_t length,
+                                                                     Overlapped* overlapped) {
+    if (!handle.IsValid() || overlapped == nullptr)
+        return nullptr;
+    auto request = std::make_unique<DirectTransferRequest>();
+    TransferHeader header;
+    header.endpoint = endpoint;
+    EncodeTransferHeader(header, request->header);
+    uint32_t bytes = 0;
+    uint32_t error = 0;
+    const bool done =
+        usb::DeviceIoControl(handle, usb::kIoctlDirectTransfer, request->header,
+                             kTransferHeaderSize, data, length, &bytes, overlapped, &error);
+    m_lastSubmitError = done ? usb::kErrorSuccess : error;
+    return request;
+}
+
+int CFx3Api::WaitDirectTransfer(Overlapped* overlapped, uint32_t timeoutMs) {
+    const uint32_t submitError = m_lastSubmitError;
+    if (submitError == usb::kErrorSuccess)
+        return 1;
+    if (submitError != usb::kErrorIoPending || overlapped == nullptr ||
+        overlapped->event == nullptr)
+        return 0;
+    return overlapped->event->Wait(EventTimeout(timeoutMs)) ? 1 : 0;
+}
+
+int CFx3Api::CompleteDirectTransfer(const DeviceHandle& handle,
+                                    std::unique_ptr<DirectTransferRequest> request,
+                                    Overlapped* overlapped, uint32_t* transferred) {
+    if (request == nullptr || overlapped == nullptr)
+        return 0;
+    uint32_t bytes = 0;
+    uint32_t error = 0;
+    if (!usb::GetOverlappedResult(handle, *overlapped, &bytes, false, &error)) {
+        Trace("direct transfer failed: error %u", error);
+        return 0;
+    }
+    if (transferred != nullptr)
+        *transferred = bytes;
+    const TransferHeader header = DecodeTransferHeader(request->header);
+    if (header.driverStatus != 0 || header.busStatus != 0) {
+        Trace("direct transfer on 0x%02X: driver status 0x%X, bus status 0x%X", header.endpoint,
+              header.driverStatus, header.busStatus);
+        platform::SleepMs(1);
+        return 0;
+    }
+    return 1;
+}
+
+int CFx3Api::SendBufferedTransfer(const DeviceHandle& handle, uint8_t* buffer, uint32_t size,
+                                  uint32_t* transferred) {
+    if (buffer == nullptr || size < kTransferHeaderSize)
+        return 0;
+    platform::Event event(false, false);
+    Overlapped overlapped;
+    overlapped.event = &event;
+    uint32_t bytes = 0;
+    uint32_t error = 0;
+    bool ok = usb::DeviceIoControl(handle, usb::kIoctlBufferedTransfer, buffer, size, buffer, size,
+                                   &bytes, &overlapped, &error);
+    if (!ok && error == usb::kErrorSuccess)
+        ok = true;
+    else if (!ok && error == usb::kErrorIoPending) {
+        if (event.Wait(static_cast<int32_t>(kBufferedTransferTimeoutMs))) {
+            ok = usb::GetOverlappedResult(handle, overlapped, &bytes, false, &error);
+        } else {
+            // The request still owns `buffer`, the event and the overlapped record: abort it and
+            // wait until the driver has let go before any of them goes away.
+            const uint8_t endpoint = buffer[offsetof(TransferHeader, endpoint)];
+            AbortPipe(handle, endpoint);
+            if (!event.Wait(static_cast<int32_t>(kAbortGraceMs))) {
+                AbortPipe(handle, endpoint);
+                event.Wait(-1);
+            }
+            Trace("buffered transfer on 0x%02X timed out", endpoint);
+            ok = false;
+        }
+    }
+    if (!ok)
+        return 0;
+    if (transferred != nullptr)
+        *transferred = bytes;
+    return 1;
+}
+
+int CFx3Api::ResetPipe(const DeviceHandle& handle, uint8_t endpoint) {
+    uint8_t address = endpoint;
+    uint32_t bytes = 0;
+    uint32_t error = 0;
+    return usb::DeviceIoControl(handle, usb::kIoctlResetPipe, &address, 1, nullptr, 0, &bytes,
+                                nullptr, &error)
+               ? 1
+               : 0;
+}
+
+int CFx3Api::ResetDevice(const DeviceHandle& handle) {
+    uint32_t bytes = 0;
+    uint32_t error = 0;
+    return usb::DeviceIoControl(handle, usb::kIoctlResetDevice, nullptr, 0, nullptr, 0, &bytes,
+                                nullptr, &error)
+               ? 1
+               : 0;
+}
+
+int CFx3Api::GetDeviceSpeed(const DeviceHandle& handle, uint32_t* speed) {
+    uint8_t word[4] = {};
+    uint32_t bytes = 0;
+    uint32_t error = 0;
+    if (!usb::DeviceIoControl(handle, usb::kIoctlDeviceSpeed, word, sizeof(word), word,
+                              sizeof(word), &bytes, nullptr, &error))
+        return 0;
+    if (speed != nullptr)
+        *speed = ReadLe32(word);
+    return 1;
+}
+
+int CFx3Api::AbortPipe(const DeviceHandle& handle, uint8_t endpoint) {
+    platform::Event event(false, false);
+    Overlapped overlapped;
+    overlapped.event = &event;
+    uint8_t address = endpoint;
+    uint32_t bytes = 0;
+    uint32_t error = 0;
+    if (usb::DeviceIoControl(handle, usb::kIoctlAbortPipe, &address, 1, nullptr, 0, &bytes,
+                             &overlapped, &error))
+        return 1;
+    if (error != usb::kErrorIoPending)
+        return 0;
+    event.Wait(-1);
+    return 1;
+}
+
+}  // namespace quorix
