@@ -35,18 +35,18 @@ bool ConvertName(CQuorix& context, const QuorixWChar* wide, std::string& narrow)
     return true;
 }
 
-// Operations that drive the camera through the capture engine. A context has no engine yet in
-// this build, so they answer as such a context does: code 1 and the failure result.
+// Camera operations that acquisition, image processing, files and dialogs carry out. Until those
+// parts of the SDK exist they are not available: code 1 and the failure result.
 template <typename R>
-R NeedsEngine(QuorixHandle handle, R noContext, R failure) {
-    return WithContext(handle, noContext, [&](CQuorix& c) { return c.EngineMissing(failure); });
+R Unavailable(QuorixHandle handle, R noContext, R failure) {
+    return WithContext(handle, noContext, [&](CQuorix& c) { return c.NotAvailable(failure); });
 }
 
 // Narrow file operations that need the engine, reached by their wide twins after conversion.
-int NeedsEngineWithName(QuorixHandle handle, const QuorixWChar* fileName) {
+int UnavailableWithName(QuorixHandle handle, const QuorixWChar* fileName) {
     return WithContext(handle, 0, [&](CQuorix& c) {
         std::string narrow;
-        return ConvertName(c, fileName, narrow) ? c.EngineMissing(0) : 0;
+        return ConvertName(c, fileName, narrow) ? c.NotAvailable(0) : 0;
     });
 }
 
@@ -128,7 +128,7 @@ QUORIX_API int Quorix_GetCameraInfo(QuorixHandle handle, QuorixCameraInfo* info)
             c.SetError(quorix::kErrBuffer);
             return 0;
         }
-        return c.EngineMissing(0);
+        return c.NotAvailable(0);
     });
 }
 
@@ -146,45 +146,45 @@ QUORIX_API int Quorix_ReadSerialNumberW(QuorixHandle handle, QuorixWChar* buffer
 // --- Acquisition, window, format and files -----------------------------------------------------
 
 QUORIX_API int Quorix_Preview(QuorixHandle handle) {
-    return NeedsEngine(handle, 0, 0);
+    return Unavailable(handle, 0, 0);
 }
 
 QUORIX_API int Quorix_CallBackPreview(QuorixHandle handle, QuorixWindow, void*, uint32_t, int32_t) {
-    return NeedsEngine(handle, 0, 0);
+    return Unavailable(handle, 0, 0);
 }
 
 QUORIX_API int Quorix_StartPreview(QuorixHandle handle) {
-    return NeedsEngine(handle, 0, 0);
+    return Unavailable(handle, 0, 0);
 }
 
 QUORIX_API int Quorix_StopPreview(QuorixHandle handle) {
-    return NeedsEngine(handle, 0, 0);
+    return Unavailable(handle, 0, 0);
 }
 
 QUORIX_API int Quorix_Capture(QuorixHandle handle) {
-    return NeedsEngine(handle, 0, 0);
+    return Unavailable(handle, 0, 0);
 }
 
 QUORIX_API int Quorix_SnapShot(QuorixHandle handle, void*, uint32_t, int32_t) {
-    return NeedsEngine(handle, 0, 0);
+    return Unavailable(handle, 0, 0);
 }
 
 QUORIX_API int Quorix_GetImage(QuorixHandle handle, void*, uint32_t, int32_t) {
-    return NeedsEngine(handle, 0, 0);
+    return Unavailable(handle, 0, 0);
 }
 
 QUORIX_API int Quorix_SetPreviewWindow(QuorixHandle handle, QuorixWindow, int32_t, int32_t, int32_t,
                                        int32_t) {
-    return NeedsEngine(handle, 0, 0);
+    return Unavailable(handle, 0, 0);
 }
 
 QUORIX_API int Quorix_SetCaptureWindow(QuorixHandle handle, int32_t, int32_t) {
-    return NeedsEngine(handle, 0, 0);
+    return Unavailable(handle, 0, 0);
 }
 
 QUORIX_API int Quorix_SetCaptureWindowEx(QuorixHandle handle, int32_t, int32_t, int32_t, int32_t,
                                          int32_t, int32_t) {
-    return NeedsEngine(handle, 0, 0);
+    return Unavailable(handle, 0, 0);
 }
 
 QUORIX_API int Quorix_GetCaptureWindowEx(QuorixHandle handle, int32_t* totalWidth, int32_t* hStart,
@@ -204,7 +204,7 @@ QUORIX_API int32_t Quorix_Height(QuorixHandle handle) {
 }
 
 QUORIX_API int Quorix_SetColorMode(QuorixHandle handle, int32_t) {
-    return NeedsEngine(handle, 0, 0);
+    return Unavailable(handle, 0, 0);
 }
 
 QUORIX_API int32_t Quorix_GetColorMode(QuorixHandle handle) {
@@ -233,7 +233,7 @@ QUORIX_API int Quorix_Record(QuorixHandle handle, const char* fileName, uint32_t
             c.SetError(quorix::kErrArgument);
             return 0;
         }
-        return c.EngineMissing(0);
+        return c.NotAvailable(0);
     });
 }
 
@@ -247,36 +247,36 @@ QUORIX_API int Quorix_RecordW(QuorixHandle handle, const QuorixWChar* fileName, 
             c.SetError(quorix::kErrArgument);
             return 0;
         }
-        return c.EngineMissing(0);
+        return c.NotAvailable(0);
     });
 }
 
 QUORIX_API int Quorix_SaveImage(QuorixHandle handle, const char*, int32_t) {
-    return NeedsEngine(handle, 0, 0);
+    return Unavailable(handle, 0, 0);
 }
 
 QUORIX_API int Quorix_SaveImageW(QuorixHandle handle, const QuorixWChar* fileName, int32_t) {
-    return NeedsEngineWithName(handle, fileName);
+    return UnavailableWithName(handle, fileName);
 }
 
 QUORIX_API int Quorix_LoadMaskFile(QuorixHandle handle, const char*) {
-    return NeedsEngine(handle, 0, 0);
+    return Unavailable(handle, 0, 0);
 }
 
 QUORIX_API int Quorix_LoadMaskFileW(QuorixHandle handle, const QuorixWChar* fileName) {
-    return NeedsEngineWithName(handle, fileName);
+    return UnavailableWithName(handle, fileName);
 }
 
 QUORIX_API int Quorix_SaveMaskFile(QuorixHandle handle, const char*) {
-    return NeedsEngine(handle, 0, 0);
+    return Unavailable(handle, 0, 0);
 }
 
 QUORIX_API int Quorix_SaveMaskFileW(QuorixHandle handle, const QuorixWChar* fileName) {
-    return NeedsEngineWithName(handle, fileName);
+    return UnavailableWithName(handle, fileName);
 }
 
 QUORIX_API int Quorix_UpdateMaskData(QuorixHandle handle, int32_t) {
-    return NeedsEngine(handle, 0, 0);
+    return Unavailable(handle, 0, 0);
 }
 
 QUORIX_API int Quorix_LoadConfigFileA(QuorixHandle handle, const char* fileName) {
@@ -291,15 +291,15 @@ QUORIX_API int Quorix_LoadConfigFileW(QuorixHandle handle, const QuorixWChar* fi
 }
 
 QUORIX_API int Quorix_SetCameraDlg(QuorixHandle handle, QuorixWindow) {
-    return NeedsEngine(handle, 0, 0);
+    return Unavailable(handle, 0, 0);
 }
 
 QUORIX_API int Quorix_SetImageDlg(QuorixHandle handle, QuorixWindow) {
-    return NeedsEngine(handle, 0, 0);
+    return Unavailable(handle, 0, 0);
 }
 
 QUORIX_API int Quorix_SetAnalogDlg(QuorixHandle handle, QuorixWindow) {
-    return NeedsEngine(handle, 0, 0);
+    return Unavailable(handle, 0, 0);
 }
 
 // --- Filter values -----------------------------------------------------------------------------
@@ -308,12 +308,12 @@ QUORIX_API int32_t Quorix_GetFilterValue(QuorixHandle handle, int32_t valueId, i
     return WithContext(handle, 0, [&](CQuorix& c) {
         // Without a camera no value is valid; the gain mode answers -1 then.
         SetFlag(ok, 0);
-        return c.EngineMissing(valueId == QUORIX_VALUE_GAIN_MODE ? -1 : 0);
+        return c.NotAvailable(valueId == QUORIX_VALUE_GAIN_MODE ? -1 : 0);
     });
 }
 
 QUORIX_API int Quorix_SetFilterValue(QuorixHandle handle, int32_t, int32_t) {
-    return NeedsEngine(handle, 0, 0);
+    return Unavailable(handle, 0, 0);
 }
 
 #define QUORIX_FILTER_VALUE_GETTER(Name, id)                                \
@@ -397,18 +397,18 @@ QUORIX_API int Quorix_SetChannelOffset(QuorixHandle handle, int32_t channel, int
 // --- Exposure, mirror and camera controls ------------------------------------------------------
 
 QUORIX_API int Quorix_SetExposureTimeEx(QuorixHandle handle, double) {
-    return NeedsEngine(handle, 0, 0);
+    return Unavailable(handle, 0, 0);
 }
 
 QUORIX_API double Quorix_GetExposureTimeEx(QuorixHandle handle, int32_t* ok) {
     return WithContext(handle, 0.0, [&](CQuorix& c) {
         SetFlag(ok, 0);
-        return c.EngineMissing(-1.0);
+        return c.NotAvailable(-1.0);
     });
 }
 
 QUORIX_API int Quorix_SetRealExposureTime(QuorixHandle handle, uint32_t) {
-    return NeedsEngine(handle, 0, 0);
+    return Unavailable(handle, 0, 0);
 }
 
 QUORIX_API uint32_t Quorix_GetRealExposureTime(QuorixHandle handle, int32_t* ok) {
@@ -416,7 +416,7 @@ QUORIX_API uint32_t Quorix_GetRealExposureTime(QuorixHandle handle, int32_t* ok)
 }
 
 QUORIX_API int Quorix_SetMirrorH(QuorixHandle handle, int32_t) {
-    return NeedsEngine(handle, 0, 0);
+    return Unavailable(handle, 0, 0);
 }
 
 // The vertical mirror calls only post their code when there is no camera engine.
@@ -449,18 +449,18 @@ QUORIX_API int32_t Quorix_GetAutoIris(QuorixHandle handle, int32_t* ok) {
 QUORIX_API double Quorix_GetTemperatureEx(QuorixHandle handle, int32_t* ok) {
     return WithContext(handle, 0.0, [&](CQuorix& c) {
         SetFlag(ok, 0);
-        return c.EngineMissing(0.0);
+        return c.NotAvailable(0.0);
     });
 }
 
 QUORIX_API int Quorix_SetInternalCorrection(QuorixHandle handle, int32_t) {
-    return NeedsEngine(handle, 0, 0);
+    return Unavailable(handle, 0, 0);
 }
 
 QUORIX_API int32_t Quorix_GetInternalCorrection(QuorixHandle handle, int32_t* ok) {
     return WithContext(handle, 0, [&](CQuorix& c) {
         SetFlag(ok, 0);
-        return c.EngineMissing(0);
+        return c.NotAvailable(0);
     });
 }
 
@@ -500,7 +500,7 @@ QUORIX_API int Quorix_GetIOPort(QuorixHandle handle, uint8_t*, int32_t, int32_t)
 QUORIX_API uint32_t Quorix_ReadRegister(QuorixHandle handle, uint32_t, int32_t* ok) {
     return WithContext(handle, 0u, [&](CQuorix& c) {
         SetFlag(ok, 0);
-        return c.EngineMissing(0u);
+        return c.NotAvailable(0u);
     });
 }
 
@@ -509,7 +509,7 @@ QUORIX_API uint32_t Quorix_ReadRegisterEx(QuorixHandle handle, uint32_t address,
 }
 
 QUORIX_API int Quorix_WriteRegister(QuorixHandle handle, uint32_t, uint32_t) {
-    return NeedsEngine(handle, 0, 0);
+    return Unavailable(handle, 0, 0);
 }
 
 QUORIX_API int Quorix_WriteRegisterEx(QuorixHandle handle, uint32_t address, uint32_t value) {
@@ -521,7 +521,7 @@ QUORIX_API uint32_t Quorix_Fpga_ReadRegister(QuorixHandle handle, uint32_t addre
 }
 
 QUORIX_API int Quorix_Fpga_WriteRegister(QuorixHandle handle, uint32_t, uint32_t) {
-    return NeedsEngine(handle, 0, 0);
+    return Unavailable(handle, 0, 0);
 }
 
 // Camera memory failures are posted only.

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "platform/charset.h"
 #include "platform/clock.h"
@@ -25,9 +26,9 @@ constexpr std::array<int32_t, 6> kBitsPerColourType = {8, 16, 24, 32, 48, 64};
 
 CQuorix::CQuorix(EngineFactory engineFactory) : m_engineFactory(std::move(engineFactory)) {}
 
-// The engine of this build does not exist yet: contexts run without one.
 CQuorix::EngineFactory CQuorix::DefaultEngineFactory() {
-    return [] { return std::unique_ptr<CQuorixU3R5Base>(); };
+    return
+        [] { return std::unique_ptr<CQuorixU3R5Base>(std::make_unique<CQuorixUSB3R5SimpleSdk>()); };
 }
 
 CQuorix::~CQuorix() {
@@ -37,13 +38,22 @@ CQuorix::~CQuorix() {
         m_engine->CloseCamera();
         m_engine.reset();
     }
+    for (auto& image : m_images) {
+        image.reset();
+    }
 }
 
 int CQuorix::Initialize(platform::WindowHandle notifyWindow) {
     m_engine.reset();
+    for (auto& image : m_images) {
+        image.reset();
+    }
     bool allocated = true;
     try {
         m_engine = m_engineFactory ? m_engineFactory() : nullptr;
+        for (auto& image : m_images) {
+            image = std::make_unique<CImageBuffer>();
+        }
     } catch (const std::bad_alloc&) {
         allocated = false;
     }
@@ -59,7 +69,119 @@ int CQuorix::Initialize(platform::WindowHandle notifyWindow) {
         SetError(kErrBuffer);
         return 0;
     }
+    if (!PrepareMaskPlanes()) {
+        return 0;
+    }
+    if (m_engine) {
+        m_engine->SetCameraId(kCameraId);
+        m_engine->CreateController(notifyWindow, &platform::kCameraInterfaceGuid);
+        // With exactly one camera attached it opens at once.
+        if (m_engine->CountDevices(kCameraId) == 1) {
+            SetDeviceNumber(0);
+        }
+    }
+    LoadAnalogValues(m_engine ? m_engine->GetDeviceIndex() : 0);
+    LoadFilterValues(0);
+    LoadGrayValues(0);
     return 1;
+}
+
+bool CQuorix::PrepareMaskPlanes() {
+    constexpr int32_t kSensorWidth = 2048;
+    constexpr int32_t kSensorHeight = 1536;
+    const std::array<std::pair<ImageSlot, uint16_t>, 10> planes = {{{kDarkPlane8, 8},
+                                                                      {kWhitePlane8, 8},
+                                                                      {kDarkPlane16, 16},
+                                                                      {kWhitePlane16, 16},
+                                                                      {kHotMap8, 8},
+                                                                      {kDeadMap8, 8},
+                                                                      {kDotMap8, 8},
+                                                                      {kHotMap16, 16},
+                                                                      {kDeadMap16, 16},
+                                                                      {kDotMap16, 16}}};
+    for (const auto& [slot, bits] : planes) {
+        if (!m_images[slot]->Create(kSensorWidth, kSensorHeight, bits)) {
+            return false;
+        }
+    }
+    // A white plane at full scale and a dark plane at zero make the flat-field mapping neutral.
+    for (const ImageSlot white : {kWhitePlane8, kWhitePlane16}) {
+        CImageBuffer& plane = *m_images[white];
+        std::memset(plane.Bits(), 0xFF, plane.SizeBytes());
+    }
+    return true;
+}
+
+void CQuorix::LoadAnalogValues(int32_t /*cameraNumber*/) {
+    if (!m_engine) {
+        return;
+    }
+    m_camera.globalGain = m_engine->GetGainDefault();
+    const int32_t colourGain = m_engine->GetColorGainDefault();
+    m_camera.colorGainGreen1 = colourGain;
+    m_camera.colorGainRed = colourGain;
+    m_camera.colorGainBlue = colourGain;
+    m_camera.colorGainGreen2 = colourGain;
+    m_camera.exposure = m_engine->GetExposureTimeDefault();
+    m_camera.mirrorV = m_engine->GetMirrorVDefault();
+    m_camera.mirrorH = m_engine->GetMirrorHDefault();
+    m_camera.autoIris = 0;
+    m_camera.gainMode = 0;
+    m_camera.blackLevel = m_engine->GetBlackLevelDefault();
+    if (m_engine->IsExposureTimeExSupported()) {
+        double seconds = 0.0;
+        m_engine->GetExposureTimeExDefault(&seconds);
+        m_camera.exposureSeconds = seconds;
+    }
+}
+
+void CQuorix::LoadFilterValues(int32_t /*cameraNumber*/) {
+    m_image.brightness = 0;
+    m_image.contrast = 0;
+    m_image.hue = 0;
+    m_image.saturation = 0;
+    m_image.sharpness = 0;
+    m_image.bayerGainRed = 100;
+    m_image.bayerGainGreen = 100;
+    m_image.bayerGainBlue = 100;
+    m_image.gamma = 100;
+    m_image.bayerMode = 3;
+    m_image.reserved.fill(0);
+}
+
+void CQuorix::LoadGrayValues(int32_t /*cameraNumber*/) {
+    m_image.grayMode = 0;
+    m_image.grayGain.fill(128);
+    m_image.grayOffset.fill(128);
+}
+
+void CQuorix::ApplyCameraValues() {
+    m_engine->SetGain(m_camera.globalGain);
+    m_engine->SetColorGainGreen1(m_camera.colorGainGreen1);
+    m_engine->SetColorGainRed(m_camera.colorGainRed);
+    m_engine->SetColorGainBlue(m_camera.colorGainBlue);
+    m_engine->SetColorGainGreen2(m_camera.colorGainGreen2);
+    if (m_engine->IsExposureTimeExSupported()) {
+        m_engine->SetExposureTimeEx(m_camera.exposureSeconds);
+    } else {
+        m_engine->SetExposureTime(static_cast<uint16_t>(m_camera.exposure));
+    }
+    m_engine->SetMirrorV(m_camera.mirrorV);
+    m_engine->SetMirrorH(m_camera.mirrorH);
+    if (m_engine->IsBlackLevelSupported()) {
+        m_engine->SetBlackLevel(m_camera.blackLevel);
+    }
+    if (m_engine->IsCoolerSupported()) {
+        m_engine->SetCooler(1);
+        m_camera.coolerOn = 1;
+    }
+    if (m_engine->IsShortExposureModeSupported()) {
+        m_engine->SetShortExposureMode(0);
+        m_camera.shortExposure = 0;
+    }
+    if (m_engine->IsGainModeSupported()) {
+        m_engine->SetGainMode(m_camera.gainMode);
+    }
 }
 
 // --- Errors ------------------------------------------------------------------------------------
@@ -98,7 +220,7 @@ void CQuorix::FormatDeviceName(int32_t number, char* buffer, size_t size) {
 
 int32_t CQuorix::EnumDevice(char (*names)[kDeviceNameBytes]) {
     if (!m_engine) {
-        return EngineMissing(0);
+        return NotAvailable(0);
     }
     if (names == nullptr) {
         SetError(kErrArgument);
@@ -122,7 +244,7 @@ int32_t CQuorix::EnumDevice(char (*names)[kDeviceNameBytes]) {
 
 int32_t CQuorix::EnumDeviceW(char16_t (*names)[kDeviceNameBytes]) {
     if (!m_engine) {
-        return EngineMissing(0);
+        return NotAvailable(0);
     }
     if (names == nullptr) {
         SetError(kErrArgument);
@@ -143,7 +265,7 @@ int32_t CQuorix::EnumDeviceW(char16_t (*names)[kDeviceNameBytes]) {
 
 int CQuorix::GetDeviceName(int32_t index, char* buffer, int32_t size) {
     if (!m_engine) {
-        return EngineMissing(0);
+        return NotAvailable(0);
     }
     // The name needs 24 bytes with its terminator; anything smaller would be cut.
     if (buffer == nullptr || size < kMinDeviceNameBytes) {
@@ -181,7 +303,7 @@ int CQuorix::CopyAsWide(const char* text, char16_t* buffer, int32_t units) {
 
 int CQuorix::SetDeviceNumber(int32_t index) {
     if (!m_engine) {
-        return EngineMissing(0);
+        return NotAvailable(0);
     }
     // Settings of the camera open so far are saved here once the settings store exists.
     m_deviceSelected = 1;
@@ -196,6 +318,10 @@ int CQuorix::SetDeviceNumber(int32_t index) {
         SetError(kErrNoCamera);
         return 0;
     }
+    LoadAnalogValues(index);
+    LoadFilterValues(index);
+    LoadGrayValues(index);
+    ApplyCameraValues();
     m_deviceNumber = index;
     return 1;
 }
@@ -215,7 +341,7 @@ int CQuorix::ReadSerialNumber(char* buffer, int32_t size) {
         return 0;
     }
     if (!m_engine) {
-        return EngineMissing(0);
+        return NotAvailable(0);
     }
     // The serial number is a text of at most 32 bytes in the camera's EEPROM, ended by the first
     // erased byte (0xFF) or by the end of the field. The EEPROM needs a pause after each read.
@@ -330,7 +456,7 @@ int CQuorix::SetAutoIris(int32_t mode) {
         PostError(kErrArgument);
         return 0;
     }
-    m_autoIris = mode;
+    m_camera.autoIris = mode;
     return 1;
 }
 
@@ -338,11 +464,11 @@ int32_t CQuorix::GetAutoIris(int32_t* ok) const {
     if (ok != nullptr) {
         *ok = 1;
     }
-    return m_autoIris;
+    return m_camera.autoIris;
 }
 
 uint32_t CQuorix::GetRealExposureTime(int32_t* ok) {
-    m_lastRealExposure = static_cast<uint32_t>(m_exposure) * 100U;
+    m_lastRealExposure = static_cast<uint32_t>(m_camera.exposure) * 100U;
     if (ok != nullptr) {
         *ok = 1;
     }

@@ -9,6 +9,7 @@
 
 #include "context/error_code.h"
 #include "engine/quorix_u3r5_base.h"
+#include "imaging/image_buffer.h"
 #include "platform/lock.h"
 #include "platform/message_window.h"
 
@@ -19,6 +20,69 @@ namespace quorix {
 // codes of failed calls. The handle registry owns the context; exports reach it by handle.
 // One record of a configuration file: two little-endian 32-bit values. What they configure is
 // up to the application; the context keeps them for its lifetime.
+// The context's eighteen images, in slot order: the raw and output images of the six colour
+// types, the sharpness scratch copy, the preview back buffer, and the full-sensor planes and maps
+// of the flat-field and defect corrections.
+enum ImageSlot : size_t {
+    kRaw8,
+    kRaw16,
+    kRgb24,
+    kRgb32,
+    kRgb48,
+    kRgb64,
+    kScratch,
+    kPreviewBuffer,
+    kDarkPlane8,
+    kWhitePlane8,
+    kDarkPlane16,
+    kWhitePlane16,
+    kHotMap8,
+    kDeadMap8,
+    kHotMap16,
+    kDeadMap16,
+    kDotMap8,
+    kDotMap16,
+    kImageSlotCount
+};
+
+// The image-adjustment values of value IDs 1-12 and 19-28.
+struct ImageValues {
+    int32_t brightness = 0;               // 1
+    int32_t contrast = 0;                 // 2
+    int32_t hue = 0;                      // 3
+    int32_t saturation = 0;               // 4
+    int32_t sharpness = 0;                // 5
+    int32_t bayerGainRed = 0;             // 7 [%]
+    int32_t bayerGainGreen = 0;           // 8 [%]
+    int32_t bayerGainBlue = 0;            // 9 [%]
+    int32_t bayerGainAuto = 0;            // 10
+    int32_t gamma = 0;                    // 11 [1/100]
+    int32_t bayerMode = 0;                // 12
+    int32_t grayMode = 0;                 // 19
+    std::array<int32_t, 4> grayGain{};    // 20-23: R, G1, G2, B; 128 = 1.0
+    std::array<int32_t, 4> grayOffset{};  // 24-27
+    int32_t grayGainAutoOnce = 0;         // 28
+    std::array<int32_t, 9> reserved{};    // kept with the filter values, not reachable by ID
+};
+
+// The analog values the context sends to the camera whenever one opens or acquisition starts.
+struct CameraValues {
+    int32_t globalGain = 0;
+    int32_t colorGainGreen1 = 0;
+    int32_t colorGainRed = 0;
+    int32_t colorGainBlue = 0;
+    int32_t colorGainGreen2 = 0;
+    int32_t exposure = 0;  // [100 us]
+    int32_t mirrorV = 0;
+    int32_t mirrorH = 0;
+    int32_t autoIris = 0;    // 0 off, 1 exposure, 2 gain
+    int32_t blackLevel = 0;  // value ID 106
+    int32_t coolerOn = 0;
+    int32_t shortExposure = 0;  // value ID 105
+    int32_t gainMode = 0;       // value ID 104
+    double exposureSeconds = 0.0;
+};
+
 struct ConfigRecord {
     uint32_t first = 0;
     uint32_t second = 0;
@@ -71,10 +135,10 @@ public:
     void PostError(uint32_t code);
     uint32_t GetLastError();
 
-    // The answer of a camera operation this context cannot carry out because it has no engine:
-    // code 1 and the operation's failure result.
+    // The answer of a camera operation this context cannot carry out: code 1 ("no camera
+    // engine, or not allowed now") and the operation's failure result.
     template <typename T>
-    T EngineMissing(T failure) {
+    T NotAvailable(T failure) {
         SetError(kErrNoEngine);
         return failure;
     }
@@ -89,12 +153,15 @@ public:
     int32_t Height() const { return static_cast<int32_t>(m_captureHeight); }
     int GetCaptureWindowEx(int32_t* totalWidth, int32_t* hStart, int32_t* width,
                            int32_t* totalHeight, int32_t* vStart, int32_t* height) const;
-    int32_t GetMirrorH() const { return m_mirrorH; }
+    int32_t GetMirrorH() const { return m_camera.mirrorH; }
     int SetAutoIris(int32_t mode);
     int32_t GetAutoIris(int32_t* ok) const;
     uint32_t GetRealExposureTime(int32_t* ok);
 
     CQuorixU3R5Base* Engine() const { return m_engine.get(); }
+    CImageBuffer* Image(ImageSlot slot) const { return m_images[slot].get(); }
+    const CameraValues& Camera() const { return m_camera; }
+    const ImageValues& Images() const { return m_image; }
     platform::WindowHandle NotifyWindow() const { return m_notifyWindow; }
     int32_t DeviceNumber() const { return m_deviceNumber; }
 
@@ -102,6 +169,18 @@ private:
     // Formats the name of the camera with this 1-based number into a buffer of kMinDeviceNameBytes
     // or more.
     static void FormatDeviceName(int32_t number, char* buffer, size_t size);
+    // Loads the analog, image-filter and gray-filter values stored for a camera number. A camera
+    // without stored values gets the defaults: the engine's for the analog values, neutral ones
+    // for the filters.
+    void LoadAnalogValues(int32_t cameraNumber);
+    void LoadFilterValues(int32_t cameraNumber);
+    void LoadGrayValues(int32_t cameraNumber);
+    // Sends the analog values to a newly opened camera, in the order the camera expects them.
+    void ApplyCameraValues();
+    // Gives the correction planes and maps their full-sensor size: white planes full scale,
+    // everything else 0. False when one cannot be made.
+    bool PrepareMaskPlanes();
+
     // Converts `text` into the caller's UTF-16 buffer of `units` code units; code 12 when it does
     // not convert or does not fit with its terminator.
     int CopyAsWide(const char* text, char16_t* buffer, int32_t units);
@@ -118,11 +197,10 @@ private:
     uint32_t m_vStart = 0;
     uint32_t m_bufferCount = 4;
 
-    // Camera values sent to the engine whenever a camera opens or buffers are prepared.
-    int32_t m_exposure = 0;  // [100 us]
-    int32_t m_mirrorV = 0;
-    int32_t m_mirrorH = 0;
-    int32_t m_autoIris = 0;           // 0 off, 1 exposure, 2 gain
+    std::array<std::unique_ptr<CImageBuffer>, kImageSlotCount> m_images;
+    ImageValues m_image;
+    CameraValues m_camera;
+    int32_t m_realExposureStep = 1;   // last real exposure [us] / 100
     uint32_t m_lastRealExposure = 0;  // [us]
 
     int32_t m_deviceSelected = 0;

@@ -19,6 +19,8 @@ public:
     std::map<uint32_t, uint8_t> eeprom;  // addresses that read; any other address fails
     std::vector<uint32_t> eepromReads;
 
+    // No controller: the test lays out the cameras itself.
+    int CreateController(platform::WindowHandle, const platform::Guid*) override { return 1; }
     int CreateSensor(int32_t instance) override {
         createdSensors.push_back(instance);
         return sensorOpens ? 1 : 0;

@@ -18,6 +18,11 @@ namespace {
 
 using test::FakeEngine;
 
+// A context that never gets an engine, for the behaviour that needs none.
+CQuorix::EngineFactory NoEngine() {
+    return [] { return std::unique_ptr<CQuorixU3R5Base>(); };
+}
+
 // Drains the calling thread's queue so that one test's posts never leak into the next.
 void DrainThreadQueue() {
     platform::Message message{};
@@ -45,7 +50,7 @@ protected:
 };
 
 TEST(ErrorHistory, PopsNewestFirstThenZero) {
-    CQuorix context;
+    CQuorix context(NoEngine());
     ASSERT_EQ(context.Initialize(0), 1);
     context.SetError(9);
     context.SetError(5);
@@ -59,7 +64,7 @@ TEST(ErrorHistory, PopsNewestFirstThenZero) {
 
 // The history holds twenty codes: the twenty-first pushes the oldest out.
 TEST(ErrorHistory, KeepsTheNewestTwenty) {
-    CQuorix context;
+    CQuorix context(NoEngine());
     ASSERT_EQ(context.Initialize(0), 1);
     for (uint32_t code = 1; code <= 21; ++code) {
         context.SetError(code);
@@ -75,7 +80,7 @@ TEST(ErrorNotification, RecordedCodesArePostedToTheNotificationWindow) {
     const platform::WindowHandle window = platform::CreateMessageWindow();
     ASSERT_NE(window, 0u);
     {
-        CQuorix context;
+        CQuorix context(NoEngine());
         ASSERT_EQ(context.Initialize(window), 1);
         context.SetError(7);
         context.PostError(11);  // posted only: not in the history
@@ -101,7 +106,7 @@ TEST(ErrorNotification, RecordedCodesArePostedToTheNotificationWindow) {
 // reach the calling thread's own queue.
 TEST(ErrorNotification, NullWindowSendsPostedOnlyCodesToTheThreadQueue) {
     DrainThreadQueue();
-    CQuorix context;
+    CQuorix context(NoEngine());
     ASSERT_EQ(context.Initialize(0), 1);
     context.SetError(9);
     platform::Message message{};
@@ -117,7 +122,7 @@ TEST(ErrorNotification, NullWindowSendsPostedOnlyCodesToTheThreadQueue) {
 
 // A context without an engine refuses every camera operation with code 1.
 TEST(ContextWithoutEngine, DeviceCallsRecordCodeOne) {
-    CQuorix context;
+    CQuorix context(NoEngine());
     ASSERT_EQ(context.Initialize(0), 1);
     ASSERT_EQ(context.Engine(), nullptr);
     char names[10][256];

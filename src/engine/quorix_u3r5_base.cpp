@@ -1,0 +1,454 @@
+#include "engine/quorix_u3r5_base.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "engine/sensor_factory.h"
+#include "platform/clock.h"
+#include "platform/log.h"
+#include "sensors/sensor_base.h"
+#include "sensors/sensor_imx252.h"
+#include "transport/vol_cy3_cam.h"
+
+namespace quorix {
+
+namespace {
+
+constexpr int32_t kImx252CameraId = 12736;
+constexpr int32_t kAuxEndpointCameraId = 12354;
+constexpr uint16_t kFirstFirmwareWithReadiness = 0x1100;
+constexpr size_t kFirmwareVersionOffset = 24;
+constexpr size_t kGpio25FlagOffset = 52;
+constexpr int kReadinessPolls = 400;
+constexpr uint32_t kReadinessPauseMs = 500;
+constexpr uint64_t kBridgeResetIntervalMs = 24999;
+constexpr uint32_t kFrameBufferPadding = 128;
+constexpr uint32_t kFrameBufferBlock = 8192;
+constexpr uint32_t kEmptyHeaderWord = 0xFFFF;
+
+}  // namespace
+
+CQuorixU3R5Base::CQuorixU3R5Base() {
+    ClearRing();
+}
+
+CQuorixU3R5Base::~CQuorixU3R5Base() {
+    CloseCamera();
+}
+
+CQuorixUSB3R5SimpleSdk::~CQuorixUSB3R5SimpleSdk() = default;
+
+void CQuorixU3R5Base::Trace(const char* fmt, ...) {
+    if (!platform::LogEnabled()) {
+        return;
+    }
+    char line[512];
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(line, sizeof line, fmt, args);
+    va_end(args);
+    platform::Log("Engine", "%s", line);
+}
+
+void CQuorixU3R5Base::ClearRing() {
+    for (int32_t slot = 0; slot < static_cast<int32_t>(m_ring.size()); ++slot) {
+        m_ring[slot].clear();
+        m_ring[slot].shrink_to_fit();
+        m_ringFrameNumber[slot] = -1;
+        m_ringHeaderWords[slot].fill(kEmptyHeaderWord);
+    }
+}
+
+// --- Controller and devices ------------------------------------------------------------------
+
+int CQuorixU3R5Base::CreateController(platform::WindowHandle /*window*/,
+                                      const platform::Guid* interfaceGuid) {
+    CloseCamera();
+    m_controller = std::make_unique<CVolCy3Cam>(
+        interfaceGuid != nullptr ? *interfaceGuid : platform::kCameraInterfaceGuid);
+    return 1;
+}
+
+int32_t CQuorixU3R5Base::CountDevices(int32_t cameraId) {
+    if (!m_controller) {
+        return 0;
+    }
+    const int32_t entries = m_controller->EnumerateDevices();
+    if (cameraId == 0) {
+        return entries;
+    }
+    int32_t count = 0;
+    for (int32_t index = 0; index < entries && index < kMaxDevices; ++index) {
+        DeviceTableEntry entry;
+        if (CFx3Api::GetDeviceEntry(index, &entry) && entry.productId != 0 &&
+            entry.productId == static_cast<uint16_t>(cameraId) &&
+            m_controller->DeviceExists(index)) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+int CQuorixU3R5Base::IsDeviceAvailable(int32_t instance) {
+    if (!m_controller || m_cameraId == kNoCameraId) {
+        return 0;
+    }
+    for (int32_t index = 0; index < kMaxDevices; ++index) {
+        DeviceTableEntry entry;
+        if (CFx3Api::GetDeviceEntry(index, &entry) &&
+            entry.productId == static_cast<uint16_t>(m_cameraId) && entry.instance == instance &&
+            m_controller->DeviceExists(index)) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int CQuorixU3R5Base::OpenCamera(int32_t instance) {
+    StopCapture(1);
+    return CreateSensor(instance) ? 0 : -1;
+}
+
+int CQuorixU3R5Base::CreateSensor(int32_t instance) {
+    if (!m_controller || m_cameraId == kNoCameraId || m_controller->EnumerateDevices() == 0 ||
+        !IsDeviceAvailable(instance)) {
+        return 0;
+    }
+    int32_t position = -1;
+    for (int32_t index = 0; index < kMaxDevices && position < 0; ++index) {
+        DeviceTableEntry entry;
+        if (CFx3Api::GetDeviceEntry(index, &entry) && entry.instance == instance &&
+            entry.productId == static_cast<uint16_t>(m_cameraId)) {
+            position = index;
+        }
+    }
+    if (position < 0 || !m_controller->SelectDevice(position)) {
+        return 0;
+    }
+    m_sensor.reset();
+    m_sensor = CreateSensorHead(m_cameraId, m_controller.get());
+    if (!m_sensor) {
+        return 0;
+    }
+    m_deviceIndex = instance;
+    m_geometryPending = 1;
+    return InitializeCamera();
+}
+
+int CQuorixU3R5Base::InitializeCamera() {
+    if (!m_controller || !m_controller->AllocateTransferBuffer()) {
+        return 0;
+    }
+    m_controller->ReadDeviceInfo(m_deviceInfo.data());
+    if (!m_sensor) {
+        return 0;
+    }
+    std::array<uint8_t, kDeviceInfoSize> info{};
+    const bool read = m_controller->ReadDeviceInfo(info.data()) != 0;
+    const auto firmware = static_cast<uint16_t>(info[kFirmwareVersionOffset] |
+                                                (info[kFirmwareVersionOffset + 1] << 8));
+    const uint8_t gpio25 = info[kGpio25FlagOffset];
+    const bool firmwareOk = read && firmware > kFirstFirmwareWithReadiness;
+    const bool gpio25Ok = read && gpio25 == 1;
+    if (firmwareOk && gpio25Ok) {
+        // Newer firmware raises the readiness line once the FPGA has loaded; a sensor bridge that
+        // hangs is reset every 25 seconds while waiting.
+        uint64_t noted = platform::MonotonicMs();
+        bool ready = false;
+        for (int poll = 0; poll < kReadinessPolls && !ready; ++poll) {
+            uint8_t state = 0;
+            if (m_controller->ReadGpio25State(&state) && state == 1) {
+                ready = true;
+                break;
+            }
+            platform::SleepMs(kReadinessPauseMs);
+            if (platform::MonotonicMs() - noted > kBridgeResetIntervalMs) {
+                m_sensor->ResetSensorBridge();
+                noted = platform::MonotonicMs();
+            }
+        }
+        if (!ready) {
+            return 0;
+        }
+    } else {
+        Trace("Cypress=0x%X(%s), GPIO25 flag=%d(%s)", firmware, firmwareOk ? "OK" : "NG", gpio25,
+              gpio25Ok ? "OK" : "NG");
+    }
+    if (!m_sensor->IsReady()) {
+        return 0;
+    }
+    return m_sensor->Initialize();
+}
+
+int CQuorixU3R5Base::PrepareFrameBuffers() {
+    m_rawBuffer.clear();
+    m_rawBuffer.shrink_to_fit();
+    if (!m_sensor) {
+        return 0;
+    }
+    const SensorStateBlock& state = m_sensor->State();
+    auto width = static_cast<uint32_t>(state.m_nWidth);
+    const auto height = static_cast<uint32_t>(state.m_nHeight);
+    if (m_sensor->GetRawWidthMode() == 2) {
+        width *= 2;
+    }
+    const uint32_t bytesPerPixel = m_dataWidth == 1 || m_dataWidth == 2 ? 2 : 1;
+    // The padded frame rounded up to whole 8192-byte blocks: room for what the camera sends
+    // beyond the frame itself.
+    const uint64_t padded = static_cast<uint64_t>(height + kFrameBufferPadding) *
+                            (width + kFrameBufferPadding) * bytesPerPixel;
+    const uint64_t size = (padded + kFrameBufferBlock - 1) / kFrameBufferBlock * kFrameBufferBlock;
+    try {
+        m_rawBuffer.assign(size, 0);
+        m_frameSize = width * height * bytesPerPixel;
+        for (int32_t slot = 0; slot < m_ringSlots; ++slot) {
+            m_ring[slot].assign(size, 0);
+            m_ringFrameNumber[slot] = -1;
+            m_ringHeaderWords[slot].fill(kEmptyHeaderWord);
+        }
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+    if (!m_controller) {
+        return 0;
+    }
+    m_controller->WriteFpgaRegister(kFpgaWidthLow, static_cast<uint8_t>(width));
+    m_controller->WriteFpgaRegister(kFpgaWidthHigh, static_cast<uint8_t>(width >> 8));
+    m_controller->WriteFpgaRegister(kFpgaHeightLow, static_cast<uint8_t>(height));
+    m_controller->WriteFpgaRegister(kFpgaHeightHigh, static_cast<uint8_t>(height >> 8));
+    if (m_cameraId == kImx252CameraId) {
+        // Without 2x2 sub-sampling the FPGA takes the window's columns from the far edge.
+        const bool full = state.m_nSubSample != 1;
+        const uint32_t offset =
+            full ? state.m_nMaxWidth - static_cast<uint32_t>(state.m_nX) - width : 0;
+        m_controller->WriteFpgaRegister(kFpgaReadoutMode, full ? 12 : 11);
+        m_controller->WriteFpgaRegister(kFpgaReadoutModeHigh, 0);
+        m_controller->WriteFpgaRegister(kFpgaOffsetLow, static_cast<uint8_t>(offset));
+        m_controller->WriteFpgaRegister(kFpgaOffsetHigh, static_cast<uint8_t>(offset >> 8));
+    }
+    m_geometryPending = 0;
+    return 1;
+}
+
+int CQuorixU3R5Base::CloseCamera() {
+    StopCapture(1);
+    if (m_controller) {
+        m_controller->CloseStreamHandle();
+        m_controller.reset();
+    }
+    m_deviceInfo.fill(0);
+    m_rawBuffer.clear();
+    m_rawBuffer.shrink_to_fit();
+    m_captureMode = 0;
+    ClearRing();
+    m_frameSize = 0;
+    m_sensor.reset();
+    m_errorFlag = 0;
+    return 1;
+}
+
+// No capture thread runs yet, so there is nothing to stop.
+int CQuorixU3R5Base::StopCapture(int32_t /*wait*/) {
+    return 1;
+}
+
+int CQuorixU3R5Base::GetDeviceInfo(uint8_t* info) {
+    return info != nullptr && m_controller ? m_controller->ReadDeviceInfo(info) : 0;
+}
+
+int CQuorixU3R5Base::GetDeviceInfo2(uint8_t* info) {
+    return info != nullptr && m_controller ? m_controller->ReadDeviceInfo2(info) : 0;
+}
+
+int CQuorixU3R5Base::CopyStateBlock(void* buffer) {
+    return buffer != nullptr && m_sensor ? m_sensor->CopyStateBlock(buffer) : 0;
+}
+
+int CQuorixU3R5Base::Reserved9() {
+    return 0;
+}
+
+// This camera is named by the context; the model-name table has no row for it.
+int CQuorixU3R5Base::GetDeviceName(int32_t, char*, int32_t) {
+    return 0;
+}
+
+int CQuorixU3R5Base::SetCameraId(int32_t cameraId) {
+    m_cameraId = cameraId;
+    return 1;
+}
+
+int32_t CQuorixU3R5Base::GetCameraId() {
+    return m_cameraId;
+}
+
+uint32_t CQuorixU3R5Base::GetVendorId(int32_t index) {
+    DeviceTableEntry entry;
+    return m_controller && index >= 0 && index < kMaxDevices &&
+                   CFx3Api::GetDeviceEntry(index, &entry)
+               ? entry.vendorId
+               : 0;
+}
+
+uint32_t CQuorixU3R5Base::GetProductId(int32_t index) {
+    DeviceTableEntry entry;
+    return m_controller && index >= 0 && index < kMaxDevices &&
+                   CFx3Api::GetDeviceEntry(index, &entry)
+               ? entry.productId
+               : 0;
+}
+
+int32_t CQuorixU3R5Base::GetInstanceNumber(int32_t index) {
+    DeviceTableEntry entry;
+    if (!m_controller || index < 0 || index >= kMaxDevices ||
+        !CFx3Api::GetDeviceEntry(index, &entry)) {
+        return -1;
+    }
+    return entry.instance;
+}
+
+int CQuorixU3R5Base::UsesAuxEndpoint() {
+    return m_cameraId == kAuxEndpointCameraId ? 1 : 0;
+}
+
+int CQuorixU3R5Base::IsLineSensorHead() {
+    return m_cameraId == 13072 || m_cameraId == 13088 || m_cameraId == 13104 || m_cameraId == 13120
+               ? 1
+               : 0;
+}
+
+int32_t CQuorixU3R5Base::GetDeviceIndex() {
+    return m_deviceIndex;
+}
+
+int32_t CQuorixU3R5Base::GetMaxDevices() {
+    return kMaxDevices;
+}
+
+// --- Settings forwarded to the head ----------------------------------------------------------
+
+int CQuorixU3R5Base::SetMirrorH(int32_t on) {
+    return m_sensor ? m_sensor->SetMirrorH(on) : 0;
+}
+int CQuorixU3R5Base::SetMirrorV(int32_t on) {
+    return m_sensor ? m_sensor->SetMirrorV(on) : 0;
+}
+
+int CQuorixU3R5Base::GetMirrorVDefault() {
+    return m_sensor ? m_sensor->GetMirrorVDefault() : 0;
+}
+int CQuorixU3R5Base::GetMirrorHDefault() {
+    return m_sensor ? m_sensor->GetMirrorHDefault() : 0;
+}
+
+namespace {
+
+// A query of the head: its value through an out-parameter that starts at 0.
+template <typename Getter>
+int32_t Query(CSensorBase* sensor, Getter getter) {
+    int32_t value = 0;
+    if (sensor != nullptr) {
+        (sensor->*getter)(&value);
+    }
+    return value;
+}
+
+}  // namespace
+
+int32_t CQuorixU3R5Base::GetGainDefault() {
+    return Query(m_sensor.get(), &CSensorBase::GetGainDefault);
+}
+int32_t CQuorixU3R5Base::GetExposureTimeDefault() {
+    return Query(m_sensor.get(), &CSensorBase::GetExposureTimeDefault);
+}
+int32_t CQuorixU3R5Base::GetColorGainDefault() {
+    return Query(m_sensor.get(), &CSensorBase::GetColorGainDefault);
+}
+int32_t CQuorixU3R5Base::GetBlackLevelDefault() {
+    return Query(m_sensor.get(), &CSensorBase::GetBlackLevelDefault);
+}
+int CQuorixU3R5Base::GetExposureTimeExDefault(double* seconds) {
+    return m_sensor && seconds != nullptr
+               ? static_cast<int>(m_sensor->GetExposureTimeExDefault(seconds))
+               : 0;
+}
+
+int CQuorixU3R5Base::WriteEepromByte(uint32_t address, uint8_t value) {
+    return m_controller ? m_controller->WriteEepromByte(static_cast<uint16_t>(address), value) : 0;
+}
+
+int CQuorixU3R5Base::ReadEepromByte(uint32_t address, uint8_t* value) {
+    return m_controller && value != nullptr
+               ? m_controller->ReadEepromByte(static_cast<uint16_t>(address), value)
+               : 0;
+}
+
+int CQuorixU3R5Base::SetGain(int32_t value) {
+    return m_sensor ? m_sensor->SetGain(value) : 0;
+}
+
+int CQuorixU3R5Base::SetExposureTime(int32_t value) {
+    if (!m_sensor) {
+        return 0;
+    }
+    // Long exposures need a longer wait for the frame data than the default five seconds.
+    constexpr int32_t kLongExposure = 50000;
+    m_dataTimeoutMs =
+        value <= kLongExposure ? kDefaultDataTimeoutMs : static_cast<uint32_t>(value) / 5;
+    return m_sensor->SetExposureTime(value);
+}
+
+int CQuorixU3R5Base::IsExposureTimeExSupported() {
+    return m_sensor ? m_sensor->IsExposureTimeExSupported() : 0;
+}
+
+int CQuorixU3R5Base::SetExposureTimeEx(double seconds) {
+    if (!m_sensor) {
+        return 0;
+    }
+    if (seconds > 2.0) {
+        m_dataTimeoutMs = static_cast<uint32_t>((seconds + 1.0) * 1000.0);
+    }
+    return m_sensor->SetExposureTimeEx(seconds);
+}
+
+int CQuorixU3R5Base::SetColorGainRed(int32_t value) {
+    return m_sensor ? m_sensor->SetColorGainRed(value) : 0;
+}
+int CQuorixU3R5Base::SetColorGainGreen1(int32_t value) {
+    return m_sensor ? m_sensor->SetColorGainGreen1(value) : 0;
+}
+int CQuorixU3R5Base::SetColorGainGreen2(int32_t value) {
+    return m_sensor ? m_sensor->SetColorGainGreen2(value) : 0;
+}
+int CQuorixU3R5Base::SetColorGainBlue(int32_t value) {
+    return m_sensor ? m_sensor->SetColorGainBlue(value) : 0;
+}
+int CQuorixU3R5Base::IsBlackLevelSupported() {
+    return m_sensor ? m_sensor->IsBlackLevelSupported() : 0;
+}
+int CQuorixU3R5Base::SetBlackLevel(int32_t value) {
+    return m_sensor ? m_sensor->SetBlackLevel(value) : 0;
+}
+int CQuorixU3R5Base::IsGainModeSupported() {
+    return m_sensor ? m_sensor->IsGainModeSupported() : 0;
+}
+int CQuorixU3R5Base::SetGainMode(int32_t mode) {
+    return m_sensor ? m_sensor->SetGainMode(mode) : 0;
+}
+int CQuorixU3R5Base::IsCoolerSupported() {
+    return m_sensor ? m_sensor->IsCoolerSupported() : 0;
+}
+int CQuorixU3R5Base::SetCooler(int32_t value) {
+    return m_sensor ? m_sensor->SetCooler(value) : 0;
+}
+int CQuorixU3R5Base::IsShortExposureModeSupported() {
+    return m_sensor ? m_sensor->IsShortExposureModeSupported() : 0;
+}
+int CQuorixU3R5Base::SetShortExposureMode(int32_t on) {
+    return m_sensor ? m_sensor->SetShortExposureMode(on) : 0;
+}
+
+}  // namespace quorix
