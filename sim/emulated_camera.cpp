@@ -15,7 +15,7 @@
 
 #include "platform/clock.h"
 #include "platform/guid.h"
-#include "platform/usb/byte_order.h"
+#include "platform/byte_order.h"
 #include "sim/camera_registers.h"
 #include "sim/command_memory.h"
 #include "sim/eeprom.h"
@@ -28,10 +28,7 @@
 namespace quorix::sim {
 
 using platform::usb::CancelToken;
-using platform::usb::LoadLe32;
 using platform::usb::SetupPacket;
-using platform::usb::StoreLe16;
-using platform::usb::StoreLe32;
 using platform::usb::TransferResult;
 using platform::usb::UsbLink;
 
@@ -95,11 +92,6 @@ constexpr char kModelName[] = "QUORIX-252";
 
 double NowMs() {
     return static_cast<double>(platform::MonotonicMs());
-}
-
-uint64_t LoadLe64(const uint8_t* bytes) {
-    return static_cast<uint64_t>(LoadLe32(bytes)) |
-           (static_cast<uint64_t>(LoadLe32(bytes + 4)) << 32);
 }
 
 // Number of positions a read-out visits along one axis (see FrameGenerator::ScanPositions).
@@ -599,7 +591,7 @@ struct EmulatedCamera::State {  // NOLINT(clang-analyzer-optin.performance.Paddi
                 if (!wantIn(true))
                     return TransferResult::kStalled;
                 const auto it = words.find(setup.value);
-                StoreLe16(reply.data(), it == words.end() ? 0 : it->second);
+                WriteLe16(reply.data(), it == words.end() ? 0 : it->second);
                 replyBytes = fullReply;
                 break;
             }
@@ -612,11 +604,11 @@ struct EmulatedCamera::State {  // NOLINT(clang-analyzer-optin.performance.Paddi
             case reg::kRequestDeviceInfo2:
                 if (!wantIn(true))
                     return TransferResult::kStalled;
-                StoreLe32(reply.data() + offsetof(DeviceInfoBlock2, deviceSpeed),
+                WriteLe32(reply.data() + offsetof(DeviceInfoBlock2, deviceSpeed),
                           config.deviceSpeed);
-                StoreLe16(reply.data() + offsetof(DeviceInfoBlock2, fpgaVersion),
+                WriteLe16(reply.data() + offsetof(DeviceInfoBlock2, fpgaVersion),
                           config.fpgaVersion);
-                StoreLe16(reply.data() + offsetof(DeviceInfoBlock2, firmwareVersion),
+                WriteLe16(reply.data() + offsetof(DeviceInfoBlock2, firmwareVersion),
                           config.firmwareVersion);
                 replyBytes = fullReply;
                 break;
@@ -650,14 +642,14 @@ struct EmulatedCamera::State {  // NOLINT(clang-analyzer-optin.performance.Paddi
                 // Bit 15 of the address travels in the value field.
                 const auto address =
                     static_cast<uint16_t>(((setup.value & 1) << 15) | (setup.index & 0x7FFF));
-                registers32[address] = LoadLe32(data);
+                registers32[address] = ReadLe32(data);
                 return TransferResult::kCompleted;
             }
             case reg::kRequestReadRegister32: {
                 if (!wantIn(true))
                     return TransferResult::kStalled;
                 const auto it = registers32.find(setup.index);
-                StoreLe32(reply.data(), it == registers32.end() ? 0 : it->second);
+                WriteLe32(reply.data(), it == registers32.end() ? 0 : it->second);
                 replyBytes = fullReply;
                 break;
             }
@@ -676,10 +668,10 @@ struct EmulatedCamera::State {  // NOLINT(clang-analyzer-optin.performance.Paddi
         // NUL-padded text fields: the block arrives zeroed.
         std::copy_n(kModelName, sizeof(kModelName) - 1,
                     block + offsetof(DeviceInfoBlock, modelName));
-        StoreLe16(block + offsetof(DeviceInfoBlock, vendorId), config.vendorId);
-        StoreLe16(block + offsetof(DeviceInfoBlock, productId), config.productId);
-        StoreLe16(block + offsetof(DeviceInfoBlock, fpgaVersion), config.fpgaVersion);
-        StoreLe16(block + offsetof(DeviceInfoBlock, firmwareVersion), config.firmwareVersion);
+        WriteLe16(block + offsetof(DeviceInfoBlock, vendorId), config.vendorId);
+        WriteLe16(block + offsetof(DeviceInfoBlock, productId), config.productId);
+        WriteLe16(block + offsetof(DeviceInfoBlock, fpgaVersion), config.fpgaVersion);
+        WriteLe16(block + offsetof(DeviceInfoBlock, firmwareVersion), config.firmwareVersion);
         const size_t serialLength =
             std::min(config.serialNumber.size(), sizeof(DeviceInfoBlock::serialNumber) - 1);
         std::copy_n(config.serialNumber.data(), serialLength,
@@ -778,10 +770,10 @@ struct EmulatedCamera::State {  // NOLINT(clang-analyzer-optin.performance.Paddi
         const ReadoutSettings& r = recipe.readout;
         constexpr uint8_t kMagic[4] = {'Q', 'X', 'F', 'H'};
         std::copy_n(kMagic, sizeof kMagic, h + offsetof(FrameHeader, magic));
-        StoreLe16(h + offsetof(FrameHeader, headerSize), kFrameHeaderBytes);
-        StoreLe16(h + offsetof(FrameHeader, version), 1);
-        StoreLe16(h + offsetof(FrameHeader, width), static_cast<uint16_t>(r.frameWidth));
-        StoreLe16(h + offsetof(FrameHeader, height), static_cast<uint16_t>(r.frameHeight));
+        WriteLe16(h + offsetof(FrameHeader, headerSize), kFrameHeaderBytes);
+        WriteLe16(h + offsetof(FrameHeader, version), 1);
+        WriteLe16(h + offsetof(FrameHeader, width), static_cast<uint16_t>(r.frameWidth));
+        WriteLe16(h + offsetof(FrameHeader, height), static_cast<uint16_t>(r.frameHeight));
         h[offsetof(FrameHeader, bytesPerPixel)] = static_cast<uint8_t>(r.bytesPerPixel);
         h[offsetof(FrameHeader, readoutMode)] = static_cast<uint8_t>(r.readoutMode);
         uint16_t flags = 0;
@@ -793,17 +785,17 @@ struct EmulatedCamera::State {  // NOLINT(clang-analyzer-optin.performance.Paddi
             flags |= kHeaderFlagMirrorH;
         if (r.subSampleH || r.subSampleV)
             flags |= kHeaderFlagSubSampled;
-        StoreLe16(h + offsetof(FrameHeader, flags), flags);
-        StoreLe32(h + offsetof(FrameHeader, byteCount), r.frameBytes);
-        StoreLe32(h + offsetof(FrameHeader, exposureLines), r.exposureLines);
-        StoreLe32(h + offsetof(FrameHeader, gain), r.gain);
-        StoreLe32(h + offsetof(FrameHeader, timestampMs), static_cast<uint32_t>(now - createdMs));
-        StoreLe32(h + offsetof(FrameHeader, frameNumber), recipe.frameNumber);
-        StoreLe32(h + offsetof(FrameHeader, fpgaCounter), framesProduced & 0xFF);
-        StoreLe32(h + offsetof(FrameHeader, exposureClocks),
+        WriteLe16(h + offsetof(FrameHeader, flags), flags);
+        WriteLe32(h + offsetof(FrameHeader, byteCount), r.frameBytes);
+        WriteLe32(h + offsetof(FrameHeader, exposureLines), r.exposureLines);
+        WriteLe32(h + offsetof(FrameHeader, gain), r.gain);
+        WriteLe32(h + offsetof(FrameHeader, timestampMs), static_cast<uint32_t>(now - createdMs));
+        WriteLe32(h + offsetof(FrameHeader, frameNumber), recipe.frameNumber);
+        WriteLe32(h + offsetof(FrameHeader, fpgaCounter), framesProduced & 0xFF);
+        WriteLe32(h + offsetof(FrameHeader, exposureClocks),
                   static_cast<uint32_t>(std::min(std::llround(r.exposureClocks),
                                                  static_cast<long long>(UINT32_MAX))));
-        StoreLe32(h + offsetof(FrameHeader, frameLines), r.frameLines);
+        WriteLe32(h + offsetof(FrameHeader, frameLines), r.frameLines);
     }
 
     // Copies from the front unit of endpoint 0x81 into the host's buffer.
@@ -899,10 +891,10 @@ struct EmulatedCamera::State {  // NOLINT(clang-analyzer-optin.performance.Paddi
             return TransferResult::kStalled;
         const bool read = std::memcmp(data, kCommandMagicRead, 4) == 0;
         const bool write = std::memcmp(data, kCommandMagicWrite, 4) == 0;
-        if ((!read && !write) || LoadLe32(data + 4) != kCommandVersion)
+        if ((!read && !write) || ReadLe32(data + 4) != kCommandVersion)
             return TransferResult::kStalled;
-        const uint64_t address = LoadLe64(data + 8);
-        const uint32_t count = LoadLe32(data + 16);
+        const uint64_t address = ReadLe64(data + 8);
+        const uint32_t count = ReadLe32(data + 16);
         ++counters.commandBlocks;
         if (read && count > 0) {
             InUnit unit;

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "transport/byte_order.h"
+#include "platform/byte_order.h"
 
 namespace quorix {
 

@@ -237,8 +237,8 @@ std::unique_ptr<DirectTransferRequest> CFx3Api::SubmitDirectTransfer(const Devic
         return nullptr;
     auto request = std::make_unique<DirectTransferRequest>();
     TransferHeader header;
-    header.endpoint = endpoint;
-    EncodeTransferHeader(header, request->header);
+    header.endpointAddress = endpoint;
+    WriteTransferHeader(header, request->header);
     uint32_t bytes = 0;
     uint32_t error = 0;
     const bool done =
@@ -271,9 +271,9 @@ int CFx3Api::CompleteDirectTransfer(const DeviceHandle& handle,
     }
     if (transferred != nullptr)
         *transferred = bytes;
-    const TransferHeader header = DecodeTransferHeader(request->header);
+    const TransferHeader header = ReadTransferHeader(request->header);
     if (header.driverStatus != 0 || header.busStatus != 0) {
-        Trace("direct transfer on 0x%02X: driver status 0x%X, bus status 0x%X", header.endpoint,
+        Trace("direct transfer on 0x%02X: driver status 0x%X, bus status 0x%X", header.endpointAddress,
               header.driverStatus, header.busStatus);
         platform::SleepMs(1);
         return 0;
@@ -300,7 +300,7 @@ int CFx3Api::SendBufferedTransfer(const DeviceHandle& handle, uint8_t* buffer, u
         } else {
             // The request still owns `buffer`, the event and the overlapped record: abort it and
             // wait until the driver has let go before any of them goes away.
-            const uint8_t endpoint = buffer[offsetof(TransferHeader, endpoint)];
+            const uint8_t endpoint = buffer[offsetof(TransferHeader, endpointAddress)];
             AbortPipe(handle, endpoint);
             if (!event.Wait(static_cast<int32_t>(kAbortGraceMs))) {
                 AbortPipe(handle, endpoint);

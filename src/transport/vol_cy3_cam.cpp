@@ -97,15 +97,15 @@ int CVolCy3Cam::SendVendorRequestOn(const DeviceHandle& handle, uint8_t requestT
     uint8_t buffer[kControlBufferSize] = {};
     TransferHeader header;
     header.requestType = requestType;
-    header.requestCode = code;
+    header.request = code;
     header.value = value;
     header.index = index;
     header.length = kControlBufferSize;
     header.timeout = kControlTimeoutSeconds;
-    header.endpoint = 0;
+    header.endpointAddress = 0;
     header.bufferOffset = kTransferHeaderSize;
     header.bufferLength = kControlDataSize;
-    EncodeTransferHeader(header, buffer);
+    WriteTransferHeader(header, buffer);
     if (payloadCount > 0)
         std::memcpy(buffer + kTransferHeaderSize, payload, payloadCount);
 
@@ -499,10 +499,10 @@ int CVolCy3Cam::BufferedTransfer(const DeviceHandle& handle, uint8_t* buffer, ui
         return 0;
     uint8_t* transfer = m_transferBuffer.get();
     TransferHeader header;
-    header.endpoint = endpoint;
+    header.endpointAddress = endpoint;
     header.bufferOffset = kTransferHeaderSize;
     header.bufferLength = count;
-    EncodeTransferHeader(header, transfer);
+    WriteTransferHeader(header, transfer);
     const bool inEndpoint = (endpoint & 0x80) != 0;
     if (count > 0) {
         if (inEndpoint)

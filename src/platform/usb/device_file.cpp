@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/usb/byte_order.h"
+#include "platform/byte_order.h"
 #include "platform/usb/transfer_header.h"
 
 namespace quorix::platform::usb {
@@ -235,7 +235,7 @@ Outcome DeviceFile::SimpleRequest(UsbDevice& device, uint32_t code, const uint8_
         case kIoctlResetDevice:
             return link.ResetDevice() ? Outcome{true, kErrorSuccess, 0} : Failure(kErrorGenFailure);
         default:
-            StoreLe32(out, link.DeviceSpeed());
+            WriteLe32(out, link.DeviceSpeed());
             return {true, kErrorSuccess, sizeof(uint32_t)};
     }
 }

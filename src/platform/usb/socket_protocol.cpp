@@ -1,50 +1,50 @@
 #include "platform/usb/socket_protocol.h"
 
-#include "platform/usb/byte_order.h"
+#include "platform/byte_order.h"
 
 namespace quorix::platform::usb {
 
 void EncodeRequest(const WireRequest& request, uint8_t* bytes) {
-    StoreLe32(bytes + offsetof(WireRequest, payloadLength), request.payloadLength);
+    WriteLe32(bytes + offsetof(WireRequest, payloadLength), request.payloadLength);
     bytes[offsetof(WireRequest, type)] = request.type;
     bytes[offsetof(WireRequest, endpoint)] = request.endpoint;
     bytes[offsetof(WireRequest, requestType)] = request.requestType;
     bytes[offsetof(WireRequest, request)] = request.request;
-    StoreLe16(bytes + offsetof(WireRequest, value), request.value);
-    StoreLe16(bytes + offsetof(WireRequest, index), request.index);
-    StoreLe32(bytes + offsetof(WireRequest, length), request.length);
+    WriteLe16(bytes + offsetof(WireRequest, value), request.value);
+    WriteLe16(bytes + offsetof(WireRequest, index), request.index);
+    WriteLe32(bytes + offsetof(WireRequest, length), request.length);
 }
 
 WireRequest DecodeRequest(const uint8_t* bytes) {
     WireRequest request;
-    request.payloadLength = LoadLe32(bytes + offsetof(WireRequest, payloadLength));
+    request.payloadLength = ReadLe32(bytes + offsetof(WireRequest, payloadLength));
     request.type = bytes[offsetof(WireRequest, type)];
     request.endpoint = bytes[offsetof(WireRequest, endpoint)];
     request.requestType = bytes[offsetof(WireRequest, requestType)];
     request.request = bytes[offsetof(WireRequest, request)];
-    request.value = LoadLe16(bytes + offsetof(WireRequest, value));
-    request.index = LoadLe16(bytes + offsetof(WireRequest, index));
-    request.length = LoadLe32(bytes + offsetof(WireRequest, length));
+    request.value = ReadLe16(bytes + offsetof(WireRequest, value));
+    request.index = ReadLe16(bytes + offsetof(WireRequest, index));
+    request.length = ReadLe32(bytes + offsetof(WireRequest, length));
     return request;
 }
 
 void EncodeReply(const WireReply& reply, uint8_t* bytes) {
-    StoreLe32(bytes + offsetof(WireReply, payloadLength), reply.payloadLength);
+    WriteLe32(bytes + offsetof(WireReply, payloadLength), reply.payloadLength);
     bytes[offsetof(WireReply, type)] = reply.type;
     bytes[offsetof(WireReply, result)] = reply.result;
-    StoreLe16(bytes + offsetof(WireReply, reserved), reply.reserved);
-    StoreLe32(bytes + offsetof(WireReply, value), reply.value);
-    StoreLe32(bytes + offsetof(WireReply, reserved2), reply.reserved2);
+    WriteLe16(bytes + offsetof(WireReply, reserved), reply.reserved);
+    WriteLe32(bytes + offsetof(WireReply, value), reply.value);
+    WriteLe32(bytes + offsetof(WireReply, reserved2), reply.reserved2);
 }
 
 WireReply DecodeReply(const uint8_t* bytes) {
     WireReply reply;
-    reply.payloadLength = LoadLe32(bytes + offsetof(WireReply, payloadLength));
+    reply.payloadLength = ReadLe32(bytes + offsetof(WireReply, payloadLength));
     reply.type = bytes[offsetof(WireReply, type)];
     reply.result = bytes[offsetof(WireReply, result)];
-    reply.reserved = LoadLe16(bytes + offsetof(WireReply, reserved));
-    reply.value = LoadLe32(bytes + offsetof(WireReply, value));
-    reply.reserved2 = LoadLe32(bytes + offsetof(WireReply, reserved2));
+    reply.reserved = ReadLe16(bytes + offsetof(WireReply, reserved));
+    reply.value = ReadLe32(bytes + offsetof(WireReply, value));
+    reply.reserved2 = ReadLe32(bytes + offsetof(WireReply, reserved2));
     return reply;
 }
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "controller_fixture.h"
-#include "transport/byte_order.h"
+#include "platform/byte_order.h"
 
 namespace quorix {
 namespace {

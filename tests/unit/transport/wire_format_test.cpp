@@ -17,19 +17,19 @@ namespace {
 TEST(TransferHeaderTest, FieldsLandAtTheirOffsetsLittleEndian) {
     TransferHeader header;
     header.requestType = 0xC0;
-    header.requestCode = 0xD1;
+    header.request = 0xD1;
     header.value = 0x1234;
     header.index = 0x5678;
     header.length = 102;
     header.timeout = 3;
-    header.endpoint = 0x81;
+    header.endpointAddress = 0x81;
     header.driverStatus = 0xA1A2A3A4;
     header.busStatus = 0xB1B2B3B4;
     header.bufferOffset = 38;
     header.bufferLength = 0x01020304;
     std::array<uint8_t, 38> bytes{};
     bytes.fill(0xEE);
-    EncodeTransferHeader(header, bytes.data());
+    WriteTransferHeader(header, bytes.data());
 
     const std::array<uint8_t, 38> expected = {0xC0, 0xD1,              // type, code
                                               0x34, 0x12, 0x78, 0x56,  // value, index
@@ -45,11 +45,11 @@ TEST(TransferHeaderTest, FieldsLandAtTheirOffsetsLittleEndian) {
                                               0x04, 0x03, 0x02, 0x01};  // buffer length at 34
     EXPECT_EQ(bytes, expected);
 
-    const TransferHeader back = DecodeTransferHeader(bytes.data());
+    const TransferHeader back = ReadTransferHeader(bytes.data());
     EXPECT_EQ(+back.driverStatus, 0xA1A2A3A4u);
     EXPECT_EQ(+back.busStatus, 0xB1B2B3B4u);
     EXPECT_EQ(+back.bufferLength, 0x01020304u);
-    EXPECT_EQ(back.endpoint, 0x81);
+    EXPECT_EQ(back.endpointAddress, 0x81);
 }
 
 // The engine takes the frame size, the frame number and the four header words from these offsets.

@@ -4,8 +4,10 @@
 
 namespace quorix {
 
-// Little-endian loads and stores for the transport's wire and shared-memory layouts. Buffers may
-// have any alignment and the host any byte order; nothing is ever read by casting a buffer.
+// Little-endian loads and stores on byte buffers of any alignment. Every layout that crosses a
+// boundary — the driver's request headers, the emulator socket's messages, the shared device
+// table, frame headers and command blocks — is little-endian, whatever the host's order, and is
+// never read by casting a buffer.
 
 inline uint16_t ReadLe16(const uint8_t* bytes) {
     return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
@@ -27,10 +29,9 @@ inline void WriteLe16(uint8_t* bytes, uint16_t value) {
 }
 
 inline void WriteLe32(uint8_t* bytes, uint32_t value) {
-    bytes[0] = static_cast<uint8_t>(value);
-    bytes[1] = static_cast<uint8_t>(value >> 8);
-    bytes[2] = static_cast<uint8_t>(value >> 16);
-    bytes[3] = static_cast<uint8_t>(value >> 24);
+    for (int i = 0; i < 4; ++i) {
+        bytes[i] = static_cast<uint8_t>(value >> (8 * i));
+    }
 }
 
 inline void WriteLe64(uint8_t* bytes, uint64_t value) {
