@@ -272,8 +272,9 @@ QUORIX_API int Quorix_GetStatus(QuorixHandle handle);
 /* Fills a camera info record: maximum image size and the ranges of gain and exposure (0 while no
  * camera is open). Quorix 252: gain 0..480, colour gains 0..0, exposure 1..20000 [100 us],
  * exposure in seconds 0.0..0.0 (not supported).
- * info: the caller's record; set info->size first: 36 or more fills bytes 0-35, 56 or more also
- *   the two limits in seconds. Nothing beyond is written.
+ * info: the caller's record; set info->size first: 36 or more fills bytes 4-35, 56 or more also
+ *   the two limits in seconds (bytes 40-55). info->size itself, the reserved bytes 36-39 and
+ *   anything beyond what info->size allows are never written, so a 40-byte record is fine.
  * Returns 1, or 0 with code 9 (info NULL), 5 (info->size below 36) or 1 (no camera engine). */
 QUORIX_API int Quorix_GetCameraInfo(QuorixHandle handle, QuorixCameraInfo* info);
 
@@ -798,6 +799,8 @@ QUORIX_API int Quorix_GetIOPort(QuorixHandle handle, uint8_t* value, int32_t res
  * Direct access to the sensor, the camera board's FPGA and the camera's non-volatile memory
  * (EEPROM), for diagnosis and service. Wrong values can disturb the camera; the library's own
  * settings do not follow such writes. Without a camera engine these calls fail with code 1.
+ * Open the camera first (Quorix_Initialize with one camera attached, or Quorix_SetDeviceNumber):
+ * until a camera is open they reach the first camera the library's device table lists.
  * ============================================================================================= */
 
 /* Reads a sensor register (8-bit value).
@@ -825,7 +828,7 @@ QUORIX_API int Quorix_WriteRegisterEx(QuorixHandle handle, uint32_t address, uin
 QUORIX_API uint32_t Quorix_Fpga_ReadRegister(QuorixHandle handle, uint32_t address, int32_t* ok);
 
 /* Writes an FPGA register of the camera board.
- * address: low 8 bits used. value: low 16 bits used (the registers hold 8 bits).
+ * address: low 8 bits used. value: the registers hold 8 bits; the low 8 bits are written.
  * Returns 1, or 0 with code 6 when the write fails. */
 QUORIX_API int Quorix_Fpga_WriteRegister(QuorixHandle handle, uint32_t address, uint32_t value);
 
@@ -895,6 +898,29 @@ QUORIX_API int32_t Quorix_GetConfigFilter(QuorixHandle handle);
 /* Configuration filter of other models.
  * value: ignored. Records code 11; returns -1 (0 for an unknown handle). */
 QUORIX_API int32_t Quorix_SetConfigFilter(QuorixHandle handle, int32_t value);
+
+/* =============================================================================================
+ * Camera diagnostics (Linux)
+ * ============================================================================================= */
+
+/* Size of the device information block of Quorix_GetDeviceInfo [bytes]. */
+#define QUORIX_DEVICE_INFO_SIZE 64
+/* Offset of the camera's USB controller firmware version in the block: unsigned 16-bit,
+ * little-endian. */
+#define QUORIX_DEVICE_INFO_FIRMWARE_VERSION 24
+/* Offset of the readiness-line flag in the block: one byte, 1 when the camera signals on its
+ * readiness line that it has finished starting up (the library then waits for that line when it
+ * opens the camera). */
+#define QUORIX_DEVICE_INFO_READINESS_LINE 52
+
+/* Reads the device information block of the open camera from its USB controller. Offsets
+ * QUORIX_DEVICE_INFO_FIRMWARE_VERSION and QUORIX_DEVICE_INFO_READINESS_LINE are defined for every
+ * Quorix 252; the other bytes are the controller firmware's own.
+ * info: receives QUORIX_DEVICE_INFO_SIZE bytes. size: size of info [bytes], at least
+ *   QUORIX_DEVICE_INFO_SIZE; only the first QUORIX_DEVICE_INFO_SIZE bytes are written.
+ * Returns 1, or 0 with code 9 (info NULL), 5 (size below QUORIX_DEVICE_INFO_SIZE), 1 (no camera
+ * engine) or 6 (no camera is open, or the camera did not answer); info is unchanged on failure. */
+QUORIX_API int Quorix_GetDeviceInfo(QuorixHandle handle, uint8_t* info, uint32_t size);
 
 /* =============================================================================================
  * Message windows and thread queues (Linux)

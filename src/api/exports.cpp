@@ -1,5 +1,9 @@
 // The exported functions. Each looks its handle up in the registry and hands the call to the
 // camera context; an unknown handle gets the function's no-context result and records nothing.
+#include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <string>
@@ -7,9 +11,11 @@
 #include <quorix/quorix.h>
 
 #include "api/export_guard.h"
+#include "platform/byte_order.h"
 #include "platform/charset.h"
 
 using quorix::CQuorix;
+using quorix::CQuorixU3R5Base;
 using quorix::SdkRegistry;
 using quorix::WithContext;
 
@@ -41,6 +47,23 @@ template <typename R>
 R Unavailable(QuorixHandle handle, R noContext, R failure) {
     return WithContext(handle, noContext, [&](CQuorix& c) { return c.NotAvailable(failure); });
 }
+
+// The camera info record as the caller laid it out: `size` at offset 0 says how much of it
+// exists, so it is written field by field at the documented offsets and never beyond.
+constexpr uint32_t kCameraInfoMinSize = offsetof(QuorixCameraInfo, reserved);  // 36
+constexpr uint32_t kCameraInfoFullSize = sizeof(QuorixCameraInfo);             // 56
+constexpr int32_t kSensorMaxWidth = 2048;
+constexpr int32_t kSensorMaxHeight = 1536;
+
+void PutInt(uint8_t* record, size_t offset, int32_t value) {
+    quorix::WriteLe32(record + offset, static_cast<uint32_t>(value));
+}
+void PutDouble(uint8_t* record, size_t offset, double value) {
+    quorix::WriteLe64(record + offset, std::bit_cast<uint64_t>(value));
+}
+
+// The camera's FPGA holds 8-bit registers; only the low byte of a register number counts.
+constexpr uint32_t kFpgaRegisterMask = 0xFF;
 
 // Narrow file operations that need the engine, reached by their wide twins after conversion.
 int UnavailableWithName(QuorixHandle handle, const QuorixWChar* fileName) {
@@ -124,11 +147,62 @@ QUORIX_API int Quorix_GetCameraInfo(QuorixHandle handle, QuorixCameraInfo* info)
             c.SetError(quorix::kErrArgument);
             return 0;
         }
-        if (info->size < 36) {
+        auto* record = reinterpret_cast<uint8_t*>(info);
+        const uint32_t size = quorix::ReadLe32(record + offsetof(QuorixCameraInfo, size));
+        if (size < kCameraInfoMinSize) {
             c.SetError(quorix::kErrBuffer);
             return 0;
         }
-        return c.NotAvailable(0);
+        CQuorixU3R5Base* engine = c.Engine();
+        if (engine == nullptr) {
+            return c.NotAvailable(0);
+        }
+        // The limits are the open sensor head's; without one the engine answers 0.
+        PutInt(record, offsetof(QuorixCameraInfo, maxWidth), kSensorMaxWidth);
+        PutInt(record, offsetof(QuorixCameraInfo, maxHeight), kSensorMaxHeight);
+        PutInt(record, offsetof(QuorixCameraInfo, gainMin), engine->GetGainMin());
+        PutInt(record, offsetof(QuorixCameraInfo, gainMax), engine->GetGainMax());
+        PutInt(record, offsetof(QuorixCameraInfo, colorGainMin), engine->GetColorGainMin());
+        PutInt(record, offsetof(QuorixCameraInfo, colorGainMax), engine->GetColorGainMax());
+        PutInt(record, offsetof(QuorixCameraInfo, exposureMin), engine->GetExposureTimeMin());
+        PutInt(record, offsetof(QuorixCameraInfo, exposureMax), engine->GetExposureTimeMax());
+        // Offset 36 only aligns the doubles and stays as the caller left it.
+        if (size >= kCameraInfoFullSize) {
+            double minimum = 0.0;
+            double maximum = 0.0;
+            engine->GetExposureTimeExMin(&minimum);
+            engine->GetExposureTimeExMax(&maximum);
+            PutDouble(record, offsetof(QuorixCameraInfo, exposureExMin), minimum);
+            PutDouble(record, offsetof(QuorixCameraInfo, exposureExMax), maximum);
+        }
+        return 1;
+    });
+}
+
+// Linux addition: the open camera's device information block, as its USB controller reports it.
+QUORIX_API int Quorix_GetDeviceInfo(QuorixHandle handle, uint8_t* info, uint32_t size) {
+    return WithContext(handle, 0, [&](CQuorix& c) {
+        if (info == nullptr) {
+            c.SetError(quorix::kErrArgument);
+            return 0;
+        }
+        if (size < QUORIX_DEVICE_INFO_SIZE) {
+            c.SetError(quorix::kErrBuffer);
+            return 0;
+        }
+        CQuorixU3R5Base* engine = c.Engine();
+        if (engine == nullptr) {
+            return c.NotAvailable(0);
+        }
+        // Before a camera is opened the controller would still answer for the first camera of
+        // the device table, which need not be this model; only an open camera is asked.
+        uint8_t block[QUORIX_DEVICE_INFO_SIZE] = {};
+        if (c.DeviceNumber() < 0 || !engine->GetDeviceInfo(block)) {
+            c.SetError(quorix::kErrRegister);
+            return 0;
+        }
+        std::copy(std::begin(block), std::end(block), info);
+        return 1;
     });
 }
 
@@ -516,12 +590,39 @@ QUORIX_API int Quorix_WriteRegisterEx(QuorixHandle handle, uint32_t address, uin
     return Quorix_WriteRegister(handle, address, value);
 }
 
+// The caller's flag is only ever cleared: a caller that sets it to 1 first reads a sequence of
+// registers and checks once at the end.
 QUORIX_API uint32_t Quorix_Fpga_ReadRegister(QuorixHandle handle, uint32_t address, int32_t* ok) {
-    return Quorix_ReadRegister(handle, address, ok);
+    return WithContext(handle, 0u, [&](CQuorix& c) {
+        CQuorixU3R5Base* engine = c.Engine();
+        if (engine == nullptr) {
+            SetFlag(ok, 0);
+            return c.NotAvailable(0u);
+        }
+        int32_t read = 0;
+        const int32_t value = engine->ReadFpgaRegister(address & kFpgaRegisterMask, &read);
+        if (read == 0) {
+            SetFlag(ok, 0);
+            c.SetError(quorix::kErrRegister);
+            return 0u;
+        }
+        return static_cast<uint32_t>(static_cast<uint16_t>(value));
+    });
 }
 
-QUORIX_API int Quorix_Fpga_WriteRegister(QuorixHandle handle, uint32_t, uint32_t) {
-    return Unavailable(handle, 0, 0);
+QUORIX_API int Quorix_Fpga_WriteRegister(QuorixHandle handle, uint32_t address, uint32_t value) {
+    return WithContext(handle, 0, [&](CQuorix& c) {
+        CQuorixU3R5Base* engine = c.Engine();
+        if (engine == nullptr) {
+            return c.NotAvailable(0);
+        }
+        // The registers hold one byte; the engine writes the low 8 bits of the value.
+        if (!engine->WriteFpgaRegister(address & kFpgaRegisterMask, value)) {
+            c.SetError(quorix::kErrRegister);
+            return 0;
+        }
+        return 1;
+    });
 }
 
 // Camera memory failures are posted only.

@@ -189,6 +189,11 @@ int CQuorixU3R5Base::PrepareFrameBuffers() {
         return 0;
     }
     const SensorStateBlock& state = m_sensor->State();
+    // A window without pixels gives no frame to size the buffers by or to send.
+    m_frameSize = 0;
+    if (state.m_nWidth <= 0 || state.m_nHeight <= 0) {
+        return 0;
+    }
     auto width = static_cast<uint32_t>(state.m_nWidth);
     const auto height = static_cast<uint32_t>(state.m_nHeight);
     if (m_sensor->GetRawWidthMode() == 2) {
@@ -196,10 +201,13 @@ int CQuorixU3R5Base::PrepareFrameBuffers() {
     }
     const uint32_t bytesPerPixel = m_dataWidth == 1 || m_dataWidth == 2 ? 2 : 1;
     // The padded frame rounded up to whole 8192-byte blocks: room for what the camera sends
-    // beyond the frame itself.
-    const uint64_t padded = static_cast<uint64_t>(height + kFrameBufferPadding) *
-                            (width + kFrameBufferPadding) * bytesPerPixel;
+    // beyond the frame itself. Capacity and frame size are 32-bit byte counts.
+    const uint64_t padded = (uint64_t{height} + kFrameBufferPadding) *
+                            (uint64_t{width} + kFrameBufferPadding) * bytesPerPixel;
     const uint64_t size = (padded + kFrameBufferBlock - 1) / kFrameBufferBlock * kFrameBufferBlock;
+    if (size > UINT32_MAX) {
+        return 0;
+    }
     try {
         m_rawBuffer.assign(size, 0);
         m_frameSize = width * height * bytesPerPixel;
@@ -375,6 +383,35 @@ int CQuorixU3R5Base::GetExposureTimeExDefault(double* seconds) {
                : 0;
 }
 
+int32_t CQuorixU3R5Base::GetGainMin() {
+    return Query(m_sensor.get(), &CSensorBase::GetGainMin);
+}
+int32_t CQuorixU3R5Base::GetGainMax() {
+    return Query(m_sensor.get(), &CSensorBase::GetGainMax);
+}
+int32_t CQuorixU3R5Base::GetExposureTimeMin() {
+    return Query(m_sensor.get(), &CSensorBase::GetExposureTimeMin);
+}
+int32_t CQuorixU3R5Base::GetExposureTimeMax() {
+    return Query(m_sensor.get(), &CSensorBase::GetExposureTimeMax);
+}
+int CQuorixU3R5Base::GetExposureTimeExMin(double* seconds) {
+    return m_sensor && seconds != nullptr
+               ? static_cast<int>(m_sensor->GetExposureTimeExMin(seconds))
+               : 0;
+}
+int CQuorixU3R5Base::GetExposureTimeExMax(double* seconds) {
+    return m_sensor && seconds != nullptr
+               ? static_cast<int>(m_sensor->GetExposureTimeExMax(seconds))
+               : 0;
+}
+int32_t CQuorixU3R5Base::GetColorGainMin() {
+    return Query(m_sensor.get(), &CSensorBase::GetColorGainMin);
+}
+int32_t CQuorixU3R5Base::GetColorGainMax() {
+    return Query(m_sensor.get(), &CSensorBase::GetColorGainMax);
+}
+
 int CQuorixU3R5Base::WriteEepromByte(uint32_t address, uint8_t value) {
     return m_controller ? m_controller->WriteEepromByte(static_cast<uint16_t>(address), value) : 0;
 }
@@ -449,6 +486,26 @@ int CQuorixU3R5Base::IsShortExposureModeSupported() {
 }
 int CQuorixU3R5Base::SetShortExposureMode(int32_t on) {
     return m_sensor ? m_sensor->SetShortExposureMode(on) : 0;
+}
+
+// --- FPGA registers --------------------------------------------------------------------------
+
+// Heads read through the auxiliary endpoint have no FPGA register file on the sensor bus.
+int CQuorixU3R5Base::WriteFpgaRegister(uint32_t reg, uint32_t value) {
+    if (!m_controller || UsesAuxEndpoint()) {
+        return 0;
+    }
+    return m_controller->WriteFpgaRegister(static_cast<uint8_t>(reg), static_cast<uint8_t>(value));
+}
+
+int32_t CQuorixU3R5Base::ReadFpgaRegister(uint32_t reg, int32_t* ok) {
+    uint8_t value = 0;
+    const bool read = m_controller && !UsesAuxEndpoint() &&
+                      m_controller->ReadFpgaRegister(static_cast<uint8_t>(reg), &value) != 0;
+    if (ok != nullptr) {
+        *ok = read ? 1 : 0;
+    }
+    return read ? value : 0;
 }
 
 }  // namespace quorix

@@ -72,8 +72,11 @@ public:
     virtual int PrepareFrameBuffers();      // 29
     virtual int32_t GetMaxDevices();        // 30
 
-    // --- Settings the context applies when a camera opens (slots 46-169) --------------------
-    // Queries answer the head's value, 0 without a head.
+    // --- Settings, limits and registers (slots 46-169) --------------------------------------
+    // Queries answer the head's value, 0 without a head. The FPGA register operations take the
+    // low 8 bits of register and value and fail without a controller and for heads read through
+    // the auxiliary endpoint; ReadFpgaRegister returns the byte and sets `ok` (may be null) to 1,
+    // or returns 0 and sets it to 0.
     virtual int SetMirrorH(int32_t on);                            // 46
     virtual int SetMirrorV(int32_t on);                            // 47
     virtual int GetMirrorVDefault();                               // 50
@@ -81,20 +84,30 @@ public:
     virtual int WriteEepromByte(uint32_t address, uint8_t value);  // 56
     virtual int ReadEepromByte(uint32_t address, uint8_t* value);  // 57
     virtual int SetGain(int32_t value);                            // 66
+    virtual int32_t GetGainMin();                                  // 68
+    virtual int32_t GetGainMax();                                  // 69
     virtual int32_t GetGainDefault();                              // 70
     virtual int SetExposureTime(int32_t value);                    // 71
+    virtual int32_t GetExposureTimeMin();                          // 73 [100 us]
+    virtual int32_t GetExposureTimeMax();                          // 74 [100 us]
     virtual int32_t GetExposureTimeDefault();                      // 75
     virtual int IsExposureTimeExSupported();                       // 81
     virtual int SetExposureTimeEx(double seconds);                 // 82
+    virtual int GetExposureTimeExMin(double* seconds);             // 84
+    virtual int GetExposureTimeExMax(double* seconds);             // 85
     virtual int GetExposureTimeExDefault(double* seconds);         // 86
     virtual int SetColorGainRed(int32_t value);                    // 97
     virtual int SetColorGainGreen1(int32_t value);                 // 99
     virtual int SetColorGainGreen2(int32_t value);                 // 101
     virtual int SetColorGainBlue(int32_t value);                   // 103
+    virtual int32_t GetColorGainMin();                             // 105
+    virtual int32_t GetColorGainMax();                             // 106
     virtual int32_t GetColorGainDefault();                         // 107
     virtual int IsBlackLevelSupported();                           // 108
     virtual int SetBlackLevel(int32_t value);                      // 109
     virtual int32_t GetBlackLevelDefault();                        // 113
+    virtual int WriteFpgaRegister(uint32_t reg, uint32_t value);   // 119
+    virtual int32_t ReadFpgaRegister(uint32_t reg, int32_t* ok);   // 120
     virtual int IsGainModeSupported();                             // 129
     virtual int SetGainMode(int32_t mode);                         // 130
     virtual int IsCoolerSupported();                               // 144

@@ -185,12 +185,18 @@ int CSensorIMX252::Initialize() {
         m_controller->WriteFpgaRegister(kFpgaSensorBusReady, 1);
     }
 
-    WriteSensorRegister(kRegInit412, 8);
-    WriteSensorRegister(kRegBlackLevel, 0x50);
-    SetGain(static_cast<int32_t>(m_state.m_nGainDefault));
-    SetExposureLines(static_cast<int32_t>(m_state.m_nExposureLinesDefault));
-    SetMirrorH(static_cast<int32_t>(m_state.m_bMirrorHDefault));
-    SetMirrorV(static_cast<int32_t>(m_state.m_bMirrorVDefault));
+    // A sensor that does not take its start-up programming (the bridge never idle, the sensor
+    // not answering) is not usable, so the first write that cannot be made ends the start-up.
+    // Without a controller nothing can be written and the start-up only sets up the state.
+    const bool programmed =
+        WriteSensorRegister(kRegInit412, 8) && WriteSensorRegister(kRegBlackLevel, 0x50) &&
+        SetGain(static_cast<int32_t>(m_state.m_nGainDefault)) &&
+        SetExposureLines(static_cast<int32_t>(m_state.m_nExposureLinesDefault)) &&
+        SetMirrorH(static_cast<int32_t>(m_state.m_bMirrorHDefault)) &&
+        SetMirrorV(static_cast<int32_t>(m_state.m_bMirrorVDefault));
+    if (!programmed && m_controller != nullptr) {
+        return 0;
+    }
     SetCaptureWindow(0, 2048, 0, 1536, 0);
 
     if (m_fpgaVersion == 0) {
@@ -240,6 +246,11 @@ int CSensorIMX252::SetCaptureWindow(int32_t x, int32_t width, int32_t y, int32_t
     const int32_t divisor = mode == 1 ? 2 : 1;
     const int32_t outputWidth = width / divisor / 4 * 4;
     const int32_t outputHeight = height / divisor / 4 * 4;
+    // A window must deliver pixels: a negative size would land in the sensor's window registers
+    // as a huge one, and an empty frame cannot be sized or sent.
+    if (outputWidth <= 0 || outputHeight <= 0) {
+        return 0;
+    }
 
     uint32_t frameLines = 0;
     uint32_t lineLength = 0;

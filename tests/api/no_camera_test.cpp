@@ -132,12 +132,6 @@ TEST_F(NoCamera, ArgumentChecksComeFirstWhereTheyNeedNoCamera) {
              return Quorix_GetCameraInfo(h, &info) == 0;
          },
          5, 0},
-        {"camera info size 36",
-         [&](QuorixHandle h) {
-             info.size = 36;
-             return Quorix_GetCameraInfo(h, &info) == 0;
-         },
-         1, 0},
         {"record without name", [](QuorixHandle h) { return Quorix_Record(h, "", 1000, 0) == 0; },
          9, 0},
         {"unconvertible name",
@@ -151,6 +145,51 @@ TEST_F(NoCamera, ArgumentChecksComeFirstWhereTheyNeedNoCamera) {
         {"channel 5", [](QuorixHandle h) { return Quorix_SetChannelOffset(h, 5, 1) == 0; }, 0, 0},
         {"SendText", [](QuorixHandle h) { return Quorix_SendText(h, "x", 2) == 0; }, 11, 0},
         {"GetConfigFilter", [](QuorixHandle h) { return Quorix_GetConfigFilter(h) == -1; }, 11, 0},
+    });
+}
+
+// With the camera engine but no camera open, the record carries the sensor's size and the engine
+// answers 0 for every limit a camera head would give; nothing past the filled part is touched.
+TEST_F(NoCamera, CameraInfoWithoutCameraHasTheSensorSizeAndZeroLimits) {
+    QuorixCameraInfo info;
+    std::memset(&info, 0xA5, sizeof info);
+    info.size = 36;
+    ASSERT_EQ(Quorix_GetCameraInfo(handle, &info), 1);
+    EXPECT_EQ(Quorix_GetLastError(handle), 0u);
+    EXPECT_EQ(info.size, 36u);
+    EXPECT_EQ(info.maxWidth, 2048u);
+    EXPECT_EQ(info.maxHeight, 1536u);
+    const int32_t limits[] = {info.gainMin,      info.gainMax,     info.colorGainMin,
+                              info.colorGainMax, info.exposureMin, info.exposureMax};
+    for (const int32_t limit : limits) {
+        EXPECT_EQ(limit, 0);
+    }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&info);
+    for (size_t i = 36; i < sizeof info; ++i) {
+        EXPECT_EQ(bytes[i], 0xA5) << "byte " << i;
+    }
+}
+
+// Camera reads need an open camera; without one they fail as a failed read (code 6).
+TEST_F(NoCamera, DeviceInfoAndFpgaRegistersNeedACamera) {
+    uint8_t block[QUORIX_DEVICE_INFO_SIZE];
+    std::memset(block, 0x5A, sizeof block);
+    int32_t ok = 1;
+    Check({
+        {"GetDeviceInfo",
+         [&](QuorixHandle h) {
+             return Quorix_GetDeviceInfo(h, block, sizeof block) == 0 && block[0] == 0x5A;
+         },
+         6, 0},
+        {"GetDeviceInfo NULL",
+         [](QuorixHandle h) { return Quorix_GetDeviceInfo(h, nullptr, 64) == 0; }, 9, 0},
+        {"GetDeviceInfo size 63",
+         [&](QuorixHandle h) { return Quorix_GetDeviceInfo(h, block, 63) == 0; }, 5, 0},
+        {"Fpga_ReadRegister",
+         [&](QuorixHandle h) { return Quorix_Fpga_ReadRegister(h, 0x10, &ok) == 0 && ok == 0; }, 6,
+         0},
+        {"Fpga_WriteRegister",
+         [](QuorixHandle h) { return Quorix_Fpga_WriteRegister(h, 7, 1) == 0; }, 6, 0},
     });
 }
 

@@ -1,0 +1,138 @@
+#!/usr/bin/env bash
+# The quorix tool as a user runs it: `list` and `info` against no camera, against cameras the tool
+# emulates itself (--sim) and against a quorix-camsim daemon's cameras (QUORIX_SIM_DIR).
+# usage: cli_test.sh QUORIX_TOOL [QUORIX_CAMSIM]
+#
+# Expected values are those of the emulated camera as documented in sim/camera_config.h: USB
+# controller firmware 0x1201 with the readiness line wired, FPGA version 0x0140, serial numbers
+# QX252-000001 upward; and those of the IMX252 head: 2048 x 1536 pixels, gain register 0..480
+# (0.1 dB steps), exposure 1..20000 units of 100 us (0.1 ms to 2 s), no colour gains.
+set -uo pipefail
+quorix=$1
+camsim=${2:-}
+
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+# expect_line TEXT OUTPUT NAME: OUTPUT has a line exactly equal to TEXT.
+expect_line() {
+  grep -qxF -- "$1" <<<"$2" || fail "$3: no line '$1' in:"$'\n'"$2"
+}
+
+unset QUORIX_SIM_DIR
+# The tool's socket directories go here, so that the test can see them removed.
+TMPDIR=$(mktemp -d)
+export TMPDIR
+daemon=
+cleanup() {
+  if [ -n "$daemon" ]; then
+    kill "$daemon" 2>/dev/null
+    wait "$daemon" 2>/dev/null
+  fi
+  rm -rf "$TMPDIR"
+}
+trap cleanup EXIT
+no_leftovers() {
+  local left
+  left=$(find "$TMPDIR" -mindepth 1 -maxdepth 1 -name 'quorix-sim-*')
+  [ -z "$left" ] || fail "$1 left its socket directory behind: $left"
+}
+
+# The tool reaches cameras only through the SDK library: no Quorix_ function may be linked into
+# the tool itself, where its calls would bypass the library.
+if nm --defined-only "$quorix" | grep -E ' [TtWw] Quorix_' >&2; then
+  fail "the tool defines Quorix_ functions of its own"
+fi
+readelf -d "$quorix" | grep -q 'NEEDED.*libquorix\.so' || fail "the tool does not use libquorix.so"
+
+# --- No camera --------------------------------------------------------------------------------
+out=$("$quorix" list 2>&1)
+status=$?
+[ "$status" -eq 0 ] || fail "list without cameras exits $status"
+[ "$out" = "No cameras found." ] || fail "list without cameras says: $out"
+
+out=$("$quorix" info 2>&1)
+status=$?
+[ "$status" -ne 0 ] || fail "info without cameras succeeds"
+expect_line "No cameras found." "$out" "info without cameras"
+
+# --- Emulated cameras of the tool's own ---------------------------------------------------------
+out=$("$quorix" list --sim 2 2>&1)
+status=$?
+[ "$status" -eq 0 ] || fail "list --sim 2 exits $status: $out"
+[ "$out" = $'0: Quorix252DIV-USB3-R5_01\n1: Quorix252DIV-USB3-R5_02' ] ||
+  fail "list --sim 2 lists:"$'\n'"$out"
+no_leftovers "list --sim 2"
+
+out=$("$quorix" info --sim 1 2>&1)
+status=$?
+[ "$status" -eq 0 ] || fail "info --sim 1 exits $status: $out"
+expect_line "Camera          Quorix252DIV-USB3-R5_01 (device index 0)" "$out" "info --sim 1"
+expect_line "Serial number   QX252-000001" "$out" "info --sim 1"
+expect_line "USB firmware    0x1201" "$out" "info --sim 1"
+expect_line "Readiness line  1 (the camera reports when it is ready)" "$out" "info --sim 1"
+expect_line "FPGA version    0x0140" "$out" "info --sim 1"
+expect_line "Maximum size    2048 x 1536 pixels" "$out" "info --sim 1"
+expect_line "Gain            0 .. 480" "$out" "info --sim 1"
+expect_line "Colour gain     0 .. 0" "$out" "info --sim 1"
+expect_line "Exposure        1 .. 20000 x 100 us (0.0001 .. 2 s)" "$out" "info --sim 1"
+expect_line "Exposure [s]    not supported" "$out" "info --sim 1"
+no_leftovers "info --sim 1"
+
+# Several cameras: the user must choose, and --camera picks that camera's own serial number.
+out=$("$quorix" info --sim 2 2>&1)
+status=$?
+[ "$status" -eq 2 ] || fail "info --sim 2 without --camera exits $status: $out"
+out=$("$quorix" info --sim 2 --camera 1 2>&1)
+status=$?
+[ "$status" -eq 0 ] || fail "info --sim 2 --camera 1 exits $status: $out"
+expect_line "Camera          Quorix252DIV-USB3-R5_02 (device index 1)" "$out" "info --camera 1"
+expect_line "Serial number   QX252-000002" "$out" "info --camera 1"
+
+# A camera that is not there: the failing call and its code (2, camera not present).
+out=$("$quorix" info --sim 1 --camera 5 2>&1)
+status=$?
+[ "$status" -eq 1 ] || fail "info --camera 5 with one camera exits $status: $out"
+grep -q "Quorix_SetDeviceNumber failed (error 2" <<<"$out" ||
+  fail "info --camera 5 does not name the failed call and code: $out"
+no_leftovers "info --camera 5"
+
+# Usage errors.
+"$quorix" list --sim 0 >/dev/null 2>&1
+[ $? -eq 2 ] || fail "list --sim 0 is not a usage error"
+"$quorix" list --camera 0 >/dev/null 2>&1
+[ $? -eq 2 ] || fail "list takes no --camera"
+
+# --- A daemon's cameras through QUORIX_SIM_DIR ---------------------------------------------------
+if [ -n "$camsim" ]; then
+  daemon_dir=$(mktemp -d)
+  "$camsim" --dir "$daemon_dir" --cameras 1 >/dev/null &
+  daemon=$!
+  for _ in $(seq 1 300); do
+    compgen -G "$daemon_dir/*.sock" >/dev/null && break
+    sleep 0.1
+  done
+  export QUORIX_SIM_DIR=$daemon_dir
+  out=$("$quorix" list 2>&1)
+  [ "$out" = "0: Quorix252DIV-USB3-R5_01" ] || fail "list with a daemon's camera lists:"$'\n'"$out"
+  # Its own emulated cameras come in addition to the daemon's.
+  out=$("$quorix" list --sim 1 2>&1)
+  [ "$(grep -c 'Quorix252DIV-USB3-R5_0[12]$' <<<"$out")" -eq 2 ] ||
+    fail "list --sim 1 beside a daemon lists:"$'\n'"$out"
+  no_leftovers "list --sim 1 beside a daemon"
+  [ "$(find "$daemon_dir" -name '*.sock' | wc -l)" -eq 1 ] ||
+    fail "the tool touched the daemon's sockets"
+  unset QUORIX_SIM_DIR
+  kill "$daemon"
+  wait "$daemon" 2>/dev/null
+  daemon=
+  rm -rf "$daemon_dir"
+fi
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures check(s) failed" >&2
+  exit 1
+fi
+echo "all checks passed"
