@@ -72,8 +72,8 @@ inline constexpr uint8_t kStatusStarting = 0x90;
 inline constexpr uint8_t kReconfigureStart = 0x01;
 inline constexpr uint8_t kReconfigureDone = 0x02;
 inline constexpr uint8_t kBridgeResetBit = 0x01;
-inline constexpr uint16_t kReadoutFull = 11;
-inline constexpr uint16_t kReadoutSubSampled = 12;
+inline constexpr uint16_t kReadoutFull = 12;
+inline constexpr uint16_t kReadoutSubSampled = 11;
 
 // IMX252 registers.
 inline constexpr uint16_t kSensorHold = 0x208;

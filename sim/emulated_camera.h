@@ -44,7 +44,7 @@ struct ReadoutSettings {
     int frameWidth = 0;        // registers 0x44/0x45
     int frameHeight = 0;       // registers 0x40/0x41
     int bytesPerPixel = 1;     // register 0x3C: 2 when it holds 2, else 1
-    int readoutMode = 0;       // registers 0x48/0x49 (11 full resolution, 12 sub-sampled)
+    int readoutMode = 0;       // registers 0x48/0x49 (12 full resolution, 11 sub-sampled)
     int horizontalOffset = 0;  // registers 0x4C/0x4D
     uint32_t frameBytes = 0;   // frameWidth x frameHeight x bytesPerPixel
     // Sensor: the window it reads, in sensor coordinates (the whole sensor when not cropping).

@@ -58,13 +58,13 @@
 // 2 status (bit 1 sensor bus busy, bits 0x90 while the camera is starting; read-only); 7 I/O
 // port (reads back what was written); 8 frame counter (low 8 bits of the sensor's frame count;
 // read-only); 0x3C data width (2 = 16-bit, anything else 8-bit); 0x40/0x41 frame height;
-// 0x44/0x45 frame width; 0x48/0x49 read-out mode (11 full resolution, 12 sub-sampled);
+// 0x44/0x45 frame width; 0x48/0x49 read-out mode (12 full resolution, 11 sub-sampled);
 // 0x4C/0x4D horizontal offset; 0x6C transfer reset (writing 1 discards the stream, the fall to 0
 // counts one pulse); 0x81 reconfiguration (bit 1 reads 1 while configured; writing bit 0 = 1 and
 // then 0 reloads the FPGA, which takes kFpgaReloadMs with bit 1 clear); 0x82 bit 0 holds the
 // sensor bridge in reset; trigger timing 0x50/0x51 (trigger period in lines), 0x54/0x55 (pixel
 // clocks per trigger line), 0x58 (trigger handling: 0 off), 0x85/0x86/0x9B (trigger exposure in
-// lines). Power-up: 2048 x 1536, mode 11, offset 0, 8-bit.
+// lines). Power-up: 2048 x 1536, mode 12, offset 0, 8-bit.
 //
 // Sensor (IMX252 registers, 16-bit addresses, 8-bit values). Writes made while 0x208 (register
 // hold) is 1 take effect together when it returns to 0. Interpreted:
@@ -90,13 +90,14 @@
 // sees the scene upright. In 2x2 sub-sampling the sensor reads columns x + 4k and x + 4k + 1 and
 // rows y + 4k + 1 and y + 4k + 2 of its window: the sub-sampled image keeps the colour filter
 // pattern and starts on a blue-green line. The FPGA then keeps frameHeight lines of what the
-// sensor sends, and of each line frameWidth pixels starting at a skip counted from the line's
-// first pixel as sent: the offset register in mode 11, (offset - frameWidth) / 2 in mode 12 (the
-// host programs offset = 2048 - x - frameWidth there, which is the window's place in the
-// sub-sampled line). Pixels or lines the sensor does not deliver are sent as 0. The host does not
-// crop the sensor in sub-sampling (0x500 = 0), so a sub-sampled frame always starts at the top of
-// the sensor (row 1): no register carries the window's y there, and with the horizontal mirror
-// the FPGA's cut lands on the mirrored side of the line.
+// sensor sends, and of each line frameWidth pixels. At full resolution (mode 12) the sensor has
+// cut the window out already and the FPGA takes its lines from their first pixel; the offset
+// register (the host programs 2048 - x - frameWidth) only records where the window sits in a
+// whole line. Sub-sampled (mode 11) the sensor sends whole lines and the FPGA skips the offset
+// register's pixels of each line as sent (the host programs 0). Pixels or lines the sensor does
+// not deliver are sent as 0. The host does not crop the sensor in sub-sampling (0x500 = 0) and
+// no register carries a sub-sampled window's position, so a sub-sampled frame always starts at
+// the top of the sensor (row 1) and at the first pixel of the line as sent.
 // Samples: 8-bit data is the converter's value >> 4; 16-bit data is little-endian with the
 // converter's 12-bit value in the high bits (value << 4).
 //

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 
+#include "sim/camera_registers.h"
 #include "sim/scene.h"
 
 namespace quorix::sim {
@@ -36,13 +37,14 @@ std::vector<int> ScanPositions(int start, int size, bool subSampled, int phase) 
 
 // Where the FPGA starts taking pixels in each line it receives.
 int FpgaSkip(const ReadoutSettings& r) {
-    if (r.readoutMode == 12) {
-        // Sub-sampled read-out: the offset register holds 2048 - x - width, the window's place
-        // in full-resolution columns; half of (offset - width) is its place in the sub-sampled
-        // line as the sensor sends it.
-        return std::max(0, (r.horizontalOffset - r.frameWidth) / 2);
+    if (r.readoutMode == reg::kReadoutFull) {
+        // At full resolution the sensor has already cut the window out of its lines; the offset
+        // register (2048 - x - width) only tells the FPGA where that window sits in a whole line.
+        return 0;
     }
-    return r.horizontalOffset;
+    // Sub-sampled read-out sends whole lines: the FPGA skips the offset's pixels of each line
+    // as sent (the host programs 0, so the frame starts at the line's first pixel).
+    return std::max(0, r.horizontalOffset);
 }
 
 uint64_t Mix(uint64_t x) {

@@ -146,7 +146,7 @@ TEST(EmulatorController, FpgaRegisterWriteAndReadProtocol) {
     // Power-up geometry: 2048 x 1536, full-resolution read-out, 8-bit data.
     EXPECT_EQ(host.ReadFpga(0x44).value() | (host.ReadFpga(0x45).value() << 8), 2048);
     EXPECT_EQ(host.ReadFpga(0x40).value() | (host.ReadFpga(0x41).value() << 8), 1536);
-    EXPECT_EQ(host.ReadFpga(0x48), 11);
+    EXPECT_EQ(host.ReadFpga(0x48), 12);
     EXPECT_EQ(host.ReadFpga(0x3C), 1);
     // Bus idle unless the fault holds it busy.
     EXPECT_EQ(host.ReadFpga(0x02), 0);

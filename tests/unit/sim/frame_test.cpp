@@ -181,9 +181,10 @@ struct SubSampleCase {
 
 class EmulatorSubSampling : public testing::TestWithParam<SubSampleCase> {};
 
-// 2x2 sub-sampling: the sensor reads two columns of every four and two lines of every four,
-// starting on a blue-green line; the FPGA finds the window in the sub-sampled line from the
-// offset 2048 - x - width that the host programs.
+// 2x2 sub-sampling: the sensor reads two columns of every four and two lines of every four of the
+// whole sensor, starting on a blue-green line, and sends whole lines right to left; the FPGA
+// keeps the first width / 2 pixels of each (the host programs offset 0). No register carries the
+// window's x, so a narrower window always shows the sensor's right end: columns 2048 - width on.
 TEST_P(EmulatorSubSampling, ReadsEveryOtherPairStartingOnBlueGreen) {
     const SubSampleCase c = GetParam();
     auto camera = FastCamera();
@@ -204,7 +205,7 @@ TEST_P(EmulatorSubSampling, ReadsEveryOtherPairStartingOnBlueGreen) {
     for (int i = 0; i < outHeight; ++i) {
         const int row = 4 * (i / 2) + 1 + i % 2;
         for (int j = 0; j < outWidth; ++j) {
-            const int column = c.x + 4 * (j / 2) + j % 2;
+            const int column = (2048 - c.width) + 4 * (j / 2) + j % 2;
             const int expected =
                 Encode(Scaled(ExpectedNominal(row, column, frame.frameNumber), factor), bpp);
             const int got = SampleAt(frame.data, outWidth, bpp, i, outWidth - 1 - j);

@@ -198,9 +198,9 @@ public:
         EXPECT_TRUE(WriteFpga(0x45, static_cast<uint8_t>(outWidth >> 8)));
         EXPECT_TRUE(WriteFpga(0x40, static_cast<uint8_t>(outHeight)));
         EXPECT_TRUE(WriteFpga(0x41, static_cast<uint8_t>(outHeight >> 8)));
-        EXPECT_TRUE(WriteFpga(0x48, subSample ? 12 : 11));
+        EXPECT_TRUE(WriteFpga(0x48, subSample ? 11 : 12));
         EXPECT_TRUE(WriteFpga(0x49, 0));
-        const int offset = subSample ? 2048 - x - outWidth : 0;
+        const int offset = subSample ? 0 : 2048 - x - outWidth;
         EXPECT_TRUE(WriteFpga(0x4C, static_cast<uint8_t>(offset)));
         EXPECT_TRUE(WriteFpga(0x4D, static_cast<uint8_t>(offset >> 8)));
         return {outWidth, outHeight};
