@@ -81,6 +81,14 @@ expect_line "Exposure        1 .. 20000 x 100 us (0.0001 .. 2 s)" "$out" "info -
 expect_line "Exposure [s]    not supported" "$out" "info --sim 1"
 no_leftovers "info --sim 1"
 
+# The main job: with no camera attached the tool falls back to one emulated camera and says so.
+out=$("$quorix" info --sim-if-none 2>&1)
+status=$?
+[ "$status" -eq 0 ] || fail "info --sim-if-none exits $status: $out"
+expect_line "No camera attached: using the built-in emulated camera." "$out" "info --sim-if-none"
+expect_line "Serial number   QX252-000001" "$out" "info --sim-if-none"
+no_leftovers "info --sim-if-none"
+
 # Several cameras: the user must choose, and --camera picks that camera's own serial number.
 out=$("$quorix" info --sim 2 2>&1)
 status=$?

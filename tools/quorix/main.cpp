@@ -33,17 +33,17 @@ int Usage(FILE* out) {
         "usage: quorix <command> [options]\n"
         "\n"
         "commands:\n"
-        "  version                      print the SDK version\n"
-        "  list [--sim N]               list the cameras that are present\n"
-        "  info [--sim N] [--camera I]  show a camera's name, firmware and FPGA versions,\n"
-        "                               serial number and sensor limits\n"
-        "  help                         show this text\n"
+        "  version          print the SDK version\n"
+        "  list [options]   list the cameras that are present\n"
+        "  info [options]   show a camera's name, firmware and FPGA versions, serial number\n"
+        "                   and sensor limits\n"
+        "  help             show this text\n"
         "\n"
         "options:\n"
-        "  --sim N      first start N emulated cameras (1..%d) in this process\n"
-        "  --camera I   the camera to show, by device index (0..%d) as\n"
-        "               Quorix_SetDeviceNumber takes it; needed when several cameras are\n"
-        "               present\n"
+        "  --sim N          first start N emulated cameras (1..%d) in this process\n"
+        "  --sim-if-none    start one emulated camera when no camera is attached\n"
+        "  --camera I       info: the camera to show, by device index (0..%d) as\n"
+        "                   Quorix_SetDeviceNumber takes it; needed when several are present\n"
         "\n"
         "environment:\n"
         "  QUORIX_SIM_DIR  socket directory of a running quorix-camsim, whose cameras are\n"
@@ -53,8 +53,9 @@ int Usage(FILE* out) {
 }
 
 struct Options {
-    int simCameras = 0;   // 0: none
-    int32_t camera = -1;  // -1: not given
+    int simCameras = 0;      // 0: none
+    int32_t camera = -1;     // -1: not given
+    bool simIfNone = false;  // one emulated camera when no camera is attached
 };
 
 // Parses a whole decimal number within [minimum, maximum] or fails.
@@ -81,6 +82,8 @@ bool ParseOptions(int argc, char** argv, bool allowCamera, Options* options) {
                 return false;
             }
             options->simCameras = static_cast<int>(value);
+        } else if (arg == "--sim-if-none") {
+            options->simIfNone = true;
         } else if (allowCamera && arg == "--camera" && hasValue) {
             if (!ParseNumber(argv[++i], 0, kMaxDeviceIndex, &value)) {
                 std::fprintf(stderr, "quorix: --camera takes a device index 0..%d\n",
@@ -164,15 +167,32 @@ static_assert(SimCameras::kMaxCameras == kMaxSimCameras);
 struct SimCameras {};
 #endif
 
+// True when the library sees no camera at all (attached or served by a running emulator).
+bool NoCameraAttached() {
+    const QuorixHandle probe = Quorix_Initialize(nullptr);
+    if (probe == 0) {
+        return false;
+    }
+    char names[10][256] = {};
+    const int32_t count = Quorix_EnumDevice(probe, names);
+    Quorix_Release(probe);
+    return count == 0;
+}
+
 // Starts the emulated cameras the options ask for; false (after saying why) when they do not
-// start. `cameras` stays empty without --sim.
+// start. `cameras` stays empty without --sim, and with --sim-if-none while a camera is there.
 bool StartSimCameras(const Options& options, std::unique_ptr<SimCameras>* cameras) {
-    if (options.simCameras == 0) {
+    int wanted = options.simCameras;
+    if (wanted == 0 && options.simIfNone && NoCameraAttached()) {
+        std::puts("No camera attached: using the built-in emulated camera.");
+        wanted = 1;
+    }
+    if (wanted == 0) {
         return true;
     }
 #if QUORIX_CLI_SIM
     std::string error;
-    *cameras = SimCameras::Start(options.simCameras, &error);
+    *cameras = SimCameras::Start(wanted, &error);
     if (!*cameras) {
         std::fprintf(stderr, "quorix: cannot start emulated cameras: %s\n", error.c_str());
         return false;
