@@ -522,28 +522,37 @@ QUORIX_API int Quorix_SetAnalogDlg(QuorixHandle handle, QuorixWindow owner);
  *
  * Getters, such as Quorix_GetBrightness(handle, ok), return the value; 0 for an unknown handle.
  *   ok may be NULL; it is set to 1, or to 0 when no value could be read (the context has no
- *   camera engine: code 1).
+ *   camera engine: code 1). Camera values (global and colour gains, exposure) are read from the
+ *   open camera: 0 while none is open.
  * Setters, such as Quorix_SetBrightness(handle, value), return 1, or 0 with code 9 when the
  *   value is outside its range (nothing changes), or 0 with code 1 when the context has no camera
- *   engine.
+ *   engine. The ranges of the camera values are the open camera's (see Quorix_GetCameraInfo);
+ *   while no camera is open they are 0..0. A camera value in range is kept and sent to the camera
+ *   at once, and sent again whenever a camera opens or acquisition starts; the result does not
+ *   depend on whether the camera could take it at once (the Quorix 252 takes its exposure only
+ *   once acquisition has set its pixel format, and has no colour gains).
  * ============================================================================================= */
 
 /* Reads a value by ID.
  * valueId: a QUORIX_VALUE_* ID. ok: may be NULL; set to 1, or to 0 with code 9 for an ID that
  *   cannot be read (28-36 and unknown IDs), code 1 without camera engine, code 11 for 101.
- * Beyond the named getters: 104 gain mode (0 high, 1 low; -1 when the camera has none, as the
- * Quorix 252); 105 short exposure mode 0/1 (records code 0 on success, 6 when the camera fails,
- * 11 when it has none); 106 black level (records code 0 on success; 11 when the camera has none).
+ * Beyond the named getters: 104 gain mode (0 high, 1 low; -1 with ok 0 and no code when the
+ * camera has none, as the Quorix 252); 105 short exposure mode 0/1 (records code 0 on success, 6
+ * when the camera fails, 11 when it has none, as the Quorix 252); 106 black level (records code 0
+ * on success; 11 when the camera has none, as the Quorix 252). ok is 0 whenever a code other than
+ * 0 is recorded.
  * Returns the value; 0 for an unknown handle. */
 QUORIX_API int32_t Quorix_GetFilterValue(QuorixHandle handle, int32_t valueId, int32_t* ok);
 
 /* Writes a value by ID; the ranges are those of the named setters. Beyond them: 28 (0..1): 1
  * computes the gray gains once from the next frame; 104 gain mode (0 high gain, 1 low gain),
- * passed to the camera, whose result is returned (0 on the Quorix 252); 105 short exposure mode
- * (non-zero on; code 6 when the camera fails); 106 black level (records code 0 on success, 6 when
- * the camera fails). 105 and 106 record code 11 on cameras without them, as the Quorix 252.
+ * passed to the camera, whose result is returned without a code (0 on the Quorix 252); 105 short
+ * exposure mode (above 0 on; code 6 when the camera fails); 106 black level (records code 0 on
+ * success, 6 when the camera fails). 105 and 106 record code 11 on cameras without them, as the
+ * Quorix 252.
  * valueId: a QUORIX_VALUE_* ID. value: the new value.
- * Returns 1, or 0 with code 9 (out of range, IDs 29-36, unknown ID) or 1 (no camera engine). */
+ * Returns 1, or 0 with code 9 (out of range, IDs 29-36 and 101, unknown ID) or 1 (no camera
+ * engine). */
 QUORIX_API int Quorix_SetFilterValue(QuorixHandle handle, int32_t valueId, int32_t value);
 
 /* Returns the brightness, -255..255. */
@@ -716,7 +725,7 @@ QUORIX_API double Quorix_GetExposureTimeEx(QuorixHandle handle, int32_t* ok);
 
 /* Sets the exposure in microseconds: the exposure in 100 us units becomes microseconds / 100
  * (truncated), which must lie within exposureMin..exposureMax of Quorix_GetCameraInfo
- * (Quorix 252: 100..2,000,099 us).
+ * (Quorix 252: 100..2,000,099 us); it is kept and sent as by Quorix_SetExposureTime.
  * microseconds: exposure [us].
  * Returns 1, or 0 with code 9 (out of range) or 1 (no camera engine). */
 QUORIX_API int Quorix_SetRealExposureTime(QuorixHandle handle, uint32_t microseconds);
@@ -726,12 +735,13 @@ QUORIX_API int Quorix_SetRealExposureTime(QuorixHandle handle, uint32_t microsec
  * 0 for an unknown handle. */
 QUORIX_API uint32_t Quorix_GetRealExposureTime(QuorixHandle handle, int32_t* ok);
 
-/* Mirrors the image left to right in the camera.
+/* Mirrors the image left to right in the camera. The setting is kept and sent to the camera at
+ * once, and again whenever a camera opens or acquisition starts.
  * on: 0 off, any other value on (stored as 1).
  * Returns 1, or 0 with code 1 (no camera engine). */
 QUORIX_API int Quorix_SetMirrorH(QuorixHandle handle, int32_t on);
 
-/* Mirrors the image top to bottom in the camera.
+/* Mirrors the image top to bottom in the camera, kept and sent as the horizontal mirror.
  * on: 0 off, any other value on (stored as 1).
  * Returns 1, or 0 with code 1 posted only (no camera engine). */
 QUORIX_API int Quorix_SetMirrorV(QuorixHandle handle, int32_t on);
@@ -763,12 +773,13 @@ QUORIX_API double Quorix_GetTemperatureEx(QuorixHandle handle, int32_t* ok);
 /* Switches a correction done inside the camera, on cameras that have one.
  * value: the camera's correction setting.
  * Returns the camera's result (1/0, no code); 0 with code 11 posted only when not supported (as on
- * the Quorix 252). */
+ * the Quorix 252); 0 with code 1 without camera engine. */
 QUORIX_API int Quorix_SetInternalCorrection(QuorixHandle handle, int32_t value);
 
 /* Returns the camera's internal correction setting, on cameras that have one.
  * ok: must not be NULL; set to 1, or to 0 when not supported.
- * Not supported (as on the Quorix 252): 0 with code 11 posted only. */
+ * Not supported (as on the Quorix 252): 0 with code 11 posted only; without camera engine 0 with
+ * code 1. */
 QUORIX_API int32_t Quorix_GetInternalCorrection(QuorixHandle handle, int32_t* ok);
 
 /* Asks the sensor for another sampling rate. The Quorix 252's rate is fixed, so the result is 0.
@@ -838,11 +849,13 @@ QUORIX_API int Quorix_Fpga_WriteRegister(QuorixHandle handle, uint32_t address, 
  * Returns the byte 0..255, or 0 with code 1 posted only when the read fails. */
 QUORIX_API uint32_t Quorix_ReadSromID(QuorixHandle handle, uint32_t address, int32_t* ok);
 
-/* Writes one byte of the camera's non-volatile memory, then reads it back and writes it again up
- * to 10 times while it differs.
+/* Writes one byte of the camera's non-volatile memory and makes sure it holds: the byte is read
+ * back after each write and written again, up to 10 more times, while it differs (takes about
+ * 25 ms per attempt).
  * address: low 12 bits used. value: the byte (low 8 bits).
- * Returns 1 once the first write succeeded, even if the byte never matched (a failed read-back
- * posts code 1 only); 0 with code 1 posted only when the first write fails. */
+ * Returns 1 once the byte reads back as written; 0 with code 1 posted only when a write or a
+ * read-back fails or the byte still differs after the last attempt (the memory cell may then hold
+ * the old byte or a wrong one). */
 QUORIX_API int Quorix_WriteSromID(QuorixHandle handle, uint32_t address, uint32_t value);
 
 /* Reads the camera's serial number text (at most 31 characters) from its non-volatile memory;

@@ -64,6 +64,9 @@ void PutDouble(uint8_t* record, size_t offset, double value) {
 
 // The camera's FPGA holds 8-bit registers; only the low byte of a register number counts.
 constexpr uint32_t kFpgaRegisterMask = 0xFF;
+// The short sensor register calls take an 8-bit address and a 16-bit value.
+constexpr uint32_t kShortAddressMask = 0xFF;
+constexpr uint32_t kShortValueMask = 0xFFFF;
 
 // Narrow file operations that need the engine, reached by their wide twins after conversion.
 int UnavailableWithName(QuorixHandle handle, const QuorixWChar* fileName) {
@@ -379,15 +382,11 @@ QUORIX_API int Quorix_SetAnalogDlg(QuorixHandle handle, QuorixWindow) {
 // --- Filter values -----------------------------------------------------------------------------
 
 QUORIX_API int32_t Quorix_GetFilterValue(QuorixHandle handle, int32_t valueId, int32_t* ok) {
-    return WithContext(handle, 0, [&](CQuorix& c) {
-        // Without a camera no value is valid; the gain mode answers -1 then.
-        SetFlag(ok, 0);
-        return c.NotAvailable(valueId == QUORIX_VALUE_GAIN_MODE ? -1 : 0);
-    });
+    return WithContext(handle, 0, [&](CQuorix& c) { return c.GetFilterValue(valueId, ok); });
 }
 
-QUORIX_API int Quorix_SetFilterValue(QuorixHandle handle, int32_t, int32_t) {
-    return Unavailable(handle, 0, 0);
+QUORIX_API int Quorix_SetFilterValue(QuorixHandle handle, int32_t valueId, int32_t value) {
+    return WithContext(handle, 0, [&](CQuorix& c) { return c.SetFilterValue(valueId, value); });
 }
 
 #define QUORIX_FILTER_VALUE_GETTER(Name, id)                                \
@@ -470,35 +469,28 @@ QUORIX_API int Quorix_SetChannelOffset(QuorixHandle handle, int32_t channel, int
 
 // --- Exposure, mirror and camera controls ------------------------------------------------------
 
-QUORIX_API int Quorix_SetExposureTimeEx(QuorixHandle handle, double) {
-    return Unavailable(handle, 0, 0);
+QUORIX_API int Quorix_SetExposureTimeEx(QuorixHandle handle, double seconds) {
+    return WithContext(handle, 0, [&](CQuorix& c) { return c.SetExposureTimeEx(seconds); });
 }
 
 QUORIX_API double Quorix_GetExposureTimeEx(QuorixHandle handle, int32_t* ok) {
-    return WithContext(handle, 0.0, [&](CQuorix& c) {
-        SetFlag(ok, 0);
-        return c.NotAvailable(-1.0);
-    });
+    return WithContext(handle, 0.0, [&](CQuorix& c) { return c.GetExposureTimeEx(ok); });
 }
 
-QUORIX_API int Quorix_SetRealExposureTime(QuorixHandle handle, uint32_t) {
-    return Unavailable(handle, 0, 0);
+QUORIX_API int Quorix_SetRealExposureTime(QuorixHandle handle, uint32_t microseconds) {
+    return WithContext(handle, 0, [&](CQuorix& c) { return c.SetRealExposureTime(microseconds); });
 }
 
 QUORIX_API uint32_t Quorix_GetRealExposureTime(QuorixHandle handle, int32_t* ok) {
     return WithContext(handle, 0u, [&](CQuorix& c) { return c.GetRealExposureTime(ok); });
 }
 
-QUORIX_API int Quorix_SetMirrorH(QuorixHandle handle, int32_t) {
-    return Unavailable(handle, 0, 0);
+QUORIX_API int Quorix_SetMirrorH(QuorixHandle handle, int32_t on) {
+    return WithContext(handle, 0, [&](CQuorix& c) { return c.SetMirrorH(on); });
 }
 
-// The vertical mirror calls only post their code when there is no camera engine.
-QUORIX_API int Quorix_SetMirrorV(QuorixHandle handle, int32_t) {
-    return WithContext(handle, 0, [](CQuorix& c) {
-        c.PostError(quorix::kErrNoEngine);
-        return 0;
-    });
+QUORIX_API int Quorix_SetMirrorV(QuorixHandle handle, int32_t on) {
+    return WithContext(handle, 0, [&](CQuorix& c) { return c.SetMirrorV(on); });
 }
 
 QUORIX_API int32_t Quorix_GetMirrorH(QuorixHandle handle) {
@@ -506,10 +498,7 @@ QUORIX_API int32_t Quorix_GetMirrorH(QuorixHandle handle) {
 }
 
 QUORIX_API int32_t Quorix_GetMirrorV(QuorixHandle handle) {
-    return WithContext(handle, 0, [](CQuorix& c) {
-        c.PostError(quorix::kErrNoEngine);
-        return 0;
-    });
+    return WithContext(handle, 0, [](CQuorix& c) { return c.GetMirrorV(); });
 }
 
 QUORIX_API int Quorix_SetAutoIris(QuorixHandle handle, int32_t mode) {
@@ -521,26 +510,19 @@ QUORIX_API int32_t Quorix_GetAutoIris(QuorixHandle handle, int32_t* ok) {
 }
 
 QUORIX_API double Quorix_GetTemperatureEx(QuorixHandle handle, int32_t* ok) {
-    return WithContext(handle, 0.0, [&](CQuorix& c) {
-        SetFlag(ok, 0);
-        return c.NotAvailable(0.0);
-    });
+    return WithContext(handle, 0.0, [&](CQuorix& c) { return c.GetTemperatureEx(ok); });
 }
 
-QUORIX_API int Quorix_SetInternalCorrection(QuorixHandle handle, int32_t) {
-    return Unavailable(handle, 0, 0);
+QUORIX_API int Quorix_SetInternalCorrection(QuorixHandle handle, int32_t value) {
+    return WithContext(handle, 0, [&](CQuorix& c) { return c.SetInternalCorrection(value); });
 }
 
 QUORIX_API int32_t Quorix_GetInternalCorrection(QuorixHandle handle, int32_t* ok) {
-    return WithContext(handle, 0, [&](CQuorix& c) {
-        SetFlag(ok, 0);
-        return c.NotAvailable(0);
-    });
+    return WithContext(handle, 0, [&](CQuorix& c) { return c.GetInternalCorrection(ok); });
 }
 
-// Without an engine the rate has nowhere to go; no code is recorded.
-QUORIX_API int Quorix_SetSamplingRate(QuorixHandle handle, int32_t) {
-    return WithContext(handle, 0, [](CQuorix&) { return 0; });
+QUORIX_API int Quorix_SetSamplingRate(QuorixHandle handle, int32_t rate) {
+    return WithContext(handle, 0, [&](CQuorix& c) { return c.SetSamplingRate(rate); });
 }
 
 // This camera has no sampling-rate or video-format choice: both report 0.
@@ -555,39 +537,35 @@ QUORIX_API int32_t Quorix_GetVideoFormat(QuorixHandle handle, int32_t* value) {
     return Quorix_GetSamplingRate(handle, value);
 }
 
-QUORIX_API int Quorix_SetIOPort(QuorixHandle handle, uint32_t) {
-    return WithContext(handle, 0, [](CQuorix& c) {
-        c.PostError(quorix::kErrNoEngine);
-        return 0;
-    });
+QUORIX_API int Quorix_SetIOPort(QuorixHandle handle, uint32_t value) {
+    return WithContext(handle, 0, [&](CQuorix& c) { return c.SetIOPort(value); });
 }
 
-QUORIX_API int Quorix_GetIOPort(QuorixHandle handle, uint8_t*, int32_t, int32_t) {
-    return WithContext(handle, 0, [](CQuorix& c) {
-        c.PostError(quorix::kErrNoEngine);
-        return 0;
-    });
+QUORIX_API int Quorix_GetIOPort(QuorixHandle handle, uint8_t* value, int32_t, int32_t) {
+    return WithContext(handle, 0, [&](CQuorix& c) { return c.GetIOPort(value); });
 }
 
 // --- Registers and camera memory ---------------------------------------------------------------
 
-QUORIX_API uint32_t Quorix_ReadRegister(QuorixHandle handle, uint32_t, int32_t* ok) {
-    return WithContext(handle, 0u, [&](CQuorix& c) {
-        SetFlag(ok, 0);
-        return c.NotAvailable(0u);
-    });
+// The short forms reach the sensor's first 256 registers with values of up to 16 bits; the Ex
+// forms take address and value whole.
+QUORIX_API uint32_t Quorix_ReadRegister(QuorixHandle handle, uint32_t address, int32_t* ok) {
+    return WithContext(handle, 0u,
+                       [&](CQuorix& c) { return c.ReadRegister(address & kShortAddressMask, ok); });
 }
 
 QUORIX_API uint32_t Quorix_ReadRegisterEx(QuorixHandle handle, uint32_t address, int32_t* ok) {
-    return Quorix_ReadRegister(handle, address, ok);
+    return WithContext(handle, 0u, [&](CQuorix& c) { return c.ReadRegister(address, ok); });
 }
 
-QUORIX_API int Quorix_WriteRegister(QuorixHandle handle, uint32_t, uint32_t) {
-    return Unavailable(handle, 0, 0);
+QUORIX_API int Quorix_WriteRegister(QuorixHandle handle, uint32_t address, uint32_t value) {
+    return WithContext(handle, 0, [&](CQuorix& c) {
+        return c.WriteRegister(address & kShortAddressMask, value & kShortValueMask);
+    });
 }
 
 QUORIX_API int Quorix_WriteRegisterEx(QuorixHandle handle, uint32_t address, uint32_t value) {
-    return Quorix_WriteRegister(handle, address, value);
+    return WithContext(handle, 0, [&](CQuorix& c) { return c.WriteRegister(address, value); });
 }
 
 // The caller's flag is only ever cleared: a caller that sets it to 1 first reads a sequence of
@@ -625,20 +603,12 @@ QUORIX_API int Quorix_Fpga_WriteRegister(QuorixHandle handle, uint32_t address, 
     });
 }
 
-// Camera memory failures are posted only.
-QUORIX_API uint32_t Quorix_ReadSromID(QuorixHandle handle, uint32_t, int32_t* ok) {
-    return WithContext(handle, 0u, [&](CQuorix& c) {
-        SetFlag(ok, 0);
-        c.PostError(quorix::kErrNoEngine);
-        return 0u;
-    });
+QUORIX_API uint32_t Quorix_ReadSromID(QuorixHandle handle, uint32_t address, int32_t* ok) {
+    return WithContext(handle, 0u, [&](CQuorix& c) { return c.ReadSromId(address, ok); });
 }
 
-QUORIX_API int Quorix_WriteSromID(QuorixHandle handle, uint32_t, uint32_t) {
-    return WithContext(handle, 0, [](CQuorix& c) {
-        c.PostError(quorix::kErrNoEngine);
-        return 0;
-    });
+QUORIX_API int Quorix_WriteSromID(QuorixHandle handle, uint32_t address, uint32_t value) {
+    return WithContext(handle, 0, [&](CQuorix& c) { return c.WriteSromId(address, value); });
 }
 
 // --- Functions of other camera models ----------------------------------------------------------

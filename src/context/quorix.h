@@ -153,10 +153,36 @@ public:
     int32_t Height() const { return static_cast<int32_t>(m_captureHeight); }
     int GetCaptureWindowEx(int32_t* totalWidth, int32_t* hStart, int32_t* width,
                            int32_t* totalHeight, int32_t* vStart, int32_t* height) const;
-    int32_t GetMirrorH() const { return m_camera.mirrorH; }
     int SetAutoIris(int32_t mode);
     int32_t GetAutoIris(int32_t* ok) const;
     uint32_t GetRealExposureTime(int32_t* ok);
+
+    // Filter values by value ID (QUORIX_VALUE_*): image adjustments the context keeps, and camera
+    // values it stores and sends to the camera. A getter sets `ok` (may be null) to 1, or to 0
+    // when it could not answer; a setter outside its range records code 9 and changes nothing.
+    int32_t GetFilterValue(int32_t valueId, int32_t* ok);
+    int SetFilterValue(int32_t valueId, int32_t value);
+
+    // Exposure, mirroring and the camera's controls.
+    int SetExposureTimeEx(double seconds);
+    double GetExposureTimeEx(int32_t* ok);
+    int SetRealExposureTime(uint32_t microseconds);
+    int SetMirrorH(int32_t on);
+    int SetMirrorV(int32_t on);
+    int32_t GetMirrorH();
+    int32_t GetMirrorV();
+    double GetTemperatureEx(int32_t* ok);
+    int SetInternalCorrection(int32_t value);
+    int32_t GetInternalCorrection(int32_t* ok);
+    int SetSamplingRate(int32_t rate);
+    int SetIOPort(uint32_t value);
+    int GetIOPort(uint8_t* value);
+
+    // Sensor registers (one bus transfer each) and bytes of the camera's EEPROM.
+    uint32_t ReadRegister(uint32_t address, int32_t* ok);
+    int WriteRegister(uint32_t address, uint32_t value);
+    uint32_t ReadSromId(uint32_t address, int32_t* ok);
+    int WriteSromId(uint32_t address, uint32_t value);
 
     CQuorixU3R5Base* Engine() const { return m_engine.get(); }
     CImageBuffer* Image(ImageSlot slot) const { return m_images[slot].get(); }
@@ -181,6 +207,15 @@ private:
     // everything else 0. False when one cannot be made.
     bool PrepareMaskPlanes();
 
+    // The stored image value of a value ID that the context keeps by itself, or null.
+    int32_t* StoredImageValue(int32_t valueId);
+    // The camera values of IDs 13-18: range from the engine, stored, then sent.
+    int SetCameraValue(int32_t valueId, int32_t value);
+    // Stores an exposure [100 us] that passed the engine's range and sends it to the camera.
+    void ApplyExposure(int32_t exposure);
+    int32_t GetOptionalCameraValue(int32_t valueId, int32_t* ok);
+    int SetOptionalCameraValue(int32_t valueId, int32_t value);
+
     // Converts `text` into the caller's UTF-16 buffer of `units` code units; code 12 when it does
     // not convert or does not fit with its terminator.
     int CopyAsWide(const char* text, char16_t* buffer, int32_t units);
@@ -202,6 +237,8 @@ private:
     CameraValues m_camera;
     int32_t m_realExposureStep = 1;   // last real exposure [us] / 100
     uint32_t m_lastRealExposure = 0;  // [us]
+    int32_t m_maskFilter = 0;         // value ID 103
+    int32_t m_dotFilter = 0;          // value ID 102
 
     int32_t m_deviceSelected = 0;
     int32_t m_acquisitionState = 0;  // 0 idle, 1 preview, 2 capture

@@ -1,5 +1,6 @@
 #include "engine/quorix_u3r5_base.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -56,8 +57,14 @@ void CQuorixU3R5Base::ClearRing() {
     for (int32_t slot = 0; slot < static_cast<int32_t>(m_ring.size()); ++slot) {
         m_ring[slot].clear();
         m_ring[slot].shrink_to_fit();
-        m_ringFrameNumber[slot] = -1;
-        m_ringHeaderWords[slot].fill(kEmptyHeaderWord);
+        EmptySlot(slot);
+    }
+}
+
+void CQuorixU3R5Base::EmptySlot(int32_t slot) {
+    m_ringFrameNumber[slot] = -1;
+    for (std::atomic<uint32_t>& word : m_ringHeaderWords[slot]) {
+        word = kEmptyHeaderWord;
     }
 }
 
@@ -183,6 +190,11 @@ int CQuorixU3R5Base::InitializeCamera() {
 }
 
 int CQuorixU3R5Base::PrepareFrameBuffers() {
+    // The capture thread receives into these buffers: it ends before they are replaced, and the
+    // camera's stream is cleared of a frame it was interrupted in.
+    if (JoinCaptureThread()) {
+        ResetTransfer();
+    }
     m_rawBuffer.clear();
     m_rawBuffer.shrink_to_fit();
     if (!m_sensor) {
@@ -213,8 +225,7 @@ int CQuorixU3R5Base::PrepareFrameBuffers() {
         m_frameSize = width * height * bytesPerPixel;
         for (int32_t slot = 0; slot < m_ringSlots; ++slot) {
             m_ring[slot].assign(size, 0);
-            m_ringFrameNumber[slot] = -1;
-            m_ringHeaderWords[slot].fill(kEmptyHeaderWord);
+            EmptySlot(slot);
         }
     } catch (const std::bad_alloc&) {
         return 0;
@@ -241,6 +252,7 @@ int CQuorixU3R5Base::PrepareFrameBuffers() {
 }
 
 int CQuorixU3R5Base::CloseCamera() {
+    // Joins the capture thread: nothing below is freed while it could still use it.
     StopCapture(1);
     if (m_controller) {
         m_controller->CloseStreamHandle();
@@ -254,11 +266,6 @@ int CQuorixU3R5Base::CloseCamera() {
     m_frameSize = 0;
     m_sensor.reset();
     m_errorFlag = 0;
-    return 1;
-}
-
-// No capture thread runs yet, so there is nothing to stop.
-int CQuorixU3R5Base::StopCapture(int32_t /*wait*/) {
     return 1;
 }
 
@@ -445,8 +452,10 @@ int CQuorixU3R5Base::SetExposureTimeEx(double seconds) {
     if (!m_sensor) {
         return 0;
     }
+    // Exposures beyond two seconds need the frame data wait to cover them plus a second.
     if (seconds > 2.0) {
-        m_dataTimeoutMs = static_cast<uint32_t>((seconds + 1.0) * 1000.0);
+        const double waitMs = (seconds + 1.0) * 1000.0;
+        m_dataTimeoutMs = static_cast<uint32_t>(std::min(waitMs, double{UINT32_MAX}));
     }
     return m_sensor->SetExposureTimeEx(seconds);
 }

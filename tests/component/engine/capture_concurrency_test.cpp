@@ -1,0 +1,140 @@
+// The capture thread against the threads around it, for ThreadSanitizer: starts and stops in
+// quick succession (with and without waiting, with buffers re-prepared under a running thread),
+// and two engines capturing from two cameras at once, each reading while its thread stores. Each
+// engine must get its own camera's frames: camera B adds a dark offset to every sample, and
+// every frame carries its number in the scene's frame-number code.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "capture_fixture.h"
+
+namespace quorix {
+namespace {
+
+using test::CaptureEngine;
+using test::CaptureTest;
+using test::CountMismatches;
+using test::ScopedTimeScale;
+using test::WaitUntil;
+using test::Window;
+
+constexpr Window kCoded{0, 1408, 512, 128, false};
+constexpr uint32_t kLongWaitMs = 600000;
+
+class EngineCaptureConcurrency : public CaptureTest {
+protected:
+    EngineCaptureConcurrency() : CaptureTest(20) {}
+};
+
+TEST_F(EngineCaptureConcurrency, TwoHundredStartsAndStops) {
+    auto camera = sim::AttachCamera(FastCamera());
+    CaptureEngine& engine = OpenEngine();
+    Configure(engine, kCoded);
+    int32_t last = 0;
+    for (int cycle = 0; cycle < 200; ++cycle) {
+        SCOPED_TRACE("cycle " + std::to_string(cycle));
+        const int32_t mode = cycle % 2;  // continuous, then one frame
+        ASSERT_EQ(engine.StartCapture(mode), 1);
+        ASSERT_EQ(engine.WaitFrame(kLongWaitMs), 3);
+        if (mode == 1) {
+            // One stored frame and no more: read it while the thread winds down.
+            int32_t number = 0;
+            const std::vector<uint8_t> frame = ReadNewest(engine, 0, &number);
+            EXPECT_GT(number, last);
+            EXPECT_EQ(CountMismatches(frame, kCoded, 0, static_cast<uint32_t>(number)), 0);
+            last = number;
+        } else if (cycle % 10 == 0) {
+            // New buffers while the thread streams into the old ones: it is ended first.
+            ASSERT_EQ(engine.PrepareFrameBuffers(), 1);
+            EXPECT_FALSE(engine.CaptureRunning());
+        }
+        EXPECT_EQ(engine.StopCapture(cycle % 3 == 0 ? 1 : 0), 1);
+        EXPECT_FALSE(engine.CaptureRunning());
+    }
+    EXPECT_EQ(engine.ErrorFlag(), 0);
+}
+
+// The serial number in the device info block (bytes 28-51).
+std::string SerialOf(CaptureEngine& engine) {
+    uint8_t info[64] = {};
+    EXPECT_EQ(engine.GetDeviceInfo(info), 1);
+    return std::string(reinterpret_cast<const char*>(info + 28),
+                       strnlen(reinterpret_cast<const char*>(info + 28), 24));
+}
+
+TEST_F(EngineCaptureConcurrency, TwoEnginesEachGetTheirOwnCamerasFrames) {
+    ScopedTimeScale real(1);  // a reader has three frame periods of real time for its copy
+    struct Stream {
+        std::shared_ptr<sim::EmulatedCamera> camera;
+        CaptureEngine* engine = nullptr;
+        int darkOffset = 0;
+    };
+    Stream streams[2];
+    for (int i = 0; i < 2; ++i) {
+        sim::CameraConfig config;
+        config.serialNumber = "QX252-00000" + std::to_string(i + 1);
+        config.framesPerSecond = i == 0 ? 30.0 : 20.0;
+        config.imperfections.darkOffset = i == 0 ? 0 : 160;
+        streams[i].camera = sim::AttachCamera(config);
+        streams[i].darkOffset = config.imperfections.darkOffset;
+    }
+    // Instance numbers follow the device table; the serial number tells which camera is which.
+    for (int32_t instance = 0; instance < 2; ++instance) {
+        CaptureEngine& engine = OpenEngine(instance);
+        Configure(engine, kCoded);
+        const std::string serial = SerialOf(engine);
+        Stream* stream = serial == streams[0].camera->Config().serialNumber   ? &streams[0]
+                         : serial == streams[1].camera->Config().serialNumber ? &streams[1]
+                                                                              : nullptr;
+        ASSERT_NE(stream, nullptr) << serial;
+        ASSERT_EQ(stream->engine, nullptr) << "two engines on " << serial;
+        stream->engine = &engine;
+    }
+
+    constexpr int kFrames = 12;
+    const auto run = [](Stream& s) {
+        CaptureEngine& engine = *s.engine;
+        // Three rounds, so that one engine's stop meets the other's running capture.
+        int32_t last = 0;
+        for (int round = 0; round < 3; ++round) {
+            EXPECT_EQ(engine.StartCapture(0), 1);
+            for (int got = 0; got < kFrames;) {
+                const int r = engine.WaitFrame(kLongWaitMs);
+                if (r == 1) {
+                    ADD_FAILURE() << "capture failed";
+                    return;
+                }
+                if (r != 3)
+                    continue;
+                int32_t number = 0;
+                const std::vector<uint8_t> frame = ReadNewest(engine, 0, &number);
+                EXPECT_GT(number, last);
+                EXPECT_LE(static_cast<uint32_t>(number), s.camera->FramesProduced());
+                EXPECT_EQ(
+                    CountMismatches(frame, kCoded, 0, static_cast<uint32_t>(number), s.darkOffset),
+                    0);
+                last = number;
+                ++got;
+            }
+            EXPECT_EQ(engine.StopCapture(round % 2), 1);
+            EXPECT_FALSE(engine.CaptureRunning());
+        }
+    };
+    std::thread first(run, std::ref(streams[0]));
+    std::thread second(run, std::ref(streams[1]));
+    first.join();
+    second.join();
+    for (const Stream& s : streams) {
+        EXPECT_GE(s.camera->Counters().framesSent, 3u * kFrames);
+        EXPECT_EQ(s.engine->ErrorFlag(), 0);
+    }
+}
+
+}  // namespace
+}  // namespace quorix
