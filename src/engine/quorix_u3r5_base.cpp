@@ -134,6 +134,8 @@ int CQuorixU3R5Base::CreateSensor(int32_t instance) {
     if (position < 0 || !m_controller->SelectDevice(position)) {
         return 0;
     }
+    // A capture thread still running uses the sensor being replaced: it ends first.
+    JoinCaptureThread();
     m_sensor.reset();
     m_sensor = CreateSensorHead(m_cameraId, m_controller.get());
     if (!m_sensor) {

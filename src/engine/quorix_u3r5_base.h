@@ -425,8 +425,12 @@ private:
         int32_t frameNumber = -1;
         std::array<uint32_t, 4> words{};  // A, B (frame number), C, D
     };
+    // The thread calls no virtual operation of the engine, so that it never races the engine's
+    // destruction over which class's operations apply.
     void CaptureThreadMain();
+    void RunCaptureLoop();
     void RunCapture();
+    int ResetCameraTransfer();
     void FinishCapture();
     bool TriggerArrived();
     FrameOutcome ReceiveFrame(FrameRecord* record, uint32_t timeoutMs);

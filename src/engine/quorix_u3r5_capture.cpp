@@ -14,11 +14,6 @@
 // under the thread: every operation that replaces the buffers, the sensor or the controller ends
 // and joins the thread first (JoinCaptureThread).
 
-#include <pthread.h>
-#include <sched.h>
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <array>
 #include <climits>
 #include <cstring>
@@ -30,6 +25,7 @@
 #include "platform/clock.h"
 #include "platform/event.h"
 #include "platform/log.h"
+#include "platform/thread_priority.h"
 #include "sensors/sensor_base.h"
 #include "transport/frame_record.h"
 #include "transport/transfer_header.h"
@@ -119,28 +115,6 @@ private:
 FrameRateMeter& ProcessFrameRateMeter() {
     static FrameRateMeter meter;
     return meter;
-}
-
-// Asks for real-time scheduling for the calling (capture) thread so that frames keep flowing
-// while the machine is busy; a system that refuses leaves it at normal priority.
-void RaiseCaptureThreadPriority() {
-    const int low = sched_get_priority_min(SCHED_FIFO);
-    const int high = sched_get_priority_max(SCHED_FIFO);
-    sched_param param{};
-    param.sched_priority = low + (high - low) / 2;
-    const int refused = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
-    if (refused == 0) {
-        return;
-    }
-    // Without real-time rights a higher share of the ordinary scheduler may still be allowed.
-    constexpr int kRaisedNice = -10;
-    if (setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kRaisedNice) == 0) {
-        platform::Log("Engine", "capture thread: real-time scheduling refused (%s), nice %d",
-                      std::strerror(refused), kRaisedNice);
-        return;
-    }
-    platform::Log("Engine", "capture thread: real-time scheduling refused (%s), normal priority",
-                  std::strerror(refused));
 }
 
 // Copies one row into `destination` with its pixels in reverse order.
@@ -314,14 +288,13 @@ int CQuorixU3R5Base::StartCapture(int32_t mode) {
 }
 
 void CQuorixU3R5Base::CaptureThreadMain() {
-    RaiseCaptureThreadPriority();
+    platform::RaiseThreadPriority();
     if (m_cameraId == kAuxEndpointCameraId) {
         // That head reads its frames through the auxiliary endpoint, a loop this camera lacks.
-        Reserved27();
         FinishCapture();
         return;
     }
-    CaptureLoop();
+    RunCaptureLoop();
 }
 
 bool CQuorixU3R5Base::JoinCaptureThread(int32_t wait) {
@@ -395,6 +368,10 @@ int CQuorixU3R5Base::SetCaptureMode(int32_t mode) {
 }
 
 int CQuorixU3R5Base::ResetTransfer() {
+    return ResetCameraTransfer();
+}
+
+int CQuorixU3R5Base::ResetCameraTransfer() {
     if (!m_controller) {
         return 0;
     }
@@ -410,11 +387,15 @@ int CQuorixU3R5Base::ResetTransfer() {
 // --- The capture thread ----------------------------------------------------------------------
 
 int CQuorixU3R5Base::CaptureLoop() {
+    RunCaptureLoop();
+    return 0;
+}
+
+void CQuorixU3R5Base::RunCaptureLoop() {
     if (m_controller && BuffersReady()) {
         RunCapture();
     }
     FinishCapture();
-    return 0;
 }
 
 void CQuorixU3R5Base::FinishCapture() {
@@ -449,7 +430,7 @@ void CQuorixU3R5Base::RunCapture() {
         if (outcome == FrameOutcome::kHeaderOnly) {
             // The frame's data is still on its way: discard it, so that the next capture's
             // first receive is a header again.
-            ResetTransfer();
+            ResetCameraTransfer();
             break;
         }
         if (outcome == FrameOutcome::kStored) {

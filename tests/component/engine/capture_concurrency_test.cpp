@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -58,6 +59,40 @@ TEST_F(EngineCaptureConcurrency, TwoHundredStartsAndStops) {
         EXPECT_FALSE(engine.CaptureRunning());
     }
     EXPECT_EQ(engine.ErrorFlag(), 0);
+}
+
+// An engine destroyed while its thread streams: the destructor ends and joins the thread before
+// any of the engine goes, and the thread never calls into a half-destroyed engine.
+TEST_F(EngineCaptureConcurrency, DestroyingAnEngineThatCaptures) {
+    auto camera = sim::AttachCamera(FastCamera());
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        CaptureEngine& engine = OpenEngine();
+        Configure(engine, kCoded);
+        ASSERT_EQ(engine.StartCapture(0), 1);
+        ASSERT_EQ(engine.WaitFrame(kLongWaitMs), 3);
+        m_engines.pop_back();
+    }
+    const uint64_t requests = camera->Counters().frameRequests;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(camera->Counters().frameRequests, requests);  // no thread left asking
+}
+
+// Selecting the open camera again replaces the sensor head: a capture thread that still runs
+// must have ended before the old head goes (ASan catches a thread using the freed head).
+TEST_F(EngineCaptureConcurrency, ReopeningTheCameraWhileCapturing) {
+    auto camera = sim::AttachCamera(FastCamera());
+    CaptureEngine& engine = OpenEngine();
+    for (int round = 0; round < 10; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        Configure(engine, kCoded);
+        ASSERT_EQ(engine.StartCapture(0), 1);
+        ASSERT_EQ(engine.WaitFrame(kLongWaitMs), 3);
+        ASSERT_NE(engine.CreateSensor(0), 0);
+    }
+    const uint64_t requests = camera->Counters().frameRequests;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(camera->Counters().frameRequests, requests);  // the capture ended with the head
 }
 
 // The serial number in the device info block (bytes 28-51).

@@ -1,0 +1,11 @@
+#pragma once
+
+namespace quorix::platform {
+
+// Asks for real-time scheduling for the calling thread (the capture thread, so that frames keep
+// flowing while the machine is busy). A system that refuses gets a raised ordinary priority if
+// it allows that, else the thread carries on at normal priority; either is logged ("Engine").
+// True when real-time scheduling was granted.
+bool RaiseThreadPriority();
+
+}  // namespace quorix::platform
