@@ -131,11 +131,15 @@ int CQuorixU3R5Base::CreateSensor(int32_t instance) {
             position = index;
         }
     }
-    if (position < 0 || !m_controller->SelectDevice(position)) {
+    if (position < 0) {
         return 0;
     }
-    // A capture thread still running uses the sensor being replaced: it ends first.
+    // A capture thread still running uses the stream of the selected device and the sensor
+    // being replaced: it ends first.
     JoinCaptureThread();
+    if (!m_controller->SelectDevice(position)) {
+        return 0;
+    }
     m_sensor.reset();
     m_sensor = CreateSensorHead(m_cameraId, m_controller.get());
     if (!m_sensor) {
