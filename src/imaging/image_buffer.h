@@ -34,6 +34,24 @@ struct RgbQuad {
 static_assert(sizeof(BitmapInfoHeader) == 40);
 static_assert(sizeof(RgbQuad) == 4);
 
+// A rectangle of pixels; right and bottom are exclusive.
+struct PixelRect {
+    int32_t left = 0;
+    int32_t top = 0;
+    int32_t right = 0;
+    int32_t bottom = 0;
+};
+
+// The one signature of every converter and filter that walks a rectangle of a source image and
+// writes at (dstX, dstY) of a destination image: destination bits, source bits, the clipped
+// source rectangle, destination x and y, destination and source bytes per pixel, destination and
+// source stride [bytes], and two operation-defined parameters. Source and destination may be the
+// same memory. Returns nonzero on success.
+using PixelOperation = int (*)(uint8_t* dst, const uint8_t* src, const PixelRect& rect,
+                               int32_t dstX, int32_t dstY, int32_t dstBytesPerPixel,
+                               int32_t srcBytesPerPixel, int32_t dstStride, int32_t srcStride,
+                               intptr_t param1, intptr_t param2);
+
 // One image: its header with a 256-entry palette, and its pixel memory of height rows of
 // `Stride()` bytes (each row padded to a multiple of 4). On Linux the pixels live in plain,
 // zero-filled memory for every depth. The context owns its image slots; images are never copied
@@ -59,6 +77,8 @@ public:
     uint8_t* Bits() { return m_bits.empty() ? nullptr : m_bits.data(); }
     const uint8_t* Bits() const { return m_bits.empty() ? nullptr : m_bits.data(); }
     uint8_t* Row(int32_t row) { return Bits() + static_cast<size_t>(row) * m_stride; }
+    const uint8_t* Row(int32_t row) const { return Bits() + static_cast<size_t>(row) * m_stride; }
+    int32_t BytesPerPixel() const { return m_bitsPerPixel / 8; }
     int32_t Width() const { return m_width; }
     int32_t Height() const { return m_height; }
     int32_t Stride() const { return m_stride; }  // [bytes per row]
@@ -66,6 +86,17 @@ public:
     size_t SizeBytes() const { return m_bits.size(); }
     const BitmapInfoHeader& Header() const { return m_header; }
     const std::array<RgbQuad, 256>& Palette() const { return m_palette; }
+
+    // Runs `operation` from `source` into `destination` (which may be the same buffer). `rect`
+    // (null = the whole source) is clipped to the source, its placement at (x, y) to the
+    // destination. The rows handed to the operation are then counted from the bottom of each
+    // buffer, the way bottom-up bitmaps number them: the rectangle's rows become
+    // source height - bottom .. source height - top, and y becomes destination height - y - rows.
+    // Returns the operation's result, or 0 without calling it when nothing remains of the
+    // rectangle, either buffer is empty or the operation is null.
+    static int ApplyPixelOperation(CImageBuffer& destination, PixelOperation operation,
+                                   const CImageBuffer& source, const PixelRect* rect, int32_t x,
+                                   int32_t y, intptr_t param1, intptr_t param2);
 
     // Bytes per row of an image: width x bits / 8 rounded up to a multiple of 4; 0 when it
     // would not fit 31 bits.
