@@ -79,12 +79,12 @@ std::string CFx3Api::SharedSectionName() {
 CFx3Api::CFx3Api(const platform::Guid& interfaceGuid) : m_interfaceGuid(interfaceGuid) {
     ProcessState& process = Process();
     std::lock_guard lock(process.mutex);
-    m_section = SharedSection::Open(process.sectionName);
+    m_section = platform::SharedSection::Open(process.sectionName, kSharedSectionSize);
     if (m_section == nullptr)
         Trace("device table section %s unavailable; the table stays in this process",
               process.sectionName.c_str());
     {
-        SharedSectionLock sectionLock(m_section.get());
+        platform::SharedSectionLock sectionLock(m_section.get());
         if (m_section != nullptr) {
             process.userCount = process.table.Decode(m_section->Data());
             // Users that died without signing off still count in the section; the in-use lock
@@ -111,7 +111,7 @@ CFx3Api::~CFx3Api() {
     ProcessState& process = Process();
     std::lock_guard lock(process.mutex);
     {
-        SharedSectionLock sectionLock(m_section.get());
+        platform::SharedSectionLock sectionLock(m_section.get());
         if (m_section != nullptr)
             process.userCount = process.table.Decode(m_section->Data());
         if (process.userCount > 0)
@@ -145,7 +145,7 @@ int32_t CFx3Api::EnumerateDevices() {
 
     ProcessState& process = Process();
     std::lock_guard lock(process.mutex);
-    SharedSectionLock sectionLock(m_section.get());
+    platform::SharedSectionLock sectionLock(m_section.get());
     // Start from what every process has entered so far, so nothing another process added is
     // lost and a known interface keeps its entry and instance number.
     if (m_section != nullptr)
@@ -273,8 +273,8 @@ int CFx3Api::CompleteDirectTransfer(const DeviceHandle& handle,
         *transferred = bytes;
     const TransferHeader header = ReadTransferHeader(request->header);
     if (header.driverStatus != 0 || header.busStatus != 0) {
-        Trace("direct transfer on 0x%02X: driver status 0x%X, bus status 0x%X", header.endpointAddress,
-              header.driverStatus, header.busStatus);
+        Trace("direct transfer on 0x%02X: driver status 0x%X, bus status 0x%X",
+              header.endpointAddress, header.driverStatus, header.busStatus);
         platform::SleepMs(1);
         return 0;
     }

@@ -6,10 +6,10 @@
 #include <string>
 
 #include "platform/guid.h"
+#include "platform/shared_section.h"
 #include "platform/usb/device_io.h"
 #include "transport/device_table.h"
 #include "transport/frame_record.h"
-#include "transport/shared_section.h"
 #include "transport/transfer_header.h"
 
 namespace quorix {
@@ -156,7 +156,8 @@ protected:
     static void Trace(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 private:
-    std::unique_ptr<SharedSection> m_section;  // null when the section could not be opened
+    std::unique_ptr<platform::SharedSection>
+        m_section;  // null when the section could not be opened
     platform::Guid m_interfaceGuid;
     std::atomic<uint32_t> m_lastSubmitError{0};
     std::string m_logPath;  // "DEBUGLOG.txt" beside the executable; nothing writes to it

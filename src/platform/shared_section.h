@@ -5,11 +5,11 @@
 #include <memory>
 #include <string>
 
-namespace quorix {
+namespace quorix::platform {
 
-// The named shared-memory section through which all processes of the machine share the device
-// table: a POSIX shared memory object of kSharedSectionSize bytes, mapped read-write. Owned by
-// one CFx3Api object for its lifetime.
+// A named shared-memory section that all processes of the machine share (the camera device
+// table lives in one): a POSIX shared memory object of a fixed size, mapped read-write. Owned by
+// one user object for its lifetime.
 //
 // Two advisory locks live on the object (open-file-description record locks, so they also
 // separate threads and objects of one process):
@@ -19,9 +19,10 @@ namespace quorix {
 //   left behind can be recognised as stale (AnyOtherUser).
 class SharedSection {
 public:
-    // Opens or creates the section called `name` (a leading '/' is added when missing) and
-    // maps it. Null when it cannot be opened, is not ours, or cannot be sized or mapped.
-    static std::unique_ptr<SharedSection> Open(const std::string& name);
+    // Opens or creates the section called `name` (a leading '/' is added when missing) with at
+    // least `size` bytes and maps them. Null when it cannot be opened, is not ours, or cannot be
+    // sized or mapped.
+    static std::unique_ptr<SharedSection> Open(const std::string& name, size_t size);
     // Removes the name (the memory lives on while mapped). False when there was none.
     static bool Unlink(const std::string& name);
 
@@ -41,10 +42,11 @@ public:
     uint8_t* Data() const { return m_data; }
 
 private:
-    SharedSection(int fd, uint8_t* data) : m_fd(fd), m_data(data) {}
+    SharedSection(int fd, uint8_t* data, size_t size) : m_fd(fd), m_data(data), m_size(size) {}
 
     int m_fd;
     uint8_t* m_data;
+    size_t m_size;  // [bytes] mapped
 };
 
 // Releases the table lock on every path out of a read-modify-write.
@@ -65,4 +67,4 @@ private:
     SharedSection* m_section;
 };
 
-}  // namespace quorix
+}  // namespace quorix::platform

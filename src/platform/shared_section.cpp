@@ -1,4 +1,4 @@
-#include "transport/shared_section.h"
+#include "platform/shared_section.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -8,9 +8,8 @@
 #include <cerrno>
 
 #include "platform/log.h"
-#include "transport/device_table.h"
 
-namespace quorix {
+namespace quorix::platform {
 
 namespace {
 
@@ -32,8 +31,8 @@ bool SetRecordLock(int fd, short type, off_t byte, bool wait) {
         if (fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock) == 0)
             return true;
         if (errno != EINTR) {
-            platform::Log("Transport", "shared section lock (type %d, byte %ld) failed: errno %d",
-                          type, static_cast<long>(byte), errno);
+            Log("Transport", "shared section lock (type %d, byte %ld) failed: errno %d", type,
+                static_cast<long>(byte), errno);
             return false;
         }
     }
@@ -41,17 +40,17 @@ bool SetRecordLock(int fd, short type, off_t byte, bool wait) {
 
 }  // namespace
 
-std::unique_ptr<SharedSection> SharedSection::Open(const std::string& name) {
+std::unique_ptr<SharedSection> SharedSection::Open(const std::string& name, size_t size) {
     const std::string posixName = PosixName(name);
     // Readable and writable by the owner only: the table steers which device paths are opened.
     const int fd = shm_open(posixName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
-        platform::Log("Transport", "shm_open(%s) failed: errno %d", posixName.c_str(), errno);
+        Log("Transport", "shm_open(%s) failed: errno %d", posixName.c_str(), errno);
         return nullptr;
     }
     struct stat info = {};
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid()) {
-        platform::Log("Transport", "shared section %s is not usable", posixName.c_str());
+        Log("Transport", "shared section %s is not usable", posixName.c_str());
         close(fd);
         return nullptr;
     }
@@ -60,18 +59,17 @@ std::unique_ptr<SharedSection> SharedSection::Open(const std::string& name) {
     // ever maps an object that is still too short.
     SetRecordLock(fd, F_WRLCK, kTableLockByte, true);
     bool sized = fstat(fd, &info) == 0;
-    if (sized && info.st_size < static_cast<off_t>(kSharedSectionSize))
-        sized = ftruncate(fd, static_cast<off_t>(kSharedSectionSize)) == 0;
-    void* view = sized
-                     ? mmap(nullptr, kSharedSectionSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)
-                     : MAP_FAILED;
+    if (sized && info.st_size < static_cast<off_t>(size))
+        sized = ftruncate(fd, static_cast<off_t>(size)) == 0;
+    void* view =
+        sized ? mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0) : MAP_FAILED;
     SetRecordLock(fd, F_UNLCK, kTableLockByte, false);
     if (view == MAP_FAILED) {
-        platform::Log("Transport", "shared section %s cannot be mapped", posixName.c_str());
+        Log("Transport", "shared section %s cannot be mapped", posixName.c_str());
         close(fd);
         return nullptr;
     }
-    return std::unique_ptr<SharedSection>(new SharedSection(fd, static_cast<uint8_t*>(view)));
+    return std::unique_ptr<SharedSection>(new SharedSection(fd, static_cast<uint8_t*>(view), size));
 }
 
 bool SharedSection::Unlink(const std::string& name) {
@@ -79,7 +77,7 @@ bool SharedSection::Unlink(const std::string& name) {
 }
 
 SharedSection::~SharedSection() {
-    munmap(m_data, kSharedSectionSize);
+    munmap(m_data, m_size);
     // Closing the only descriptor of this open file description drops both record locks.
     close(m_fd);
 }
@@ -108,4 +106,4 @@ void SharedSection::MarkInUse() {
     SetRecordLock(m_fd, F_RDLCK, kInUseLockByte, false);
 }
 
-}  // namespace quorix
+}  // namespace quorix::platform
