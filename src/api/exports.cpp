@@ -223,45 +223,57 @@ QUORIX_API int Quorix_ReadSerialNumberW(QuorixHandle handle, QuorixWChar* buffer
 // --- Acquisition, window, format and files -----------------------------------------------------
 
 QUORIX_API int Quorix_Preview(QuorixHandle handle) {
-    return Unavailable(handle, 0, 0);
+    return WithContext(handle, 0, [](CQuorix& c) { return c.Preview(); });
 }
 
-QUORIX_API int Quorix_CallBackPreview(QuorixHandle handle, QuorixWindow, void*, uint32_t, int32_t) {
-    return Unavailable(handle, 0, 0);
+QUORIX_API int Quorix_CallBackPreview(QuorixHandle handle, QuorixWindow window, void* buffer,
+                                      uint32_t bufferSize, int32_t orientation) {
+    return WithContext(handle, 0, [&](CQuorix& c) {
+        return c.CallBackPreview(ToHandle(window), buffer, bufferSize, orientation);
+    });
 }
 
 QUORIX_API int Quorix_StartPreview(QuorixHandle handle) {
-    return Unavailable(handle, 0, 0);
+    return WithContext(handle, 0, [](CQuorix& c) { return c.StartPreview(); });
 }
 
 QUORIX_API int Quorix_StopPreview(QuorixHandle handle) {
-    return Unavailable(handle, 0, 0);
+    return WithContext(handle, 0, [](CQuorix& c) { return c.StopPreview(); });
 }
 
 QUORIX_API int Quorix_Capture(QuorixHandle handle) {
-    return Unavailable(handle, 0, 0);
+    return WithContext(handle, 0, [](CQuorix& c) { return c.Capture(); });
 }
 
-QUORIX_API int Quorix_SnapShot(QuorixHandle handle, void*, uint32_t, int32_t) {
-    return Unavailable(handle, 0, 0);
+QUORIX_API int Quorix_SnapShot(QuorixHandle handle, void* buffer, uint32_t bufferSize,
+                               int32_t orientation) {
+    return WithContext(handle, 0,
+                       [&](CQuorix& c) { return c.SnapShot(buffer, bufferSize, orientation); });
 }
 
-QUORIX_API int Quorix_GetImage(QuorixHandle handle, void*, uint32_t, int32_t) {
-    return Unavailable(handle, 0, 0);
+QUORIX_API int Quorix_GetImage(QuorixHandle handle, void* buffer, uint32_t bufferSize,
+                               int32_t orientation) {
+    return WithContext(handle, 0,
+                       [&](CQuorix& c) { return c.GetImage(buffer, bufferSize, orientation); });
 }
 
-QUORIX_API int Quorix_SetPreviewWindow(QuorixHandle handle, QuorixWindow, int32_t, int32_t, int32_t,
-                                       int32_t) {
-    return Unavailable(handle, 0, 0);
+QUORIX_API int Quorix_SetPreviewWindow(QuorixHandle handle, QuorixWindow parent, int32_t left,
+                                       int32_t top, int32_t width, int32_t height) {
+    return WithContext(handle, 0, [&](CQuorix& c) {
+        return c.SetPreviewWindow(ToHandle(parent), left, top, width, height);
+    });
 }
 
 QUORIX_API int Quorix_SetCaptureWindow(QuorixHandle handle, int32_t, int32_t) {
     return Unavailable(handle, 0, 0);
 }
 
-QUORIX_API int Quorix_SetCaptureWindowEx(QuorixHandle handle, int32_t, int32_t, int32_t, int32_t,
-                                         int32_t, int32_t) {
-    return Unavailable(handle, 0, 0);
+QUORIX_API int Quorix_SetCaptureWindowEx(QuorixHandle handle, int32_t totalWidth, int32_t hStart,
+                                         int32_t width, int32_t totalHeight, int32_t vStart,
+                                         int32_t height) {
+    return WithContext(handle, 0, [&](CQuorix& c) {
+        return c.SetCaptureWindowEx(totalWidth, hStart, width, totalHeight, vStart, height);
+    });
 }
 
 QUORIX_API int Quorix_GetCaptureWindowEx(QuorixHandle handle, int32_t* totalWidth, int32_t* hStart,
@@ -280,8 +292,8 @@ QUORIX_API int32_t Quorix_Height(QuorixHandle handle) {
     return WithContext(handle, 0, [](CQuorix& c) { return c.Height(); });
 }
 
-QUORIX_API int Quorix_SetColorMode(QuorixHandle handle, int32_t) {
-    return Unavailable(handle, 0, 0);
+QUORIX_API int Quorix_SetColorMode(QuorixHandle handle, int32_t bitsPerPixel) {
+    return WithContext(handle, 0, [&](CQuorix& c) { return c.SetColorMode(bitsPerPixel); });
 }
 
 QUORIX_API int32_t Quorix_GetColorMode(QuorixHandle handle) {

@@ -24,7 +24,8 @@ constexpr std::array<int32_t, 6> kBitsPerColourType = {8, 16, 24, 32, 48, 64};
 
 }  // namespace
 
-CQuorix::CQuorix(EngineFactory engineFactory) : m_engineFactory(std::move(engineFactory)) {}
+CQuorix::CQuorix(EngineFactory engineFactory)
+    : m_engineFactory(std::move(engineFactory)), m_frameRate(platform::GetTickCount()) {}
 
 CQuorix::EngineFactory CQuorix::DefaultEngineFactory() {
     return
@@ -90,15 +91,15 @@ bool CQuorix::PrepareMaskPlanes() {
     constexpr int32_t kSensorWidth = 2048;
     constexpr int32_t kSensorHeight = 1536;
     const std::array<std::pair<ImageSlot, uint16_t>, 10> planes = {{{kDarkPlane8, 8},
-                                                                      {kWhitePlane8, 8},
-                                                                      {kDarkPlane16, 16},
-                                                                      {kWhitePlane16, 16},
-                                                                      {kHotMap8, 8},
-                                                                      {kDeadMap8, 8},
-                                                                      {kDotMap8, 8},
-                                                                      {kHotMap16, 16},
-                                                                      {kDeadMap16, 16},
-                                                                      {kDotMap16, 16}}};
+                                                                    {kWhitePlane8, 8},
+                                                                    {kDarkPlane16, 16},
+                                                                    {kWhitePlane16, 16},
+                                                                    {kHotMap8, 8},
+                                                                    {kDeadMap8, 8},
+                                                                    {kDotMap8, 8},
+                                                                    {kHotMap16, 16},
+                                                                    {kDeadMap16, 16},
+                                                                    {kDotMap16, 16}}};
     for (const auto& [slot, bits] : planes) {
         if (!m_images[slot]->Create(kSensorWidth, kSensorHeight, bits)) {
             return false;
@@ -327,8 +328,11 @@ int CQuorix::SetDeviceNumber(int32_t index) {
 }
 
 int CQuorix::Close() {
-    m_frameAvailable = 0;
-    m_acquisitionState = 0;
+    // The preview window and its device context go first once the preview window exists.
+    if (m_engine) {
+        StopPreview();
+    }
+    m_frameAvailable.store(0);
     if (m_engine) {
         m_engine->StopCapture(0);
     }

@@ -1,15 +1,18 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "context/error_code.h"
 #include "engine/quorix_u3r5_base.h"
 #include "imaging/image_buffer.h"
+#include "platform/event.h"
 #include "platform/lock.h"
 #include "platform/message_window.h"
 
@@ -89,6 +92,23 @@ struct ConfigRecord {
     friend bool operator==(const ConfigRecord&, const ConfigRecord&) = default;
 };
 
+// The preview's frame rate: frames counted over windows of just over a second, in frames per
+// second x 10. Ticks are the platform clock's milliseconds, compared by unsigned difference so
+// that the 2^32 wrap does not disturb them.
+class FrameRateMeter {
+public:
+    explicit FrameRateMeter(uint32_t now = 0) : m_timeBase(now) {}
+    // Counts one frame at `now` and returns the rate, renewed once more than a second passed.
+    uint32_t Count(uint32_t now);
+    uint32_t Rate() const { return m_rate; }
+
+private:
+    static constexpr uint32_t kWindowMs = 1000;
+    uint32_t m_count = 0;
+    uint32_t m_timeBase;
+    uint32_t m_rate = 0;
+};
+
 class CQuorix {
 public:
     // Makes the engine when the context initialises; may return null when this build has no
@@ -142,6 +162,35 @@ public:
         SetError(kErrNoEngine);
         return failure;
     }
+
+    // Acquisition: snapshots into the caller's buffer, the prepared capture state, the preview
+    // with its worker thread, and the capture window and colour mode that shape every image.
+    int SnapShot(void* buffer, uint32_t size, int32_t orientation);
+    int GetImage(void* buffer, uint32_t size, int32_t orientation);
+    int Capture();
+    int StartPreview();
+    int StopPreview();
+    int Preview();
+    int CallBackPreview(platform::WindowHandle window, void* buffer, uint32_t size,
+                        int32_t orientation);
+    int SetPreviewWindow(platform::WindowHandle parent, int32_t left, int32_t top, int32_t width,
+                         int32_t height);
+    int SetCaptureWindowEx(int32_t totalWidth, int32_t hStart, int32_t width, int32_t totalHeight,
+                           int32_t vStart, int32_t height);
+    int SetColorMode(int32_t bitsPerPixel);
+
+    // Sizes the image slots for the colour type and window and sends the camera its settings:
+    // 1, or 0 with the code recorded. Runs before every acquisition from the idle state.
+    int PrepareBuffers();
+    // Turns the raw frame in the colour type's raw slot into the output image. The caller holds
+    // the frame lock.
+    void ProcessFrame();
+
+    int32_t AcquisitionState() const { return m_acquisitionState.load(); }
+    int32_t ColourType() const { return m_colourType; }
+    // The record whose address goes with every frame notification.
+    const QuorixFrameInfo& FrameInfo() const { return m_frameInfo; }
+    platform::CriticalSection& FrameLock() { return m_frameLock; }
 
     // Stored acquisition values that need no camera.
     int32_t GetColorMode() const;
@@ -216,6 +265,30 @@ private:
     int32_t GetOptionalCameraValue(int32_t valueId, int32_t* ok);
     int SetOptionalCameraValue(int32_t valueId, int32_t value);
 
+    // The window check every acquisition and window change runs: sizes and starts not negative,
+    // the window inside the sensor, and a sub-sampling mode this camera can deliver.
+    bool CheckCaptureWindow() const;
+    // Output size of the current window after sub-sampling [pixels].
+    int32_t OutputWidth() const;
+    int32_t OutputHeight() const;
+    ImageSlot RawSlot() const;
+    ImageSlot OutputSlot() const;
+    // Creates the slots the colour type needs at the output size; false on failure.
+    bool CreateSlots(int32_t width, int32_t height);
+    // Sends the stored camera values again before acquisition, in the order the head expects.
+    void ResendCameraValues();
+    // Reads the newest frame into the raw slot and moves its rows to their stride positions;
+    // false, with the slot untouched, when the frame does not fit it.
+    bool ReadRawFrame();
+    // Copies an output slot into the caller's buffer, bottom row first for orientation 0.
+    int CopyToCaller(ImageSlot slot, int32_t orientation, void* buffer, uint32_t size);
+    // Posts the frame notification to the callback window, when one is set.
+    void PostFrameNotification(uintptr_t frameInfo, intptr_t code);
+    // True when the preview placement asks for a window: a parent or any non-zero number.
+    bool PlacementWantsWindow() const;
+    // Body of the preview's worker thread.
+    void PreviewLoop();
+
     // Converts `text` into the caller's UTF-16 buffer of `units` code units; code 12 when it does
     // not convert or does not fit with its terminator.
     int CopyAsWide(const char* text, char16_t* buffer, int32_t units);
@@ -241,11 +314,34 @@ private:
     int32_t m_dotFilter = 0;          // value ID 102
 
     int32_t m_deviceSelected = 0;
-    int32_t m_acquisitionState = 0;  // 0 idle, 1 preview, 2 capture
-    int32_t m_colourType = 0;        // 0-5: 8, 16, 24, 32, 48, 64 bits per pixel
+    std::atomic<int32_t> m_acquisitionState{0};  // 0 idle, 1 preview, 2 capture
+    int32_t m_colourType = 0;                    // 0-5: 8, 16, 24, 32, 48, 64 bits per pixel
+    int32_t m_preparedType = 0;  // the colour type the image slots were last prepared for
     int32_t m_subSample = 0;
-    int32_t m_waitTime = 10;  // [ms] between preview iterations
-    int32_t m_frameAvailable = 0;
+    std::atomic<int32_t> m_waitTime{10};  // [ms] between preview iterations
+    std::atomic<int32_t> m_frameAvailable{0};
+    uint32_t m_snapshotTimeout = 3000;  // [ms]
+
+    // Where a preview window goes: parent (0 for a top-level window) and client rectangle.
+    platform::WindowHandle m_previewParent = 0;
+    int32_t m_previewLeft = 0;
+    int32_t m_previewTop = 0;
+    int32_t m_previewWidth = 2048;
+    int32_t m_previewHeight = 1536;
+
+    // Where the preview delivers its frames; set by CallBackPreview, cleared by Preview.
+    std::atomic<platform::WindowHandle> m_callbackWindow{0};
+    void* m_callbackBuffer = nullptr;
+    uint32_t m_callbackSize = 0;
+    int32_t m_callbackOrientation = 0;
+    QuorixFrameInfo m_frameInfo{};
+    FrameRateMeter m_frameRate;
+
+    // The preview's worker thread. The run flag is polled by the worker; the lock serialises
+    // starting and joining it between application threads.
+    std::mutex m_workerLock;
+    std::atomic<int32_t> m_workerRun{0};
+    std::thread m_worker;
 
     platform::WindowHandle m_notifyWindow = 0;
     // Application threads and the context's own threads record codes at the same time; the lock

@@ -1,5 +1,5 @@
-// A context on a machine without cameras: the device calls report that no camera is there,
-// acquisition and the dialogs fail with code 1, settings the context keeps answer, camera
+// A context on a machine without cameras: the device calls and acquisition report that no camera
+// is there, the dialogs fail with code 1, settings the context keeps answer, camera
 // settings are kept for the camera to come (within the limits of no camera: 0..0), register
 // access fails as a failed access (code 6, or posted only where the calls say so), and features
 // this camera lacks report code 11.
@@ -68,13 +68,46 @@ TEST_F(NoCamera, DeviceCallsFindNoCamera) {
     });
 }
 
-TEST_F(NoCamera, CameraOperationsRecordCodeOne) {
+// Acquisition needs an open camera: every way to start it says so with code 2, and GetImage
+// finds no frame. The colour mode and the preview placement are kept for the camera to come.
+TEST_F(NoCamera, AcquisitionFindsNoCamera) {
     unsigned char image[16];
     Check({
         {"SnapShot",
-         [&](QuorixHandle h) { return Quorix_SnapShot(h, image, sizeof image, 0) == 0; }, 1, 0},
-        {"StartPreview", [](QuorixHandle h) { return Quorix_StartPreview(h) == 0; }, 1, 0},
-        {"SetColorMode", [](QuorixHandle h) { return Quorix_SetColorMode(h, 24) == 0; }, 1, 0},
+         [&](QuorixHandle h) { return Quorix_SnapShot(h, image, sizeof image, 0) == 0; }, 2, 0},
+        {"SnapShot without buffer",
+         [](QuorixHandle h) { return Quorix_SnapShot(h, nullptr, 0, 0) == 0; }, 2, 0},
+        {"StartPreview", [](QuorixHandle h) { return Quorix_StartPreview(h) == 0; }, 2, 0},
+        {"Capture", [](QuorixHandle h) { return Quorix_Capture(h) == 0; }, 2, 0},
+        {"GetImage",
+         [&](QuorixHandle h) { return Quorix_GetImage(h, image, sizeof image, 0) == 0; }, 5, 0},
+        {"StopPreview", [](QuorixHandle h) { return Quorix_StopPreview(h) == 1; }, 0, 0},
+        {"SetColorMode 24", [](QuorixHandle h) { return Quorix_SetColorMode(h, 24) == 1; }, 0, 0},
+        {"GetColorMode", [](QuorixHandle h) { return Quorix_GetColorMode(h) == 24; }, 0, 0},
+        {"SetPreviewWindow",
+         [](QuorixHandle h) { return Quorix_SetPreviewWindow(h, nullptr, 0, 0, 0, 0) == 1; }, 0,
+         0},
+    });
+}
+
+// With the preview placement asking for a window, a preview cannot start on a machine without a
+// display window of its own: code 4 before any camera is looked for.
+TEST_F(NoCamera, PreviewWithAWindowPlacementReportsTheWindow) {
+    Check({
+        {"Preview", [](QuorixHandle h) { return Quorix_Preview(h) == 0; }, 4, 0},
+    });
+}
+
+// A windowless preview without a camera fails to start: the missing camera, then the failed start.
+TEST_F(NoCamera, WindowlessPreviewReportsTheMissingCamera) {
+    ASSERT_EQ(Quorix_SetPreviewWindow(handle, nullptr, 0, 0, 0, 0), 1);
+    EXPECT_EQ(Quorix_CallBackPreview(handle, nullptr, nullptr, 0, 1), 0);
+    EXPECT_EQ(Quorix_GetLastError(handle), 8u);
+    EXPECT_EQ(Quorix_GetLastError(handle), 2u);
+}
+
+TEST_F(NoCamera, CameraOperationsRecordCodeOne) {
+    Check({
         {"SetAnalogDlg", [](QuorixHandle h) { return Quorix_SetAnalogDlg(h, nullptr) == 0; }, 1, 0},
         {"SaveImageW", [](QuorixHandle h) { return Quorix_SaveImageW(h, u"frame.bmp", 0) == 0; }, 1,
          0},

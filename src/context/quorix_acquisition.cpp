@@ -1,0 +1,519 @@
+// Acquisition calls of the camera context: the capture window and colour mode, buffer
+// preparation, snapshots, the capture state and the preview's worker thread.
+
+#include <cstring>
+#include <system_error>
+
+#include "context/quorix.h"
+#include "imaging/raw_frame.h"
+#include "platform/clock.h"
+#include "platform/log.h"
+
+namespace quorix {
+
+namespace {
+
+constexpr int32_t kSensorWidth = 2048;
+constexpr int32_t kSensorHeight = 1536;
+constexpr uint32_t kPreviewFrameWaitMs = 3000;
+
+// Results of the engine's WaitFrame.
+constexpr int kWaitStopped = 1;
+constexpr int kWaitNewFrame = 3;
+
+constexpr std::array<uint16_t, 6> kBitsPerColourType = {8, 16, 24, 32, 48, 64};
+
+// Divisor of the output size for a sub-sampling code: 2, 4 or 8 for the binning modes of other
+// heads (1/17, 2/18, 3/19), 1 for everything else.
+int32_t SubSampleDivisor(int32_t subSample) {
+    switch (subSample) {
+        case 1:
+        case 17:
+            return 2;
+        case 2:
+        case 18:
+            return 4;
+        case 3:
+        case 19:
+            return 8;
+        default:
+            return 1;
+    }
+}
+
+bool IsRawSixteenBit(int32_t colourType) {
+    return colourType == 1 || colourType == 4 || colourType == 5;
+}
+
+}  // namespace
+
+// --- Frame rate ----------------------------------------------------------------------------
+
+uint32_t FrameRateMeter::Count(uint32_t now) {
+    ++m_count;
+    const uint32_t elapsed = now - m_timeBase;
+    if (elapsed > kWindowMs) {
+        m_rate = static_cast<uint32_t>((static_cast<uint64_t>(m_count) * 10000U) / elapsed);
+        m_count = 0;
+        m_timeBase = now;
+    }
+    return m_rate;
+}
+
+// --- Geometry ------------------------------------------------------------------------------
+
+bool CQuorix::CheckCaptureWindow() const {
+    const auto width = static_cast<int32_t>(m_captureWidth);
+    const auto height = static_cast<int32_t>(m_captureHeight);
+    const auto hStart = static_cast<int32_t>(m_hStart);
+    const auto vStart = static_cast<int32_t>(m_vStart);
+    if (width < 0 || height < 0 || hStart < 0 || vStart < 0) {
+        return false;
+    }
+    if (width > kSensorWidth || height > kSensorHeight || hStart > kSensorWidth ||
+        vStart > kSensorHeight || hStart + width > kSensorWidth ||
+        vStart + height > kSensorHeight) {
+        return false;
+    }
+    // 4x4 and 8x8 binning belong to other heads; this camera only sub-samples 2x2.
+    switch (m_subSample) {
+        case 2:
+        case 3:
+        case 17:
+        case 18:
+        case 19:
+            return false;
+        default:
+            return true;
+    }
+}
+
+int32_t CQuorix::OutputWidth() const {
+    return static_cast<int32_t>(m_captureWidth) / SubSampleDivisor(m_subSample);
+}
+
+int32_t CQuorix::OutputHeight() const {
+    return static_cast<int32_t>(m_captureHeight) / SubSampleDivisor(m_subSample);
+}
+
+ImageSlot CQuorix::RawSlot() const {
+    return IsRawSixteenBit(m_preparedType) ? kRaw16 : kRaw8;
+}
+
+ImageSlot CQuorix::OutputSlot() const {
+    constexpr std::array<ImageSlot, 6> kOutput = {kRaw8, kRaw16, kRgb24, kRgb32, kRgb48, kRgb64};
+    return kOutput.at(static_cast<size_t>(m_preparedType));
+}
+
+int CQuorix::SetCaptureWindowEx(int32_t totalWidth, int32_t hStart, int32_t width,
+                                int32_t totalHeight, int32_t vStart, int32_t height) {
+    if (!m_engine) {
+        return NotAvailable(0);
+    }
+    // A head with a fixed window size takes only the full sensor.
+    if (m_engine->IsWidthAdjustable() == 0 && width != kSensorWidth) {
+        SetError(kErrArgument);
+        return 0;
+    }
+    if (m_engine->IsHeightAdjustable() == 0 && height != kSensorHeight) {
+        SetError(kErrArgument);
+        return 0;
+    }
+    m_totalWidth = static_cast<uint32_t>(totalWidth);
+    m_hStart = static_cast<uint32_t>(hStart);
+    m_captureWidth = static_cast<uint32_t>(width);
+    m_totalHeight = static_cast<uint32_t>(totalHeight);
+    m_vStart = static_cast<uint32_t>(vStart);
+    m_captureHeight = static_cast<uint32_t>(height);
+    if (!CheckCaptureWindow()) {
+        SetError(kErrCaptureWindow);
+        return 0;
+    }
+    m_engine->SetCaptureWindow(hStart, vStart, width, height, m_subSample);
+    return 1;
+}
+
+int CQuorix::SetColorMode(int32_t bitsPerPixel) {
+    if (!m_engine) {
+        return NotAvailable(0);
+    }
+    const bool colour =
+        bitsPerPixel == 24 || bitsPerPixel == 32 || bitsPerPixel == 48 || bitsPerPixel == 64;
+    if ((m_engine->SupportsOutput8() == 0 && (bitsPerPixel == 8 || bitsPerPixel == 32)) ||
+        (m_engine->SupportsOutputColor() == 0 && colour)) {
+        SetError(kErrArgument);
+        return 0;
+    }
+    for (size_t type = 0; type < kBitsPerColourType.size(); ++type) {
+        if (kBitsPerColourType[type] == bitsPerPixel) {
+            m_colourType = static_cast<int32_t>(type);
+            return 1;
+        }
+    }
+    SetError(kErrArgument);
+    return 0;
+}
+
+int CQuorix::SetPreviewWindow(platform::WindowHandle parent, int32_t left, int32_t top,
+                              int32_t width, int32_t height) {
+    if (!m_engine) {
+        return NotAvailable(0);
+    }
+    m_previewParent = parent;
+    m_previewLeft = left;
+    m_previewTop = top;
+    m_previewWidth = width;
+    m_previewHeight = height;
+    return 1;
+}
+
+bool CQuorix::PlacementWantsWindow() const {
+    return m_previewParent != 0 || m_previewLeft != 0 || m_previewTop != 0 || m_previewWidth != 0 ||
+           m_previewHeight != 0;
+}
+
+// --- Buffers -------------------------------------------------------------------------------
+
+bool CQuorix::CreateSlots(int32_t width, int32_t height) {
+    const int32_t type = m_colourType;
+    const auto create = [&](ImageSlot slot, uint16_t bits) {
+        return m_images[slot]->Create(width, height, bits);
+    };
+    // Slots of other colour types are released: what they held belongs to an earlier window or
+    // colour type and must not be handed out as a current image.
+    const auto release = [&](ImageSlot slot) {
+        m_images[slot]->Release();
+        return true;
+    };
+    const bool raw8 = type <= 3;
+    const bool raw16 = IsRawSixteenBit(type);
+    if (!(raw8 ? create(kRaw8, 8) : release(kRaw8)) ||
+        !(raw16 ? create(kRaw16, 16) : release(kRaw16)) ||
+        !(type != 1 ? create(kRgb24, 24) : release(kRgb24)) ||
+        !(type == 3 ? create(kRgb32, 32) : release(kRgb32)) ||
+        !(type == 4 ? create(kRgb48, 48) : release(kRgb48)) ||
+        !(type == 5 ? create(kRgb64, 64) : release(kRgb64))) {
+        return false;
+    }
+    m_preparedType = type;
+    return m_images[kScratch]->CopyFormat(*m_images[OutputSlot()]);
+}
+
+void CQuorix::ResendCameraValues() {
+    m_engine->SetMirrorV(m_camera.mirrorV);
+    m_engine->SetMirrorH(m_camera.mirrorH);
+    m_engine->SetTriggerMode(0, 1);
+    m_engine->SetGain(m_camera.globalGain);
+    m_engine->SetColorGainGreen1(m_camera.colorGainGreen1);
+    m_engine->SetColorGainRed(m_camera.colorGainRed);
+    m_engine->SetColorGainBlue(m_camera.colorGainBlue);
+    m_engine->SetColorGainGreen2(m_camera.colorGainGreen2);
+    if (m_engine->IsExposureTimeExSupported()) {
+        m_engine->SetExposureTimeEx(m_camera.exposureSeconds);
+    } else {
+        m_engine->SetExposureTime(m_camera.exposure);
+    }
+    m_lastRealExposure = static_cast<uint32_t>(m_camera.exposure) * 100U;
+    // Optional settings of other heads; the IMX252 has none of them.
+    if (m_engine->IsAuxValueSupported()) {
+        m_engine->SetAuxValue(0);
+    }
+    m_engine->SetGainMode(0);
+    if (m_engine->IsGainModeSupported()) {
+        m_engine->SetGainMode(m_camera.gainMode);
+    }
+    if (m_engine->IsBlackLevelSupported()) {
+        m_engine->SetBlackLevel(m_camera.blackLevel);
+    }
+    m_engine->OnSettingsApplied();
+}
+
+int CQuorix::PrepareBuffers() {
+    if (!m_engine->IsDeviceAvailable(m_engine->GetDeviceIndex())) {
+        SetError(kErrNoCamera);
+        return 0;
+    }
+    if (!CheckCaptureWindow()) {
+        SetError(kErrCaptureWindow);
+        return 0;
+    }
+    const int32_t width = OutputWidth();
+    const int32_t height = OutputHeight();
+    {
+        // Another thread may be copying the last image out (GetImage) while the slots change.
+        std::lock_guard lock(m_frameLock);
+        // The image of the last frame goes with the old slots.
+        m_frameAvailable.store(0);
+        if (!CreateSlots(width, height)) {
+            platform::Log("Context", "PrepareBuffers: image slots of %dx%d failed", width, height);
+            SetError(kErrBuffer);
+            return 0;
+        }
+    }
+    m_engine->SetDataWidth(IsRawSixteenBit(m_preparedType) ? 1 : 0);
+    if (!m_engine->SetCaptureWindow(static_cast<int32_t>(m_hStart), static_cast<int32_t>(m_vStart),
+                                    static_cast<int32_t>(m_captureWidth),
+                                    static_cast<int32_t>(m_captureHeight), m_subSample)) {
+        SetError(kErrCaptureWindow);
+        return 0;
+    }
+    // The engine's frames must have exactly the slots' size; a head that adjusted the window
+    // would deliver frames of another shape.
+    int32_t engineWidth = 0;
+    int32_t engineHeight = 0;
+    m_engine->GetCaptureWindowValues(nullptr, nullptr, &engineWidth, &engineHeight, nullptr);
+    if (engineWidth != width || engineHeight != height) {
+        platform::Log("Context", "PrepareBuffers: camera window %dx%d, images %dx%d", engineWidth,
+                      engineHeight, width, height);
+        SetError(kErrCaptureWindow);
+        return 0;
+    }
+    ResendCameraValues();
+    // A visible preview window gets its back buffer here once the preview window exists.
+    return 1;
+}
+
+// --- Frames --------------------------------------------------------------------------------
+
+bool CQuorix::ReadRawFrame() {
+    CImageBuffer& raw = *m_images[RawSlot()];
+    // The engine writes a whole frame of its own size; a frame larger than the slot (a window
+    // changed while acquisition runs) is refused rather than written past the slot.
+    if (raw.Bits() == nullptr || m_engine->FrameSize() > raw.SizeBytes() ||
+        m_engine->ReadNewestFrame(raw.Bits(), 0) != 0) {
+        return false;
+    }
+    RepackRows(raw);
+    return true;
+}
+
+int CQuorix::CopyToCaller(ImageSlot slot, int32_t orientation, void* buffer, uint32_t size) {
+    const CImageBuffer& image = *m_images[slot];
+    const auto stride = static_cast<size_t>(image.Stride());
+    const auto height = static_cast<size_t>(image.Height());
+    if (size < stride * height) {
+        PostFrameNotification(0, kErrBuffer);
+        SetError(kErrBuffer);
+        return 0;
+    }
+    auto* out = static_cast<uint8_t*>(buffer);
+    if (orientation != 0) {
+        std::memcpy(out, image.Bits(), stride * height);
+        return 1;
+    }
+    // Bottom row first, as device-independent bitmaps store their rows.
+    for (size_t row = 0; row < height; ++row) {
+        std::memcpy(out + row * stride, image.Row(static_cast<int32_t>(height - 1 - row)), stride);
+    }
+    return 1;
+}
+
+void CQuorix::PostFrameNotification(uintptr_t frameInfo, intptr_t code) {
+    const platform::WindowHandle window = m_callbackWindow.load();
+    if (window != 0) {
+        platform::PostMessage(window, kMsgFrame, frameInfo, code);
+    }
+}
+
+int CQuorix::SnapShot(void* buffer, uint32_t size, int32_t orientation) {
+    if (!m_engine || m_acquisitionState.load() == 1) {
+        return NotAvailable(0);
+    }
+    const bool captureState = m_acquisitionState.load() == 2;
+    if (!captureState && !PrepareBuffers()) {
+        return 0;
+    }
+    std::unique_lock lock(m_frameLock);
+    const auto fail = [&](uint32_t code) {
+        if (!captureState) {
+            m_engine->StopCapture(0);
+        }
+        SetError(code);
+        return 0;
+    };
+    if (!m_engine->StartCapture(1) || m_engine->WaitFrame(m_snapshotTimeout) != kWaitNewFrame ||
+        !ReadRawFrame()) {
+        return fail(kErrAcquisition);
+    }
+    ProcessFrame();
+    if (buffer != nullptr && size != 0 && !CopyToCaller(OutputSlot(), orientation, buffer, size)) {
+        return fail(kErrBuffer);
+    }
+    lock.unlock();
+    if (!captureState) {
+        m_engine->StopCapture(0);
+    }
+    m_frameAvailable.store(1);
+    return 1;
+}
+
+int CQuorix::GetImage(void* buffer, uint32_t size, int32_t orientation) {
+    if (!m_engine) {
+        return NotAvailable(0);
+    }
+    std::lock_guard lock(m_frameLock);
+    // Only a frame processed in the current colour type counts; the slots of an earlier type
+    // hold nothing the caller asked for.
+    const CImageBuffer& image = *m_images[OutputSlot()];
+    if (buffer == nullptr || image.Bits() == nullptr || m_frameAvailable.load() == 0 ||
+        m_preparedType != m_colourType) {
+        SetError(kErrBuffer);
+        return 0;
+    }
+    if (!CopyToCaller(OutputSlot(), orientation, buffer, size)) {
+        SetError(kErrBuffer);
+        return 0;
+    }
+    return 1;
+}
+
+int CQuorix::Capture() {
+    if (!m_engine) {
+        return NotAvailable(0);
+    }
+    switch (m_acquisitionState.load()) {
+        case 1:
+            return NotAvailable(0);
+        case 2:
+            return 1;
+        default:
+            break;
+    }
+    if (!PrepareBuffers()) {
+        return 0;
+    }
+    m_acquisitionState.store(2);
+    return 1;
+}
+
+// --- Preview -------------------------------------------------------------------------------
+
+int CQuorix::StartPreview() {
+    if (!m_engine) {
+        return NotAvailable(0);
+    }
+    std::unique_lock workerLock(m_workerLock);
+    switch (m_acquisitionState.load()) {
+        case 1:
+            return 1;
+        case 2:
+            return NotAvailable(0);
+        default:
+            break;
+    }
+    if (!PrepareBuffers()) {
+        return 0;
+    }
+    if (!m_engine->StartCapture(0)) {
+        workerLock.unlock();
+        StopPreview();
+        SetError(kErrRegister);
+        return 0;
+    }
+    m_acquisitionState.store(1);
+    m_workerRun.store(1);
+    try {
+        m_worker = std::thread([this] { PreviewLoop(); });
+    } catch (const std::system_error& error) {
+        platform::Log("Context", "StartPreview: no worker thread: %s", error.what());
+        workerLock.unlock();
+        StopPreview();
+        SetError(kErrThread);
+        return 0;
+    }
+    return 1;
+}
+
+int CQuorix::StopPreview() {
+    if (!m_engine) {
+        return NotAvailable(0);
+    }
+    std::lock_guard workerLock(m_workerLock);
+    m_workerRun.store(0);
+    if (m_acquisitionState.exchange(0) != 0) {
+        m_engine->StopCapture(0);
+    }
+    // The worker notices the cleared flag within one wait time plus one frame wait; the capture
+    // stop above releases a frame wait at once. Frame notifications are posted, never sent, so a
+    // handler of one that calls StopPreview never waits for itself.
+    if (m_worker.joinable()) {
+        m_worker.join();
+    }
+    // A recording stops here too once recording exists.
+    return 1;
+}
+
+int CQuorix::Preview() {
+    return CallBackPreview(0, nullptr, 0, 0);
+}
+
+int CQuorix::CallBackPreview(platform::WindowHandle window, void* buffer, uint32_t size,
+                             int32_t orientation) {
+    if (!m_engine) {
+        return NotAvailable(0);
+    }
+    {
+        std::lock_guard lock(m_frameLock);
+        m_callbackWindow.store(window);
+        m_callbackBuffer = buffer;
+        m_callbackSize = size;
+        m_callbackOrientation = orientation;
+    }
+    // This build draws no preview window: a placement that asks for one cannot be served. A
+    // placement of all zeros without a parent runs the preview for its frames only.
+    if (PlacementWantsWindow()) {
+        SetError(kErrWindow);
+        return 0;
+    }
+    if (!StartPreview()) {
+        Close();
+        SetError(kErrAcquisition);
+        return 0;
+    }
+    return 1;
+}
+
+void CQuorix::PreviewLoop() {
+    while (m_workerRun.load() != 0) {
+        platform::SleepMs(static_cast<uint32_t>(m_waitTime.load()));
+        if (m_workerRun.load() != 1) {
+            continue;
+        }
+        const int waited = m_engine->WaitFrame(kPreviewFrameWaitMs);
+        if (waited == kWaitStopped) {
+            m_workerRun.store(0);
+            PostFrameNotification(0, kErrTransferStopped);
+            SetError(kErrTransferStopped);
+            break;
+        }
+        if (waited != kWaitNewFrame) {
+            continue;
+        }
+        std::unique_lock lock(m_frameLock);
+        if (!ReadRawFrame()) {
+            continue;
+        }
+        const CImageBuffer& raw = *m_images[RawSlot()];
+        std::atomic_ref<uint32_t>(m_frameInfo.width).store(static_cast<uint32_t>(raw.Width()));
+        std::atomic_ref<uint32_t>(m_frameInfo.height).store(static_cast<uint32_t>(raw.Height()));
+        std::atomic_ref<uint64_t>(m_frameInfo.callbackBuffer)
+            .store(reinterpret_cast<uintptr_t>(m_callbackBuffer));
+        std::atomic_ref<uint32_t>(m_frameInfo.bitsPerPixel)
+            .store(kBitsPerColourType.at(static_cast<size_t>(m_preparedType)));
+        std::atomic_ref<uint32_t>(m_frameInfo.frameRate)
+            .store(m_frameRate.Count(platform::GetTickCount()));
+        ProcessFrame();
+        m_frameAvailable.store(1);
+        // The preview window draws the frame here once it exists.
+        if (m_callbackBuffer != nullptr && m_callbackSize != 0 &&
+            !CopyToCaller(OutputSlot(), m_callbackOrientation, m_callbackBuffer, m_callbackSize)) {
+            continue;
+        }
+        lock.unlock();
+        if (m_workerRun.load() == 1) {
+            PostFrameNotification(reinterpret_cast<uintptr_t>(&m_frameInfo), 0);
+        }
+    }
+}
+
+}  // namespace quorix
