@@ -4,6 +4,7 @@
 // transfer, and the preview's frame rate.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <future>
@@ -415,9 +416,10 @@ TEST_F(Acquisition, TransferStoppedDuringThePreview) {
     EXPECT_EQ(message.wParam, 0u);
     EXPECT_EQ(message.lParam, 13);
     EXPECT_EQ(context->AcquisitionState(), 1);
-    EXPECT_EQ(Codes(), std::vector<uint32_t>{13});
+    // The worker records the code right after posting; it has ended once the stop returns.
     EXPECT_EQ(context->StopPreview(), 1);
     EXPECT_EQ(context->AcquisitionState(), 0);
+    EXPECT_EQ(Codes(), std::vector<uint32_t>{13});
     platform::DestroyMessageWindow(window);
 }
 
@@ -439,8 +441,9 @@ TEST_F(Acquisition, ConcurrencyStopFromTheFrameHandler) {
         platform::Message message{};
         while (platform::GetMessage(window, message, 10000) == platform::WaitResult::kMessage) {
             if (message.message == QUORIX_MSG_FRAME && message.wParam != 0) {
-                const auto* info = reinterpret_cast<const QuorixFrameInfo*>(message.wParam);
-                EXPECT_EQ(info->bitsPerPixel, 24u);
+                // The record is the worker's, rewritten with each frame while it is read.
+                auto* info = reinterpret_cast<QuorixFrameInfo*>(message.wParam);
+                EXPECT_EQ(std::atomic_ref<uint32_t>(info->bitsPerPixel).load(), 24u);
                 return context->StopPreview();
             }
         }
