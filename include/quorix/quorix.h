@@ -348,6 +348,9 @@ QUORIX_API int Quorix_SnapShot(QuorixHandle handle, void* buffer, uint32_t buffe
                                int32_t orientation);
 
 /* Copies the last processed frame (of Quorix_SnapShot or the preview) again; no frame is taken.
+ * The frame is the one processed since acquisition was last prepared (a snapshot from the idle
+ * state, Quorix_Capture or a preview start), in the colour mode in force then; after
+ * Quorix_SetColorMode to another mode there is no frame until the next acquisition.
  * buffer: receives the image, must not be NULL. bufferSize: [bytes], at least height * stride.
  * orientation: row order (0 bottom-up, other top-down).
  * Returns 1, or 0 with code 5 (no frame yet, buffer NULL or too small; a too small buffer records
