@@ -319,14 +319,29 @@ int CSensorIMX252::SetDataWidth(int32_t wide) {
 
 double CSensorIMX252::LinePeriod() const {
     const bool trigger = m_nTriggerMode == 1 && m_nTriggerVariant == 1;
+    double period = 0.0;
+    uint32_t lineLength = 0;
     switch (m_state.m_nDataBits) {
         case 8:
-            return trigger ? kLinePeriodTrigger8 : kLinePeriodFree8;
+            period = trigger ? kLinePeriodTrigger8 : kLinePeriodFree8;
+            lineLength = kLineLength8;
+            break;
         case 16:
-            return trigger ? kLinePeriodTrigger16 : kLinePeriodFree16;
+            period = trigger ? kLinePeriodTrigger16 : kLinePeriodFree16;
+            lineLength = kLineLength16;
+            break;
         default:
             return 0.0;
     }
+    // The free-run periods above are those of the sensor's full-resolution lines. 2x2
+    // sub-sampling reads shorter lines (396 units at either data width), and the sensor counts
+    // its exposure in those: without the scaling a sub-sampled exposure would last 396/444
+    // (8 bits) or 396/888 (16 bits) of the time asked for. Under trigger operation the FPGA times
+    // the exposure with lines of its own, whatever the sensor reads.
+    if (!trigger && m_state.m_nSubSample == 1) {
+        period = period * kSubSampledLineLength / lineLength;
+    }
+    return period;
 }
 
 int CSensorIMX252::SetExposureTime(int32_t time) {

@@ -110,7 +110,8 @@ INSTANTIATE_TEST_SUITE_P(DataWidths, Imx252FullWindow, ::testing::Values(0, 1),
                          [](const auto& info) { return info.param != 0 ? "Bits16" : "Bits8"; });
 
 // 2x2 sub-sampling: the sensor reads the whole array in its sub-sampled mode (no window
-// registers, no cropping) with its own 810-line frame of 396-clock lines; the output halves.
+// registers, no cropping) with its own 810-line frame of 396-unit lines, in which the exposure is
+// counted; the output halves.
 TEST_F(Imx252OnCamera, SubSamplingUsesTheSensorsOwnModeAndTiming) {
     ASSERT_NO_FATAL_FAILURE(Open());
     ASSERT_NO_FATAL_FAILURE(Configure(0, 10));
@@ -119,7 +120,8 @@ TEST_F(Imx252OnCamera, SubSamplingUsesTheSensorsOwnModeAndTiming) {
     RegWrites expected = {{0x20D, 0x11}, {0x500, 0}};
     test::Append(expected, LowFirst(0x210, 810, 3));
     test::Append(expected, LowFirst(0x214, 396, 2));
-    test::Append(expected, ShutterWithinFrame(810, LinesIn(10, kLine8)));
+    // The 1 ms exposure is counted in the shorter lines: 10 / (3230/54545 x 396/444) = 189.3.
+    test::Append(expected, ShutterWithinFrame(810, 189));
     EXPECT_EQ(SensorWrites(Camera()), expected);
 
     const sim::ReadoutSettings r = Camera().Readout();
@@ -132,6 +134,13 @@ TEST_F(Imx252OnCamera, SubSamplingUsesTheSensorsOwnModeAndTiming) {
     EXPECT_EQ(State().m_nWidth, 1024);
     EXPECT_EQ(State().m_nHeight, 768);
     EXPECT_EQ(State().m_nSubSample, 1u);
+
+    // At 16 bits the full-resolution line is twice as long, the sub-sampled one is not: the same
+    // 189 lines keep the exposure at 1 ms instead of halving it.
+    ASSERT_NO_FATAL_FAILURE(Configure(1, 10));
+    ASSERT_EQ(m_head->SetCaptureWindow(0, 2048, 0, 1536, 1), 1);
+    EXPECT_EQ(State().m_nExposureLines, 189u);
+    EXPECT_EQ(Camera().Readout().exposureLines, 189u);
 }
 
 // A refused window changes nothing anywhere: not a single request reaches the camera (not even
