@@ -78,6 +78,7 @@ std::string ErrnoText() {
 struct SimCameras::State {
     std::string directory;
     std::vector<std::string> files;  // socket files and links made in the directory
+    int linkedCameras = 0;           // links to a daemon's sockets among `files`
     std::vector<std::shared_ptr<sim::EmulatedCamera>> cameras;
     std::vector<std::unique_ptr<SocketLinkServer>> servers;
     bool hadSimDir = false;
@@ -121,6 +122,26 @@ SimCameras::~SimCameras() {
 
 const std::string& SimCameras::Directory() const {
     return m_state->directory;
+}
+
+int SimCameras::EmulatedCameraCount() const {
+    return static_cast<int>(m_state->cameras.size()) + m_state->linkedCameras;
+}
+
+int SimCameras::CountServedCameras(const std::string& directory) {
+    DIR* stream = opendir(directory.c_str());
+    if (stream == nullptr) {
+        return 0;
+    }
+    int count = 0;
+    // The stream is this function's own, so readdir has no other user.
+    while (const dirent* entry = readdir(stream)) {  // NOLINT(concurrency-mt-unsafe)
+        if (ParseSocketFileName(entry->d_name)) {
+            ++count;
+        }
+    }
+    closedir(stream);
+    return count;
 }
 
 std::unique_ptr<SimCameras> SimCameras::Start(int count, std::string* error) {
@@ -179,6 +200,7 @@ std::unique_ptr<SimCameras> SimCameras::Start(int count, std::string* error) {
                     continue;
                 }
                 state.files.push_back(link);
+                ++state.linkedCameras;
             }
             closedir(daemonDirectory);
         }

@@ -32,6 +32,15 @@ public:
     // The private socket directory (QUORIX_SIM_DIR while this object lives).
     const std::string& Directory() const;
 
+    // The emulated cameras reachable through Directory(): this object's own and the daemon's
+    // whose sockets were linked in.
+    int EmulatedCameraCount() const;
+
+    // The cameras served in a socket directory: its socket files named as the library expects
+    // them. Sockets that a daemon which died left behind count as well. 0 when the directory
+    // cannot be read.
+    static int CountServedCameras(const std::string& directory);
+
 private:
     struct State;
     explicit SimCameras(std::unique_ptr<State> state);
