@@ -410,6 +410,10 @@ int CQuorix::StartPreview() {
         SetError(kErrRegister);
         return 0;
     }
+    // The rate describes this preview: counted from its start, not from an earlier one or from
+    // the context's creation, which would report a fraction of the real rate for a second.
+    m_frameRate = FrameRateMeter(platform::GetTickCount());
+    std::atomic_ref<uint32_t>(m_frameInfo.frameRate).store(0);
     m_acquisitionState.store(1);
     m_workerRun.store(1);
     try {

@@ -14,6 +14,7 @@
 
 #include "context/quorix.h"
 #include "fake_engine.h"
+#include "platform/clock.h"
 #include "platform/message_window.h"
 
 namespace quorix::test {
@@ -460,6 +461,40 @@ TEST_F(Acquisition, ConcurrencyStopFromTheFrameHandler) {
     EXPECT_EQ(copy[0], 30);
     EXPECT_EQ(copy[1], 60);
     EXPECT_EQ(copy[2], 90);
+    platform::DestroyMessageWindow(window);
+}
+
+// The frame rate of a preview is counted from the preview's start: after the context sat idle for
+// seconds, the first second of frames still reports their own rate, not a fraction of it. SDK time
+// runs five times faster here; the worker delivers a frame every 20 ms of it plus its work.
+TEST_F(Acquisition, FrameRateCountsFromThePreviewsStart) {
+    struct TimeScale {
+        TimeScale() { platform::SetTimeScale(5); }
+        ~TimeScale() { platform::SetTimeScale(1); }
+    } scale;
+    UseWindow(64, 32);
+    engine->frame.assign(64 * 32, 50);
+    ASSERT_EQ(context->SetWaitTime(20), 1);
+    ASSERT_EQ(context->SetPreviewWindow(0, 0, 0, 0, 0), 1);
+    platform::SleepMs(5000);
+    const platform::WindowHandle window = platform::CreateMessageWindow();
+    ASSERT_EQ(context->CallBackPreview(window, nullptr, 0, 1), 1);
+    const uint32_t start = platform::GetTickCount();
+    uint32_t rate = 0;
+    platform::Message message{};
+    while (rate == 0 && platform::GetTickCount() - start < 10000 &&
+           platform::GetMessage(window, message, 1000) == platform::WaitResult::kMessage) {
+        if (message.wParam != 0) {
+            rate = std::atomic_ref<uint32_t>(
+                       reinterpret_cast<QuorixFrameInfo*>(message.wParam)->frameRate)
+                       .load();
+        }
+    }
+    EXPECT_EQ(context->StopPreview(), 1);
+    // At most 50 frames per second; counted from the context's creation, the first second would
+    // report at most 50 x 1 / 6 frames per second (83 in tenths).
+    EXPECT_GT(rate, 150u);
+    EXPECT_LE(rate, 500u);
     platform::DestroyMessageWindow(window);
 }
 
