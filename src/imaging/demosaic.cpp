@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "imaging/demosaic_rows.h"
+
 namespace quorix {
 namespace {
 
@@ -81,6 +83,57 @@ struct Kernel {
     }
 };
 
+// The interior of one output row from column `begin` (even) on, two pixels at a time: the sums
+// of Kernel regrouped by colour, with the row's sources named as BayerRowSources explains. For
+// the colour at even columns and its column sums v = 3 x near row + far row, the even pixel x
+// takes 3 v[x] + v[x - 2] and the odd pixel x + 1 takes 3 v[x] + v[x + 2]; for the colour at odd
+// columns the even pixel takes 3 v[x - 1] + v[x + 1] and the odd one 3 v[x + 1] + v[x - 1]. Each
+// column sum serves two pairs, so it is carried to the next one. Returns the first column not
+// done, at most width - 2.
+template <typename Sample, int32_t PixelStep, bool RedAtEvenColumns>
+int32_t PairRow(uint8_t* out, const BayerRowSources& rows, int32_t begin, int32_t width,
+                const BayerRowGains& gains) {
+    constexpr ptrdiff_t kPixelBytes = PixelStep * static_cast<ptrdiff_t>(sizeof(Sample));
+    const auto columnSum = [](const uint8_t* near, const uint8_t* far, int32_t column) {
+        return 3 * Load<Sample>(near, column) + Load<Sample>(far, column);
+    };
+    const auto scale = [](uint32_t sum, uint32_t gain) {
+        return std::min<uint32_t>((sum * gain) >> 11, Kernel<Sample>::kMax);
+    };
+    const auto store = [out](int32_t x, uint32_t evenColour, uint32_t green, uint32_t oddColour) {
+        uint8_t* pixel = out + x * kPixelBytes;
+        Store<Sample>(pixel, 0, RedAtEvenColumns ? oddColour : evenColour);
+        Store<Sample>(pixel, 1, green);
+        Store<Sample>(pixel, 2, RedAtEvenColumns ? evenColour : oddColour);
+    };
+    const uint8_t* en = rows.evenColourNear;
+    const uint8_t* ef = rows.evenColourFar;
+    const uint8_t* on = rows.oddColourNear;
+    const uint8_t* of = rows.oddColourFar;
+    int32_t x = begin;
+    if (x + 1 >= width - 2) {
+        return x;
+    }
+    uint32_t evenBefore = columnSum(en, ef, x - 2);
+    uint32_t evenHere = columnSum(en, ef, x);
+    uint32_t oddBefore = columnSum(on, of, x - 1);
+    for (; x + 1 < width - 2; x += 2) {
+        const uint32_t evenAfter = columnSum(en, ef, x + 2);
+        const uint32_t oddHere = columnSum(on, of, x + 1);
+        const uint32_t greenNear = Load<Sample>(on, x);
+        store(x, scale(3 * evenHere + evenBefore, gains.evenColour),
+              (Load<Sample>(en, x - 1) + greenNear) >> 1,
+              scale(3 * oddBefore + oddHere, gains.oddColour));
+        store(x + 1, scale(3 * evenHere + evenAfter, gains.evenColour),
+              (Load<Sample>(en, x + 1) + greenNear) >> 1,
+              scale(3 * oddHere + oddBefore, gains.oddColour));
+        evenBefore = evenHere;
+        evenHere = evenAfter;
+        oddBefore = oddHere;
+    }
+    return x;
+}
+
 template <typename Sample, int32_t PixelStep>
 void Run(CImageBuffer& destination, const CImageBuffer& source, int32_t phase, uint32_t kRed,
          uint32_t kBlue) {
@@ -102,6 +155,19 @@ void Run(CImageBuffer& destination, const CImageBuffer& source, int32_t phase, u
         rowAt[static_cast<size_t>(i + 2)] = source.Row(FoldIndex(i, height));
     }
 
+    // The row kernels name a row's sources by the colour they hold rather than by position. The
+    // vector kernel, when the processor has one, does most of each row's interior, the pair
+    // kernel what it leaves (all of it without the vector kernel).
+    const bool redAtEvenColumns = redColumnParity == 0;
+    const BayerRowKernel vectorRow =
+        Avx2BayerRowKernel(static_cast<uint16_t>(8 * sizeof(Sample)),
+                           static_cast<uint16_t>(8 * pixelBytes), redAtEvenColumns);
+    const auto pairRow =
+        redAtEvenColumns ? PairRow<Sample, PixelStep, true> : PairRow<Sample, PixelStep, false>;
+    const BayerRowGains gains =
+        redAtEvenColumns ? BayerRowGains{kRed, kBlue} : BayerRowGains{kBlue, kRed};
+    const int32_t evenColourRowParity = redAtEvenColumns ? redRowParity : 1 - redRowParity;
+
     const auto borderPixel = [&](uint8_t* outRow, const uint8_t* const rows[4], int32_t redRow,
                                  int32_t x) {
         const int32_t* columns = &columnAt[static_cast<size_t>(x)];
@@ -110,27 +176,37 @@ void Run(CImageBuffer& destination, const CImageBuffer& source, int32_t phase, u
                      redColumn);
     };
 
+    // Rows beyond the edges are already folded in rowAt; only the first two and the last two
+    // columns need folded neighbours.
+    const int32_t leftEnd = std::min(2, width);
+    const int32_t rightBegin = std::max(leftEnd, width - 2);
     for (int32_t y = 0; y < height; ++y) {
         const uint8_t* const* rows = &rowAt[static_cast<size_t>(y)];
         const int32_t redRow = (y & 1) == redRowParity ? 2 : 1;
         uint8_t* outRow = destination.Row(y);
-        const bool borderRow = y < 2 || y > height - 3;
-        const int32_t interiorEnd = borderRow ? 0 : std::max(width - 2, 2);
-        const int32_t leftEnd = std::min(2, width);
-        for (int32_t x = 0; x < (borderRow ? width : leftEnd); ++x) {
+        for (int32_t x = 0; x < leftEnd; ++x) {
             borderPixel(outRow, rows, redRow, x);
         }
-        if (borderRow) {
-            continue;
+        int32_t x = leftEnd;
+        if (leftEnd < rightBegin) {
+            // rows[2] is row y, rows[0] y - 2, rows[1] y - 1, rows[3] y + 1.
+            const BayerRowSources sources =
+                (y & 1) == evenColourRowParity
+                    ? BayerRowSources{rows[2], rows[0], rows[1], rows[3]}
+                    : BayerRowSources{rows[1], rows[3], rows[2], rows[0]};
+            if (vectorRow != nullptr) {
+                x = vectorRow(outRow, sources, width, gains);
+            }
+            x = pairRow(outRow, sources, x, width, gains);
         }
-        // Interior: every neighbour lies inside the image, read at fixed offsets.
-        for (int32_t x = 2; x < interiorEnd; ++x) {
+        // A last odd interior column, then the border.
+        for (; x < rightBegin; ++x) {
             const int32_t columns[4] = {x - 2, x - 1, x, x + 1};
             const int32_t redColumn = (x & 1) == redColumnParity ? 2 : 1;
             kernel.Pixel(outRow + static_cast<ptrdiff_t>(x) * pixelBytes, rows, columns, redRow,
                          redColumn);
         }
-        for (int32_t x = std::max(leftEnd, width - 2); x < width; ++x) {
+        for (x = rightBegin; x < width; ++x) {
             borderPixel(outRow, rows, redRow, x);
         }
     }

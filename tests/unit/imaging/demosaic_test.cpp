@@ -175,6 +175,17 @@ INSTANTIATE_TEST_SUITE_P(
                       DemosaicCase{16, 64, 12, 9, 250, 400}),
     Name);
 
+// Rows long enough for the vector kernel (32 or 16 pixels a step) with tails of every length it
+// leaves to the plain kernels, and a full sensor row with gains that saturate.
+INSTANTIATE_TEST_SUITE_P(
+    WideRows, DemosaicMatrix,
+    ::testing::Values(DemosaicCase{8, 24, 100, 6, 100, 100}, DemosaicCase{8, 24, 67, 5, 163, 71},
+                      DemosaicCase{8, 32, 131, 6, 250, 37}, DemosaicCase{8, 24, 2048, 5, 400, 0},
+                      DemosaicCase{8, 32, 2048, 4, 0, 400}, DemosaicCase{16, 48, 75, 6, 100, 100},
+                      DemosaicCase{16, 48, 2048, 5, 400, 57}, DemosaicCase{16, 64, 66, 5, 37, 250},
+                      DemosaicCase{16, 64, 2047, 4, 100, 400}),
+    Name);
+
 // A flat gray scene must stay neutral with unit gains, borders included, at any size the kernel
 // can meet, including frames too small for the four-step border rule.
 TEST(Demosaic, UniformGrayStaysGray) {

@@ -1,0 +1,144 @@
+// Frames per second that the windowless preview delivers to an application: an emulated camera
+// that answers every frame request at once, the preview with no pause between frames (wait time
+// 0), every frame processed in the colour mode (24-bit colour, or the 8-bit raw mosaic) and copied
+// into the caller's buffer at full resolution (2048 x 1536), and a frame message posted to a
+// message window for each. The benchmark thread takes the messages as an application would.
+//
+// One iteration is one frame message that carries a frame; the rate is over real (wall-clock)
+// time. Reported: items_per_second (frames per second delivered), bytes_per_second (bytes copied
+// into the caller's buffer), the frames the camera rendered meanwhile (camera_frames: those beyond
+// the delivered ones were overtaken in the ring by newer frames) and the rate the library itself
+// reports in the frame info (library_fps, the last value seen).
+
+#include <benchmark/benchmark.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <quorix/quorix.h>
+
+#include "sim/emulator.h"
+#include "transport/fx3_api.h"
+
+namespace {
+
+constexpr int32_t kWidth = 2048;
+constexpr int32_t kHeight = 1536;
+constexpr int32_t kMessageWaitMs = 5000;
+// Frames per benchmark run: about three seconds at the rates of interest.
+constexpr int64_t kFramesPerRun = 360;
+
+// A device table of this process alone, so that the benchmark never touches the machine's.
+class PrivateDeviceTable {
+public:
+    PrivateDeviceTable() : m_name("/quorix-bench-" + std::to_string(getpid())) {
+        shm_unlink(m_name.c_str());
+        quorix::CFx3Api::SetSharedSectionNameForTesting(m_name);
+    }
+    ~PrivateDeviceTable() { shm_unlink(m_name.c_str()); }
+    PrivateDeviceTable(const PrivateDeviceTable&) = delete;
+    PrivateDeviceTable& operator=(const PrivateDeviceTable&) = delete;
+
+private:
+    std::string m_name;
+};
+
+// One emulated camera as fast as possible, a context on it set up for the windowless preview in
+// the colour mode, a message window for its frames and a buffer for their pixels.
+struct PreviewSetup {
+    explicit PreviewSetup(int32_t bitsPerPixel) {
+        quorix::sim::CameraConfig config;
+        config.asFastAsPossible = true;
+        camera = quorix::sim::AttachCamera(config);
+        window = Quorix_CreateMessageWindow();
+        handle = Quorix_Initialize(nullptr);
+        const size_t stride = (static_cast<size_t>(kWidth) * bitsPerPixel / 8 + 3) & ~size_t{3};
+        buffer.resize(stride * kHeight);
+        ok = window != nullptr && handle != 0 && Quorix_SetColorMode(handle, bitsPerPixel) == 1 &&
+             Quorix_SetWaitTime(handle, 0) == 1 &&
+             Quorix_SetPreviewWindow(handle, nullptr, 0, 0, 0, 0) == 1;
+    }
+    ~PreviewSetup() {
+        if (handle != 0) {
+            Quorix_StopPreview(handle);
+            Quorix_Release(handle);
+        }
+        if (window != nullptr) {
+            Quorix_DestroyMessageWindow(window);
+        }
+        quorix::sim::DetachAllCameras();
+    }
+    PreviewSetup(const PreviewSetup&) = delete;
+    PreviewSetup& operator=(const PreviewSetup&) = delete;
+
+    bool Start() {
+        return Quorix_CallBackPreview(handle, window, buffer.data(),
+                                      static_cast<uint32_t>(buffer.size()), 1) == 1;
+    }
+
+    // Waits for the next frame message that carries a frame. False on a message reporting an
+    // error, or when none comes in time.
+    bool NextFrame(uint32_t* frameRate) {
+        QuorixMessage message{};
+        while (Quorix_GetWindowMessage(window, &message, kMessageWaitMs) == 1) {
+            if (message.message != QUORIX_MSG_FRAME) {
+                continue;
+            }
+            if (message.wParam == 0) {
+                return false;
+            }
+            *frameRate = reinterpret_cast<const QuorixFrameInfo*>(message.wParam)->frameRate;
+            return true;
+        }
+        return false;
+    }
+
+    PrivateDeviceTable table;
+    std::shared_ptr<quorix::sim::EmulatedCamera> camera;
+    QuorixWindow window = nullptr;
+    QuorixHandle handle = 0;
+    std::vector<uint8_t> buffer;
+    bool ok = false;
+};
+
+// The argument is the colour mode's bits per pixel.
+void BM_CallBackPreview(benchmark::State& state) {
+    const auto bitsPerPixel = static_cast<int32_t>(state.range(0));
+    PreviewSetup setup(bitsPerPixel);
+    if (!setup.ok || !setup.Start()) {
+        state.SkipWithError("the windowless preview does not start");
+        return;
+    }
+    // The first frame also prepares the buffers: not part of the measurement.
+    uint32_t frameRate = 0;
+    if (!setup.NextFrame(&frameRate)) {
+        state.SkipWithError("no first frame");
+        return;
+    }
+    const uint64_t rendered = setup.camera->FramesProduced();
+    for (auto _ : state) {
+        if (!setup.NextFrame(&frameRate)) {
+            state.SkipWithError("a frame message reported an error or none came");
+            break;
+        }
+    }
+    const uint64_t cameraFrames = setup.camera->FramesProduced() - rendered;
+    Quorix_StopPreview(setup.handle);
+    state.SetItemsProcessed(state.iterations());
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(setup.buffer.size()));
+    state.counters["camera_frames"] = static_cast<double>(cameraFrames);
+    state.counters["library_fps"] = frameRate / 10.0;
+}
+BENCHMARK(BM_CallBackPreview)
+    ->ArgName("bits")
+    ->Arg(24)
+    ->Arg(8)
+    ->Iterations(kFramesPerRun)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
