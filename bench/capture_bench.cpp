@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "engine/quorix_u3r5_base.h"
+#include "private_device_table.h"
 #include "sensors/sensor_base.h"
 #include "sim/emulator.h"
-#include "transport/fx3_api.h"
 
 namespace {
 
@@ -36,20 +36,7 @@ public:
     void SetDataWidthFlag(int32_t wide) { m_dataWidth = wide; }
 };
 
-// A device table of this process alone, so that the benchmark never touches the machine's.
-class PrivateDeviceTable {
-public:
-    PrivateDeviceTable() : m_name("/quorix-bench-" + std::to_string(getpid())) {
-        shm_unlink(m_name.c_str());
-        quorix::CFx3Api::SetSharedSectionNameForTesting(m_name);
-    }
-    ~PrivateDeviceTable() { shm_unlink(m_name.c_str()); }
-    PrivateDeviceTable(const PrivateDeviceTable&) = delete;
-    PrivateDeviceTable& operator=(const PrivateDeviceTable&) = delete;
-
-private:
-    std::string m_name;
-};
+using quorix::bench::PrivateDeviceTable;
 
 // One emulated camera as fast as possible and an engine that has it open at full resolution.
 struct CaptureSetup {

@@ -21,8 +21,8 @@
 
 #include <quorix/quorix.h>
 
+#include "private_device_table.h"
 #include "sim/emulator.h"
-#include "transport/fx3_api.h"
 
 namespace {
 
@@ -32,20 +32,7 @@ constexpr int32_t kMessageWaitMs = 5000;
 // Frames per benchmark run: about three seconds at the rates of interest.
 constexpr int64_t kFramesPerRun = 360;
 
-// A device table of this process alone, so that the benchmark never touches the machine's.
-class PrivateDeviceTable {
-public:
-    PrivateDeviceTable() : m_name("/quorix-bench-" + std::to_string(getpid())) {
-        shm_unlink(m_name.c_str());
-        quorix::CFx3Api::SetSharedSectionNameForTesting(m_name);
-    }
-    ~PrivateDeviceTable() { shm_unlink(m_name.c_str()); }
-    PrivateDeviceTable(const PrivateDeviceTable&) = delete;
-    PrivateDeviceTable& operator=(const PrivateDeviceTable&) = delete;
-
-private:
-    std::string m_name;
-};
+using quorix::bench::PrivateDeviceTable;
 
 // One emulated camera as fast as possible, a context on it set up for the windowless preview in
 // the colour mode, a message window for its frames and a buffer for their pixels.

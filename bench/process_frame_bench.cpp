@@ -21,25 +21,12 @@
 
 #include "api/sdk_chain.h"
 #include "context/quorix.h"
+#include "private_device_table.h"
 #include "sim/emulator.h"
-#include "transport/fx3_api.h"
 
 namespace {
 
-// A device table of this process alone, so that the benchmark never touches the machine's.
-class PrivateDeviceTable {
-public:
-    PrivateDeviceTable() : m_name("/quorix-bench-" + std::to_string(getpid())) {
-        shm_unlink(m_name.c_str());
-        quorix::CFx3Api::SetSharedSectionNameForTesting(m_name);
-    }
-    ~PrivateDeviceTable() { shm_unlink(m_name.c_str()); }
-    PrivateDeviceTable(const PrivateDeviceTable&) = delete;
-    PrivateDeviceTable& operator=(const PrivateDeviceTable&) = delete;
-
-private:
-    std::string m_name;
-};
+using quorix::bench::PrivateDeviceTable;
 
 // The output slot of each colour type, by bits per pixel.
 quorix::ImageSlot OutputSlotFor(int32_t bitsPerPixel) {

@@ -156,17 +156,23 @@ void CQuorix::LoadGrayValues(int32_t /*cameraNumber*/) {
     m_image.grayOffset.fill(128);
 }
 
-void CQuorix::ApplyCameraValues() {
+void CQuorix::SendGainsAndExposure() {
     m_engine->SetGain(m_camera.globalGain);
     m_engine->SetColorGainGreen1(m_camera.colorGainGreen1);
     m_engine->SetColorGainRed(m_camera.colorGainRed);
     m_engine->SetColorGainBlue(m_camera.colorGainBlue);
     m_engine->SetColorGainGreen2(m_camera.colorGainGreen2);
+    // A head that takes exposures in seconds gets the exact value; the others the stored
+    // integer exposure, which the engine's range kept within 16 bits.
     if (m_engine->IsExposureTimeExSupported()) {
         m_engine->SetExposureTimeEx(m_camera.exposureSeconds);
     } else {
-        m_engine->SetExposureTime(static_cast<uint16_t>(m_camera.exposure));
+        m_engine->SetExposureTime(m_camera.exposure);
     }
+}
+
+void CQuorix::ApplyCameraValues() {
+    SendGainsAndExposure();
     m_engine->SetMirrorV(m_camera.mirrorV);
     m_engine->SetMirrorH(m_camera.mirrorH);
     if (m_engine->IsBlackLevelSupported()) {

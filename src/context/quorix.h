@@ -252,6 +252,8 @@ private:
     void LoadGrayValues(int32_t cameraNumber);
     // Sends the analog values to a newly opened camera, in the order the camera expects them.
     void ApplyCameraValues();
+    // The global gain, the four colour gains and the exposure, in that order.
+    void SendGainsAndExposure();
     // Gives the correction planes and maps their full-sensor size: white planes full scale,
     // everything else 0. False when one cannot be made.
     bool PrepareMaskPlanes();

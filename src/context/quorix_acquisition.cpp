@@ -203,16 +203,7 @@ void CQuorix::ResendCameraValues() {
     m_engine->SetMirrorV(m_camera.mirrorV);
     m_engine->SetMirrorH(m_camera.mirrorH);
     m_engine->SetTriggerMode(0, 1);
-    m_engine->SetGain(m_camera.globalGain);
-    m_engine->SetColorGainGreen1(m_camera.colorGainGreen1);
-    m_engine->SetColorGainRed(m_camera.colorGainRed);
-    m_engine->SetColorGainBlue(m_camera.colorGainBlue);
-    m_engine->SetColorGainGreen2(m_camera.colorGainGreen2);
-    if (m_engine->IsExposureTimeExSupported()) {
-        m_engine->SetExposureTimeEx(m_camera.exposureSeconds);
-    } else {
-        m_engine->SetExposureTime(m_camera.exposure);
-    }
+    SendGainsAndExposure();
     m_lastRealExposure = static_cast<uint32_t>(m_camera.exposure) * 100U;
     // Optional settings of other heads; the IMX252 has none of them.
     if (m_engine->IsAuxValueSupported()) {

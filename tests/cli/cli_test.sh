@@ -11,20 +11,7 @@ set -uo pipefail
 quorix=$1
 camsim=${2:-}
 
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
-# expect_line TEXT OUTPUT NAME: OUTPUT has a line exactly equal to TEXT.
-expect_line() {
-  grep -qxF -- "$1" <<<"$2" || fail "$3: no line '$1' in:"$'\n'"$2"
-}
-
-unset QUORIX_SIM_DIR
-# The tool's socket directories go here, so that the test can see them removed.
-TMPDIR=$(mktemp -d)
-export TMPDIR
+source "$(dirname "$0")/cli_support.sh"
 daemon=
 cleanup() {
   if [ -n "$daemon" ]; then
@@ -34,11 +21,6 @@ cleanup() {
   rm -rf "$TMPDIR"
 }
 trap cleanup EXIT
-no_leftovers() {
-  local left
-  left=$(find "$TMPDIR" -mindepth 1 -maxdepth 1 -name 'quorix-sim-*')
-  [ -z "$left" ] || fail "$1 left its socket directory behind: $left"
-}
 
 # The tool reaches cameras only through the SDK library: no Quorix_ function may be linked into
 # the tool itself, where its calls would bypass the library.

@@ -18,26 +18,8 @@ set -uo pipefail
 # Absolute, as some commands run in a directory of their own.
 quorix=$(realpath "$1")
 
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
-# expect_line TEXT OUTPUT NAME: OUTPUT has a line exactly equal to TEXT.
-expect_line() {
-  grep -qxF -- "$1" <<<"$2" || fail "$3: no line '$1' in:"$'\n'"$2"
-}
-
-unset QUORIX_SIM_DIR
-# The tool's socket directories go here, so that the test can see them removed.
-TMPDIR=$(mktemp -d)
-export TMPDIR
+source "$(dirname "$0")/cli_support.sh"
 trap 'rm -rf "$TMPDIR"' EXIT
-no_leftovers() {
-  local left
-  left=$(find "$TMPDIR" -mindepth 1 -maxdepth 1 -name 'quorix-sim-*')
-  [ -z "$left" ] || fail "$1 left its socket directory behind: $left"
-}
 
 # --- Reading little-endian numbers from files ------------------------------------------------
 # u8 FILE OFFSET, u16 FILE OFFSET, u32 FILE OFFSET: the unsigned number at OFFSET.

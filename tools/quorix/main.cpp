@@ -617,14 +617,10 @@ int ShowCameraInfo(const Options& options) {
     return kExitOk;
 }
 
-int TakeSnapshot(const Options& options) {
-    std::unique_ptr<SimCameras> simCameras;
-    if (!StartSimCameras(options, &simCameras)) {
-        return kExitFailure;
-    }
-    const Context context;
-    const QuorixHandle handle = context.Handle();
-    if (handle == 0) {
+// Opens the camera the options select in a new context and prints which one it is.
+int OpenAndShowCamera(const Context& context, const Options& options,
+                      const SimCameras* simCameras) {
+    if (context.Handle() == 0) {
         std::fputs("quorix: could not create a camera context\n", stderr);
         return kExitFailure;
     }
@@ -633,8 +629,17 @@ int TakeSnapshot(const Options& options) {
     if (const int status = OpenCamera(context, options, &index, &listed); status != kExitOk) {
         return status;
     }
-    if (const int status =
-            PrintCamera(context, index, AllCamerasEmulated(simCameras.get(), listed));
+    return PrintCamera(context, index, AllCamerasEmulated(simCameras, listed));
+}
+
+int TakeSnapshot(const Options& options) {
+    std::unique_ptr<SimCameras> simCameras;
+    if (!StartSimCameras(options, &simCameras)) {
+        return kExitFailure;
+    }
+    const Context context;
+    const QuorixHandle handle = context.Handle();
+    if (const int status = OpenAndShowCamera(context, options, simCameras.get());
         status != kExitOk) {
         return status;
     }
@@ -732,17 +737,7 @@ int RunStream(const Options& options) {
     }
     const Context context;
     const QuorixHandle handle = context.Handle();
-    if (handle == 0) {
-        std::fputs("quorix: could not create a camera context\n", stderr);
-        return kExitFailure;
-    }
-    int32_t index = 0;
-    int32_t listed = 0;
-    if (const int status = OpenCamera(context, options, &index, &listed); status != kExitOk) {
-        return status;
-    }
-    if (const int status =
-            PrintCamera(context, index, AllCamerasEmulated(simCameras.get(), listed));
+    if (const int status = OpenAndShowCamera(context, options, simCameras.get());
         status != kExitOk) {
         return status;
     }
