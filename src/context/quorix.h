@@ -318,7 +318,8 @@ private:
     int32_t m_deviceSelected = 0;
     std::atomic<int32_t> m_acquisitionState{0};  // 0 idle, 1 preview, 2 capture
     int32_t m_colourType = 0;                    // 0-5: 8, 16, 24, 32, 48, 64 bits per pixel
-    int32_t m_preparedType = 0;  // the colour type the image slots were last prepared for
+    int32_t m_preparedType = 0;       // the colour type the image slots were last prepared for
+    int32_t m_preparedSubSample = 0;  // and the sub-sampling the camera was programmed with
     int32_t m_subSample = 0;
     std::atomic<int32_t> m_waitTime{10};  // [ms] between preview iterations
     std::atomic<int32_t> m_frameAvailable{0};

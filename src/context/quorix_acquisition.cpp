@@ -259,6 +259,7 @@ int CQuorix::PrepareBuffers() {
         SetError(kErrCaptureWindow);
         return 0;
     }
+    m_preparedSubSample = m_subSample;
     ResendCameraValues();
     // A visible preview window gets its back buffer here once the preview window exists.
     return 1;

@@ -20,9 +20,11 @@ void CQuorix::ProcessFrame() {
     const bool mirrorH = m_camera.mirrorH != 0;
     const bool mirrorV = m_camera.mirrorV != 0;
     // The mosaic's phase follows the picture's own flips, whether the camera made them or the
-    // software mirror below does, and 2x2 sub-sampling starts its lines one row further down.
+    // software mirror below does, and 2x2 sub-sampling starts its lines one row further down. The
+    // sub-sampling is the one the frames were taken with; a new setting waits for the next
+    // acquisition.
     const int32_t phase =
-        EffectiveBayerPhase(m_image.bayerMode, mirrorV, mirrorH, m_subSample != 0);
+        EffectiveBayerPhase(m_image.bayerMode, mirrorV, mirrorH, m_preparedSubSample != 0);
 
     // Automatic exposure or gain measures the raw frame here, once the image adjustments exist.
 

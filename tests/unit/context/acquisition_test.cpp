@@ -318,6 +318,22 @@ TEST_F(Acquisition, DemosaicPhaseFollowsMirrorsAndSubSampling) {
     }
 }
 
+// A sub-sampling setting changed in the capture state waits for the next preparation: the
+// frames still come at full resolution, and their colours must not be decoded as sub-sampled.
+TEST_F(Acquisition, SubSamplingChangedInTheCaptureStateWaitsForTheNextPreparation) {
+    ASSERT_EQ(context->SetColorMode(24), 1);
+    UseWindow(16, 12);
+    engine->frame = UniformMosaic(16, 12, 3, 200, 120, 40);
+    ASSERT_EQ(context->Capture(), 1);
+    ASSERT_EQ(context->SetSubSample(1), 1);
+    std::vector<uint8_t> image(16 * 3 * 12);
+    ASSERT_EQ(context->SnapShot(image.data(), static_cast<uint32_t>(image.size()), 1), 1);
+    EXPECT_EQ(image[0], 40);
+    EXPECT_EQ(image[1], 120);
+    EXPECT_EQ(image[2], 200);
+    EXPECT_EQ(image[image.size() - 1], 200);
+}
+
 // A head without hardware mirroring is mirrored in software, before the demosaic.
 TEST_F(Acquisition, SoftwareMirrorWhereTheHeadCannotMirror) {
     engine->mirrorHSupported = 0;
