@@ -340,9 +340,10 @@ private:
     QuorixFrameInfo m_frameInfo{};
     FrameRateMeter m_frameRate;
 
-    // The preview's worker thread. The run flag is polled by the worker; the lock serialises
-    // starting and joining it between application threads.
-    std::mutex m_workerLock;
+    // The preview's worker thread; its run flag is polled by the worker. The acquisition lock
+    // keeps one application thread at a time in the calls that start and stop acquisition and
+    // program the engine for it, which is not made for two at once.
+    std::mutex m_acquisitionLock;
     std::atomic<int32_t> m_workerRun{0};
     std::thread m_worker;
 

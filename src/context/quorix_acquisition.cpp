@@ -119,6 +119,7 @@ int CQuorix::SetCaptureWindowEx(int32_t totalWidth, int32_t hStart, int32_t widt
         SetError(kErrArgument);
         return 0;
     }
+    std::lock_guard acquisitionLock(m_acquisitionLock);
     m_totalWidth = static_cast<uint32_t>(totalWidth);
     m_hStart = static_cast<uint32_t>(hStart);
     m_captureWidth = static_cast<uint32_t>(width);
@@ -308,7 +309,11 @@ void CQuorix::PostFrameNotification(uintptr_t frameInfo, intptr_t code) {
 }
 
 int CQuorix::SnapShot(void* buffer, uint32_t size, int32_t orientation) {
-    if (!m_engine || m_acquisitionState.load() == 1) {
+    if (!m_engine) {
+        return NotAvailable(0);
+    }
+    std::lock_guard acquisitionLock(m_acquisitionLock);
+    if (m_acquisitionState.load() == 1) {
         return NotAvailable(0);
     }
     const bool captureState = m_acquisitionState.load() == 2;
@@ -363,6 +368,7 @@ int CQuorix::Capture() {
     if (!m_engine) {
         return NotAvailable(0);
     }
+    std::lock_guard acquisitionLock(m_acquisitionLock);
     switch (m_acquisitionState.load()) {
         case 1:
             return NotAvailable(0);
@@ -384,7 +390,7 @@ int CQuorix::StartPreview() {
     if (!m_engine) {
         return NotAvailable(0);
     }
-    std::unique_lock workerLock(m_workerLock);
+    std::unique_lock acquisitionLock(m_acquisitionLock);
     switch (m_acquisitionState.load()) {
         case 1:
             return 1;
@@ -397,7 +403,7 @@ int CQuorix::StartPreview() {
         return 0;
     }
     if (!m_engine->StartCapture(0)) {
-        workerLock.unlock();
+        acquisitionLock.unlock();
         StopPreview();
         SetError(kErrRegister);
         return 0;
@@ -412,7 +418,7 @@ int CQuorix::StartPreview() {
         m_worker = std::thread([this] { PreviewLoop(); });
     } catch (const std::system_error& error) {
         platform::Log("Context", "StartPreview: no worker thread: %s", error.what());
-        workerLock.unlock();
+        acquisitionLock.unlock();
         StopPreview();
         SetError(kErrThread);
         return 0;
@@ -424,7 +430,7 @@ int CQuorix::StopPreview() {
     if (!m_engine) {
         return NotAvailable(0);
     }
-    std::lock_guard workerLock(m_workerLock);
+    std::lock_guard acquisitionLock(m_acquisitionLock);
     m_workerRun.store(0);
     if (m_acquisitionState.exchange(0) != 0) {
         m_engine->StopCapture(0);

@@ -480,6 +480,40 @@ TEST_F(Acquisition, ConcurrencyStopFromTheFrameHandler) {
     platform::DestroyMessageWindow(window);
 }
 
+// Two application threads start and stop acquisition at once: one takes snapshots, the other
+// runs previews and the capture state. Every call either does its work or is refused for the
+// state the other left (code 1); none fails otherwise, and at the end the context is idle.
+TEST_F(Acquisition, ConcurrencyAcquisitionCallsFromTwoThreads) {
+    UseWindow(32, 8);
+    engine->frame = UniformMosaic(32, 8, 3, 90, 60, 30);
+    ASSERT_EQ(context->SetColorMode(24), 1);
+    ASSERT_EQ(context->SetWaitTime(0), 1);
+    ASSERT_EQ(context->SetPreviewWindow(0, 0, 0, 0, 0), 1);
+    std::atomic<int> unexpected{0};
+    auto snapshots = std::async(std::launch::async, [&] {
+        std::vector<uint8_t> image(32 * 3 * 8);
+        for (int i = 0; i < 200; ++i) {
+            if (context->SnapShot(image.data(), static_cast<uint32_t>(image.size()), i & 1) == 1 &&
+                (image[0] != 30 || image[1] != 60 || image[2] != 90)) {
+                ++unexpected;
+            }
+        }
+    });
+    for (int i = 0; i < 50; ++i) {
+        context->StartPreview();
+        context->StopPreview();
+        context->Capture();
+        context->StopPreview();
+    }
+    ASSERT_EQ(snapshots.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+    EXPECT_EQ(unexpected.load(), 0);
+    for (uint32_t code = context->GetLastError(); code != 0; code = context->GetLastError()) {
+        EXPECT_EQ(code, 1u);
+    }
+    EXPECT_EQ(context->StopPreview(), 1);
+    EXPECT_EQ(context->AcquisitionState(), 0);
+}
+
 // The frame rate of a preview is counted from the preview's start: after the context sat idle for
 // seconds, the first second of frames still reports their own rate, not a fraction of it. SDK time
 // runs five times faster here; the worker delivers a frame every 20 ms of it plus its work.
