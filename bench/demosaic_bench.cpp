@@ -6,9 +6,10 @@
 // 8-bit samples being the 12-bit converter value >> 4 and 16-bit samples the value << 4.
 //
 // Cases: our Demosaic from 8-bit samples into 24 and 32 bits per pixel and from 16-bit samples
-// into 48 and 64; OpenCV into BGR and BGRA from 8 and 16 bits, once limited to one thread (the
-// like-for-like comparison, our demosaic runs on the calling thread) and once with OpenCV's
-// default thread count. Reported per benchmark: items_per_second (frames per second) and
+// into 48 and 64; OpenCV into BGR and BGRA from 8 and 16 bits, once limited to one thread and
+// once with OpenCV's default thread count. Our demosaic splits a frame's rows among the
+// processors like OpenCV's default; run with QUORIX_THREADS=1 for its one-thread figures, the
+// like-for-like comparison with OpenCV's one-thread case. Reported per benchmark: items_per_second (frames per second) and
 // bytes_per_second (bytes of the colour image written).
 //
 // OpenCV's bilinear conversion is not the same interpolation as ours (ours puts each pixel at the

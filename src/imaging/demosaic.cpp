@@ -5,9 +5,13 @@
 #include <vector>
 
 #include "imaging/demosaic_rows.h"
+#include "imaging/row_bands.h"
 
 namespace quorix {
 namespace {
+
+// Rows per band below which a frame is not worth splitting among threads.
+constexpr int32_t kMinRowsPerBand = 32;
 
 // Where a row or column index beyond the edge reads from: four steps inward keeps the Bayer
 // colour. Images smaller than four pixels in that direction fall back to a same-parity index.
@@ -180,36 +184,39 @@ void Run(CImageBuffer& destination, const CImageBuffer& source, int32_t phase, u
     // columns need folded neighbours.
     const int32_t leftEnd = std::min(2, width);
     const int32_t rightBegin = std::max(leftEnd, width - 2);
-    for (int32_t y = 0; y < height; ++y) {
-        const uint8_t* const* rows = &rowAt[static_cast<size_t>(y)];
-        const int32_t redRow = (y & 1) == redRowParity ? 2 : 1;
-        uint8_t* outRow = destination.Row(y);
-        for (int32_t x = 0; x < leftEnd; ++x) {
-            borderPixel(outRow, rows, redRow, x);
-        }
-        int32_t x = leftEnd;
-        if (leftEnd < rightBegin) {
-            // rows[2] is row y, rows[0] y - 2, rows[1] y - 1, rows[3] y + 1.
-            const BayerRowSources sources =
-                (y & 1) == evenColourRowParity
-                    ? BayerRowSources{rows[2], rows[0], rows[1], rows[3]}
-                    : BayerRowSources{rows[1], rows[3], rows[2], rows[0]};
-            if (vectorRow != nullptr) {
-                x = vectorRow(outRow, sources, width, gains);
+    // Rows are independent of each other: bands of them go to the processors.
+    ForEachRowBand(height, kMinRowsPerBand, [&](int32_t firstRow, int32_t endRow) {
+        for (int32_t y = firstRow; y < endRow; ++y) {
+            const uint8_t* const* rows = &rowAt[static_cast<size_t>(y)];
+            const int32_t redRow = (y & 1) == redRowParity ? 2 : 1;
+            uint8_t* outRow = destination.Row(y);
+            for (int32_t x = 0; x < leftEnd; ++x) {
+                borderPixel(outRow, rows, redRow, x);
             }
-            x = pairRow(outRow, sources, x, width, gains);
+            int32_t x = leftEnd;
+            if (leftEnd < rightBegin) {
+                // rows[2] is row y, rows[0] y - 2, rows[1] y - 1, rows[3] y + 1.
+                const BayerRowSources sources =
+                    (y & 1) == evenColourRowParity
+                        ? BayerRowSources{rows[2], rows[0], rows[1], rows[3]}
+                        : BayerRowSources{rows[1], rows[3], rows[2], rows[0]};
+                if (vectorRow != nullptr) {
+                    x = vectorRow(outRow, sources, width, gains);
+                }
+                x = pairRow(outRow, sources, x, width, gains);
+            }
+            // A last odd interior column, then the border.
+            for (; x < rightBegin; ++x) {
+                const int32_t columns[4] = {x - 2, x - 1, x, x + 1};
+                const int32_t redColumn = (x & 1) == redColumnParity ? 2 : 1;
+                kernel.Pixel(outRow + static_cast<ptrdiff_t>(x) * pixelBytes, rows, columns, redRow,
+                             redColumn);
+            }
+            for (x = rightBegin; x < width; ++x) {
+                borderPixel(outRow, rows, redRow, x);
+            }
         }
-        // A last odd interior column, then the border.
-        for (; x < rightBegin; ++x) {
-            const int32_t columns[4] = {x - 2, x - 1, x, x + 1};
-            const int32_t redColumn = (x & 1) == redColumnParity ? 2 : 1;
-            kernel.Pixel(outRow + static_cast<ptrdiff_t>(x) * pixelBytes, rows, columns, redRow,
-                         redColumn);
-        }
-        for (x = rightBegin; x < width; ++x) {
-            borderPixel(outRow, rows, redRow, x);
-        }
-    }
+    });
 }
 
 }  // namespace

@@ -186,6 +186,15 @@ INSTANTIATE_TEST_SUITE_P(
                       DemosaicCase{16, 64, 2047, 4, 100, 400}),
     Name);
 
+// Frames tall enough to be split into bands of rows for the processors: the band edges must not
+// show, whichever rows a band starts and ends on.
+INSTANTIATE_TEST_SUITE_P(RowBands, DemosaicMatrix,
+                         ::testing::Values(DemosaicCase{8, 24, 1024, 67, 100, 100},
+                                           DemosaicCase{8, 32, 640, 130, 250, 37},
+                                           DemosaicCase{16, 48, 512, 99, 37, 400},
+                                           DemosaicCase{16, 64, 256, 64, 100, 100}),
+                         Name);
+
 // A flat gray scene must stay neutral with unit gains, borders included, at any size the kernel
 // can meet, including frames too small for the four-step border rule.
 TEST(Demosaic, UniformGrayStaysGray) {
