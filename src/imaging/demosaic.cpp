@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "imaging/demosaic_rows.h"
@@ -164,8 +166,8 @@ void Run(CImageBuffer& destination, const CImageBuffer& source, int32_t phase, u
     // kernel what it leaves (all of it without the vector kernel).
     const bool redAtEvenColumns = redColumnParity == 0;
     const BayerRowKernel vectorRow =
-        Avx2BayerRowKernel(static_cast<uint16_t>(8 * sizeof(Sample)),
-                           static_cast<uint16_t>(8 * pixelBytes), redAtEvenColumns);
+        VectorBayerRowKernel(static_cast<uint16_t>(8 * sizeof(Sample)),
+                             static_cast<uint16_t>(8 * pixelBytes), redAtEvenColumns);
     const auto pairRow =
         redAtEvenColumns ? PairRow<Sample, PixelStep, true> : PairRow<Sample, PixelStep, false>;
     const BayerRowGains gains =
@@ -219,7 +221,48 @@ void Run(CImageBuffer& destination, const CImageBuffer& source, int32_t phase, u
     });
 }
 
+// The widest vector level the processor offers the row kernels.
+BayerVectorLevel ProcessorBayerVectorLevel() {
+#if defined(__x86_64__)
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2") != 0) {
+        return BayerVectorLevel::kAvx2;
+    }
+    if (__builtin_cpu_supports("sse4.1") != 0) {
+        return BayerVectorLevel::kSse41;
+    }
+#endif
+    return BayerVectorLevel::kPlain;
+}
+
 }  // namespace
+
+BayerVectorLevel ChosenBayerVectorLevel() {
+    static const BayerVectorLevel level = [] {
+        const BayerVectorLevel best = ProcessorBayerVectorLevel();
+        const char* simd = std::getenv("QUORIX_SIMD");  // NOLINT(concurrency-mt-unsafe)
+        if (simd != nullptr && std::strcmp(simd, "0") == 0) {
+            return BayerVectorLevel::kPlain;
+        }
+        if (simd != nullptr && std::strcmp(simd, "sse") == 0) {
+            return std::min(best, BayerVectorLevel::kSse41);
+        }
+        return best;
+    }();
+    return level;
+}
+
+BayerRowKernel VectorBayerRowKernel(uint16_t inBits, uint16_t outBits, bool redAtEvenColumns) {
+    switch (ChosenBayerVectorLevel()) {
+        case BayerVectorLevel::kAvx2:
+            return Avx2BayerRowKernel(inBits, outBits, redAtEvenColumns);
+        case BayerVectorLevel::kSse41:
+            return Sse41BayerRowKernel(inBits, outBits, redAtEvenColumns);
+        case BayerVectorLevel::kPlain:
+            break;
+    }
+    return nullptr;
+}
 
 int32_t EffectiveBayerPhase(int32_t bayerMode, bool mirrorVertical, bool mirrorHorizontal,
                             bool subSampling) {

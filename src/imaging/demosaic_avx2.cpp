@@ -1,6 +1,4 @@
 #include <cstddef>
-#include <cstdlib>
-#include <cstring>
 
 #include "imaging/demosaic_rows.h"
 
@@ -27,7 +25,8 @@
 // 2i + 1 and 2i.
 //
 // These functions carry the AVX2 target themselves (no file-wide option), so no inline function
-// shared with other files is ever compiled for AVX2; they run only after the processor check.
+// shared with other files is ever compiled for AVX2; they run only after the processor check in
+// VectorBayerRowKernel.
 namespace quorix {
 
 #if defined(__x86_64__)
@@ -295,26 +294,9 @@ QUORIX_AVX2 int32_t Row(uint8_t* out, const BayerRowSources& rows, int32_t width
 
 #undef QUORIX_AVX2
 
-// AVX2 when the processor has it, unless QUORIX_SIMD=0 asks for the plain kernels (to compare
-// the two, or to rule the vector code out when hunting a fault). Decided once per process.
-bool ProcessorHasAvx2() {
-    static const bool has = [] {
-        const char* simd = std::getenv("QUORIX_SIMD");
-        if (simd != nullptr && std::strcmp(simd, "0") == 0) {
-            return false;
-        }
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return has;
-}
-
 }  // namespace
 
 BayerRowKernel Avx2BayerRowKernel(uint16_t inBits, uint16_t outBits, bool redAtEvenColumns) {
-    if (!ProcessorHasAvx2()) {
-        return nullptr;
-    }
     const auto pick = [redAtEvenColumns](BayerRowKernel redEven, BayerRowKernel redOdd) {
         return redAtEvenColumns ? redEven : redOdd;
     };

@@ -3,9 +3,10 @@
 #include <cstdint>
 
 // The demosaic's row kernels: one output row's interior, two columns at a time so that every
-// colour decision is fixed per column parity. A plain one in demosaic.cpp and a vector one
-// (AVX2, demosaic_avx2.cpp) that Demosaic chooses once when the processor has it; both compute
-// the same integers as the per-pixel kernel that does the border columns.
+// colour decision is fixed per column parity. A plain one in demosaic.cpp and vector ones
+// (AVX2 in demosaic_avx2.cpp, 128-bit SSE4.1 in demosaic_sse.cpp), of which Demosaic takes the
+// one ChosenBayerVectorLevel names; all compute the same integers as the per-pixel kernel that
+// does the border columns.
 namespace quorix {
 
 // The raw rows an output row y reads, named by what they hold. The colour sampled at even columns
@@ -33,9 +34,24 @@ struct BayerRowGains {
 using BayerRowKernel = int32_t (*)(uint8_t* out, const BayerRowSources& sources, int32_t width,
                                    const BayerRowGains& gains);
 
-// The AVX2 row kernel for 8-bit samples into 24 or 32 bits per pixel or 16-bit samples into 48
-// or 64, with red at even columns or at odd ones; null when the processor lacks AVX2 or the
-// formats have no vector kernel.
+// The vector instructions the row kernels may use, from none to the widest.
+enum class BayerVectorLevel { kPlain, kSse41, kAvx2 };
+
+// The level the demosaic runs at, decided once per process: the widest the processor has, capped
+// by the environment variable QUORIX_SIMD: "0" keeps to the plain kernels, "sse" to the 128-bit
+// kernel even where AVX2 is there (to compare the kernels, or to test the 128-bit one on any
+// recent processor); unset or any other value leaves the processor's best.
+BayerVectorLevel ChosenBayerVectorLevel();
+
+// The vector row kernel for 8-bit samples into 24 or 32 bits per pixel or 16-bit samples into 48
+// or 64 at the chosen level, with red at even columns or at odd ones; null at the plain level or
+// for formats without a vector kernel.
+BayerRowKernel VectorBayerRowKernel(uint16_t inBits, uint16_t outBits, bool redAtEvenColumns);
+
+// The kernels of one level, for the formats above; null for other formats or in builds for
+// processors other than x86-64. They may run only on a processor with that level, which
+// VectorBayerRowKernel makes sure of.
 BayerRowKernel Avx2BayerRowKernel(uint16_t inBits, uint16_t outBits, bool redAtEvenColumns);
+BayerRowKernel Sse41BayerRowKernel(uint16_t inBits, uint16_t outBits, bool redAtEvenColumns);
 
 }  // namespace quorix

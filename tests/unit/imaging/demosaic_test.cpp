@@ -183,7 +183,10 @@ INSTANTIATE_TEST_SUITE_P(
                       DemosaicCase{8, 32, 131, 6, 250, 37}, DemosaicCase{8, 24, 2048, 5, 400, 0},
                       DemosaicCase{8, 32, 2048, 4, 0, 400}, DemosaicCase{16, 48, 75, 6, 100, 100},
                       DemosaicCase{16, 48, 2048, 5, 400, 57}, DemosaicCase{16, 64, 66, 5, 37, 250},
-                      DemosaicCase{16, 64, 2047, 4, 100, 400}),
+                      DemosaicCase{16, 64, 2047, 4, 100, 400}, DemosaicCase{8, 24, 34, 5, 100, 163},
+                      DemosaicCase{8, 32, 49, 4, 400, 100}, DemosaicCase{8, 24, 52, 4, 71, 250},
+                      DemosaicCase{16, 48, 19, 5, 163, 100}, DemosaicCase{16, 64, 27, 4, 100, 71},
+                      DemosaicCase{16, 48, 36, 4, 250, 400}),
     Name);
 
 // Frames tall enough to be split into bands of rows for the processors: the band edges must not
