@@ -14,7 +14,9 @@ namespace {
 constexpr int32_t kMaxBands = 16;
 
 int32_t ConfiguredBandCount() {
-    if (const char* text = std::getenv("QUORIX_THREADS"); text != nullptr) {
+    // Read once, before any thread of the pool exists.
+    if (const char* text = std::getenv("QUORIX_THREADS");  // NOLINT(concurrency-mt-unsafe)
+        text != nullptr) {
         const long value = std::strtol(text, nullptr, 10);
         if (value >= 1) {
             return static_cast<int32_t>(std::min<long>(value, kMaxBands));
