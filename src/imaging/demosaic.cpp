@@ -252,6 +252,24 @@ BayerVectorLevel ChosenBayerVectorLevel() {
     return level;
 }
 
+BayerRowKernel PickBayerRowKernel(const BayerRowKernelSet& kernels, uint16_t inBits,
+                                  uint16_t outBits, bool redAtEvenColumns) {
+    const size_t redEven = redAtEvenColumns ? 1 : 0;
+    if (inBits == 8 && outBits == 24) {
+        return kernels.eightTo24[redEven];
+    }
+    if (inBits == 8 && outBits == 32) {
+        return kernels.eightTo32[redEven];
+    }
+    if (inBits == 16 && outBits == 48) {
+        return kernels.sixteenTo48[redEven];
+    }
+    if (inBits == 16 && outBits == 64) {
+        return kernels.sixteenTo64[redEven];
+    }
+    return nullptr;
+}
+
 BayerRowKernel VectorBayerRowKernel(uint16_t inBits, uint16_t outBits, bool redAtEvenColumns) {
     switch (ChosenBayerVectorLevel()) {
         case BayerVectorLevel::kAvx2:

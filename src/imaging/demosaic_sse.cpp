@@ -426,22 +426,13 @@ QUORIX_SSE41 int32_t Row(uint8_t* out, const BayerRowSources& sources, int32_t w
 }  // namespace
 
 BayerRowKernel Sse41BayerRowKernel(uint16_t inBits, uint16_t outBits, bool redAtEvenColumns) {
-    const auto pick = [redAtEvenColumns](BayerRowKernel redEven, BayerRowKernel redOdd) {
-        return redAtEvenColumns ? redEven : redOdd;
+    static constexpr BayerRowKernelSet kKernels = {
+        {Row<Lanes8, 3, false>, Row<Lanes8, 3, true>},
+        {Row<Lanes8, 4, false>, Row<Lanes8, 4, true>},
+        {Row<Lanes16, 3, false>, Row<Lanes16, 3, true>},
+        {Row<Lanes16, 4, false>, Row<Lanes16, 4, true>},
     };
-    if (inBits == 8 && outBits == 24) {
-        return pick(Row<Lanes8, 3, true>, Row<Lanes8, 3, false>);
-    }
-    if (inBits == 8 && outBits == 32) {
-        return pick(Row<Lanes8, 4, true>, Row<Lanes8, 4, false>);
-    }
-    if (inBits == 16 && outBits == 48) {
-        return pick(Row<Lanes16, 3, true>, Row<Lanes16, 3, false>);
-    }
-    if (inBits == 16 && outBits == 64) {
-        return pick(Row<Lanes16, 4, true>, Row<Lanes16, 4, false>);
-    }
-    return nullptr;
+    return PickBayerRowKernel(kKernels, inBits, outBits, redAtEvenColumns);
 }
 
 #else
