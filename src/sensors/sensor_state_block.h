@@ -77,18 +77,18 @@ struct SensorStateBlock {
     uint32_t m_reserved87;                // w87
 };
 
-static_assert(sizeof(SensorStateBlock) == 88 * 4);
-static_assert(offsetof(SensorStateBlock, m_nX) == 8 * 4);
-static_assert(offsetof(SensorStateBlock, m_nSubSample) == 14 * 4);
-static_assert(offsetof(SensorStateBlock, m_nGain) == 19 * 4);
-static_assert(offsetof(SensorStateBlock, m_nExposureLines) == 24 * 4);
-static_assert(offsetof(SensorStateBlock, m_nColorGainDefault) == 30 * 4);
-static_assert(offsetof(SensorStateBlock, m_nExposureTimeMin) == 47 * 4);
-static_assert(offsetof(SensorStateBlock, m_bBlackLevelSupported) == 61 * 4);
-static_assert(offsetof(SensorStateBlock, m_dExposureTimeExMin) == 64 * 4);
-static_assert(offsetof(SensorStateBlock, m_bExposureTimeExSupported) == 72 * 4);
-static_assert(offsetof(SensorStateBlock, m_bMirrorV) == 78 * 4);
-static_assert(offsetof(SensorStateBlock, m_nDataBits) == 84 * 4);
-static_assert(offsetof(SensorStateBlock, m_nRawOrientation) == 86 * 4);
+static_assert(sizeof(SensorStateBlock) == 88 * size_t{4});
+static_assert(offsetof(SensorStateBlock, m_nX) == 8 * size_t{4});
+static_assert(offsetof(SensorStateBlock, m_nSubSample) == 14 * size_t{4});
+static_assert(offsetof(SensorStateBlock, m_nGain) == 19 * size_t{4});
+static_assert(offsetof(SensorStateBlock, m_nExposureLines) == 24 * size_t{4});
+static_assert(offsetof(SensorStateBlock, m_nColorGainDefault) == 30 * size_t{4});
+static_assert(offsetof(SensorStateBlock, m_nExposureTimeMin) == 47 * size_t{4});
+static_assert(offsetof(SensorStateBlock, m_bBlackLevelSupported) == 61 * size_t{4});
+static_assert(offsetof(SensorStateBlock, m_dExposureTimeExMin) == 64 * size_t{4});
+static_assert(offsetof(SensorStateBlock, m_bExposureTimeExSupported) == 72 * size_t{4});
+static_assert(offsetof(SensorStateBlock, m_bMirrorV) == 78 * size_t{4});
+static_assert(offsetof(SensorStateBlock, m_nDataBits) == 84 * size_t{4});
+static_assert(offsetof(SensorStateBlock, m_nRawOrientation) == 86 * size_t{4});
 
 }  // namespace quorix
