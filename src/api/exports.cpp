@@ -52,8 +52,6 @@ R Unavailable(QuorixHandle handle, R noContext, R failure) {
 // exists, so it is written field by field at the documented offsets and never beyond.
 constexpr uint32_t kCameraInfoMinSize = offsetof(QuorixCameraInfo, reserved);  // 36
 constexpr uint32_t kCameraInfoFullSize = sizeof(QuorixCameraInfo);             // 56
-constexpr int32_t kSensorMaxWidth = 2048;
-constexpr int32_t kSensorMaxHeight = 1536;
 
 void PutInt(uint8_t* record, size_t offset, int32_t value) {
     quorix::WriteLe32(record + offset, static_cast<uint32_t>(value));
@@ -161,8 +159,8 @@ QUORIX_API int Quorix_GetCameraInfo(QuorixHandle handle, QuorixCameraInfo* info)
             return c.NotAvailable(0);
         }
         // The limits are the open sensor head's; without one the engine answers 0.
-        PutInt(record, offsetof(QuorixCameraInfo, maxWidth), kSensorMaxWidth);
-        PutInt(record, offsetof(QuorixCameraInfo, maxHeight), kSensorMaxHeight);
+        PutInt(record, offsetof(QuorixCameraInfo, maxWidth), CQuorix::kSensorWidth);
+        PutInt(record, offsetof(QuorixCameraInfo, maxHeight), CQuorix::kSensorHeight);
         PutInt(record, offsetof(QuorixCameraInfo, gainMin), engine->GetGainMin());
         PutInt(record, offsetof(QuorixCameraInfo, gainMax), engine->GetGainMax());
         PutInt(record, offsetof(QuorixCameraInfo, colorGainMin), engine->GetColorGainMin());

@@ -19,9 +19,6 @@ namespace {
 
 constexpr char kDeviceNameStem[] = "Quorix252DIV-USB3-R5";
 
-// Bits per pixel of the six colour types.
-constexpr std::array<int32_t, 6> kBitsPerColourType = {8, 16, 24, 32, 48, 64};
-
 }  // namespace
 
 CQuorix::CQuorix(EngineFactory engineFactory)
@@ -88,8 +85,6 @@ int CQuorix::Initialize(platform::WindowHandle notifyWindow) {
 }
 
 bool CQuorix::PrepareMaskPlanes() {
-    constexpr int32_t kSensorWidth = 2048;
-    constexpr int32_t kSensorHeight = 1536;
     const std::array<std::pair<ImageSlot, uint16_t>, 10> planes = {{{kDarkPlane8, 8},
                                                                     {kWhitePlane8, 8},
                                                                     {kDarkPlane16, 16},
@@ -337,11 +332,9 @@ int CQuorix::Close() {
     // The preview window and its device context go first once the preview window exists.
     if (m_engine) {
         StopPreview();
-    }
-    m_frameAvailable.store(0);
-    if (m_engine) {
         m_engine->StopCapture(0);
     }
+    m_frameAvailable.store(0);
     return 1;
 }
 

@@ -12,7 +12,6 @@
 #include "context/error_code.h"
 #include "engine/quorix_u3r5_base.h"
 #include "imaging/image_buffer.h"
-#include "platform/event.h"
 #include "platform/lock.h"
 #include "platform/message_window.h"
 
@@ -115,7 +114,11 @@ public:
     // engine, in which case every camera operation answers with code 1.
     using EngineFactory = std::function<std::unique_ptr<CQuorixU3R5Base>()>;
 
-    static constexpr int32_t kCameraId = 12736;  // USB product ID 0x31C0 of this camera model
+    static constexpr int32_t kCameraId = 12736;     // USB product ID 0x31C0 of this camera model
+    static constexpr int32_t kSensorWidth = 2048;   // [pixels]
+    static constexpr int32_t kSensorHeight = 1536;  // [pixels]
+    // Bits per pixel of the colour types 0-5.
+    static constexpr std::array<int32_t, 6> kBitsPerColourType = {8, 16, 24, 32, 48, 64};
     static constexpr uint32_t kMsgFrame = QUORIX_MSG_FRAME;
     static constexpr uint32_t kMsgError = QUORIX_MSG_ERROR;
     static constexpr size_t kErrorHistoryDepth = 20;
@@ -187,9 +190,6 @@ public:
     void ProcessFrame();
 
     int32_t AcquisitionState() const { return m_acquisitionState.load(); }
-    int32_t ColourType() const { return m_colourType; }
-    // The record whose address goes with every frame notification.
-    const QuorixFrameInfo& FrameInfo() const { return m_frameInfo; }
     platform::CriticalSection& FrameLock() { return m_frameLock; }
 
     // Stored acquisition values that need no camera.

@@ -13,15 +13,11 @@ namespace quorix {
 
 namespace {
 
-constexpr int32_t kSensorWidth = 2048;
-constexpr int32_t kSensorHeight = 1536;
 constexpr uint32_t kPreviewFrameWaitMs = 3000;
 
 // Results of the engine's WaitFrame.
 constexpr int kWaitStopped = 1;
 constexpr int kWaitNewFrame = 3;
-
-constexpr std::array<uint16_t, 6> kBitsPerColourType = {8, 16, 24, 32, 48, 64};
 
 // Divisor of the output size for a sub-sampling code: 2, 4 or 8 for the binning modes of other
 // heads (1/17, 2/18, 3/19), 1 for everything else.
@@ -501,7 +497,8 @@ void CQuorix::PreviewLoop() {
         std::atomic_ref<uint64_t>(m_frameInfo.callbackBuffer)
             .store(reinterpret_cast<uintptr_t>(m_callbackBuffer));
         std::atomic_ref<uint32_t>(m_frameInfo.bitsPerPixel)
-            .store(kBitsPerColourType.at(static_cast<size_t>(m_preparedType)));
+            .store(
+                static_cast<uint32_t>(kBitsPerColourType.at(static_cast<size_t>(m_preparedType))));
         std::atomic_ref<uint32_t>(m_frameInfo.frameRate)
             .store(m_frameRate.Count(platform::GetTickCount()));
         ProcessFrame();

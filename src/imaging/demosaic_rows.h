@@ -48,10 +48,6 @@ BayerVectorLevel ChosenBayerVectorLevel();
 // for formats without a vector kernel.
 BayerRowKernel VectorBayerRowKernel(uint16_t inBits, uint16_t outBits, bool redAtEvenColumns);
 
-// The kernels of one level, for the formats above; null for other formats or in builds for
-// processors other than x86-64. They may run only on a processor with that level, which
-// VectorBayerRowKernel makes sure of.
-BayerRowKernel Avx2BayerRowKernel(uint16_t inBits, uint16_t outBits, bool redAtEvenColumns);
 // The kernels of one vector level, by format, each with red at odd columns ([0]) and at even
 // columns ([1]); and the one among them for the formats asked for (null for other formats).
 struct BayerRowKernelSet {
@@ -62,6 +58,11 @@ struct BayerRowKernelSet {
 };
 BayerRowKernel PickBayerRowKernel(const BayerRowKernelSet& kernels, uint16_t inBits,
                                   uint16_t outBits, bool redAtEvenColumns);
+
+// The kernels of one level, for the formats above; null for other formats or in builds for
+// processors other than x86-64. They may run only on a processor with that level, which
+// VectorBayerRowKernel makes sure of.
+BayerRowKernel Avx2BayerRowKernel(uint16_t inBits, uint16_t outBits, bool redAtEvenColumns);
 BayerRowKernel Sse41BayerRowKernel(uint16_t inBits, uint16_t outBits, bool redAtEvenColumns);
 
 }  // namespace quorix
