@@ -256,6 +256,11 @@ QUORIX_API int Quorix_GetDeviceNameW(QuorixHandle handle, int32_t index, QuorixW
 /* Opens the camera at a device index and makes it the context's camera. The gain, exposure and
  * filter settings of the camera open so far are saved, those stored for the new one are loaded
  * and sent to it. Selecting the camera that is already open returns 1 without reopening it.
+ * Switching to another camera first ends a running preview, recording or capture state, as
+ * Quorix_StopPreview does: a preview's callback window receives QUORIX_MSG_FRAME with wParam 0
+ * and lParam 13 (no code is recorded for it), and the context is idle afterwards, so the next
+ * Quorix_SnapShot or preview start takes frames from the new camera. An index without a camera
+ * leaves a running acquisition alone.
  * index: device index 0..31 (see Quorix_GetDeviceName).
  * Returns 1, or 0 with code 1 (no camera engine) or 2 (no camera at index, or it could not be
  * opened). */
@@ -291,8 +296,20 @@ QUORIX_API int Quorix_GetCameraInfo(QuorixHandle handle, QuorixCameraInfo* info)
  *
  * States. Idle; preview (continuous frames processed on the library's thread: Quorix_Preview,
  * Quorix_CallBackPreview, Quorix_StartPreview, Quorix_Record); capture (Quorix_Capture: prepared
- * for fast snapshots). Quorix_StopPreview and Quorix_Close return to idle. Colour mode,
- * sub-sample and capture window take effect when acquisition next starts.
+ * for fast snapshots). Quorix_StopPreview and Quorix_Close return to idle.
+ *
+ * Live changes. Colour mode, sub-sample and capture window changed while a preview or the capture
+ * state runs apply from the next frame on: the library re-prepares its buffers and the camera
+ * between two frames, so Quorix_Width/Height, every later frame, its QuorixFrameInfo and the
+ * next snapshot all have the new shape (a buffer sized from them fits). The frame in progress
+ * when the change comes is not delivered. If the camera cannot take the change, acquisition ends
+ * (the context is idle): the setter returns 0 with the code (2, 5, 6, 7 or 3) and a preview's
+ * callback window receives QUORIX_MSG_FRAME with wParam 0 and that code as lParam.
+ *
+ * A preview that stops delivering tells its callback window: QUORIX_MSG_FRAME with wParam 0 and
+ * lParam 13 (transfer stopped: the camera was unplugged, stopped sending, or another camera was
+ * selected) or 8 (the camera sent a frame of another size than it was programmed for); the code
+ * is recorded too, except for a camera switch.
  * ============================================================================================= */
 
 /* Starts the live preview: frames are taken continuously, processed and drawn into a preview
@@ -311,7 +328,9 @@ QUORIX_API int Quorix_Preview(QuorixHandle handle);
  * bufferSize: size of buffer [bytes]. orientation: row order (0 bottom-up, other top-down).
  * Returns 1, or 0 with code 4 or 8 as Quorix_Preview. Per frame, a too small buffer records code 5
  * and posts QUORIX_MSG_FRAME with wParam 0, lParam 5; a stopped transfer ends the frames with
- * code 13 (also posted as lParam of QUORIX_MSG_FRAME). */
+ * code 13 and a frame of the wrong size with code 8 (each also posted as lParam of
+ * QUORIX_MSG_FRAME). A live window or format change moves the frames to the new size; size the
+ * buffer for the largest picture, or start the preview again with a new buffer. */
 QUORIX_API int Quorix_CallBackPreview(QuorixHandle handle, QuorixWindow window, void* buffer,
                                       uint32_t bufferSize, int32_t orientation);
 
@@ -343,7 +362,8 @@ QUORIX_API int Quorix_Capture(QuorixHandle handle);
  * orientation: row order (0 bottom-up, other top-down).
  * Returns 1, or 0 with code 1 (preview running, or no camera engine), 2 (no camera open),
  * 7 (invalid capture window), 5 (buffer too small, or out of memory) or 8 (no frame within
- * 3000 ms). */
+ * 3000 ms, or the camera sent a frame of another size than it was programmed for, e.g. when
+ * its frame geometry could not be written). */
 QUORIX_API int Quorix_SnapShot(QuorixHandle handle, void* buffer, uint32_t bufferSize,
                                int32_t orientation);
 
@@ -374,13 +394,20 @@ QUORIX_API int Quorix_SetPreviewWindow(QuorixHandle handle, QuorixWindow parent,
  * instead; the result is then still 1. */
 QUORIX_API int Quorix_SetCaptureWindow(QuorixHandle handle, int32_t width, int32_t height);
 
-/* Sets the capture window, the part of the 2048 x 1536 sensor that is read out.
+/* Sets the capture window, the part of the 2048 x 1536 sensor that is read out. While a preview
+ * or the capture state runs, the new window applies from the next frame on (see "Live changes").
  * totalWidth, totalHeight: stored and reported only. hStart, vStart: top-left corner; width,
- *   height: size [pixels]. Valid when all are >= 0, hStart + width <= 2048 and
- *   vStart + height <= 1536.
+ *   height: size [pixels]. Valid when all are >= 0, hStart + width <= 2048,
+ *   vStart + height <= 1536, and the window is on the sensor's steps for the sub-sample mode:
+ *   sub-sample 0: hStart and vStart even, width a non-zero multiple of 16, height a non-zero
+ *     multiple of 4 (e.g. 1024 x 768 at 256, 512);
+ *   sub-sample 1: hStart and vStart multiples of 4, width a non-zero multiple of 32, height a
+ *     non-zero multiple of 8 (the picture is exactly half the window).
  * Returns 1, or 0 with code 1 (no camera engine), 9 (the sensor's size is fixed; never on the
- * Quorix 252) or 7 (invalid window: the values are stored anyway, so acquisition fails with
- * code 7 until a valid window is set). */
+ * Quorix 252) or 7 (invalid window). An invalid window set while idle is stored anyway, so
+ * acquisition fails with code 7 until a valid window is set; while acquisition runs it is not
+ * stored and the acquisition keeps its window. A valid window the running acquisition cannot
+ * take ends it with the code (see "Live changes"). */
 QUORIX_API int Quorix_SetCaptureWindowEx(QuorixHandle handle, int32_t totalWidth, int32_t hStart,
                                          int32_t width, int32_t totalHeight, int32_t vStart,
                                          int32_t height);
@@ -401,26 +428,32 @@ QUORIX_API int32_t Quorix_Height(QuorixHandle handle);
 
 /* Sets the output format by bits per pixel: 8 or 16 (one sample per pixel: the sensor's raw
  * mosaic, or gray, see QUORIX_VALUE_GRAY_MODE), 24 or 32 (demosaiced colour, 8 bits per channel),
- * 48 or 64 (16 bits per channel).
- * Returns 1, or 0 with code 9 (another value, or a format the camera cannot deliver) or 1 (no
- * camera engine). */
+ * 48 or 64 (16 bits per channel). Applies to running acquisition from the next frame on.
+ * Returns 1, or 0 with code 9 (another value, or a format the camera cannot deliver), 1 (no
+ * camera engine), or a code of "Live changes" when running acquisition could not take it (the
+ * mode stays set). */
 QUORIX_API int Quorix_SetColorMode(QuorixHandle handle, int32_t bitsPerPixel);
 
 /* Returns the output bits per pixel: 8, 16, 24, 32, 48 or 64; -1 for an unknown handle. */
 QUORIX_API int32_t Quorix_GetColorMode(QuorixHandle handle);
 
 /* Selects 2x2 sub-sampling: 0 full resolution, 1 half (an image of half the capture window in
- * each direction, e.g. 1024 x 768).
- * Returns 1, or 0 (no code) for any other value. */
+ * each direction, e.g. 1024 x 768). Applies to running acquisition from the next frame on.
+ * Returns 1, or 0 (no code) for any other value. While acquisition runs, a capture window off
+ * the other mode's steps (see Quorix_SetCaptureWindowEx) is refused with code 7 and the mode
+ * stays; while idle such a window makes the next acquisition fail with 7. A code of "Live
+ * changes" reports a running acquisition that could not take the change (the mode stays set). */
 QUORIX_API int Quorix_SetSubSample(QuorixHandle handle, int32_t subSample);
 
 /* Returns the stored sub-sample code (0 or 1; a code loaded from the settings may differ);
  * -1 for an unknown handle. */
 QUORIX_API int32_t Quorix_GetSubSample(QuorixHandle handle);
 
-/* Sets the pause before each frame of the preview [ms], 0 or more; a longer pause lowers the
- * processing load and the frame rate.
- * Returns 1, or 0 (no code) when waitTimeMs is negative. */
+/* Sets the pause before each frame of the preview [ms], 0 to 60000; a longer pause lowers the
+ * processing load and the frame rate. Stopping the preview (or releasing the handle) ends a
+ * pause at once.
+ * Returns 1, or 0 with no code when waitTimeMs is negative, or with code 9 above 60000 (the
+ * stored pause stays). */
 QUORIX_API int Quorix_SetWaitTime(QuorixHandle handle, int32_t waitTimeMs);
 
 /* Returns the preview pause [ms]; -1 for an unknown handle. */

@@ -316,6 +316,14 @@ int CQuorix::SetDeviceNumber(int32_t index) {
     if (index == m_deviceNumber) {
         return 1;
     }
+    // The sensor object is replaced below: no worker or transfer of the old camera may still
+    // use it, and no acquisition may start meanwhile. A preview learns it from its frame
+    // notification.
+    std::lock_guard acquisitionLock(m_acquisitionLock);
+    if (m_acquisitionState.load() != 0) {
+        EndAcquisition(kErrTransferStopped, false);
+    }
+    m_frameAvailable.store(0);
     if (!m_engine->CreateSensor(index)) {
         SetError(kErrNoCamera);
         return 0;
@@ -422,16 +430,14 @@ int32_t CQuorix::GetColorMode() const {
     return kBitsPerColourType.at(static_cast<size_t>(m_colourType));
 }
 
-int CQuorix::SetSubSample(int32_t subSample) {
-    if (subSample != 0 && subSample != 1) {
-        return 0;
-    }
-    m_subSample = subSample;
-    return 1;
-}
-
 int CQuorix::SetWaitTime(int32_t milliseconds) {
     if (milliseconds < 0) {
+        return 0;
+    }
+    // Beyond a minute a pause is no preview any more, and INT32_MAX would be read as a wait
+    // without end by the clock.
+    if (milliseconds > kMaxWaitTimeMs) {
+        SetError(kErrArgument);
         return 0;
     }
     m_waitTime = milliseconds;

@@ -12,6 +12,7 @@
 #include "context/error_code.h"
 #include "engine/quorix_u3r5_base.h"
 #include "imaging/image_buffer.h"
+#include "platform/event.h"
 #include "platform/lock.h"
 #include "platform/message_window.h"
 
@@ -128,6 +129,8 @@ public:
     static constexpr int32_t kMinSerialBytes = 32;
     static constexpr uint32_t kSerialNumberAddress = 0x1040;
     static constexpr uint32_t kSerialNumberPauseMs = 10;
+    // Longest preview pause Quorix_SetWaitTime accepts [ms].
+    static constexpr int32_t kMaxWaitTimeMs = 60'000;
 
     explicit CQuorix(EngineFactory engineFactory = DefaultEngineFactory());
     CQuorix(const CQuorix&) = delete;
@@ -183,7 +186,8 @@ public:
     int SetColorMode(int32_t bitsPerPixel);
 
     // Sizes the image slots for the colour type and window and sends the camera its settings:
-    // 1, or 0 with the code recorded. Runs before every acquisition from the idle state.
+    // 1, or 0 with the code recorded. Runs before every acquisition from the idle state, and
+    // again when the window, sub-sampling or colour type changes while acquisition runs.
     int PrepareBuffers();
     // Turns the raw frame in the colour type's raw slot into the output image. The caller holds
     // the frame lock.
@@ -268,8 +272,11 @@ private:
     int SetOptionalCameraValue(int32_t valueId, int32_t value);
 
     // The window check every acquisition and window change runs: sizes and starts not negative,
-    // the window inside the sensor, and a sub-sampling mode this camera can deliver.
+    // the window inside the sensor, a sub-sampling mode this camera can deliver, starts and
+    // sizes on the head's steps for that mode, and a picture of at least one pixel.
     bool CheckCaptureWindow() const;
+    // PrepareBuffers without recording: kErrNone, or the code of what failed.
+    uint32_t PrepareAcquisition();
     // Output size of the current window after sub-sampling [pixels].
     int32_t OutputWidth() const;
     int32_t OutputHeight() const;
@@ -290,6 +297,20 @@ private:
     bool PlacementWantsWindow() const;
     // Body of the preview's worker thread.
     void PreviewLoop();
+    // Starts the worker thread; false, with the run flag cleared, when no thread can be made.
+    bool StartWorker();
+    // Ends the worker and the camera's transfer and joins the worker; the state stays.
+    void StopWorker();
+    // The following run under the acquisition lock. StopAcquisition returns to the idle state,
+    // ending the worker and the transfer. EndAcquisition does so for acquisition that cannot go
+    // on: a preview's callback window gets a frame notification carrying `code`, which is also
+    // recorded when `record` is set.
+    void StopAcquisition();
+    void EndAcquisition(uint32_t code, bool record);
+    // Brings a changed window, sub-sampling or colour type to running acquisition between two
+    // frames: the worker ends, the slots and the camera are prepared again, and a preview's
+    // transfer and worker start afresh. 1, or 0 with the code recorded once acquisition ended.
+    int ApplyToRunningAcquisition();
 
     // Converts `text` into the caller's UTF-16 buffer of `units` code units; code 12 when it does
     // not convert or does not fit with its terminator.
@@ -345,6 +366,7 @@ private:
     // program the engine for it, which is not made for two at once.
     std::mutex m_acquisitionLock;
     std::atomic<int32_t> m_workerRun{0};
+    platform::Event m_workerWake{true, false};  // set to end the worker's pause at once
     std::thread m_worker;
 
     platform::WindowHandle m_notifyWindow = 0;

@@ -8,6 +8,7 @@
 #include "imaging/raw_frame.h"
 #include "platform/clock.h"
 #include "platform/log.h"
+#include "sensors/sensor_imx252.h"
 
 namespace quorix {
 
@@ -80,8 +81,23 @@ bool CQuorix::CheckCaptureWindow() const {
         case 19:
             return false;
         default:
-            return true;
+            break;
     }
+    if (OutputWidth() <= 0 || OutputHeight() <= 0) {
+        return false;
+    }
+    // The IMX252 head programs only windows on its read-out mode's steps; one it would refuse is
+    // refused here, before anything reaches the camera.
+    const CSensorBase* head = m_engine ? m_engine->Sensor() : nullptr;
+    if (head == nullptr || head->HeadCode() != CSensorIMX252::kHeadCode) {
+        return true;
+    }
+    const CSensorIMX252::WindowAlignment align = CSensorIMX252::AlignmentFor(m_subSample);
+    // The head rounds a sub-sampled picture down to whole groups of 4 rows; the images are sized
+    // for exactly half the window, so its height must halve into such groups.
+    const int32_t heightStep = align.height * SubSampleDivisor(m_subSample);
+    return hStart % align.x == 0 && vStart % align.y == 0 && width % align.width == 0 &&
+           height % heightStep == 0;
 }
 
 int32_t CQuorix::OutputWidth() const {
@@ -116,6 +132,8 @@ int CQuorix::SetCaptureWindowEx(int32_t totalWidth, int32_t hStart, int32_t widt
         return 0;
     }
     std::lock_guard acquisitionLock(m_acquisitionLock);
+    const std::array<uint32_t, 6> previous = {m_totalWidth,  m_hStart, m_captureWidth,
+                                              m_totalHeight, m_vStart, m_captureHeight};
     m_totalWidth = static_cast<uint32_t>(totalWidth);
     m_hStart = static_cast<uint32_t>(hStart);
     m_captureWidth = static_cast<uint32_t>(width);
@@ -123,8 +141,23 @@ int CQuorix::SetCaptureWindowEx(int32_t totalWidth, int32_t hStart, int32_t widt
     m_vStart = static_cast<uint32_t>(vStart);
     m_captureHeight = static_cast<uint32_t>(height);
     if (!CheckCaptureWindow()) {
+        if (m_acquisitionState.load() != 0) {
+            // Running acquisition keeps its window: the frames, Width/Height and the stored
+            // window go on agreeing. Idle, the values stay stored and acquisition refuses them.
+            m_totalWidth = previous[0];
+            m_hStart = previous[1];
+            m_captureWidth = previous[2];
+            m_totalHeight = previous[3];
+            m_vStart = previous[4];
+            m_captureHeight = previous[5];
+        }
         SetError(kErrCaptureWindow);
         return 0;
+    }
+    if (m_acquisitionState.load() != 0) {
+        const bool unchanged = previous[1] == m_hStart && previous[2] == m_captureWidth &&
+                               previous[4] == m_vStart && previous[5] == m_captureHeight;
+        return unchanged ? 1 : ApplyToRunningAcquisition();
     }
     m_engine->SetCaptureWindow(hStart, vStart, width, height, m_subSample);
     return 1;
@@ -143,12 +176,37 @@ int CQuorix::SetColorMode(int32_t bitsPerPixel) {
     }
     for (size_t type = 0; type < kBitsPerColourType.size(); ++type) {
         if (kBitsPerColourType[type] == bitsPerPixel) {
+            std::lock_guard acquisitionLock(m_acquisitionLock);
             m_colourType = static_cast<int32_t>(type);
+            // Running acquisition takes the new type from its next frame on.
+            if (m_acquisitionState.load() != 0 && m_colourType != m_preparedType) {
+                return ApplyToRunningAcquisition();
+            }
             return 1;
         }
     }
     SetError(kErrArgument);
     return 0;
+}
+
+int CQuorix::SetSubSample(int32_t subSample) {
+    if (subSample != 0 && subSample != 1) {
+        return 0;
+    }
+    std::lock_guard acquisitionLock(m_acquisitionLock);
+    const int32_t previous = m_subSample;
+    m_subSample = subSample;
+    if (m_acquisitionState.load() == 0 || subSample == m_preparedSubSample) {
+        return 1;
+    }
+    // The stored window must suit the other read-out mode's steps; if not, running acquisition
+    // keeps its mode.
+    if (!CheckCaptureWindow()) {
+        m_subSample = previous;
+        SetError(kErrCaptureWindow);
+        return 0;
+    }
+    return ApplyToRunningAcquisition();
 }
 
 int CQuorix::SetPreviewWindow(platform::WindowHandle parent, int32_t left, int32_t top,
@@ -217,13 +275,20 @@ void CQuorix::ResendCameraValues() {
 }
 
 int CQuorix::PrepareBuffers() {
-    if (!m_engine->IsDeviceAvailable(m_engine->GetDeviceIndex())) {
-        SetError(kErrNoCamera);
+    const uint32_t code = PrepareAcquisition();
+    if (code != kErrNone) {
+        SetError(code);
         return 0;
     }
+    return 1;
+}
+
+uint32_t CQuorix::PrepareAcquisition() {
+    if (!m_engine->IsDeviceAvailable(m_engine->GetDeviceIndex())) {
+        return kErrNoCamera;
+    }
     if (!CheckCaptureWindow()) {
-        SetError(kErrCaptureWindow);
-        return 0;
+        return kErrCaptureWindow;
     }
     const int32_t width = OutputWidth();
     const int32_t height = OutputHeight();
@@ -234,16 +299,14 @@ int CQuorix::PrepareBuffers() {
         m_frameAvailable.store(0);
         if (!CreateSlots(width, height)) {
             platform::Log("Context", "PrepareBuffers: image slots of %dx%d failed", width, height);
-            SetError(kErrBuffer);
-            return 0;
+            return kErrBuffer;
         }
     }
     m_engine->SetDataWidth(IsRawSixteenBit(m_preparedType) ? 1 : 0);
     if (!m_engine->SetCaptureWindow(static_cast<int32_t>(m_hStart), static_cast<int32_t>(m_vStart),
                                     static_cast<int32_t>(m_captureWidth),
                                     static_cast<int32_t>(m_captureHeight), m_subSample)) {
-        SetError(kErrCaptureWindow);
-        return 0;
+        return kErrCaptureWindow;
     }
     // The engine's frames must have exactly the slots' size; a head that adjusted the window
     // would deliver frames of another shape.
@@ -253,23 +316,28 @@ int CQuorix::PrepareBuffers() {
     if (engineWidth != width || engineHeight != height) {
         platform::Log("Context", "PrepareBuffers: camera window %dx%d, images %dx%d", engineWidth,
                       engineHeight, width, height);
-        SetError(kErrCaptureWindow);
-        return 0;
+        return kErrCaptureWindow;
     }
     m_preparedSubSample = m_subSample;
     ResendCameraValues();
     // A visible preview window gets its back buffer here once the preview window exists.
-    return 1;
+    return kErrNone;
 }
 
 // --- Frames --------------------------------------------------------------------------------
 
 bool CQuorix::ReadRawFrame() {
     CImageBuffer& raw = *m_images[RawSlot()];
-    // The engine writes a whole frame of its own size; a frame larger than the slot (a window
-    // changed while acquisition runs) is refused rather than written past the slot.
-    if (raw.Bits() == nullptr || m_engine->FrameSize() > raw.SizeBytes() ||
-        m_engine->ReadNewestFrame(raw.Bits(), 0) != 0) {
+    // The engine writes a whole frame of its own size, rows back to back. Only a frame of
+    // exactly the slot's picture is taken: a smaller one would be laid out with the wrong row
+    // length, a larger one would not fit.
+    const uint64_t pictureBytes = static_cast<uint64_t>(raw.Width()) *
+                                  static_cast<uint64_t>(raw.Height()) *
+                                  static_cast<uint64_t>(raw.BytesPerPixel());
+    if (raw.Bits() == nullptr || m_engine->FrameSize() != pictureBytes ||
+        pictureBytes > raw.SizeBytes() || m_engine->ReadNewestFrame(raw.Bits(), 0) != 0) {
+        platform::Log("Context", "ReadRawFrame: no frame of %llu bytes (camera frame %u bytes)",
+                      static_cast<unsigned long long>(pictureBytes), m_engine->FrameSize());
         return false;
     }
     RepackRows(raw);
@@ -399,8 +467,7 @@ int CQuorix::StartPreview() {
         return 0;
     }
     if (!m_engine->StartCapture(0)) {
-        acquisitionLock.unlock();
-        StopPreview();
+        StopAcquisition();
         SetError(kErrRegister);
         return 0;
     }
@@ -409,14 +476,77 @@ int CQuorix::StartPreview() {
     m_frameRate = FrameRateMeter(platform::GetTickCount());
     std::atomic_ref<uint32_t>(m_frameInfo.frameRate).store(0);
     m_acquisitionState.store(1);
+    if (!StartWorker()) {
+        StopAcquisition();
+        SetError(kErrThread);
+        return 0;
+    }
+    return 1;
+}
+
+bool CQuorix::StartWorker() {
     m_workerRun.store(1);
+    m_workerWake.Reset();
     try {
         m_worker = std::thread([this] { PreviewLoop(); });
     } catch (const std::system_error& error) {
-        platform::Log("Context", "StartPreview: no worker thread: %s", error.what());
-        acquisitionLock.unlock();
-        StopPreview();
-        SetError(kErrThread);
+        platform::Log("Context", "no preview worker thread: %s", error.what());
+        m_workerRun.store(0);
+        return false;
+    }
+    return true;
+}
+
+void CQuorix::StopWorker() {
+    m_workerRun.store(0);
+    // Ends the worker's pause at once, and the capture stop releases its frame wait, so the
+    // worker leaves within the frame it may be processing.
+    m_workerWake.Set();
+    m_engine->StopCapture(0);
+    // Frame notifications are posted, never sent, so a handler of one that stops the preview
+    // never waits for itself.
+    if (m_worker.joinable()) {
+        m_worker.join();
+    }
+}
+
+void CQuorix::StopAcquisition() {
+    const bool running = m_acquisitionState.exchange(0) != 0;
+    if (running || m_worker.joinable()) {
+        StopWorker();
+    }
+    // A recording stops here too once recording exists.
+}
+
+void CQuorix::EndAcquisition(uint32_t code, bool record) {
+    const bool previewing = m_acquisitionState.load() == 1;
+    StopAcquisition();
+    if (previewing) {
+        PostFrameNotification(0, code);
+    }
+    if (record) {
+        SetError(code);
+    }
+}
+
+int CQuorix::ApplyToRunningAcquisition() {
+    const bool previewing = m_acquisitionState.load() == 1;
+    if (previewing) {
+        // Between two frames: the worker has handed over its last frame of the old shape and no
+        // frame of the new one can reach the old image slots.
+        StopWorker();
+    }
+    uint32_t code = PrepareAcquisition();
+    if (code == kErrNone && previewing) {
+        if (!m_engine->StartCapture(0)) {
+            code = kErrRegister;
+        } else if (!StartWorker()) {
+            code = kErrThread;
+        }
+    }
+    if (code != kErrNone) {
+        platform::Log("Context", "acquisition cannot follow the change: code %u", code);
+        EndAcquisition(code, true);
         return 0;
     }
     return 1;
@@ -427,17 +557,7 @@ int CQuorix::StopPreview() {
         return NotAvailable(0);
     }
     std::lock_guard acquisitionLock(m_acquisitionLock);
-    m_workerRun.store(0);
-    if (m_acquisitionState.exchange(0) != 0) {
-        m_engine->StopCapture(0);
-    }
-    // The worker notices the cleared flag within one wait time plus one frame wait; the capture
-    // stop above releases a frame wait at once. Frame notifications are posted, never sent, so a
-    // handler of one that calls StopPreview never waits for itself.
-    if (m_worker.joinable()) {
-        m_worker.join();
-    }
-    // A recording stops here too once recording exists.
+    StopAcquisition();
     return 1;
 }
 
@@ -472,16 +592,28 @@ int CQuorix::CallBackPreview(platform::WindowHandle window, void* buffer, uint32
 }
 
 void CQuorix::PreviewLoop() {
+    // Ends the frames for good: the application learns why from a frame notification and the
+    // error history. The acquisition state stays until the preview is stopped.
+    const auto fail = [this](uint32_t code) {
+        m_workerRun.store(0);
+        PostFrameNotification(0, code);
+        SetError(code);
+    };
     while (m_workerRun.load() != 0) {
-        platform::SleepMs(static_cast<uint32_t>(m_waitTime.load()));
+        // The pause ends early when the preview is stopped: a long wait time never holds up a
+        // stop or a release.
+        m_workerWake.Wait(m_waitTime.load());
         if (m_workerRun.load() != 1) {
             continue;
         }
         const int waited = m_engine->WaitFrame(kPreviewFrameWaitMs);
-        if (waited == kWaitStopped) {
-            m_workerRun.store(0);
-            PostFrameNotification(0, kErrTransferStopped);
-            SetError(kErrTransferStopped);
+        // Checked after the wait: a stop clears the run flag before it stops the transfer, so a
+        // transfer found stopped while the flag is still set was stopped by something else.
+        if (m_workerRun.load() != 1) {
+            continue;
+        }
+        if (waited == kWaitStopped || (waited != kWaitNewFrame && !m_engine->CaptureRunning())) {
+            fail(kErrTransferStopped);
             break;
         }
         if (waited != kWaitNewFrame) {
@@ -489,7 +621,10 @@ void CQuorix::PreviewLoop() {
         }
         std::unique_lock lock(m_frameLock);
         if (!ReadRawFrame()) {
-            continue;
+            // A frame of another size than the camera was programmed for.
+            lock.unlock();
+            fail(kErrAcquisition);
+            break;
         }
         const CImageBuffer& raw = *m_images[RawSlot()];
         std::atomic_ref<uint32_t>(m_frameInfo.width).store(static_cast<uint32_t>(raw.Width()));

@@ -239,19 +239,28 @@ int CQuorixU3R5Base::PrepareFrameBuffers() {
     if (!m_controller) {
         return 0;
     }
-    m_controller->WriteFpgaRegister(kFpgaWidthLow, static_cast<uint8_t>(width));
-    m_controller->WriteFpgaRegister(kFpgaWidthHigh, static_cast<uint8_t>(width >> 8));
-    m_controller->WriteFpgaRegister(kFpgaHeightLow, static_cast<uint8_t>(height));
-    m_controller->WriteFpgaRegister(kFpgaHeightHigh, static_cast<uint8_t>(height >> 8));
-    if (m_cameraId == kImx252CameraId) {
+    // The FPGA cuts the frames by these registers; one write that did not arrive would give
+    // frames of another geometry than the buffers', so the buffers are not used then.
+    bool programmed =
+        m_controller->WriteFpgaRegister(kFpgaWidthLow, static_cast<uint8_t>(width)) &&
+        m_controller->WriteFpgaRegister(kFpgaWidthHigh, static_cast<uint8_t>(width >> 8)) &&
+        m_controller->WriteFpgaRegister(kFpgaHeightLow, static_cast<uint8_t>(height)) &&
+        m_controller->WriteFpgaRegister(kFpgaHeightHigh, static_cast<uint8_t>(height >> 8));
+    if (programmed && m_cameraId == kImx252CameraId) {
         // Without 2x2 sub-sampling the FPGA takes the window's columns from the far edge.
         const bool full = state.m_nSubSample != 1;
         const uint32_t offset =
             full ? state.m_nMaxWidth - static_cast<uint32_t>(state.m_nX) - width : 0;
-        m_controller->WriteFpgaRegister(kFpgaReadoutMode, full ? 12 : 11);
-        m_controller->WriteFpgaRegister(kFpgaReadoutModeHigh, 0);
-        m_controller->WriteFpgaRegister(kFpgaOffsetLow, static_cast<uint8_t>(offset));
-        m_controller->WriteFpgaRegister(kFpgaOffsetHigh, static_cast<uint8_t>(offset >> 8));
+        programmed =
+            m_controller->WriteFpgaRegister(kFpgaReadoutMode, full ? 12 : 11) &&
+            m_controller->WriteFpgaRegister(kFpgaReadoutModeHigh, 0) &&
+            m_controller->WriteFpgaRegister(kFpgaOffsetLow, static_cast<uint8_t>(offset)) &&
+            m_controller->WriteFpgaRegister(kFpgaOffsetHigh, static_cast<uint8_t>(offset >> 8));
+    }
+    if (!programmed) {
+        Trace("PrepareFrameBuffers: the FPGA did not take the frame geometry");
+        m_frameSize = 0;
+        return 0;
     }
     m_geometryPending = 0;
     return 1;

@@ -268,8 +268,10 @@ int CQuorixU3R5Base::StartCapture(int32_t mode) {
     if (!SetCaptureMode(mode)) {
         return 0;
     }
-    if (m_geometryPending != 0) {
-        PrepareFrameBuffers();
+    // Buffers or a frame geometry the FPGA did not take leave no frame size to receive by.
+    if (m_geometryPending != 0 && !PrepareFrameBuffers()) {
+        Trace("StartCapture: the frame geometry could not be programmed");
+        return 0;
     }
     // Without buffers the thread would end at once and leave waiters to time out: refuse here.
     if (!BuffersReady()) {
@@ -519,8 +521,10 @@ CQuorixU3R5Base::FrameOutcome CQuorixU3R5Base::ReceiveFrame(FrameRecord* record,
     if (!controller.ReadFrameData(record, timeoutMs)) {
         return FrameOutcome::kFailed;
     }
-    // Fewer bytes than the frame would leave the slot with the tail of an older frame.
-    if (record->ByteCount() < m_frameSize) {
+    // Only a frame of exactly the programmed geometry is stored: fewer bytes would leave the
+    // slot with the tail of an older frame, a frame of another size would be read with the
+    // wrong row length.
+    if (record->ByteCount() != m_frameSize) {
         Trace("capture: frame of %u bytes, %u expected", record->ByteCount(), m_frameSize);
         return FrameOutcome::kFailed;
     }
@@ -581,10 +585,7 @@ int CQuorixU3R5Base::CaptureOneFrame() {
     if (JoinCaptureThread(0)) {
         ResetTransfer();
     }
-    if (m_geometryPending != 0) {
-        PrepareFrameBuffers();
-    }
-    if (!BuffersReady()) {
+    if ((m_geometryPending != 0 && !PrepareFrameBuffers()) || !BuffersReady()) {
         return 2;
     }
     CVolCy3Cam& controller = *m_controller;
@@ -599,7 +600,7 @@ int CQuorixU3R5Base::CaptureOneFrame() {
         for (int retries = 0;; ++retries) {
             if (controller.ReadFrameHeader(&record) &&
                 controller.ReadFrameData(&record, kOneFrameChunkLimitMs) &&
-                record.ByteCount() >= m_frameSize) {
+                record.ByteCount() == m_frameSize) {
                 std::memcpy(m_ring[0].data(), m_rawBuffer.data(), m_frameSize);
                 m_ringFrameNumber[0].store(static_cast<int32_t>(record.HeaderFrameNumber()));
                 m_ringHeaderWords[0][0].store(record.WordA());

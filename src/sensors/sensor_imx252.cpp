@@ -225,18 +225,9 @@ int CSensorIMX252::Initialize() {
 
 int CSensorIMX252::SetCaptureWindow(int32_t x, int32_t width, int32_t y, int32_t height,
                                     int32_t mode) {
-    // Alignment of the window's position and size in each read-out mode.
-    int32_t alignX = 8;
-    int32_t alignY = 8;
-    int32_t alignWidth = 64;
-    int32_t alignHeight = 8;
-    if (mode == 0) {
-        alignX = 2, alignY = 2, alignWidth = 16, alignHeight = 4;
-    } else if (mode == 1) {
-        alignX = 4, alignY = 4, alignWidth = 32, alignHeight = 4;
-    }
-    if (x % alignX != 0 || y % alignY != 0 || width % alignWidth != 0 ||
-        height % alignHeight != 0) {
+    const WindowAlignment align = AlignmentFor(mode);
+    if (x % align.x != 0 || y % align.y != 0 || width % align.width != 0 ||
+        height % align.height != 0) {
         return 0;
     }
     if (static_cast<int64_t>(x) + width > static_cast<int64_t>(m_state.m_nMaxWidth) ||

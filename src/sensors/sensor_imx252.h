@@ -17,6 +17,25 @@ public:
     static constexpr int32_t kHeadCode = 56;
     static constexpr int32_t kPixelClockKHz = 54545;
 
+    // The steps a capture window's start and size keep in a read-out mode (0 full resolution,
+    // 1 2x2 sub-sampling, anything else the coarse steps of the binning modes) [sensor pixels].
+    // The context checks windows by the same table before the head is asked.
+    struct WindowAlignment {
+        int32_t x;
+        int32_t y;
+        int32_t width;
+        int32_t height;
+    };
+    static constexpr WindowAlignment AlignmentFor(int32_t mode) {
+        if (mode == 0) {
+            return {2, 2, 16, 4};
+        }
+        if (mode == 1) {
+            return {4, 4, 32, 4};
+        }
+        return {8, 8, 64, 8};
+    }
+
     // Sensor registers: 16-bit addresses holding 8-bit values.
     static constexpr uint32_t kRegHold = 0x208;
     static constexpr uint32_t kRegTriggerEnable0 = 0x20A;

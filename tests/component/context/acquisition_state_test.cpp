@@ -1,13 +1,16 @@
 // Acquisition states and caller buffers through the exported functions, with an emulated camera:
 // snapshots into buffers of the exact size and one byte less, the last frame kept for
 // Quorix_GetImage, the capture state, the windowless preview with its frame notifications, the
-// calls each state refuses, the capture window and format checks, a camera unplugged while
-// previewing, and a preview stopped from its own frame handler.
+// calls each state refuses, the capture window and format checks, windows changed while
+// acquisition runs, a camera unplugged or switched while previewing, the preview's pause, and a
+// preview stopped from its own frame handler.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +18,7 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -23,6 +27,7 @@
 
 #include "context_test_support.h"
 #include "picture_support.h"
+#include "platform/clock.h"
 
 namespace quorix {
 namespace {
@@ -167,6 +172,24 @@ protected:
         EXPECT_EQ(seen.patches, static_cast<int>(sim::kPatchCount));
         EXPECT_TRUE(seen.frameNumber.has_value());
         return seen.frameNumber.value_or(0);
+    }
+
+    // Sets a capture window with the sensor's totals.
+    int SetWindow(const CaptureWindow& w) {
+        return Quorix_SetCaptureWindowEx(m_handle, 2048, w.hStart, w.width, 1536, w.vStart,
+                                         w.height);
+    }
+    // Checks that a picture of `window` (not mirrored) shows the scene's colour patches where
+    // the window puts them.
+    static void ExpectPatches(const std::vector<uint8_t>& picture, const CaptureWindow& window,
+                              int32_t bitsPerPixel, bool subSampled, int32_t orientation) {
+        const test::PictureGeometry g = test::ExpectedGeometry(window, subSampled, false, false);
+        ASSERT_EQ(picture.size(), test::StrideOf(g.width, bitsPerPixel) * g.height);
+        const test::PictureView view(picture.data(), bitsPerPixel, g.width, g.height, orientation);
+        test::Findings patches("patches of a " + std::to_string(window.width) + " x " +
+                               std::to_string(window.height) + " window");
+        EXPECT_GT(test::CheckPatches(view, g, test::kDefaultBrightness, patches), 0);
+        patches.Report();
     }
 
     // Whether the camera is asked for frames: the request count moves within `windowMs`.
@@ -321,6 +344,31 @@ TEST_F(AcquisitionState, WindowStickingOutIsStoredAndStopsAcquisition) {
     EXPECT_EQ(Quorix_SnapShot(m_handle, nullptr, 0, 1), 1);
 }
 
+// Windows the head cannot program are refused at once with code 7, instead of being accepted and
+// failing every acquisition afterwards: starts and sizes off the sensor's steps (x and y even,
+// width a multiple of 16, height of 4), windows without pixels, and with 2x2 sub-sampling a start
+// off its 4-pixel step. The smallest window on the steps is taken and delivers.
+TEST_F(AcquisitionState, WindowsTheHeadCannotProgramAreRefusedWithCode7) {
+    const CaptureWindow refused[] = {{1, 1, 1, 1},      {0, 0, 2, 2},      {1, 1, 1001, 777},
+                                     {0, 0, 1000, 768}, {0, 0, 2048, 766}, {0, 1, 2048, 768},
+                                     {0, 0, 0, 0},      {0, 0, 2048, 0}};
+    for (const CaptureWindow& w : refused) {
+        SCOPED_TRACE(std::to_string(w.width) + " x " + std::to_string(w.height) + " at " +
+                     std::to_string(w.hStart) + ", " + std::to_string(w.vStart));
+        EXPECT_EQ(SetWindow(w), 0);
+        EXPECT_EQ(Errors(), std::vector<uint32_t>{7});
+    }
+    ASSERT_EQ(SetWindow({2, 2, 16, 4}), 1);
+    std::vector<uint8_t> buffer(32 * 32);
+    EXPECT_EQ(Quorix_SnapShot(m_handle, buffer.data(), 16 * 4, 1), 1);
+    ASSERT_EQ(Quorix_SetSubSample(m_handle, 1), 1);
+    EXPECT_EQ(SetWindow({2, 0, 64, 64}), 0);
+    EXPECT_EQ(Errors(), std::vector<uint32_t>{7});
+    EXPECT_EQ(SetWindow({4, 8, 64, 64}), 1);
+    EXPECT_EQ(Quorix_SnapShot(m_handle, buffer.data(), 32 * 32, 1), 1);
+    EXPECT_EQ(Errors(), std::vector<uint32_t>{});
+}
+
 // Colour modes other than 8, 16, 24, 32, 48 and 64 bits are refused with code 9, sub-sample codes
 // other than 0 and 1 without a code; neither changes the stored value.
 TEST_F(AcquisitionState, OtherFormatsAreRefused) {
@@ -401,6 +449,31 @@ TEST_F(AcquisitionState, CaptureStateServesSeveralSnapShots) {
     EXPECT_EQ(CallWithinLimit([this] { return Quorix_StopPreview(m_handle); }, "StopPreview"), 1);
     EXPECT_FALSE(FramesRequested()) << "the capture state did not end";
     EXPECT_EQ(Quorix_SnapShot(m_handle, buffer.data(), kSubSampled8Bytes, 1), 1);
+}
+
+// A window changed in the capture state applies to the next snapshot: full sensor, 1024 x 768 at
+// (256, 512), and back. Each snapshot into a buffer sized from Quorix_Width/Height succeeds and
+// shows the scene's patches where that window puts them. Catches image slots left at the old
+// size (the exact buffer refused with code 5) and a frame of the new window laid into the old
+// slot (a skewed picture returned as success).
+TEST_F(AcquisitionState, WindowChangedInTheCaptureStateAppliesToTheNextSnapShot) {
+    ASSERT_EQ(Quorix_SetColorMode(m_handle, 8), 1);
+    ASSERT_EQ(Quorix_Capture(m_handle), 1);
+    for (const CaptureWindow& window :
+         {CaptureWindow{}, CaptureWindow{256, 512, 1024, 768}, CaptureWindow{}}) {
+        SCOPED_TRACE(std::to_string(window.width) + " x " + std::to_string(window.height));
+        ASSERT_EQ(SetWindow(window), 1);
+        const int32_t width = Quorix_Width(m_handle);
+        const int32_t height = Quorix_Height(m_handle);
+        EXPECT_EQ(width, window.width);
+        EXPECT_EQ(height, window.height);
+        std::vector<uint8_t> picture(test::StrideOf(width, 8) * static_cast<size_t>(height));
+        ASSERT_EQ(
+            Quorix_SnapShot(m_handle, picture.data(), static_cast<uint32_t>(picture.size()), 1), 1);
+        ExpectPatches(picture, window, 8, false, 1);
+    }
+    EXPECT_EQ(Errors(), std::vector<uint32_t>{});
+    EXPECT_EQ(CallWithinLimit([this] { return Quorix_StopPreview(m_handle); }, "StopPreview"), 1);
 }
 
 // Preview and capture state exclude each other: entering one while the other holds the camera is
@@ -564,6 +637,136 @@ TEST_F(AcquisitionState, UnpluggedCameraEndsThePreviewWithCode13) {
     const std::vector<uint32_t> codes = Errors();
     EXPECT_NE(std::find(codes.begin(), codes.end(), 13u), codes.end()) << "code 13 not recorded";
     EXPECT_EQ(CallWithinLimit([this] { return Quorix_StopPreview(m_handle); }, "StopPreview"), 1);
+}
+
+// A window changed while the preview runs applies from the next frame on, and the frames keep
+// coming: full sensor, 1024 x 768 in the middle, and back (sub-sampled 8-bit pictures). Catches a
+// preview that goes silent after a change: between the first frame and the stop the
+// notifications never pause longer than a second (measured on the platform clock), none carries
+// an error, the frame info after each change describes the new picture, and the callback buffer
+// ends with the full sensor's picture.
+TEST_F(AcquisitionState, WindowChangedDuringThePreviewKeepsTheFramesComing) {
+    ASSERT_NO_FATAL_FAILURE(UseSmallPictures());
+    ASSERT_NO_FATAL_FAILURE(UseNoPreviewWindow());
+    const QuorixWindow window = MakeWindow();
+    std::vector<uint8_t> buffer(kSubSampled8Bytes);
+
+    struct Seen {
+        uint64_t at;  // [ms] platform clock
+        intptr_t code;
+        uint32_t width;
+    };
+    std::mutex seenLock;
+    std::vector<Seen> seen;
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        QuorixMessage message{};
+        while (!done.load()) {
+            if (Quorix_GetWindowMessage(window, &message, 50) != 1 ||
+                message.message != QUORIX_MSG_FRAME) {
+                continue;
+            }
+            // NOLINTNEXTLINE(performance-no-int-to-ptr)
+            const auto* info = reinterpret_cast<const QuorixFrameInfo*>(message.wParam);
+            std::lock_guard lock(seenLock);
+            seen.push_back(
+                {platform::MonotonicMs(), message.lParam, info != nullptr ? info->width : 0u});
+        }
+    });
+    const auto frameOfWidth = [&](uint32_t width, size_t after) {
+        return WaitUntil([&] {
+            std::lock_guard lock(seenLock);
+            return std::any_of(seen.begin() + static_cast<std::ptrdiff_t>(after), seen.end(),
+                               [&](const Seen& s) { return s.width == width; });
+        });
+    };
+    const auto count = [&] {
+        std::lock_guard lock(seenLock);
+        return seen.size();
+    };
+
+    ASSERT_EQ(Quorix_CallBackPreview(m_handle, window, buffer.data(), kSubSampled8Bytes, 1), 1);
+    EXPECT_TRUE(frameOfWidth(1024, 0)) << "no first frame";
+    for (const CaptureWindow& w : {CaptureWindow{256, 512, 1024, 768}, CaptureWindow{}}) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const size_t before = count();
+        EXPECT_EQ(SetWindow(w), 1);
+        EXPECT_TRUE(frameOfWidth(static_cast<uint32_t>(w.width / 2), before))
+            << "no frame of the " << w.width << " x " << w.height << " window";
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(CallWithinLimit([this] { return Quorix_StopPreview(m_handle); }, "StopPreview"), 1);
+    done.store(true);
+    reader.join();
+
+    ASSERT_GE(seen.size(), 2u);
+    uint64_t longestGap = 0;
+    for (size_t i = 1; i < seen.size(); ++i) {
+        longestGap = std::max(longestGap, seen[i].at - seen[i - 1].at);
+    }
+    EXPECT_LE(longestGap, 1000u) << "the frames paused for " << longestGap << " ms";
+    EXPECT_TRUE(std::all_of(seen.begin(), seen.end(), [](const Seen& s) { return s.code == 0; }))
+        << "a frame notification carried an error";
+    EXPECT_EQ(Errors(), std::vector<uint32_t>{});
+    InspectPicture(buffer.data(), 8, true, 1, m_camera->FramesProduced());
+}
+
+// Selecting another camera under a running preview stops the preview first, under the
+// acquisition lock, so that no worker or transfer touches the sensor object being replaced (a
+// use after free under ASan otherwise): the callback window gets a frame notification with code
+// 13 and no frame after it, no code is recorded, and the next snapshot comes from the new camera
+// while the old one is no longer asked for frames.
+TEST_F(AcquisitionState, CameraSwitchedUnderARunningPreview) {
+    // The device table knows the cameras present when a context initialises.
+    ASSERT_EQ(Release(m_handle), 1);
+    const std::shared_ptr<sim::EmulatedCamera> second = Attach("QX252-000601");
+    m_handle = Initialize();
+    ASSERT_EQ(Quorix_SetDeviceNumber(m_handle, 0), 1);
+    ASSERT_EQ(SerialA(m_handle), "QX252-000600");
+    ASSERT_NO_FATAL_FAILURE(UseSmallPictures());
+    ASSERT_NO_FATAL_FAILURE(UseNoPreviewWindow());
+    const QuorixWindow window = MakeWindow();
+    std::vector<uint8_t> buffer(kSubSampled8Bytes);
+    ASSERT_EQ(Quorix_CallBackPreview(m_handle, window, buffer.data(), kSubSampled8Bytes, 1), 1);
+    ASSERT_TRUE(NextFrameMessage(window).has_value());
+
+    EXPECT_EQ(
+        CallWithinLimit([this] { return Quorix_SetDeviceNumber(m_handle, 1); }, "SetDeviceNumber"),
+        1);
+    bool ended = false;
+    while (!ended) {
+        const std::optional<QuorixMessage> message = NextFrameMessage(window);
+        ASSERT_TRUE(message.has_value()) << "no notification with code 13 after the switch";
+        ended = message->wParam == 0 && message->lParam == 13;
+    }
+    QuorixMessage late{};
+    EXPECT_NE(Quorix_GetWindowMessage(window, &late, 200), 1) << "a notification after the end";
+    EXPECT_EQ(Errors(), std::vector<uint32_t>{});
+    EXPECT_EQ(SerialA(m_handle), "QX252-000601");
+
+    const uint64_t oldRequests = m_camera->Counters().frameRequests;
+    ASSERT_EQ(Quorix_SnapShot(m_handle, buffer.data(), kSubSampled8Bytes, 1), 1);
+    InspectPicture(buffer.data(), 8, true, 1, second->FramesProduced());
+    EXPECT_GT(second->FramesProduced(), 0u);
+    EXPECT_EQ(m_camera->Counters().frameRequests, oldRequests) << "the old camera still streams";
+}
+
+// The preview's pause ends at once on a stop: with the longest wait time, a minute,
+// Quorix_StopPreview and Quorix_Release return within the deadlock limit rather than after the
+// pause. Longer wait times (up to INT32_MAX before) are refused with code 9.
+TEST_F(AcquisitionState, LongPreviewPauseEndsAtStopAndRelease) {
+    ASSERT_EQ(Quorix_SetWaitTime(m_handle, 60'000), 1);
+    EXPECT_EQ(Quorix_SetWaitTime(m_handle, 60'001), 0);
+    EXPECT_EQ(Quorix_SetWaitTime(m_handle, INT32_MAX), 0);
+    EXPECT_EQ(Errors(), (std::vector<uint32_t>{9, 9}));
+    EXPECT_EQ(Quorix_GetWaitTime(m_handle), 60'000);
+
+    ASSERT_NO_FATAL_FAILURE(UseSmallPictures());
+    ASSERT_NO_FATAL_FAILURE(UseNoPreviewWindow());
+    ASSERT_EQ(Quorix_StartPreview(m_handle), 1);
+    EXPECT_EQ(CallWithinLimit([this] { return Quorix_StopPreview(m_handle); }, "StopPreview"), 1);
+    ASSERT_EQ(Quorix_StartPreview(m_handle), 1);
+    EXPECT_EQ(CallWithinLimit([this] { return Release(m_handle); }, "Release"), 1);
 }
 
 // Frame notifications are posted, so the application's handler may stop the preview: the worker

@@ -149,6 +149,38 @@ protected:
     EngineCaptureOneFrame() : CaptureTest(5) {}
 };
 
+// Frames of another geometry than the buffers were prepared for: the FPGA's width register is
+// made 16 columns wider behind the engine's back, so every frame is 272 x 64 bytes where 256 x 64
+// were programmed; it still fits the padded receive buffer. Catches a size check that only
+// refuses frames too large for the buffer, which stores each such frame as a skewed picture.
+// Every frame fails and capture ends with the error flag; nothing is stored.
+TEST_F(EngineCaptureOneFrame, FramesOfAnotherSizeAreNeverStored) {
+    auto camera = sim::AttachCamera(FastCamera());
+    CaptureEngine& engine = OpenEngine();
+    Configure(engine, kCoded, true);
+    ASSERT_EQ(engine.WriteFpgaRegister(CQuorixU3R5Base::kFpgaWidthLow, 0x10), 1);
+    ASSERT_EQ(engine.StartCapture(0), 1);
+    EXPECT_EQ(engine.WaitFrame(kLongWaitMs), 1);
+    EXPECT_EQ(engine.FramesStored(), 0u);
+    EXPECT_EQ(engine.CaptureOneFrame(), 0);
+    EXPECT_EQ(engine.ErrorFlag(), 1);
+    EXPECT_EQ(engine.SlotFrameNumber(0), -1);
+}
+
+// A frame geometry the FPGA did not take (its bus device refuses the writes) leaves no frame size
+// to trust: capture does not start, and starts once the FPGA answers again.
+TEST_F(EngineCaptureOneFrame, AFailedGeometryWriteRefusesCapture) {
+    auto camera = sim::AttachCamera(FastCamera());
+    CaptureEngine& engine = OpenEngine();
+    Configure(engine, kCoded);
+    camera->Faults().RefuseBusDevice(test::kBusFpga, 1000000);
+    EXPECT_EQ(engine.StartCapture(1), 0);
+    EXPECT_EQ(engine.CaptureOneFrame(), 2);
+    camera->Faults().ClearAll();
+    ASSERT_EQ(engine.StartCapture(1), 1);
+    EXPECT_EQ(engine.WaitFrame(kLongWaitMs), 3);
+}
+
 TEST_F(EngineCaptureOneFrame, DeliversIntoTheFirstSlotAfterAFailedTry) {
     auto camera = sim::AttachCamera(FastCamera());
     CaptureEngine& engine = OpenEngine();
