@@ -521,11 +521,11 @@ void CQuorix::StopAcquisition() {
 void CQuorix::EndAcquisition(uint32_t code, bool record) {
     const bool previewing = m_acquisitionState.load() == 1;
     StopAcquisition();
-    if (previewing) {
-        PostFrameNotification(0, code);
-    }
     if (record) {
         SetError(code);
+    }
+    if (previewing) {
+        PostFrameNotification(0, code);
     }
 }
 
@@ -596,8 +596,9 @@ void CQuorix::PreviewLoop() {
     // error history. The acquisition state stays until the preview is stopped.
     const auto fail = [this](uint32_t code) {
         m_workerRun.store(0);
-        PostFrameNotification(0, code);
+        // Recorded first: a handler of the notification finds the code in the history.
         SetError(code);
+        PostFrameNotification(0, code);
     };
     while (m_workerRun.load() != 0) {
         // The pause ends early when the preview is stopped: a long wait time never holds up a
