@@ -323,7 +323,6 @@ int CQuorix::SetDeviceNumber(int32_t index) {
     if (m_acquisitionState.load() != 0) {
         EndAcquisition(kErrTransferStopped, false);
     }
-    m_frameAvailable.store(0);
     if (!m_engine->CreateSensor(index)) {
         SetError(kErrNoCamera);
         return 0;
