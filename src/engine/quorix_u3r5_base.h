@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/capture_rate_meter.h"
 #include "platform/event.h"
 #include "platform/guid.h"
 #include "platform/message_window.h"
@@ -395,6 +396,7 @@ protected:
     std::atomic<uint64_t> m_framesRead{0};
     // The stream carried frames since it was last reset (application threads only).
     bool m_streamUsed = false;
+    CaptureRateMeter m_frameRateMeter;     // this engine's frames only
     std::atomic<float> m_frameRate{0.0f};  // [frames/s]
     std::atomic<double> m_dataRate{0.0};   // [Mbit/s]
     mutable std::mutex m_frameEventLock;   // guards the pointer, not the event
