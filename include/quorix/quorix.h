@@ -818,45 +818,49 @@ QUORIX_API int Quorix_GetIOPort(QuorixHandle handle, uint8_t* value, int32_t res
  * ============================================================================================= */
 
 /* Reads a sensor register (8-bit value).
- * address: register address, low 8 bits used (Quorix_ReadRegisterEx reaches the sensor's 16-bit
- *   addresses). ok: must not be NULL; set to 1, or to 0 on failure.
- * Returns the value 0..255, or 0 with code 6 when the read fails. */
+ * address: register address 0..0xFF (Quorix_ReadRegisterEx reaches the sensor's 16-bit addresses
+ *   0..0xFFFF). ok: must not be NULL; set to 1, or to 0 on failure.
+ * Returns the value 0..255, or 0 with code 9 (address out of range) or 6 (the read failed). */
 QUORIX_API uint32_t Quorix_ReadRegister(QuorixHandle handle, uint32_t address, int32_t* ok);
 
-/* As Quorix_ReadRegister with the full address. */
+/* As Quorix_ReadRegister with the full address 0..0xFFFF. */
 QUORIX_API uint32_t Quorix_ReadRegisterEx(QuorixHandle handle, uint32_t address, int32_t* ok);
 
 /* Writes a sensor register.
- * address: low 8 bits used. value: low 16 bits used (the sensor's registers take the low 8).
- * Returns 1, or 0 with code 6 when the write fails. */
+ * address: 0..0xFF. value: 0..0xFF (the sensor's registers hold 8 bits).
+ * Returns 1, or 0 with code 9 (address or value out of range; nothing is written) or 6 (the write
+ * failed). */
 QUORIX_API int Quorix_WriteRegister(QuorixHandle handle, uint32_t address, uint32_t value);
 
-/* As Quorix_WriteRegister with the full address and value. */
+/* As Quorix_WriteRegister with the full address 0..0xFFFF. */
 QUORIX_API int Quorix_WriteRegisterEx(QuorixHandle handle, uint32_t address, uint32_t value);
 
 /* Reads an FPGA register of the camera board.
- * address: low 8 bits used. ok: must not be NULL; set to 0 on failure and left unchanged on
- *   success, so set it to 1 before the call.
- * Returns the value as an unsigned 16-bit number (the registers hold 8 bits), or 0 with code 6
- * when the read fails. */
+ * address: 0..0xFF. ok: must not be NULL; set to 0 on failure and left unchanged on success, so
+ *   set it to 1 before the call.
+ * Returns the value as an unsigned 16-bit number (the registers hold 8 bits), or 0 with code 9
+ * (address out of range) or 6 (the read failed). */
 QUORIX_API uint32_t Quorix_Fpga_ReadRegister(QuorixHandle handle, uint32_t address, int32_t* ok);
 
 /* Writes an FPGA register of the camera board.
- * address: low 8 bits used. value: the registers hold 8 bits; the low 8 bits are written.
- * Returns 1, or 0 with code 6 when the write fails. */
+ * address: 0..0xFF. value: 0..0xFF (the registers hold 8 bits).
+ * Returns 1, or 0 with code 9 (address or value out of range; nothing is written) or 6 (the write
+ * failed). */
 QUORIX_API int Quorix_Fpga_WriteRegister(QuorixHandle handle, uint32_t address, uint32_t value);
 
 /* Reads one byte of the camera's non-volatile memory (takes about 10 ms).
- * address: bits 12-15 are cleared (address & 0xFFFF0FFF is used). ok: must not be NULL; set to
- *   1, or to 0 on failure.
- * Returns the byte 0..255, or 0 with code 1 posted only when the read fails. */
+ * address: 0..0xFFFF; bits 12-15 are cleared (address & 0x0FFF is read). ok: must not be NULL;
+ *   set to 1, or to 0 on failure.
+ * Returns the byte 0..255, or 0 with code 9 (address above 0xFFFF) or with code 1 posted only
+ * when the read fails. */
 QUORIX_API uint32_t Quorix_ReadSromID(QuorixHandle handle, uint32_t address, int32_t* ok);
 
 /* Writes one byte of the camera's non-volatile memory and makes sure it holds: the byte is read
  * back after each write and written again, up to 10 more times, while it differs (takes about
  * 25 ms per attempt).
- * address: low 12 bits used. value: the byte (low 8 bits).
- * Returns 1 once the byte reads back as written; 0 with code 1 posted only when a write or a
+ * address: 0..0xFFFF, low 12 bits used. value: the byte 0..0xFF.
+ * Returns 1 once the byte reads back as written; 0 with code 9 when the address or the value is
+ * out of range (nothing is written), or with code 1 posted only when a write or a
  * read-back fails or the byte still differs after the last attempt (the memory cell may then hold
  * the old byte or a wrong one). */
 QUORIX_API int Quorix_WriteSromID(QuorixHandle handle, uint32_t address, uint32_t value);

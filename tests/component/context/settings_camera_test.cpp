@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <ostream>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "../transport/transport_test_support.h"
@@ -153,8 +156,7 @@ TEST_F(CameraSettings, MirroringReachesTheSensorAndIsKeptAsZeroOrOne) {
 
 // --- Sensor registers ------------------------------------------------------------------------
 
-// The Ex forms reach the sensor's 16-bit addresses; the short forms take the low 8 bits of the
-// address (and 16 bits of the value, of which the sensor's registers keep 8).
+// The Ex forms reach the sensor's 16-bit addresses, the short forms its first 256 registers.
 TEST_F(CameraSettings, SensorRegistersAreReachedByAddress) {
     int32_t ok = 7;
     ASSERT_EQ(Quorix_WriteRegisterEx(m_handle, 0x0454, 0x3C), 1);
@@ -162,15 +164,56 @@ TEST_F(CameraSettings, SensorRegistersAreReachedByAddress) {
     EXPECT_EQ(Quorix_ReadRegisterEx(m_handle, 0x0454, &ok), 0x3Cu);
     EXPECT_EQ(ok, 1);
 
-    ASSERT_EQ(Quorix_WriteRegister(m_handle, 0x0312, 0x1A5), 1);
+    ASSERT_EQ(Quorix_WriteRegister(m_handle, 0x0012, 0xA5), 1);
     EXPECT_EQ(m_camera->SensorRegister(0x0012), 0xA5);
-    EXPECT_EQ(m_camera->SensorRegister(0x0312), 0x00);
     ok = 7;
-    EXPECT_EQ(Quorix_ReadRegister(m_handle, 0x7712, &ok), 0xA5u);
+    EXPECT_EQ(Quorix_ReadRegister(m_handle, 0x12, &ok), 0xA5u);
     EXPECT_EQ(ok, 1);
     // The gain the camera was opened with, read at its full address.
     EXPECT_EQ(Quorix_ReadRegisterEx(m_handle, 0x0404, &ok), m_camera->SensorRegister(0x404));
     EXPECT_EQ(Quorix_GetLastError(m_handle), 0u);
+}
+
+// Address or value bits beyond a register space's width would be dropped on the way and reach
+// another register (0x1000020E would write the mirror register 0x020E, value 0x103 would write
+// 3): every register call refuses them with code 9 and the camera sees no access at all.
+TEST_F(CameraSettings, RegisterAddressesAndValuesBeyondTheirWidthAreRefused) {
+    const uint8_t mirror = m_camera->SensorRegister(test::kMirror);
+    const uint8_t fpga7 = m_camera->FpgaRegister(7);
+    const uint64_t eepromWrites = m_camera->Counters().eepromWrites;
+    const size_t sensorWrites = SensorWrites(*m_camera).size();
+    int32_t ok = 7;
+    const std::vector<std::pair<const char*, std::function<uint32_t()>>> refused = {
+        {"WriteRegisterEx address",
+         [&] { return Quorix_WriteRegisterEx(m_handle, 0x1000020E, 3); }},
+        {"WriteRegisterEx value",
+         [&] { return Quorix_WriteRegisterEx(m_handle, test::kMirror, 0x103); }},
+        {"WriteRegister address", [&] { return Quorix_WriteRegister(m_handle, 0x30E, 3); }},
+        {"WriteRegister value", [&] { return Quorix_WriteRegister(m_handle, 0x0E, 0x1A5); }},
+        {"ReadRegisterEx address", [&] { return Quorix_ReadRegisterEx(m_handle, 0x1020E, &ok); }},
+        {"ReadRegister address", [&] { return Quorix_ReadRegister(m_handle, 0x7712, &ok); }},
+        {"Fpga_WriteRegister address",
+         [&] { return Quorix_Fpga_WriteRegister(m_handle, 0x107, 5); }},
+        {"Fpga_WriteRegister value", [&] { return Quorix_Fpga_WriteRegister(m_handle, 7, 0x3A5); }},
+        {"Fpga_ReadRegister address",
+         [&] { return Quorix_Fpga_ReadRegister(m_handle, 0x310, &ok); }},
+        {"WriteSromID address", [&] { return Quorix_WriteSromID(m_handle, 0x10234, 5); }},
+        {"WriteSromID value", [&] { return Quorix_WriteSromID(m_handle, 0x0234, 0x1A7); }},
+        {"ReadSromID address", [&] { return Quorix_ReadSromID(m_handle, 0x10080, &ok); }},
+    };
+    for (const auto& [name, call] : refused) {
+        SCOPED_TRACE(name);
+        ok = 7;
+        EXPECT_EQ(call(), 0u);
+        EXPECT_EQ(Quorix_GetLastError(m_handle), 9u);
+        if (std::string(name).find("Read") != std::string::npos) {
+            EXPECT_EQ(ok, 0);
+        }
+    }
+    EXPECT_EQ(m_camera->SensorRegister(test::kMirror), mirror);
+    EXPECT_EQ(m_camera->FpgaRegister(7), fpga7);
+    EXPECT_EQ(m_camera->Counters().eepromWrites, eepromWrites);
+    EXPECT_EQ(SensorWrites(*m_camera).size(), sensorWrites);
 }
 
 TEST_F(CameraSettings, RegisterAccessToAnUnpluggedCameraFailsWithCodeSix) {
@@ -224,7 +267,7 @@ protected:
 };
 
 // A read clears bits 12-15 of the address: 0x1080 reads the byte at 0x0080. A write uses the low
-// 12 bits of the address and the low 8 bits of the value.
+// 12 bits of the address.
 TEST_F(SromId, AddressesLoseBitsTwelveToFifteen) {
     m_camera->SetEepromByte(0x0080, 0x11);
     m_camera->SetEepromByte(0x1080, 0x22);
@@ -234,7 +277,7 @@ TEST_F(SromId, AddressesLoseBitsTwelveToFifteen) {
     EXPECT_EQ(Quorix_ReadSromID(m_handle, 0xF080, &ok), 0x11u);
 
     const uint64_t writesBefore = m_camera->Counters().eepromWrites;
-    ASSERT_EQ(Quorix_WriteSromID(m_handle, 0xF234, 0x1A7), 1);
+    ASSERT_EQ(Quorix_WriteSromID(m_handle, 0xF234, 0xA7), 1);
     EXPECT_EQ(m_camera->EepromByte(0x0234), 0xA7);
     EXPECT_EQ(m_camera->EepromByte(0xF234), 0xFF);
     // A byte that reads back as written at once is written once.
