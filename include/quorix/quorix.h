@@ -19,8 +19,9 @@
  * 32-bit. Text arguments are zero-terminated; ANSI texts use the locale's character set, the
  * functions ending in W take UTF-16 and convert it (a converted name must fit in 1023 bytes).
  *
- * Threads: any thread may call any function, but a handle must not be released while another
- * call on it is running, and must not be used after it was released.
+ * Threads: any thread may call any function, also on the same handle. Quorix_Release waits for
+ * the calls already running on its handle to finish; calls that start once it has begun answer as
+ * for an unknown handle.
  */
 #ifndef QUORIX_QUORIX_H
 #define QUORIX_QUORIX_H
@@ -209,9 +210,10 @@ QUORIX_API uint32_t Quorix_GetDllVersion(void);
 QUORIX_API QuorixHandle Quorix_Initialize(QuorixWindow notifyWindow);
 
 /* Saves the current camera's gain, exposure and filter settings, ends preview, recording and
- * capture, closes the camera and destroys the context; the handle is invalid afterwards. No other
- * call on the same handle may run at the same time.
- * Returns 1, or 0 (no code) for an unknown handle. */
+ * capture, closes the camera and destroys the context; the handle is invalid afterwards. Calls on
+ * the same handle running on other threads finish first (this call waits for them, as long as
+ * their own time-outs allow); calls starting meanwhile or later answer as for an unknown handle.
+ * Returns 1, or 0 (no code) for an unknown handle or one already being released. */
 QUORIX_API int Quorix_Release(QuorixHandle handle);
 
 /* Pops the newest code from the context's error history (20 entries, newest first): repeated calls
@@ -946,7 +948,9 @@ QUORIX_API int Quorix_GetDeviceInfo(QuorixHandle handle, uint8_t* info, uint32_t
  * Message windows and thread queues (Linux)
  * The library posts its messages (QUORIX_MSG_FRAME, QUORIX_MSG_ERROR) to message windows, or to
  * the posting thread's own queue when the target window is NULL. A message window is a queue that
- * any thread may read; each queue also offers a file descriptor for poll/select loops.
+ * any thread may read; each queue also offers a file descriptor for poll/select loops. A queue
+ * holds at most 10,000 messages: while it is full, further messages to it are dropped (the
+ * library's log, switched on with QUORIX_LOG, counts them) and the library never waits for it.
  * ============================================================================================= */
 
 /* Creates a message window, to pass as notification, callback or owner window.
