@@ -119,8 +119,13 @@ void CQuorix::LoadAnalogValues(int32_t /*cameraNumber*/) {
     m_camera.colorGainBlue = colourGain;
     m_camera.colorGainGreen2 = colourGain;
     m_camera.exposure = m_engine->GetExposureTimeDefault();
-    m_camera.mirrorV = m_engine->GetMirrorVDefault();
-    m_camera.mirrorH = m_engine->GetMirrorHDefault();
+    const int32_t mirrorV = m_engine->GetMirrorVDefault();
+    const int32_t mirrorH = m_engine->GetMirrorHDefault();
+    {
+        std::lock_guard lock(m_valuesLock);
+        m_camera.mirrorV = mirrorV;
+        m_camera.mirrorH = mirrorH;
+    }
     m_camera.autoIris = 0;
     m_camera.gainMode = 0;
     m_camera.blackLevel = m_engine->GetBlackLevelDefault();
@@ -132,6 +137,7 @@ void CQuorix::LoadAnalogValues(int32_t /*cameraNumber*/) {
 }
 
 void CQuorix::LoadFilterValues(int32_t /*cameraNumber*/) {
+    std::lock_guard lock(m_valuesLock);
     m_image.brightness = 0;
     m_image.contrast = 0;
     m_image.hue = 0;
@@ -146,6 +152,7 @@ void CQuorix::LoadFilterValues(int32_t /*cameraNumber*/) {
 }
 
 void CQuorix::LoadGrayValues(int32_t /*cameraNumber*/) {
+    std::lock_guard lock(m_valuesLock);
     m_image.grayMode = 0;
     m_image.grayGain.fill(128);
     m_image.grayOffset.fill(128);

@@ -308,6 +308,9 @@ private:
     uint32_t m_bufferCount = 4;
 
     std::array<std::unique_ptr<CImageBuffer>, kImageSlotCount> m_images;
+    // The preview worker reads the image values and the mirror flags for every frame while the
+    // application may set them: they change and are read under m_valuesLock.
+    mutable std::mutex m_valuesLock;
     ImageValues m_image;
     CameraValues m_camera;
     int32_t m_realExposureStep = 1;   // last real exposure [us] / 100

@@ -369,8 +369,9 @@ protected:
     std::vector<uint8_t> m_rawBuffer;  // destination of frame transfers
     std::atomic<int32_t> m_captureMode{0};
     int32_t m_cameraId = kNoCameraId;
-    int32_t m_dataWidth = 0;  // 0: 8-bit pixel data, 1: 16-bit
-    int32_t m_triggerMode = -1;
+    // Read by the capture thread and by frame readers while the application sets them.
+    std::atomic<int32_t> m_dataWidth{0};  // 0: 8-bit pixel data, 1: 16-bit
+    std::atomic<int32_t> m_triggerMode{-1};
     std::array<std::vector<uint8_t>, 8> m_ring;
     std::array<std::atomic<int32_t>, 8> m_ringFrameNumber{};                  // -1: empty
     std::array<std::array<std::atomic<uint32_t>, 4>, 8> m_ringHeaderWords{};  // A-D
@@ -380,7 +381,7 @@ protected:
     std::atomic<int32_t> m_errorFlag{0};  // capture ended on failures
     int32_t m_deviceIndex = 0;
     std::atomic<uint32_t> m_dataTimeoutMs{kDefaultDataTimeoutMs};
-    int32_t m_geometryPending = 1;
+    std::atomic<int32_t> m_geometryPending{1};
     std::unique_ptr<CSensorBase> m_sensor;
 
     // --- Capture thread and ring (quorix_u3r5_capture.cpp) -----------------------------------

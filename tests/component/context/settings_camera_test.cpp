@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -337,6 +339,53 @@ TEST_F(CameraSettings, TemperatureInternalCorrectionAndSamplingRateAreNotAvailab
     EXPECT_EQ(Quorix_SetSamplingRate(m_handle, 2), 0);
     EXPECT_TRUE(Posted().empty());
     EXPECT_EQ(Quorix_GetLastError(m_handle), 0u);
+}
+
+// --- Settings changed while frames stream ----------------------------------------------------
+
+// The preview worker reads the filter values, the mirror flags, the sensor's state block and
+// the engine's data width for every frame while the application changes them: run under
+// ThreadSanitizer, any of them read without synchronisation is reported. The preview must keep
+// delivering frames throughout.
+using SettingsConcurrency = CameraSettings;
+
+TEST_F(SettingsConcurrency, SettingsChangedContinuouslyWhileThePreviewStreams) {
+    ASSERT_EQ(Quorix_SetColorMode(m_handle, 24), 1);
+    ASSERT_EQ(Quorix_SetCaptureWindowEx(m_handle, 2048, 0, 256, 1536, 0, 64), 1);
+    ASSERT_EQ(Quorix_SetPreviewWindow(m_handle, nullptr, 0, 0, 0, 0), 1);
+    QuorixWindow window = Quorix_CreateMessageWindow();
+    ASSERT_NE(window, nullptr);
+    ASSERT_EQ(Quorix_CallBackPreview(m_handle, window, nullptr, 0, 1), 1);
+
+    std::atomic<bool> done{false};
+    std::thread changer([&] {
+        for (int32_t i = 0; i < 200; ++i) {
+            Quorix_SetFilterValue(m_handle, QUORIX_VALUE_BAYER_MODE, i % 4);
+            Quorix_SetFilterValue(m_handle, QUORIX_VALUE_BAYER_GAIN_RGB, 0x404040 + i % 64);
+            Quorix_SetFilterValue(m_handle, QUORIX_VALUE_GRAY_MODE, i % 3);
+            Quorix_SetMirrorH(m_handle, i % 2);
+            Quorix_SetMirrorV(m_handle, (i / 2) % 2);
+            Quorix_SetExposureTime(m_handle, 10 + i % 50);
+            Quorix_SetGlobalGain(m_handle, i % 64);
+        }
+        done = true;
+    });
+    int frames = 0;
+    int framesAfter = 0;
+    QuorixMessage message;
+    while (framesAfter < 3 && Quorix_GetWindowMessage(window, &message, 5000) == 1) {
+        if (message.message != QUORIX_MSG_FRAME)
+            continue;
+        EXPECT_NE(message.wParam, 0u) << "frame failed with code " << message.lParam;
+        ++frames;
+        if (done)
+            ++framesAfter;
+    }
+    changer.join();
+    EXPECT_EQ(Quorix_StopPreview(m_handle), 1);
+    Quorix_DestroyMessageWindow(window);
+    EXPECT_GT(frames, framesAfter);
+    EXPECT_EQ(framesAfter, 3) << "the preview stopped delivering";
 }
 
 }  // namespace
