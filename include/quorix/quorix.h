@@ -303,8 +303,8 @@ QUORIX_API int Quorix_GetCameraInfo(QuorixHandle handle, QuorixCameraInfo* info)
  * takes a setting only while its sensor bus is free; when the bus stays busy for 1000 ms (a
  * camera that is not ready, a fault on the camera board) the settings still to be sent are
  * given up at once and the start fails with code 6: a start never succeeds with settings the
- * camera did not take. A start that cannot send its settings therefore returns within about
- * 1.5 s; Quorix_SnapShot then waits at most 3000 ms for its frame.
+ * camera did not take. A start that cannot send its settings therefore returns after about one
+ * second; Quorix_SnapShot then waits at most 3000 ms for its frame.
  * ============================================================================================= */
 
 /* Starts the live preview: frames are taken continuously, processed and drawn into a preview

@@ -30,7 +30,7 @@ constexpr uint64_t kSnapshotTimeoutMs = 3000;
 // One polled register write's wait for an idle bus [ms]: a start must spend at least that before
 // it gives up, or it did not give the bus its chance.
 constexpr uint64_t kBusWaitMs = 1000;
-constexpr uint32_t kTimeScale = 20;
+constexpr uint32_t kTimeScale = 10;
 
 struct StuckBusCase {
     const char* name;
