@@ -311,8 +311,8 @@ QUORIX_API int Quorix_GetCameraInfo(QuorixHandle handle, QuorixCameraInfo* info)
  * window placed as set with Quorix_SetPreviewWindow (by default a top-level window the size of
  * the frame). No frames are delivered to the application (see Quorix_CallBackPreview).
  * Returns 1, or 0 with code 4 (the window could not be made) or 8 (acquisition did not start; the
- * cause is recorded before it, e.g. 2 no camera open, 7 invalid capture window; the window is
- * closed again). */
+ * cause is recorded before it, e.g. 2 no camera open, 7 invalid capture window, 6 the camera did
+ * not take its settings; the window is closed again). */
 QUORIX_API int Quorix_Preview(QuorixHandle handle);
 
 /* Starts the live preview like Quorix_Preview and hands every processed frame to the application:
