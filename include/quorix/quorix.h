@@ -200,7 +200,9 @@ QUORIX_STATIC_ASSERT(sizeof(QuorixMessage) == 32, "message record is 32 bytes");
 QUORIX_API uint32_t Quorix_GetDllVersion(void);
 
 /* Creates a camera context and returns its handle. When exactly one camera is attached it is
- * opened at once; otherwise choose one with Quorix_SetDeviceNumber.
+ * opened at once; otherwise choose one with Quorix_SetDeviceNumber. Opening waits for the camera
+ * to report ready, as its start-up requires: a camera that never does holds the call for about
+ * 200 s (400 polls, 500 ms apart) before it is given up.
  * notifyWindow: receives QUORIX_MSG_ERROR for every recorded error; NULL for none (posted-only
  *   codes then go to the queue of the thread whose call failed).
  * Returns the new handle, or 0 (no code) only when no context could be created at all. The handle
@@ -258,6 +260,8 @@ QUORIX_API int Quorix_GetDeviceNameW(QuorixHandle handle, int32_t index, QuorixW
 /* Opens the camera at a device index and makes it the context's camera. The gain, exposure and
  * filter settings of the camera open so far are saved, those stored for the new one are loaded
  * and sent to it. Selecting the camera that is already open returns 1 without reopening it.
+ * Opening waits for the camera to report ready, as its start-up requires: up to about 200 s for
+ * a camera that never does (see Quorix_Initialize).
  * index: device index 0..31 (see Quorix_GetDeviceName).
  * Returns 1, or 0 with code 1 (no camera engine) or 2 (no camera at index, or it could not be
  * opened). */
@@ -295,14 +299,22 @@ QUORIX_API int Quorix_GetCameraInfo(QuorixHandle handle, QuorixCameraInfo* info)
  * Quorix_CallBackPreview, Quorix_StartPreview, Quorix_Record); capture (Quorix_Capture: prepared
  * for fast snapshots). Quorix_StopPreview and Quorix_Close return to idle. Colour mode,
  * sub-sample and capture window take effect when acquisition next starts.
+ *
+ * Starting from idle. Quorix_SnapShot, Quorix_Capture and the preview calls first send the camera
+ * all its settings (window, data width, mirroring, trigger mode, gain, exposure). The camera
+ * takes a setting only while its sensor bus is free; when the bus stays busy for 1000 ms (a
+ * camera that is not ready, a fault on the camera board) the settings still to be sent are
+ * given up at once and the start fails with code 6: a start never succeeds with settings the
+ * camera did not take. A start that cannot send its settings therefore returns after about one
+ * second; Quorix_SnapShot then waits at most 3000 ms for its frame.
  * ============================================================================================= */
 
 /* Starts the live preview: frames are taken continuously, processed and drawn into a preview
  * window placed as set with Quorix_SetPreviewWindow (by default a top-level window the size of
  * the frame). No frames are delivered to the application (see Quorix_CallBackPreview).
  * Returns 1, or 0 with code 4 (the window could not be made) or 8 (acquisition did not start; the
- * cause is recorded before it, e.g. 2 no camera open, 7 invalid capture window; the window is
- * closed again). */
+ * cause is recorded before it, e.g. 2 no camera open, 7 invalid capture window, 6 the camera did
+ * not take its settings; the window is closed again). */
 QUORIX_API int Quorix_Preview(QuorixHandle handle);
 
 /* Starts the live preview like Quorix_Preview and hands every processed frame to the application:
@@ -322,7 +334,7 @@ QUORIX_API int Quorix_CallBackPreview(QuorixHandle handle, QuorixWindow window, 
  * Quorix_Preview or Quorix_Record).
  * Returns 1 (also when the preview already runs), or 0 with code 1 (capture state, or no camera
  * engine), 2 (no camera open), 7 (invalid capture window), 5 (out of memory), 6 (the camera did
- * not start) or 3 (no worker thread). */
+ * not take its settings, or did not start) or 3 (no worker thread). */
 QUORIX_API int Quorix_StartPreview(QuorixHandle handle);
 
 /* Ends the preview or capture state and any recording, and waits until the library's threads have
@@ -335,7 +347,8 @@ QUORIX_API int Quorix_StopPreview(QuorixHandle handle);
  * Quorix_SnapShot calls only wait for frames (the transfer keeps running between them). The
  * state ends with Quorix_StopPreview or Quorix_Close.
  * Returns 1 (also when already in the capture state), or 0 with code 1 (preview running, or no
- * camera engine), 2 (no camera open), 7 (invalid capture window) or 5 (out of memory). */
+ * camera engine), 2 (no camera open), 7 (invalid capture window), 5 (out of memory) or 6 (the
+ * camera did not take its settings). */
 QUORIX_API int Quorix_Capture(QuorixHandle handle);
 
 /* Takes one frame, processes it and copies it into the caller's buffer. From the idle state each
@@ -344,8 +357,8 @@ QUORIX_API int Quorix_Capture(QuorixHandle handle);
  *   Quorix_SaveImage only. bufferSize: [bytes], at least height * stride.
  * orientation: row order (0 bottom-up, other top-down).
  * Returns 1, or 0 with code 1 (preview running, or no camera engine), 2 (no camera open),
- * 7 (invalid capture window), 5 (buffer too small, or out of memory) or 8 (no frame within
- * 3000 ms). */
+ * 7 (invalid capture window), 5 (buffer too small, or out of memory), 6 (from idle: the camera
+ * did not take its settings, see "Starting from idle") or 8 (no frame within 3000 ms). */
 QUORIX_API int Quorix_SnapShot(QuorixHandle handle, void* buffer, uint32_t bufferSize,
                                int32_t orientation);
 

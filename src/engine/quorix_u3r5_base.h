@@ -351,7 +351,8 @@ public:
     virtual int SensorSlot140();        // 184
     virtual void Reserved185();         // 185 (does nothing)
 
-    // Test and diagnostic access.
+    // Test and diagnostic access; the head also for a settings burst around a series of
+    // settings (CSensorBase::SettingsBurst). Null when absent.
     CVolCy3Cam* Controller() const { return m_controller.get(); }
     CSensorBase* Sensor() const { return m_sensor.get(); }
     const std::array<uint8_t, kDeviceInfoSize>& DeviceInfo() const { return m_deviceInfo; }
