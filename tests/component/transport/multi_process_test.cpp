@@ -35,11 +35,15 @@ constexpr int kInterfacesPerProcess = 12;
 // every kRoundsPerInterface rounds, so the two processes' read-modify-writes overlap many times.
 constexpr int kRoundsPerInterface = 100;
 
-// One process's share of the concurrent enumeration: `prefix` names its interfaces.
-void EnumerateRounds(test::IdleProvider& provider, const std::string& prefix) {
+// One process's share of the concurrent enumeration. Both processes see the same cameras, as on
+// one bus, each discovering them at its own pace: a camera one process has entered may not be
+// listed in the other yet, which must neither lose nor duplicate it.
+void EnumerateRounds(test::IdleProvider& provider) {
     for (int round = 0; round < kInterfacesPerProcess * kRoundsPerInterface; ++round) {
-        if (round % kRoundsPerInterface == 0)
-            provider.Add(0x31C0, prefix + std::to_string(round / kRoundsPerInterface));
+        if (round % kRoundsPerInterface == 0) {
+            provider.Add(0x31C0, "parent-" + std::to_string(round / kRoundsPerInterface));
+            provider.Add(0x31C0, "child-" + std::to_string(round / kRoundsPerInterface));
+        }
         CFx3Api api;
         api.EnumerateDevices();
     }
@@ -163,7 +167,7 @@ TEST(TransportChildProcess, ActsOnTheParentsRequest) {
         ASSERT_EQ(write(reportFd, "ready\n", 6), 6);
         char go = 0;
         ASSERT_EQ(read(goFd, &go, 1), 1);
-        EnumerateRounds(*provider, "child-");
+        EnumerateRounds(*provider);
         platform::usb::UnregisterProvider(provider);
         ASSERT_EQ(write(reportFd, "done\n", 5), 5);
     }
@@ -224,7 +228,7 @@ TEST_F(TransportMultiProcessTest, TwoProcessesEnumeratingAtOnceLoseAndDuplicateN
     char ready[6] = {};
     ASSERT_EQ(read(report.read, ready, sizeof(ready)), 6);
     ASSERT_EQ(write(go.write, "g", 1), 1);
-    EnumerateRounds(*provider, "parent-");
+    EnumerateRounds(*provider);
     EXPECT_EQ(ReadAll(report.read), "done\n");
     ASSERT_EQ(WaitExit(child), 0);
     platform::usb::UnregisterProvider(provider);
