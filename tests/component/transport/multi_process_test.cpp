@@ -161,6 +161,20 @@ TEST(TransportChildProcess, ActsOnTheParentsRequest) {
         // A process that dies without destroying its object.
         new CFx3Api;
         _exit(0);
+    } else if (what == "find") {
+        // A new process looks for cameras a and b.
+        auto provider = std::make_shared<IdleProvider>();
+        provider->Add(0x31C0, "a");
+        provider->Add(0x31C0, "b");
+        platform::usb::RegisterProvider(provider);
+        CFx3Api api;
+        api.EnumerateDevices();
+        std::string report;
+        for (const std::string& line : TableLines())
+            report += line + "\n";
+        platform::usb::UnregisterProvider(provider);
+        ASSERT_EQ(write(reportFd, report.data(), report.size()),
+                  static_cast<ssize_t>(report.size()));
     } else if (what == "enumerate") {
         auto provider = std::make_shared<IdleProvider>();
         platform::usb::RegisterProvider(provider);
@@ -253,6 +267,47 @@ TEST_F(TransportMultiProcessTest, TwoProcessesEnumeratingAtOnceLoseAndDuplicateN
     EXPECT_EQ(*instances.begin(), 0);
     EXPECT_EQ(*instances.rbegin(), 2 * kInterfacesPerProcess - 1);
     EXPECT_EQ(UserCount(), 2);  // keeper and reader
+}
+
+// Random bytes over the section while this process has camera b selected: a new process must
+// still find both cameras, and this process must keep the camera it has open.
+TEST_F(TransportMultiProcessTest, GarbageInTheSectionHidesNoCameraFromAnyProcess) {
+    auto provider = std::make_shared<IdleProvider>();
+    provider->Add(0x31C0, "a");
+    provider->Add(0x31C0, "b");
+    platform::usb::RegisterProvider(provider);
+    CFx3Api live;
+    ASSERT_EQ(live.EnumerateDevices(), 2);
+    live.HoldDeviceEntry(1);
+    {
+        test::SectionBytes section(m_section.Name());
+        ASSERT_TRUE(section.Valid());
+        uint32_t noise = 987654321;
+        for (size_t i = 4; i < test::SectionBytes::kSize; ++i) {
+            noise = noise * 1103515245u + 12345u;
+            section.Raw()[i] = static_cast<uint8_t>(noise >> 16);
+        }
+        section.SetEntryCount(32);
+    }
+
+    Pipe report;
+    Pipe go;
+    const pid_t child = SpawnChild("find", m_section.Name(), report.write, go.read);
+    ASSERT_GT(child, 0);
+    report.CloseWrite();
+    const std::string seen = ReadAll(report.read);
+    ASSERT_EQ(WaitExit(child), 0);
+    EXPECT_NE(seen.find("0 0 12736 \\\\?\\usb#vid_04b4&pid_31c0#a#"), std::string::npos) << seen;
+    EXPECT_NE(seen.find("1 1 12736 \\\\?\\usb#vid_04b4&pid_31c0#b#"), std::string::npos) << seen;
+
+    EXPECT_EQ(live.EnumerateDevices(), 2);
+    CFx3Api::DeviceHandle handle;
+    EXPECT_EQ(live.OpenDevice(&handle, 1, false), 1);
+    handle.Close();
+    platform::usb::UnregisterProvider(provider);
+    DeviceTableEntry entry;
+    ASSERT_TRUE(CFx3Api::GetDeviceEntry(1, &entry));
+    EXPECT_NE(std::string(entry.path).find("#b#"), std::string::npos);
 }
 
 // A process that dies holding an object leaves its user in the count. Once every live user is
