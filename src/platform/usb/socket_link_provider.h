@@ -37,7 +37,7 @@ namespace quorix::platform::usb {
 class SocketLinkProvider : public UsbLinkProvider {
 public:
     static constexpr size_t kMaxDirectoryEntries = 65536;
-    static constexpr size_t kMaxCameraSockets = 64;
+    static constexpr size_t kMaxCameraSockets = 256;
     static constexpr uint64_t kSilentRetryMs = 30000;  // [ms] of the SDK clock
 
     explicit SocketLinkProvider(std::string directory,
