@@ -45,7 +45,7 @@ ProcessState& Process() {
 
 // Takes the section's table lock and brings the process copy up to date from it: the section's
 // size is checked first (another process may have cut it short), and damaged entries are
-// dropped or replaced by what this process knew. `usable` is false when the section's bytes
+// dropped or replaced by what this process knew. Section() is null when the section's bytes
 // must not be touched; the process copy then stands alone. Call with the process mutex held.
 class SectionTransaction {
 public:
