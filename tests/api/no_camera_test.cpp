@@ -85,8 +85,7 @@ TEST_F(NoCamera, AcquisitionFindsNoCamera) {
         {"SetColorMode 24", [](QuorixHandle h) { return Quorix_SetColorMode(h, 24) == 1; }, 0, 0},
         {"GetColorMode", [](QuorixHandle h) { return Quorix_GetColorMode(h) == 24; }, 0, 0},
         {"SetPreviewWindow",
-         [](QuorixHandle h) { return Quorix_SetPreviewWindow(h, nullptr, 0, 0, 0, 0) == 1; }, 0,
-         0},
+         [](QuorixHandle h) { return Quorix_SetPreviewWindow(h, nullptr, 0, 0, 0, 0) == 1; }, 0, 0},
     });
 }
 
@@ -193,7 +192,7 @@ TEST_F(NoCamera, SettingsAreKeptUntilACameraOpens) {
              return Quorix_GetTemperatureEx(h, &ok) == 0.0 && ok == 0;
          },
          11, 0},
-        {"WriteRegister", [](QuorixHandle h) { return Quorix_WriteRegister(h, 0x3000, 1) == 0; }, 6,
+        {"WriteRegister", [](QuorixHandle h) { return Quorix_WriteRegister(h, 0x30, 1) == 0; }, 6,
          0},
         {"ReadRegisterEx",
          [&](QuorixHandle h) {
