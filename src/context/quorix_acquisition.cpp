@@ -1,6 +1,8 @@
 // Acquisition calls of the camera context: the capture window and colour mode, buffer
 // preparation, snapshots, the capture state and the preview's worker thread.
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <system_error>
 
@@ -151,6 +153,40 @@ int CQuorix::SetColorMode(int32_t bitsPerPixel) {
     return 0;
 }
 
+int CQuorix::SetDeliveryMode(int32_t mode) {
+    if (!m_engine) {
+        return NotAvailable(0);
+    }
+    if (mode != QUORIX_DELIVERY_NEWEST && mode != QUORIX_DELIVERY_EVERY_FRAME) {
+        SetError(kErrArgument);
+        return 0;
+    }
+    std::lock_guard acquisitionLock(m_acquisitionLock);
+    // The worker and the capture thread read the mode and the ring as they start; a running
+    // acquisition keeps the ones it started with.
+    if (m_acquisitionState.load() != 0) {
+        return NotAvailable(0);
+    }
+    m_deliveryMode = mode;
+    return 1;
+}
+
+int CQuorix::SetFrameRingDepth(int32_t depth) {
+    if (!m_engine) {
+        return NotAvailable(0);
+    }
+    if (depth < QUORIX_FRAME_RING_DEPTH_MIN || depth > QUORIX_FRAME_RING_DEPTH_MAX) {
+        SetError(kErrArgument);
+        return 0;
+    }
+    std::lock_guard acquisitionLock(m_acquisitionLock);
+    if (m_acquisitionState.load() != 0) {
+        return NotAvailable(0);
+    }
+    m_ringDepth = depth;
+    return 1;
+}
+
 int CQuorix::SetPreviewWindow(platform::WindowHandle parent, int32_t left, int32_t top,
                               int32_t width, int32_t height) {
     if (!m_engine) {
@@ -268,8 +304,8 @@ bool CQuorix::ReadRawFrame() {
     CImageBuffer& raw = *m_images[RawSlot()];
     // The engine writes a whole frame of its own size; a frame larger than the slot (a window
     // changed while acquisition runs) is refused rather than written past the slot.
-    if (raw.Bits() == nullptr || m_engine->FrameSize() > raw.SizeBytes() ||
-        m_engine->ReadNewestFrame(raw.Bits(), 0) != 0) {
+    const auto capacity = static_cast<uint32_t>(std::min<size_t>(raw.SizeBytes(), UINT32_MAX));
+    if (m_engine->ReadFrame(raw.Bits(), capacity, 0) != 0) {
         return false;
     }
     RepackRows(raw);
@@ -297,6 +333,41 @@ int CQuorix::CopyToCaller(ImageSlot slot, int32_t orientation, void* buffer, uin
     return 1;
 }
 
+void CQuorix::BeginFrameStatistics(bool preview) {
+    const bool everyFrame = preview && m_deliveryMode == QUORIX_DELIVERY_EVERY_FRAME;
+    m_engine->SetFrameDelivery(everyFrame, everyFrame ? m_ringDepth : CQuorixU3R5Base::kRingSlots);
+    m_engine->ResetFrameCounts();
+    m_framesDelivered.store(0);
+    m_framesFailedBuffer.store(0);
+    m_framesStoppedInWorker.store(0);
+}
+
+void CQuorix::GetFrameStatistics(QuorixFrameStatistics* statistics) const {
+    // The context's counts before the engine's: a frame the engine has handed over is then
+    // counted at most once, and as pending while the worker still has it.
+    const uint64_t delivered = m_framesDelivered.load();
+    const uint64_t failedBuffer = m_framesFailedBuffer.load();
+    const uint64_t stoppedInWorker = m_framesStoppedInWorker.load();
+    const CQuorixU3R5Base::FrameCounts counts = m_engine->GetFrameCounts();
+    const uint64_t handedOn = delivered + failedBuffer + stoppedInWorker;
+    statistics->version = QUORIX_FRAME_STATISTICS_VERSION;
+    statistics->framesReceived = counts.received;
+    statistics->framesDelivered = delivered;
+    statistics->framesOvertaken = counts.overtaken;
+    statistics->failedTransfer = counts.failedTransfer;
+    statistics->failedFrame = counts.failedFrame;
+    statistics->failedBuffer = failedBuffer;
+    statistics->failedRingFull = counts.failedRingFull;
+    statistics->failedStopped = counts.failedStopped + stoppedInWorker;
+    statistics->framesFailed = statistics->failedTransfer + statistics->failedFrame +
+                               statistics->failedBuffer + statistics->failedRingFull +
+                               statistics->failedStopped;
+    statistics->framesPending =
+        counts.pending + (counts.taken > handedOn ? counts.taken - handedOn : 0);
+    statistics->framesSkipped = counts.skipped;
+    statistics->newestFrameNumber = counts.newestFrameNumber;
+}
+
 void CQuorix::PostFrameNotification(uintptr_t frameInfo, intptr_t code) {
     const platform::WindowHandle window = m_callbackWindow.load();
     if (window != 0) {
@@ -316,10 +387,14 @@ int CQuorix::SnapShot(void* buffer, uint32_t size, int32_t orientation) {
     if (!captureState && !PrepareBuffers()) {
         return 0;
     }
+    if (!captureState) {
+        BeginFrameStatistics(false);
+    }
     std::unique_lock lock(m_frameLock);
     const auto fail = [&](uint32_t code) {
         if (!captureState) {
             m_engine->StopCapture(0);
+            m_engine->SettleFrameCounts();
         }
         SetError(code);
         return 0;
@@ -330,8 +405,10 @@ int CQuorix::SnapShot(void* buffer, uint32_t size, int32_t orientation) {
     }
     ProcessFrame();
     if (buffer != nullptr && size != 0 && !CopyToCaller(OutputSlot(), orientation, buffer, size)) {
+        m_framesFailedBuffer.fetch_add(1);
         return fail(kErrBuffer);
     }
+    m_framesDelivered.fetch_add(1);
     lock.unlock();
     if (!captureState) {
         m_engine->StopCapture(0);
@@ -376,6 +453,7 @@ int CQuorix::Capture() {
     if (!PrepareBuffers()) {
         return 0;
     }
+    BeginFrameStatistics(false);
     m_acquisitionState.store(2);
     return 1;
 }
@@ -398,6 +476,7 @@ int CQuorix::StartPreview() {
     if (!PrepareBuffers()) {
         return 0;
     }
+    BeginFrameStatistics(true);
     if (!m_engine->StartCapture(0)) {
         acquisitionLock.unlock();
         StopPreview();
@@ -437,6 +516,8 @@ int CQuorix::StopPreview() {
     if (m_worker.joinable()) {
         m_worker.join();
     }
+    // Frames still waiting in the ring now count as stopped.
+    m_engine->SettleFrameCounts();
     // A recording stops here too once recording exists.
     return 1;
 }
@@ -506,11 +587,15 @@ void CQuorix::PreviewLoop() {
         // The preview window draws the frame here once it exists.
         if (m_callbackBuffer != nullptr && m_callbackSize != 0 &&
             !CopyToCaller(OutputSlot(), m_callbackOrientation, m_callbackBuffer, m_callbackSize)) {
+            m_framesFailedBuffer.fetch_add(1);
             continue;
         }
         lock.unlock();
         if (m_workerRun.load() == 1) {
+            m_framesDelivered.fetch_add(1);
             PostFrameNotification(reinterpret_cast<uintptr_t>(&m_frameInfo), 0);
+        } else {
+            m_framesStoppedInWorker.fetch_add(1);
         }
     }
 }

@@ -85,8 +85,7 @@ TEST_F(NoCamera, AcquisitionFindsNoCamera) {
         {"SetColorMode 24", [](QuorixHandle h) { return Quorix_SetColorMode(h, 24) == 1; }, 0, 0},
         {"GetColorMode", [](QuorixHandle h) { return Quorix_GetColorMode(h) == 24; }, 0, 0},
         {"SetPreviewWindow",
-         [](QuorixHandle h) { return Quorix_SetPreviewWindow(h, nullptr, 0, 0, 0, 0) == 1; }, 0,
-         0},
+         [](QuorixHandle h) { return Quorix_SetPreviewWindow(h, nullptr, 0, 0, 0, 0) == 1; }, 0, 0},
     });
 }
 
@@ -279,6 +278,43 @@ TEST_F(NoCamera, DeviceInfoAndFpgaRegistersNeedACamera) {
         {"Fpga_WriteRegister",
          [](QuorixHandle h) { return Quorix_Fpga_WriteRegister(h, 7, 1) == 0; }, 6, 0},
     });
+}
+
+// Delivery settings and frame statistics check their arguments (a mode or depth out of range
+// taken, a short record written past its end); before any acquisition nothing was received.
+TEST_F(NoCamera, DeliverySettingsAndStatisticsCheckTheirArguments) {
+    QuorixFrameStatistics statistics;
+    std::memset(&statistics, 0x5A, sizeof statistics);
+    statistics.size = sizeof statistics - 1;
+    Check({
+        {"SetDeliveryMode 2", [](QuorixHandle h) { return Quorix_SetDeliveryMode(h, 2) == 0; }, 9,
+         0},
+        {"SetDeliveryMode -1", [](QuorixHandle h) { return Quorix_SetDeliveryMode(h, -1) == 0; }, 9,
+         0},
+        {"SetDeliveryMode 1", [](QuorixHandle h) { return Quorix_SetDeliveryMode(h, 1) == 1; }, 0,
+         0},
+        {"SetFrameRingDepth 3", [](QuorixHandle h) { return Quorix_SetFrameRingDepth(h, 3) == 0; },
+         9, 0},
+        {"SetFrameRingDepth 65",
+         [](QuorixHandle h) { return Quorix_SetFrameRingDepth(h, 65) == 0; }, 9, 0},
+        {"SetFrameRingDepth 64",
+         [](QuorixHandle h) { return Quorix_SetFrameRingDepth(h, 64) == 1; }, 0, 0},
+        {"GetFrameStatistics NULL",
+         [](QuorixHandle h) { return Quorix_GetFrameStatistics(h, nullptr) == 0; }, 9, 0},
+        {"GetFrameStatistics size 103",
+         [&](QuorixHandle h) {
+             return Quorix_GetFrameStatistics(h, &statistics) == 0 &&
+                    statistics.version == 0x5A5A5A5A;
+         },
+         5, 0},
+    });
+    statistics.size = sizeof statistics;
+    ASSERT_EQ(Quorix_GetFrameStatistics(handle, &statistics), 1);
+    EXPECT_EQ(statistics.size, 104u);
+    EXPECT_EQ(statistics.version, QUORIX_FRAME_STATISTICS_VERSION);
+    EXPECT_EQ(statistics.framesReceived, 0u);
+    EXPECT_EQ(statistics.framesPending, 0u);
+    EXPECT_EQ(statistics.newestFrameNumber, -1);
 }
 
 // Values the context keeps by itself answer without a camera and keep their defaults.
