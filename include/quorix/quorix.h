@@ -1000,8 +1000,8 @@ QUORIX_API int Quorix_GetDeviceInfo(QuorixHandle handle, uint8_t* info, uint32_t
 QUORIX_API int Quorix_SetDeliveryMode(QuorixHandle handle, int32_t mode);
 
 /* Sets the depth of the every-frame ring; it applies from the next preview start in every-frame
- * mode (newest-frame delivery always uses four frame buffers). A start that cannot allocate the
- * ring fails as Quorix_StartPreview does without memory.
+ * mode (newest-frame delivery always uses four frame buffers). A preview start that cannot
+ * allocate the ring fails with code 6 (the camera did not start).
  * depth: QUORIX_FRAME_RING_DEPTH_MIN..QUORIX_FRAME_RING_DEPTH_MAX frames; default
  *   QUORIX_FRAME_RING_DEPTH_DEFAULT (16: 135 ms at the sensor's 118 frames per second).
  * Returns 1, or 0 with code 9 (depth out of range) or 1 (a preview or the capture state runs; or
