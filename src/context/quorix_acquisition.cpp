@@ -304,8 +304,15 @@ bool CQuorix::ReadRawFrame() {
     CImageBuffer& raw = *m_images[RawSlot()];
     // The engine writes a whole frame of its own size; a frame larger than the slot (a window
     // changed while acquisition runs) is refused rather than written past the slot.
-    const auto capacity = static_cast<uint32_t>(std::min<size_t>(raw.SizeBytes(), UINT32_MAX));
-    if (m_engine->ReadFrame(raw.Bits(), capacity, 0) != 0) {
+    if (m_engine->DeliversEveryFrame()) {
+        // The oldest frame waiting; one that cannot be copied is counted and passed over, so the
+        // frames after it still come.
+        const auto capacity = static_cast<uint32_t>(std::min<size_t>(raw.SizeBytes(), UINT32_MAX));
+        if (m_engine->ReadFrame(raw.Bits(), capacity, 0) != 0) {
+            return false;
+        }
+    } else if (raw.Bits() == nullptr || m_engine->FrameSize() > raw.SizeBytes() ||
+               m_engine->ReadNewestFrame(raw.Bits(), 0) != 0) {
         return false;
     }
     RepackRows(raw);

@@ -168,7 +168,12 @@ TEST_F(EngineCaptureModes, EveryFrameDeliveryHandsOverTheRingOldestFirstAndCount
     std::vector<uint8_t> frame(engine.FrameSize());
     std::vector<int32_t> numbers;
     for (int k = 0; k < kDepth + 4; ++k) {
-        ASSERT_EQ(engine.WaitFrame(kLongWaitMs), 3) << "frame " << k;
+        // 2: a signal for a frame already taken.
+        int waited = 2;
+        while (waited == 2) {
+            waited = engine.WaitFrame(kLongWaitMs);
+        }
+        ASSERT_EQ(waited, 3) << "frame " << k;
         int32_t number = -1;
         ASSERT_EQ(engine.ReadFrame(frame.data(), engine.FrameSize(), 0, &number), 0);
         EXPECT_EQ(CountMismatches(frame, kCoded, 0, static_cast<uint32_t>(number)), 0)
