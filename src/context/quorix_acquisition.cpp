@@ -568,8 +568,9 @@ void CQuorix::PreviewLoop() {
         const int waited = m_engine->WaitFrame(kPreviewFrameWaitMs);
         if (waited == kWaitStopped) {
             m_workerRun.store(0);
-            PostFrameNotification(0, kErrTransferStopped);
+            // Recorded before it is posted, so that the application finds the code it is told of.
             SetError(kErrTransferStopped);
+            PostFrameNotification(0, kErrTransferStopped);
             break;
         }
         if (waited != kWaitNewFrame) {
