@@ -976,6 +976,9 @@ QUORIX_API int Quorix_GetDeviceInfo(QuorixHandle handle, uint8_t* info, uint32_t
  * ride out pauses of the application and the system; frames are lost only when the whole ring
  * waits, and each such frame is counted (failedRingFull). Both apply to the preview
  * (Quorix_Preview, Quorix_CallBackPreview, Quorix_StartPreview); snapshots take one frame each.
+ * Each delivered frame gets its own QUORIX_MSG_FRAME, but the callback buffer and the
+ * QuorixFrameInfo record are shared: the next frame overwrites them as soon as it is delivered,
+ * which in every-frame mode may be at once while frames wait in the ring.
  * ============================================================================================= */
 
 /* Delivery modes of Quorix_SetDeliveryMode. */
