@@ -195,7 +195,7 @@ TEST_F(EngineCaptureConcurrency, EveryFrameReaderAndCountsBesideTheCaptureThread
     std::vector<uint8_t> frame(engine.FrameSize());
     int32_t last = 0;
     uint64_t taken = 0;
-    for (int k = 0; k < 60; ++k) {
+    for (int k = 0; k < 30; ++k) {
         // 2: a signal for a frame already taken.
         int waited = 2;
         while (waited == 2) {
