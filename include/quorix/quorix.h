@@ -19,8 +19,9 @@
  * 32-bit. Text arguments are zero-terminated; ANSI texts use the locale's character set, the
  * functions ending in W take UTF-16 and convert it (a converted name must fit in 1023 bytes).
  *
- * Threads: any thread may call any function, but a handle must not be released while another
- * call on it is running, and must not be used after it was released.
+ * Threads: any thread may call any function, also on the same handle. Quorix_Release waits for
+ * the calls already running on its handle to finish; calls that start once it has begun answer as
+ * for an unknown handle.
  */
 #ifndef QUORIX_QUORIX_H
 #define QUORIX_QUORIX_H
@@ -229,7 +230,9 @@ QUORIX_STATIC_ASSERT(offsetof(QuorixFrameStatistics, newestFrameNumber) == 96, "
 QUORIX_API uint32_t Quorix_GetDllVersion(void);
 
 /* Creates a camera context and returns its handle. When exactly one camera is attached it is
- * opened at once; otherwise choose one with Quorix_SetDeviceNumber.
+ * opened at once; otherwise choose one with Quorix_SetDeviceNumber. Opening waits for the camera
+ * to report ready, as its start-up requires: a camera that never does holds the call for about
+ * 200 s (400 polls, 500 ms apart) before it is given up.
  * notifyWindow: receives QUORIX_MSG_ERROR for every recorded error; NULL for none (posted-only
  *   codes then go to the queue of the thread whose call failed).
  * Returns the new handle, or 0 (no code) only when no context could be created at all. The handle
@@ -239,9 +242,10 @@ QUORIX_API uint32_t Quorix_GetDllVersion(void);
 QUORIX_API QuorixHandle Quorix_Initialize(QuorixWindow notifyWindow);
 
 /* Saves the current camera's gain, exposure and filter settings, ends preview, recording and
- * capture, closes the camera and destroys the context; the handle is invalid afterwards. No other
- * call on the same handle may run at the same time.
- * Returns 1, or 0 (no code) for an unknown handle. */
+ * capture, closes the camera and destroys the context; the handle is invalid afterwards. Calls on
+ * the same handle running on other threads finish first (this call waits for them, as long as
+ * their own time-outs allow); calls starting meanwhile or later answer as for an unknown handle.
+ * Returns 1, or 0 (no code) for an unknown handle or one already being released. */
 QUORIX_API int Quorix_Release(QuorixHandle handle);
 
 /* Pops the newest code from the context's error history (20 entries, newest first): repeated calls
@@ -286,6 +290,8 @@ QUORIX_API int Quorix_GetDeviceNameW(QuorixHandle handle, int32_t index, QuorixW
 /* Opens the camera at a device index and makes it the context's camera. The gain, exposure and
  * filter settings of the camera open so far are saved, those stored for the new one are loaded
  * and sent to it. Selecting the camera that is already open returns 1 without reopening it.
+ * Opening waits for the camera to report ready, as its start-up requires: up to about 200 s for
+ * a camera that never does (see Quorix_Initialize).
  * index: device index 0..31 (see Quorix_GetDeviceName).
  * Returns 1, or 0 with code 1 (no camera engine) or 2 (no camera at index, or it could not be
  * opened). */
@@ -323,14 +329,22 @@ QUORIX_API int Quorix_GetCameraInfo(QuorixHandle handle, QuorixCameraInfo* info)
  * Quorix_CallBackPreview, Quorix_StartPreview, Quorix_Record); capture (Quorix_Capture: prepared
  * for fast snapshots). Quorix_StopPreview and Quorix_Close return to idle. Colour mode,
  * sub-sample and capture window take effect when acquisition next starts.
+ *
+ * Starting from idle. Quorix_SnapShot, Quorix_Capture and the preview calls first send the camera
+ * all its settings (window, data width, mirroring, trigger mode, gain, exposure). The camera
+ * takes a setting only while its sensor bus is free; when the bus stays busy for 1000 ms (a
+ * camera that is not ready, a fault on the camera board) the settings still to be sent are
+ * given up at once and the start fails with code 6: a start never succeeds with settings the
+ * camera did not take. A start that cannot send its settings therefore returns after about one
+ * second; Quorix_SnapShot then waits at most 3000 ms for its frame.
  * ============================================================================================= */
 
 /* Starts the live preview: frames are taken continuously, processed and drawn into a preview
  * window placed as set with Quorix_SetPreviewWindow (by default a top-level window the size of
  * the frame). No frames are delivered to the application (see Quorix_CallBackPreview).
  * Returns 1, or 0 with code 4 (the window could not be made) or 8 (acquisition did not start; the
- * cause is recorded before it, e.g. 2 no camera open, 7 invalid capture window; the window is
- * closed again). */
+ * cause is recorded before it, e.g. 2 no camera open, 7 invalid capture window, 6 the camera did
+ * not take its settings; the window is closed again). */
 QUORIX_API int Quorix_Preview(QuorixHandle handle);
 
 /* Starts the live preview like Quorix_Preview and hands every processed frame to the application:
@@ -350,7 +364,7 @@ QUORIX_API int Quorix_CallBackPreview(QuorixHandle handle, QuorixWindow window, 
  * Quorix_Preview or Quorix_Record).
  * Returns 1 (also when the preview already runs), or 0 with code 1 (capture state, or no camera
  * engine), 2 (no camera open), 7 (invalid capture window), 5 (out of memory), 6 (the camera did
- * not start) or 3 (no worker thread). */
+ * not take its settings, or did not start) or 3 (no worker thread). */
 QUORIX_API int Quorix_StartPreview(QuorixHandle handle);
 
 /* Ends the preview or capture state and any recording, and waits until the library's threads have
@@ -363,7 +377,8 @@ QUORIX_API int Quorix_StopPreview(QuorixHandle handle);
  * Quorix_SnapShot calls only wait for frames (the transfer keeps running between them). The
  * state ends with Quorix_StopPreview or Quorix_Close.
  * Returns 1 (also when already in the capture state), or 0 with code 1 (preview running, or no
- * camera engine), 2 (no camera open), 7 (invalid capture window) or 5 (out of memory). */
+ * camera engine), 2 (no camera open), 7 (invalid capture window), 5 (out of memory) or 6 (the
+ * camera did not take its settings). */
 QUORIX_API int Quorix_Capture(QuorixHandle handle);
 
 /* Takes one frame, processes it and copies it into the caller's buffer. From the idle state each
@@ -372,8 +387,8 @@ QUORIX_API int Quorix_Capture(QuorixHandle handle);
  *   Quorix_SaveImage only. bufferSize: [bytes], at least height * stride.
  * orientation: row order (0 bottom-up, other top-down).
  * Returns 1, or 0 with code 1 (preview running, or no camera engine), 2 (no camera open),
- * 7 (invalid capture window), 5 (buffer too small, or out of memory) or 8 (no frame within
- * 3000 ms). */
+ * 7 (invalid capture window), 5 (buffer too small, or out of memory), 6 (from idle: the camera
+ * did not take its settings, see "Starting from idle") or 8 (no frame within 3000 ms). */
 QUORIX_API int Quorix_SnapShot(QuorixHandle handle, void* buffer, uint32_t bufferSize,
                                int32_t orientation);
 
@@ -848,45 +863,49 @@ QUORIX_API int Quorix_GetIOPort(QuorixHandle handle, uint8_t* value, int32_t res
  * ============================================================================================= */
 
 /* Reads a sensor register (8-bit value).
- * address: register address, low 8 bits used (Quorix_ReadRegisterEx reaches the sensor's 16-bit
- *   addresses). ok: must not be NULL; set to 1, or to 0 on failure.
- * Returns the value 0..255, or 0 with code 6 when the read fails. */
+ * address: register address 0..0xFF (Quorix_ReadRegisterEx reaches the sensor's 16-bit addresses
+ *   0..0xFFFF). ok: must not be NULL; set to 1, or to 0 on failure.
+ * Returns the value 0..255, or 0 with code 9 (address out of range) or 6 (the read failed). */
 QUORIX_API uint32_t Quorix_ReadRegister(QuorixHandle handle, uint32_t address, int32_t* ok);
 
-/* As Quorix_ReadRegister with the full address. */
+/* As Quorix_ReadRegister with the full address 0..0xFFFF. */
 QUORIX_API uint32_t Quorix_ReadRegisterEx(QuorixHandle handle, uint32_t address, int32_t* ok);
 
 /* Writes a sensor register.
- * address: low 8 bits used. value: low 16 bits used (the sensor's registers take the low 8).
- * Returns 1, or 0 with code 6 when the write fails. */
+ * address: 0..0xFF. value: 0..0xFF (the sensor's registers hold 8 bits).
+ * Returns 1, or 0 with code 9 (address or value out of range; nothing is written) or 6 (the write
+ * failed). */
 QUORIX_API int Quorix_WriteRegister(QuorixHandle handle, uint32_t address, uint32_t value);
 
-/* As Quorix_WriteRegister with the full address and value. */
+/* As Quorix_WriteRegister with the full address 0..0xFFFF. */
 QUORIX_API int Quorix_WriteRegisterEx(QuorixHandle handle, uint32_t address, uint32_t value);
 
 /* Reads an FPGA register of the camera board.
- * address: low 8 bits used. ok: must not be NULL; set to 0 on failure and left unchanged on
- *   success, so set it to 1 before the call.
- * Returns the value as an unsigned 16-bit number (the registers hold 8 bits), or 0 with code 6
- * when the read fails. */
+ * address: 0..0xFF. ok: must not be NULL; set to 0 on failure and left unchanged on success, so
+ *   set it to 1 before the call.
+ * Returns the value as an unsigned 16-bit number (the registers hold 8 bits), or 0 with code 9
+ * (address out of range) or 6 (the read failed). */
 QUORIX_API uint32_t Quorix_Fpga_ReadRegister(QuorixHandle handle, uint32_t address, int32_t* ok);
 
 /* Writes an FPGA register of the camera board.
- * address: low 8 bits used. value: the registers hold 8 bits; the low 8 bits are written.
- * Returns 1, or 0 with code 6 when the write fails. */
+ * address: 0..0xFF. value: 0..0xFF (the registers hold 8 bits).
+ * Returns 1, or 0 with code 9 (address or value out of range; nothing is written) or 6 (the write
+ * failed). */
 QUORIX_API int Quorix_Fpga_WriteRegister(QuorixHandle handle, uint32_t address, uint32_t value);
 
 /* Reads one byte of the camera's non-volatile memory (takes about 10 ms).
- * address: bits 12-15 are cleared (address & 0xFFFF0FFF is used). ok: must not be NULL; set to
- *   1, or to 0 on failure.
- * Returns the byte 0..255, or 0 with code 1 posted only when the read fails. */
+ * address: 0..0xFFFF; bits 12-15 are cleared (address & 0x0FFF is read). ok: must not be NULL;
+ *   set to 1, or to 0 on failure.
+ * Returns the byte 0..255, or 0 with code 9 (address above 0xFFFF) or with code 1 posted only
+ * when the read fails. */
 QUORIX_API uint32_t Quorix_ReadSromID(QuorixHandle handle, uint32_t address, int32_t* ok);
 
 /* Writes one byte of the camera's non-volatile memory and makes sure it holds: the byte is read
  * back after each write and written again, up to 10 more times, while it differs (takes about
  * 25 ms per attempt).
- * address: low 12 bits used. value: the byte (low 8 bits).
- * Returns 1 once the byte reads back as written; 0 with code 1 posted only when a write or a
+ * address: 0..0xFFFF, low 12 bits used. value: the byte 0..0xFF.
+ * Returns 1 once the byte reads back as written; 0 with code 9 when the address or the value is
+ * out of range (nothing is written), or with code 1 posted only when a write or a
  * read-back fails or the byte still differs after the last attempt (the memory cell may then hold
  * the old byte or a wrong one). */
 QUORIX_API int Quorix_WriteSromID(QuorixHandle handle, uint32_t address, uint32_t value);
@@ -1025,7 +1044,9 @@ QUORIX_API int Quorix_GetFrameStatistics(QuorixHandle handle, QuorixFrameStatist
  * Message windows and thread queues (Linux)
  * The library posts its messages (QUORIX_MSG_FRAME, QUORIX_MSG_ERROR) to message windows, or to
  * the posting thread's own queue when the target window is NULL. A message window is a queue that
- * any thread may read; each queue also offers a file descriptor for poll/select loops.
+ * any thread may read; each queue also offers a file descriptor for poll/select loops. A queue
+ * holds at most 10,000 messages: while it is full, further messages to it are dropped (the
+ * library's log, switched on with QUORIX_LOG, counts them) and the library never waits for it.
  * ============================================================================================= */
 
 /* Creates a message window, to pass as notification, callback or owner window.

@@ -9,12 +9,14 @@
 namespace quorix {
 
 // The rule every exported function that takes a handle follows: look the handle up; without a
-// context answer `noContext` at once and record nothing; otherwise run the operation. Nothing
-// throws across the C interface: an allocation failure inside records code 5, any other
-// exception gives the failure result.
+// context answer `noContext` at once and record nothing; otherwise run the operation, holding the
+// context so that a release on another thread waits for it. Nothing throws across the C
+// interface: an allocation failure inside records code 5, any other exception gives the failure
+// result.
 template <typename R, typename Operation>
 R WithContext(uint32_t handle, R noContext, Operation&& operation) noexcept {
-    CQuorix* context = SdkRegistry().Lookup(handle);
+    const CSdkChain::Call call = SdkRegistry().Enter(handle);
+    CQuorix* context = call.Context();
     if (context == nullptr) {
         return noContext;
     }

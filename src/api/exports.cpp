@@ -60,11 +60,27 @@ void PutDouble(uint8_t* record, size_t offset, double value) {
     quorix::WriteLe64(record + offset, std::bit_cast<uint64_t>(value));
 }
 
-// The camera's FPGA holds 8-bit registers; only the low byte of a register number counts.
-constexpr uint32_t kFpgaRegisterMask = 0xFF;
-// The short sensor register calls take an 8-bit address and a 16-bit value.
-constexpr uint32_t kShortAddressMask = 0xFF;
-constexpr uint32_t kShortValueMask = 0xFFFF;
+// The largest address and value each register space takes. The sensor has 16-bit register
+// addresses (the short calls reach its first 256) and 8-bit registers; the camera board's FPGA
+// has 256 8-bit registers; the EEPROM has 16-bit byte addresses. Bits beyond them would be
+// dropped on the way to the camera and reach another register, so they are refused.
+constexpr uint32_t kSensorAddressMax = 0xFFFF;
+constexpr uint32_t kShortAddressMax = 0xFF;
+constexpr uint32_t kFpgaAddressMax = 0xFF;
+constexpr uint32_t kEepromAddressMax = 0xFFFF;
+constexpr uint32_t kByteMax = 0xFF;
+
+// False, with code 9 recorded and the caller's flag cleared, when the address or the value lies
+// beyond its register space.
+bool InRegisterRange(CQuorix& c, uint32_t address, uint32_t addressMax, uint32_t value,
+                     uint32_t valueMax, int32_t* ok = nullptr) {
+    if (address <= addressMax && value <= valueMax) {
+        return true;
+    }
+    SetFlag(ok, 0);
+    c.SetError(quorix::kErrArgument);
+    return false;
+}
 
 // Narrow file operations that need the engine, reached by their wide twins after conversion.
 int UnavailableWithName(QuorixHandle handle, const QuorixWChar* fileName) {
@@ -583,25 +599,37 @@ QUORIX_API int Quorix_GetIOPort(QuorixHandle handle, uint8_t* value, int32_t, in
 
 // --- Registers and camera memory ---------------------------------------------------------------
 
-// The short forms reach the sensor's first 256 registers with values of up to 16 bits; the Ex
-// forms take address and value whole.
+// The short forms reach the sensor's first 256 registers, the Ex forms all of them; a read takes
+// no value, so its value is 0 for the range check.
 QUORIX_API uint32_t Quorix_ReadRegister(QuorixHandle handle, uint32_t address, int32_t* ok) {
-    return WithContext(handle, 0u,
-                       [&](CQuorix& c) { return c.ReadRegister(address & kShortAddressMask, ok); });
+    return WithContext(handle, 0u, [&](CQuorix& c) {
+        return InRegisterRange(c, address, kShortAddressMax, 0, 0, ok) ? c.ReadRegister(address, ok)
+                                                                       : 0u;
+    });
 }
 
 QUORIX_API uint32_t Quorix_ReadRegisterEx(QuorixHandle handle, uint32_t address, int32_t* ok) {
-    return WithContext(handle, 0u, [&](CQuorix& c) { return c.ReadRegister(address, ok); });
+    return WithContext(handle, 0u, [&](CQuorix& c) {
+        return InRegisterRange(c, address, kSensorAddressMax, 0, 0, ok)
+                   ? c.ReadRegister(address, ok)
+                   : 0u;
+    });
 }
 
 QUORIX_API int Quorix_WriteRegister(QuorixHandle handle, uint32_t address, uint32_t value) {
     return WithContext(handle, 0, [&](CQuorix& c) {
-        return c.WriteRegister(address & kShortAddressMask, value & kShortValueMask);
+        return InRegisterRange(c, address, kShortAddressMax, value, kByteMax)
+                   ? c.WriteRegister(address, value)
+                   : 0;
     });
 }
 
 QUORIX_API int Quorix_WriteRegisterEx(QuorixHandle handle, uint32_t address, uint32_t value) {
-    return WithContext(handle, 0, [&](CQuorix& c) { return c.WriteRegister(address, value); });
+    return WithContext(handle, 0, [&](CQuorix& c) {
+        return InRegisterRange(c, address, kSensorAddressMax, value, kByteMax)
+                   ? c.WriteRegister(address, value)
+                   : 0;
+    });
 }
 
 // The caller's flag is only ever cleared: a caller that sets it to 1 first reads a sequence of
@@ -613,8 +641,11 @@ QUORIX_API uint32_t Quorix_Fpga_ReadRegister(QuorixHandle handle, uint32_t addre
             SetFlag(ok, 0);
             return c.NotAvailable(0u);
         }
+        if (!InRegisterRange(c, address, kFpgaAddressMax, 0, 0, ok)) {
+            return 0u;
+        }
         int32_t read = 0;
-        const int32_t value = engine->ReadFpgaRegister(address & kFpgaRegisterMask, &read);
+        const int32_t value = engine->ReadFpgaRegister(address, &read);
         if (read == 0) {
             SetFlag(ok, 0);
             c.SetError(quorix::kErrRegister);
@@ -630,8 +661,10 @@ QUORIX_API int Quorix_Fpga_WriteRegister(QuorixHandle handle, uint32_t address, 
         if (engine == nullptr) {
             return c.NotAvailable(0);
         }
-        // The registers hold one byte; the engine writes the low 8 bits of the value.
-        if (!engine->WriteFpgaRegister(address & kFpgaRegisterMask, value)) {
+        if (!InRegisterRange(c, address, kFpgaAddressMax, value, kByteMax)) {
+            return 0;
+        }
+        if (!engine->WriteFpgaRegister(address, value)) {
             c.SetError(quorix::kErrRegister);
             return 0;
         }
@@ -640,11 +673,18 @@ QUORIX_API int Quorix_Fpga_WriteRegister(QuorixHandle handle, uint32_t address, 
 }
 
 QUORIX_API uint32_t Quorix_ReadSromID(QuorixHandle handle, uint32_t address, int32_t* ok) {
-    return WithContext(handle, 0u, [&](CQuorix& c) { return c.ReadSromId(address, ok); });
+    return WithContext(handle, 0u, [&](CQuorix& c) {
+        return InRegisterRange(c, address, kEepromAddressMax, 0, 0, ok) ? c.ReadSromId(address, ok)
+                                                                        : 0u;
+    });
 }
 
 QUORIX_API int Quorix_WriteSromID(QuorixHandle handle, uint32_t address, uint32_t value) {
-    return WithContext(handle, 0, [&](CQuorix& c) { return c.WriteSromId(address, value); });
+    return WithContext(handle, 0, [&](CQuorix& c) {
+        return InRegisterRange(c, address, kEepromAddressMax, value, kByteMax)
+                   ? c.WriteSromId(address, value)
+                   : 0;
+    });
 }
 
 // --- Functions of other camera models ----------------------------------------------------------

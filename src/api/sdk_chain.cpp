@@ -42,19 +42,52 @@ CQuorix* CSdkChain::Lookup(uint32_t handle) {
     return node != nullptr ? node->data.context : nullptr;
 }
 
+CSdkChain::Call CSdkChain::Enter(uint32_t handle) {
+    std::lock_guard lock(m_lock);
+    Node* node = FindLocked(handle);
+    if (node == nullptr || node->data.context == nullptr) {
+        return Call();
+    }
+    ++node->data.callsInFlight;
+    return Call(this, node);
+}
+
+void CSdkChain::Leave(Node* node) {
+    bool last = false;
+    {
+        std::lock_guard lock(m_lock);
+        last = --node->data.callsInFlight == 0;
+    }
+    if (last) {
+        m_callsDone.notify_all();
+    }
+}
+
+CSdkChain::Call::~Call() {
+    if (m_node != nullptr) {
+        m_chain->Leave(m_node);
+    }
+}
+
+CSdkChain::Call::Call(Call&& other) noexcept : m_chain(other.m_chain), m_node(other.m_node) {
+    other.m_node = nullptr;
+}
+
 bool CSdkChain::Release(uint32_t handle) {
     std::unique_ptr<CQuorix> context;
     {
-        std::lock_guard lock(m_lock);
+        std::unique_lock lock(m_lock);
         Node* node = FindLocked(handle);
         if (node == nullptr || node->data.context == nullptr) {
             return false;
         }
         // The entry stays in the ring without a context while the context is destroyed, so a
-        // concurrent call on this handle finds "no context" instead of a dying object, and the
-        // handle cannot be issued again meanwhile.
+        // call starting now finds "no context" instead of a dying object, and the handle cannot
+        // be issued again meanwhile. The node itself stays until this release unlinks it, so
+        // waiting on it is safe; calls already running keep using the context until they end.
         context.reset(node->data.context);
         node->data.context = nullptr;
+        m_callsDone.wait(lock, [node] { return node->data.callsInFlight == 0; });
     }
     context.reset();
 

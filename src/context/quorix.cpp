@@ -12,6 +12,7 @@
 #include "platform/charset.h"
 #include "platform/clock.h"
 #include "platform/device_notification.h"
+#include "sensors/sensor_base.h"
 
 namespace quorix {
 
@@ -43,8 +44,13 @@ CQuorix::~CQuorix() {
 
 int CQuorix::Initialize(platform::WindowHandle notifyWindow) {
     m_engine.reset();
-    for (auto& image : m_images) {
-        image.reset();
+    {
+        std::lock_guard lock(m_maskLock);
+        for (auto& image : m_images) {
+            image.reset();
+        }
+        // The correction planes are made when a correction first needs them (EnsureMaskPlanes).
+        m_maskPlanesReady = false;
     }
     bool allocated = true;
     try {
@@ -67,9 +73,6 @@ int CQuorix::Initialize(platform::WindowHandle notifyWindow) {
         SetError(kErrBuffer);
         return 0;
     }
-    if (!PrepareMaskPlanes()) {
-        return 0;
-    }
     if (m_engine) {
         m_engine->SetCameraId(kCameraId);
         m_engine->CreateController(notifyWindow, &platform::kCameraInterfaceGuid);
@@ -84,7 +87,11 @@ int CQuorix::Initialize(platform::WindowHandle notifyWindow) {
     return 1;
 }
 
-bool CQuorix::PrepareMaskPlanes() {
+bool CQuorix::EnsureMaskPlanes() {
+    std::lock_guard lock(m_maskLock);
+    if (m_maskPlanesReady) {
+        return true;
+    }
     const std::array<std::pair<ImageSlot, uint16_t>, 10> planes = {{{kDarkPlane8, 8},
                                                                     {kWhitePlane8, 8},
                                                                     {kDarkPlane16, 16},
@@ -96,7 +103,15 @@ bool CQuorix::PrepareMaskPlanes() {
                                                                     {kDeadMap16, 16},
                                                                     {kDotMap16, 16}}};
     for (const auto& [slot, bits] : planes) {
-        if (!m_images[slot]->Create(kSensorWidth, kSensorHeight, bits)) {
+        if (m_images[slot] == nullptr ||
+            !m_images[slot]->Create(kSensorWidth, kSensorHeight, bits)) {
+            // Half a set is no set: what was made goes again, and the next call tries afresh.
+            for (const auto& [made, unused] : planes) {
+                if (m_images[made] != nullptr) {
+                    m_images[made]->Release();
+                }
+            }
+            SetError(kErrBuffer);
             return false;
         }
     }
@@ -105,6 +120,7 @@ bool CQuorix::PrepareMaskPlanes() {
         CImageBuffer& plane = *m_images[white];
         std::memset(plane.Bits(), 0xFF, plane.SizeBytes());
     }
+    m_maskPlanesReady = true;
     return true;
 }
 
@@ -119,8 +135,13 @@ void CQuorix::LoadAnalogValues(int32_t /*cameraNumber*/) {
     m_camera.colorGainBlue = colourGain;
     m_camera.colorGainGreen2 = colourGain;
     m_camera.exposure = m_engine->GetExposureTimeDefault();
-    m_camera.mirrorV = m_engine->GetMirrorVDefault();
-    m_camera.mirrorH = m_engine->GetMirrorHDefault();
+    const int32_t mirrorV = m_engine->GetMirrorVDefault();
+    const int32_t mirrorH = m_engine->GetMirrorHDefault();
+    {
+        std::lock_guard lock(m_valuesLock);
+        m_camera.mirrorV = mirrorV;
+        m_camera.mirrorH = mirrorH;
+    }
     m_camera.autoIris = 0;
     m_camera.gainMode = 0;
     m_camera.blackLevel = m_engine->GetBlackLevelDefault();
@@ -132,6 +153,7 @@ void CQuorix::LoadAnalogValues(int32_t /*cameraNumber*/) {
 }
 
 void CQuorix::LoadFilterValues(int32_t /*cameraNumber*/) {
+    std::lock_guard lock(m_valuesLock);
     m_image.brightness = 0;
     m_image.contrast = 0;
     m_image.hue = 0;
@@ -146,27 +168,29 @@ void CQuorix::LoadFilterValues(int32_t /*cameraNumber*/) {
 }
 
 void CQuorix::LoadGrayValues(int32_t /*cameraNumber*/) {
+    std::lock_guard lock(m_valuesLock);
     m_image.grayMode = 0;
     m_image.grayGain.fill(128);
     m_image.grayOffset.fill(128);
 }
 
-void CQuorix::SendGainsAndExposure() {
-    m_engine->SetGain(m_camera.globalGain);
+bool CQuorix::SendGainsAndExposure() {
+    const bool gain = m_engine->SetGain(m_camera.globalGain) != 0;
     m_engine->SetColorGainGreen1(m_camera.colorGainGreen1);
     m_engine->SetColorGainRed(m_camera.colorGainRed);
     m_engine->SetColorGainBlue(m_camera.colorGainBlue);
     m_engine->SetColorGainGreen2(m_camera.colorGainGreen2);
     // A head that takes exposures in seconds gets the exact value; the others the stored
     // integer exposure, which the engine's range kept within 16 bits.
-    if (m_engine->IsExposureTimeExSupported()) {
-        m_engine->SetExposureTimeEx(m_camera.exposureSeconds);
-    } else {
-        m_engine->SetExposureTime(m_camera.exposure);
-    }
+    const bool exposure = m_engine->IsExposureTimeExSupported()
+                              ? m_engine->SetExposureTimeEx(m_camera.exposureSeconds) != 0
+                              : m_engine->SetExposureTime(m_camera.exposure) != 0;
+    return gain && exposure;
 }
 
 void CQuorix::ApplyCameraValues() {
+    // One burst: a camera whose sensor bus stays busy costs the open one wait, not one per value.
+    const CSensorBase::SettingsBurst burst(m_engine->Sensor());
     SendGainsAndExposure();
     m_engine->SetMirrorV(m_camera.mirrorV);
     m_engine->SetMirrorH(m_camera.mirrorH);

@@ -240,6 +240,12 @@ public:
     uint32_t ReadSromId(uint32_t address, int32_t* ok);
     int WriteSromId(uint32_t address, uint32_t value);
 
+    // Makes the flat-field planes and defect maps (ten full-sensor images, 45 MiB) unless they
+    // exist: white planes full scale, everything else 0. A context takes that memory only once
+    // a correction needs it, so the correction code calls this before its first use. False, with
+    // code 5 and no plane kept, when the memory cannot be had.
+    bool EnsureMaskPlanes();
+
     CQuorixU3R5Base* Engine() const { return m_engine.get(); }
     CImageBuffer* Image(ImageSlot slot) const { return m_images[slot].get(); }
     const CameraValues& Camera() const { return m_camera; }
@@ -259,11 +265,10 @@ private:
     void LoadGrayValues(int32_t cameraNumber);
     // Sends the analog values to a newly opened camera, in the order the camera expects them.
     void ApplyCameraValues();
-    // The global gain, the four colour gains and the exposure, in that order.
-    void SendGainsAndExposure();
-    // Gives the correction planes and maps their full-sensor size: white planes full scale,
-    // everything else 0. False when one cannot be made.
-    bool PrepareMaskPlanes();
+    // The global gain, the four colour gains and the exposure, in that order. False when the
+    // gain or the exposure did not reach the camera (colour gains are not counted: heads without
+    // them answer 0).
+    bool SendGainsAndExposure();
 
     // The stored image value of a value ID that the context keeps by itself, or null.
     int32_t* StoredImageValue(int32_t valueId);
@@ -285,7 +290,8 @@ private:
     // Creates the slots the colour type needs at the output size; false on failure.
     bool CreateSlots(int32_t width, int32_t height);
     // Sends the stored camera values again before acquisition, in the order the head expects.
-    void ResendCameraValues();
+    // False when one of the head's settings did not reach the camera.
+    bool ResendCameraValues();
     // Reads the newest frame into the raw slot and moves its rows to their stride positions;
     // false, with the slot untouched, when the frame does not fit it.
     bool ReadRawFrame();
@@ -318,6 +324,9 @@ private:
     uint32_t m_bufferCount = 4;
 
     std::array<std::unique_ptr<CImageBuffer>, kImageSlotCount> m_images;
+    // The preview worker reads the image values and the mirror flags for every frame while the
+    // application may set them: they change and are read under m_valuesLock.
+    mutable std::mutex m_valuesLock;
     ImageValues m_image;
     CameraValues m_camera;
     int32_t m_realExposureStep = 1;   // last real exposure [us] / 100
@@ -376,6 +385,7 @@ private:
 
     platform::CriticalSection m_frameLock;
     platform::CriticalSection m_maskLock;
+    bool m_maskPlanesReady = false;  // under the mask lock
 };
 
 }  // namespace quorix

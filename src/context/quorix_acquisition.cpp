@@ -10,6 +10,7 @@
 #include "imaging/raw_frame.h"
 #include "platform/clock.h"
 #include "platform/log.h"
+#include "sensors/sensor_base.h"
 
 namespace quorix {
 
@@ -232,24 +233,28 @@ bool CQuorix::CreateSlots(int32_t width, int32_t height) {
     return m_images[kScratch]->CopyFormat(*m_images[OutputSlot()]);
 }
 
-void CQuorix::ResendCameraValues() {
-    m_engine->SetMirrorV(m_camera.mirrorV);
-    m_engine->SetMirrorH(m_camera.mirrorH);
-    m_engine->SetTriggerMode(0, 1);
-    SendGainsAndExposure();
+bool CQuorix::ResendCameraValues() {
+    // Every setting is sent even after one failed, as before; the result says whether all of
+    // them reached the camera.
+    bool sent = m_engine->SetMirrorV(m_camera.mirrorV) != 0;
+    sent = m_engine->SetMirrorH(m_camera.mirrorH) != 0 && sent;
+    sent = m_engine->SetTriggerMode(0, 1) != 0 && sent;
+    sent = SendGainsAndExposure() && sent;
     m_lastRealExposure = static_cast<uint32_t>(m_camera.exposure) * 100U;
-    // Optional settings of other heads; the IMX252 has none of them.
+    // Optional settings of other heads; the IMX252 has none of them. The gain mode is reset on
+    // every head, and only one that has gain modes answers for it.
     if (m_engine->IsAuxValueSupported()) {
-        m_engine->SetAuxValue(0);
+        sent = m_engine->SetAuxValue(0) != 0 && sent;
     }
     m_engine->SetGainMode(0);
     if (m_engine->IsGainModeSupported()) {
-        m_engine->SetGainMode(m_camera.gainMode);
+        sent = m_engine->SetGainMode(m_camera.gainMode) != 0 && sent;
     }
     if (m_engine->IsBlackLevelSupported()) {
-        m_engine->SetBlackLevel(m_camera.blackLevel);
+        sent = m_engine->SetBlackLevel(m_camera.blackLevel) != 0 && sent;
     }
     m_engine->OnSettingsApplied();
+    return sent;
 }
 
 int CQuorix::PrepareBuffers() {
@@ -263,6 +268,9 @@ int CQuorix::PrepareBuffers() {
     }
     const int32_t width = OutputWidth();
     const int32_t height = OutputHeight();
+    // The camera's settings below are one burst: a sensor bus that stays busy costs one wait,
+    // not one per register, and settings that did not reach the camera fail the acquisition.
+    const CSensorBase::SettingsBurst burst(m_engine->Sensor());
     {
         // Another thread may be copying the last image out (GetImage) while the slots change.
         std::lock_guard lock(m_frameLock);
@@ -278,7 +286,7 @@ int CQuorix::PrepareBuffers() {
     if (!m_engine->SetCaptureWindow(static_cast<int32_t>(m_hStart), static_cast<int32_t>(m_vStart),
                                     static_cast<int32_t>(m_captureWidth),
                                     static_cast<int32_t>(m_captureHeight), m_subSample)) {
-        SetError(kErrCaptureWindow);
+        SetError(burst.Failed() ? kErrRegister : kErrCaptureWindow);
         return 0;
     }
     // The engine's frames must have exactly the slots' size; a head that adjusted the window
@@ -293,7 +301,11 @@ int CQuorix::PrepareBuffers() {
         return 0;
     }
     m_preparedSubSample = m_subSample;
-    ResendCameraValues();
+    if (!ResendCameraValues() || burst.Failed()) {
+        platform::Log("Context", "PrepareBuffers: the camera did not take its settings");
+        SetError(kErrRegister);
+        return 0;
+    }
     // A visible preview window gets its back buffer here once the preview window exists.
     return 1;
 }

@@ -1,6 +1,8 @@
 // The per-frame routine of the camera context: the raw frame of the colour type's raw slot
 // becomes the image the application receives.
 
+#include <mutex>
+
 #include "context/quorix.h"
 #include "imaging/demosaic.h"
 #include "imaging/pixel_operations.h"
@@ -17,14 +19,23 @@ constexpr int32_t kGrayModeLuminance = 2;
 void CQuorix::ProcessFrame() {
     CImageBuffer& raw = *m_images[RawSlot()];
     const int32_t type = m_preparedType;
-    const bool mirrorH = m_camera.mirrorH != 0;
-    const bool mirrorV = m_camera.mirrorV != 0;
+    // One consistent set of values for the whole frame, however the application changes them
+    // meanwhile.
+    bool mirrorH = false;
+    bool mirrorV = false;
+    ImageValues values;
+    {
+        std::lock_guard lock(m_valuesLock);
+        mirrorH = m_camera.mirrorH != 0;
+        mirrorV = m_camera.mirrorV != 0;
+        values = m_image;
+    }
     // The mosaic's phase follows the picture's own flips, whether the camera made them or the
     // software mirror below does, and 2x2 sub-sampling starts its lines one row further down. The
     // sub-sampling is the one the frames were taken with; a new setting waits for the next
     // acquisition.
     const int32_t phase =
-        EffectiveBayerPhase(m_image.bayerMode, mirrorV, mirrorH, m_preparedSubSample != 0);
+        EffectiveBayerPhase(values.bayerMode, mirrorV, mirrorH, m_preparedSubSample != 0);
 
     // Automatic exposure or gain measures the raw frame here, once the image adjustments exist.
 
@@ -34,9 +45,9 @@ void CQuorix::ProcessFrame() {
     // Gray processing of the raw types. Mode 2 turns the 8-bit mosaic into the luminance of its
     // demosaiced colours; a 16-bit frame has no such view and stays as it is. Mode 1 (gray gains
     // and offsets) comes with the image adjustments.
-    if (type == 0 && m_image.grayMode == kGrayModeLuminance) {
+    if (type == 0 && values.grayMode == kGrayModeLuminance) {
         CImageBuffer& work = *m_images[kRgb24];
-        if (Demosaic(work, raw, phase, m_image.bayerGainRed, m_image.bayerGainBlue)) {
+        if (Demosaic(work, raw, phase, values.bayerGainRed, values.bayerGainBlue)) {
             CImageBuffer::ApplyPixelOperation(raw, Luminance, work, nullptr, 0, 0, 0, 0);
         }
     }
@@ -49,7 +60,7 @@ void CQuorix::ProcessFrame() {
     }
 
     if (type >= 2) {
-        Demosaic(*m_images[OutputSlot()], raw, phase, m_image.bayerGainRed, m_image.bayerGainBlue);
+        Demosaic(*m_images[OutputSlot()], raw, phase, values.bayerGainRed, values.bayerGainBlue);
     }
 
     // Hue and saturation (colour types only), gamma, contrast, sharpness and brightness adjust

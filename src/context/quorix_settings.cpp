@@ -141,9 +141,11 @@ int32_t CQuorix::GetFilterValue(int32_t valueId, int32_t* ok) {
         return NotAvailable(valueId == QUORIX_VALUE_GAIN_MODE ? -1 : 0);
     }
     switch (valueId) {
-        case QUORIX_VALUE_BAYER_GAIN_RGB:
+        case QUORIX_VALUE_BAYER_GAIN_RGB: {
+            std::lock_guard lock(m_valuesLock);
             return PackBayerGains(m_image.bayerGainRed, m_image.bayerGainGreen,
                                   m_image.bayerGainBlue);
+        }
         // The camera values are read from the camera head, which holds what it programmed.
         case QUORIX_VALUE_GLOBAL_GAIN:
             return m_engine->GetGain();
@@ -168,6 +170,7 @@ int32_t CQuorix::GetFilterValue(int32_t valueId, int32_t* ok) {
             break;
         default:
             if (const int32_t* stored = StoredImageValue(valueId)) {
+                std::lock_guard lock(m_valuesLock);
                 return *stored;
             }
             break;
@@ -182,14 +185,19 @@ int CQuorix::SetFilterValue(int32_t valueId, int32_t value) {
         return NotAvailable(0);
     }
     switch (valueId) {
-        case QUORIX_VALUE_BAYER_GAIN_RGB:
+        case QUORIX_VALUE_BAYER_GAIN_RGB: {
+            // The three gains change together: a frame sees all old or all new ones.
+            std::lock_guard lock(m_valuesLock);
             m_image.bayerGainRed = value & 0xFF;
             m_image.bayerGainGreen = (value >> 8) & 0xFF;
             m_image.bayerGainBlue = (value >> 16) & 0xFF;
             return 1;
-        case QUORIX_VALUE_BAYER_GAIN_AUTO:
+        }
+        case QUORIX_VALUE_BAYER_GAIN_AUTO: {
+            std::lock_guard lock(m_valuesLock);
             m_image.bayerGainAuto = value != 0 ? 1 : 0;
             return 1;
+        }
         case QUORIX_VALUE_GLOBAL_GAIN:
         case QUORIX_VALUE_COLOR_GAIN_RED:
         case QUORIX_VALUE_COLOR_GAIN_GREEN1:
@@ -211,6 +219,7 @@ int CQuorix::SetFilterValue(int32_t valueId, int32_t value) {
         SetError(kErrArgument);
         return 0;
     }
+    std::lock_guard lock(m_valuesLock);
     *stored = value;
     return 1;
 }
@@ -426,6 +435,7 @@ int CQuorix::SetMirrorH(int32_t on) {
     }
     const int32_t mirror = on != 0 ? 1 : 0;
     m_engine->SetMirrorH(mirror);
+    std::lock_guard lock(m_valuesLock);
     m_camera.mirrorH = mirror;
     return 1;
 }
@@ -437,6 +447,7 @@ int CQuorix::SetMirrorV(int32_t on) {
     }
     const int32_t mirror = on != 0 ? 1 : 0;
     m_engine->SetMirrorV(mirror);
+    std::lock_guard lock(m_valuesLock);
     m_camera.mirrorV = mirror;
     return 1;
 }
@@ -445,6 +456,7 @@ int32_t CQuorix::GetMirrorH() {
     if (!m_engine) {
         return NotAvailable(0);
     }
+    std::lock_guard lock(m_valuesLock);
     return m_camera.mirrorH;
 }
 
@@ -453,6 +465,7 @@ int32_t CQuorix::GetMirrorV() {
         PostError(kErrNoEngine);
         return 0;
     }
+    std::lock_guard lock(m_valuesLock);
     return m_camera.mirrorV;
 }
 

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/capture_rate_meter.h"
 #include "platform/event.h"
 #include "platform/guid.h"
 #include "platform/message_window.h"
@@ -399,7 +400,8 @@ public:
     virtual int SensorSlot140();        // 184
     virtual void Reserved185();         // 185 (does nothing)
 
-    // Test and diagnostic access.
+    // Test and diagnostic access; the head also for a settings burst around a series of
+    // settings (CSensorBase::SettingsBurst). Null when absent.
     CVolCy3Cam* Controller() const { return m_controller.get(); }
     CSensorBase* Sensor() const { return m_sensor.get(); }
     const std::array<uint8_t, kDeviceInfoSize>& DeviceInfo() const { return m_deviceInfo; }
@@ -417,8 +419,9 @@ protected:
     std::vector<uint8_t> m_rawBuffer;  // destination of frame transfers
     std::atomic<int32_t> m_captureMode{0};
     int32_t m_cameraId = kNoCameraId;
-    int32_t m_dataWidth = 0;  // 0: 8-bit pixel data, 1: 16-bit
-    int32_t m_triggerMode = -1;
+    // Read by the capture thread and by frame readers while the application sets them.
+    std::atomic<int32_t> m_dataWidth{0};  // 0: 8-bit pixel data, 1: 16-bit
+    std::atomic<int32_t> m_triggerMode{-1};
     std::array<std::vector<uint8_t>, kMaxRingSlots> m_ring;
     std::array<std::atomic<int32_t>, kMaxRingSlots> m_ringFrameNumber{};  // -1: empty
     std::array<std::array<std::atomic<uint32_t>, 4>, kMaxRingSlots> m_ringHeaderWords{};  // A-D
@@ -432,7 +435,7 @@ protected:
     std::atomic<int32_t> m_errorFlag{0};  // capture ended on failures
     int32_t m_deviceIndex = 0;
     std::atomic<uint32_t> m_dataTimeoutMs{kDefaultDataTimeoutMs};
-    int32_t m_geometryPending = 1;
+    std::atomic<int32_t> m_geometryPending{1};
     std::unique_ptr<CSensorBase> m_sensor;
 
     // --- Capture thread and ring (quorix_u3r5_capture.cpp) -----------------------------------
@@ -469,6 +472,7 @@ protected:
     int64_t m_previousHeaderNumber = -1;  // capture thread: the last header of this capture
     // The stream carried frames since it was last reset (application threads only).
     bool m_streamUsed = false;
+    CaptureRateMeter m_frameRateMeter;     // this engine's frames only
     std::atomic<float> m_frameRate{0.0f};  // [frames/s]
     std::atomic<double> m_dataRate{0.0};   // [Mbit/s]
     mutable std::mutex m_frameEventLock;   // guards the pointer, not the event

@@ -71,55 +71,7 @@ constexpr int kOneFrameRetries = 10;
 constexpr uint64_t kOneFrameTimeLimitMs = 9999;
 
 // Frame-rate meter.
-constexpr int kFrameRateChannel = 0;
 constexpr uint32_t kFrameRateWindowMs = 1000;
-
-// Frames per second over windows of at least `windowMs`, on eight channels shared by every
-// engine of the process (all of them feed channel 0), so it takes a lock.
-class FrameRateMeter {
-public:
-    static constexpr int kChannels = 8;
-
-    // Counts one frame on `channel`; once a window has passed, the rate over it.
-    std::optional<float> Feed(int channel, uint32_t windowMs) {
-        if (channel < 0 || channel >= kChannels) {
-            return std::nullopt;
-        }
-        const uint32_t now = platform::GetTickCount();
-        std::lock_guard lock(m_mutex);
-        Channel& c = m_channels[static_cast<size_t>(channel)];
-        if (!c.started) {
-            // The first frame opens the first window; the frames after it are counted.
-            c.started = true;
-            c.startTick = now;
-            c.count = 0;
-            return std::nullopt;
-        }
-        ++c.count;
-        const uint32_t elapsed = now - c.startTick;
-        if (elapsed < windowMs || elapsed == 0) {
-            return std::nullopt;
-        }
-        const float rate = static_cast<float>(c.count) * 1000.0f / static_cast<float>(elapsed);
-        c.count = 0;
-        c.startTick = now;
-        return rate;
-    }
-
-private:
-    struct Channel {
-        bool started = false;
-        uint32_t count = 0;
-        uint32_t startTick = 0;
-    };
-    std::mutex m_mutex;
-    std::array<Channel, kChannels> m_channels{};
-};
-
-FrameRateMeter& ProcessFrameRateMeter() {
-    static FrameRateMeter meter;
-    return meter;
-}
 
 // Copies one row into `destination` with its pixels in reverse order. Eight bytes at a time: the
 // word's bytes reversed, then for two-byte pixels each pixel's two bytes put back in order; the
@@ -374,6 +326,7 @@ int CQuorixU3R5Base::StopCapture(int32_t wait) {
     m_captureMode.store(kModeContinuous);
     m_singleFrameCount.store(0);
     m_frameRate.store(0.0f);
+    m_frameRateMeter.Restart();
     return 1;
 }
 
@@ -549,8 +502,7 @@ CQuorixU3R5Base::FrameOutcome CQuorixU3R5Base::ReceiveFrame(FrameRecord* record,
         m_dataRate.store(static_cast<double>(m_frameSize >> 10) * 0.0078125 /
                          (static_cast<double>(elapsed) / 1000.0));
     }
-    if (const std::optional<float> rate =
-            ProcessFrameRateMeter().Feed(kFrameRateChannel, kFrameRateWindowMs)) {
+    if (const std::optional<float> rate = m_frameRateMeter.Feed(kFrameRateWindowMs)) {
         m_frameRate.store(*rate);
     }
 

@@ -101,6 +101,7 @@ int CQuorixU3R5Base::SetCaptureWindow(int32_t x, int32_t y, int32_t width, int32
         return 0;
     }
     SensorStateBlock& state = m_sensor->State();
+    const CSensorBase::SettingsBurst burst(m_sensor.get());
     // Programming the sensor's window costs a series of slow bus writes and makes the next
     // capture re-size its buffers, so an unchanged window is left alone. Line-sensor heads
     // re-program every time.
@@ -108,10 +109,14 @@ int CQuorixU3R5Base::SetCaptureWindow(int32_t x, int32_t y, int32_t width, int32
         height == state.m_nHeight && static_cast<uint32_t>(subSample) == state.m_nSubSample) {
         return 1;
     }
-    if (!m_sensor->SetCaptureWindow(x, width, y, height, subSample)) {
+    const int result = m_sensor->SetCaptureWindow(x, width, y, height, subSample);
+    if (result == 0 && !burst.Failed()) {
+        // Refused before anything was written: the sensor keeps its window.
         return 0;
     }
-    // The head may have rounded the window; what it accepted is what the frames will have.
+    // The head may have rounded the window; what it accepted is what the frames will have. A
+    // window whose writes failed part-way may have reached the sensor in part: the frame
+    // geometry is programmed again at the next capture start either way.
     int32_t acceptedX = 0;
     int32_t acceptedWidth = 0;
     int32_t acceptedY = 0;
@@ -125,7 +130,7 @@ int CQuorixU3R5Base::SetCaptureWindow(int32_t x, int32_t y, int32_t width, int32
     state.m_nHeight = acceptedHeight;
     state.m_nSubSample = static_cast<uint32_t>(acceptedMode);
     m_geometryPending = 1;
-    return 1;
+    return result;
 }
 
 int CQuorixU3R5Base::GetCaptureWindowValues(int32_t* x, int32_t* y, int32_t* width, int32_t* height,

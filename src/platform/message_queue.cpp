@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "platform/clock.h"
+#include "platform/log.h"
 
 namespace quorix::platform {
 
@@ -45,13 +46,28 @@ MessageQueue::~MessageQueue() {
 }
 
 bool MessageQueue::Post(const Message& message) {
+    uint64_t dropped = 0;
     {
         std::lock_guard lock(m_mutex);
-        // The counter moves under the same lock as the queue, so a poller never sees the
-        // descriptor readable without a message behind it, or the other way round.
-        if (m_closed || !AddToCounter(m_fd, 1))
+        if (m_closed)
             return false;
-        m_messages.push_back(message);
+        if (m_messages.size() >= kCapacity) {
+            dropped = ++m_dropped;
+        } else {
+            // The counter moves under the same lock as the queue, so a poller never sees the
+            // descriptor readable without a message behind it, or the other way round.
+            if (!AddToCounter(m_fd, 1))
+                return false;
+            m_messages.push_back(message);
+        }
+    }
+    if (dropped != 0) {
+        // A queue nobody reads refuses every later post; one line per thousand keeps the log
+        // readable while the count stays exact.
+        if (dropped == 1 || dropped % 1000 == 0)
+            Log("Platform", "message queue full (%zu messages): %llu posts refused, message 0x%x",
+                kCapacity, static_cast<unsigned long long>(dropped), message.message);
+        return false;
     }
     m_changed.notify_one();
     return true;
@@ -93,6 +109,11 @@ void MessageQueue::Close() {
         AddToCounter(m_fd, 1);
     }
     m_changed.notify_all();
+}
+
+uint64_t MessageQueue::DroppedCount() const {
+    std::lock_guard lock(m_mutex);
+    return m_dropped;
 }
 
 bool MessageQueue::IsClosed() const {

@@ -24,8 +24,14 @@ struct Message {
 // stays readable once the queue is closed so that a poller notices; it belongs to the queue and
 // must only be polled, never read. Shared by the window table and every thread using it, so a
 // window destroyed under a blocked reader stays alive until that reader has returned.
+//
+// A queue holds at most kCapacity messages, so that a window nobody reads (an application that
+// stopped pumping while the preview still notifies every frame) cannot grow without end: a post
+// to a full queue fails at once and is counted, and the poster (a capture worker) never waits.
 class MessageQueue {
 public:
+    static constexpr size_t kCapacity = 10000;
+
     // Returns null when the system refuses another descriptor.
     static std::shared_ptr<MessageQueue> Create();
 
@@ -33,7 +39,8 @@ public:
     MessageQueue(const MessageQueue&) = delete;
     MessageQueue& operator=(const MessageQueue&) = delete;
 
-    // Appends a message without blocking; false once the queue is closed.
+    // Appends a message without blocking; false once the queue is closed or while it holds
+    // kCapacity messages (the lost message is counted and logged).
     bool Post(const Message& message);
 
     // Removes the oldest message, waiting up to `timeoutMs` of SDK time for one (< 0: no limit).
@@ -48,6 +55,8 @@ public:
 
     bool IsClosed() const;
     int Fd() const { return m_fd; }
+    // Posts refused because the queue was full, since it was made.
+    uint64_t DroppedCount() const;
 
 private:
     explicit MessageQueue(int fd);
@@ -57,6 +66,7 @@ private:
     std::condition_variable m_changed;
     std::deque<Message> m_messages;
     bool m_closed = false;
+    uint64_t m_dropped = 0;
     const int m_fd;  // eventfd in semaphore mode: its counter is the number of pending messages
 };
 

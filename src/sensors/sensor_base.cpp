@@ -503,6 +503,30 @@ int CSensorBase::Reserved140() {
     return 0;
 }
 
+// --- Settings bursts -------------------------------------------------------------------------
+
+CSensorBase::SettingsBurst::SettingsBurst(CSensorBase* head) : m_head(head) {
+    if (m_head != nullptr) {
+        m_head->m_burstDepth.fetch_add(1);
+    }
+}
+
+CSensorBase::SettingsBurst::~SettingsBurst() {
+    if (m_head != nullptr && m_head->m_burstDepth.fetch_sub(1) == 1) {
+        m_head->m_burstFailed.store(false);
+    }
+}
+
+bool CSensorBase::SettingsBurst::Failed() const {
+    return m_head != nullptr && m_head->m_burstFailed.load();
+}
+
+void CSensorBase::NoteAccessGaveUp() {
+    if (m_burstDepth.load() > 0) {
+        m_burstFailed.store(true);
+    }
+}
+
 // --- Common operations ----------------------------------------------------------------------
 
 int CSensorBase::WriteFpgaRegisterVerified(uint8_t reg, uint32_t value) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "sensors/sensor_state_block.h"
@@ -18,6 +19,27 @@ class CControllerBase;
 // out-parameter and never touch the hardware.
 class CSensorBase {
 public:
+    // A run of polled register accesses that belong together: one setting, or every setting of
+    // an acquisition start. The first access in it that gives up (the sensor bus never became
+    // idle, or the sensor never took the transfer) ends the run: the accesses after it fail at
+    // once, without bus traffic, instead of each waiting the whole poll time again, so a stuck
+    // bus costs one wait per run and the run reports that its settings did not reach the sensor.
+    // Runs nest; the end of the outermost one clears the failure. Outside a run every access
+    // waits on its own. Threads share the head's run: a thread that starts a setting while
+    // another's run has failed on the same bus fails at once as well.
+    class SettingsBurst {
+    public:
+        explicit SettingsBurst(CSensorBase* head);
+        ~SettingsBurst();
+        SettingsBurst(const SettingsBurst&) = delete;
+        SettingsBurst& operator=(const SettingsBurst&) = delete;
+        // Whether an access of this run, or of a run it is nested in, gave up.
+        bool Failed() const;
+
+    private:
+        CSensorBase* m_head;  // not owned; null: an empty run that never fails
+    };
+
     static constexpr int32_t kDefaultTriggerMode = 15;  // any value but 1 means free-run
     static constexpr uint8_t kFpgaBusStatus = 0x02;
     static constexpr uint8_t kFpgaTransferReset = 0x6C;
@@ -209,6 +231,10 @@ public:
 protected:
     // Stores the controller and bus address the factory hands every head.
     void Attach(CControllerBase* controller, uint8_t busAddress);
+    // The polled accesses' side of a settings burst: whether the current run has failed, and
+    // the note of an access that gave up (which fails the run, if one is open).
+    bool BurstFailed() const { return m_burstFailed.load(); }
+    void NoteAccessGaveUp();
 
     uint8_t m_reservedArea[1024];  // head-specific; not used by the heads built here
     SensorStateBlock m_state;
@@ -226,6 +252,10 @@ protected:
     uint32_t m_headWorking[8] = {};
     int32_t m_nTriggerVariant = 0;
     uint32_t m_reservedWord = 0;
+
+private:
+    std::atomic<int32_t> m_burstDepth{0};
+    std::atomic<bool> m_burstFailed{false};
 };
 
 }  // namespace quorix

@@ -121,9 +121,11 @@ int CSensorIMX252::ReadRegisterRaw(uint32_t address, uint32_t* value) {
     return Put(value, data);
 }
 
-// The sensor bridge takes a register transfer only while the FPGA reports the bus idle.
+// The sensor bridge takes a register transfer only while the FPGA reports the bus idle. An access
+// that gives up fails the settings burst it belongs to, and an access in a failed burst is not
+// attempted.
 int CSensorIMX252::WriteSensorRegister(uint32_t address, uint32_t value) {
-    if (m_controller == nullptr) {
+    if (m_controller == nullptr || BurstFailed()) {
         return 0;
     }
     for (int attempt = 0; attempt < kPolledAttempts; ++attempt) {
@@ -135,11 +137,12 @@ int CSensorIMX252::WriteSensorRegister(uint32_t address, uint32_t value) {
         const platform::TimerResolutionGuard precise;
         platform::SleepMs(kPolledWritePauseMs);
     }
+    NoteAccessGaveUp();
     return 0;
 }
 
 int CSensorIMX252::ReadSensorRegister(uint32_t address, uint32_t* value) {
-    if (m_controller == nullptr) {
+    if (m_controller == nullptr || BurstFailed()) {
         return 0;
     }
     for (int attempt = 0; attempt < kPolledAttempts; ++attempt) {
@@ -150,6 +153,7 @@ int CSensorIMX252::ReadSensorRegister(uint32_t address, uint32_t* value) {
         }
         platform::SleepMs(kPolledReadPauseMs);
     }
+    NoteAccessGaveUp();
     return 0;
 }
 
@@ -252,12 +256,17 @@ int CSensorIMX252::SetCaptureWindow(int32_t x, int32_t width, int32_t y, int32_t
         return 0;
     }
 
+    // The window's writes are one burst: a bus that stays busy costs one wait, and a window that
+    // did not reach the sensor leaves the head's window as it was, so that the next request
+    // programs it again instead of finding it already set.
+    const SettingsBurst burst(this);
     uint32_t frameLines = 0;
     uint32_t lineLength = 0;
+    uint32_t subSample = m_state.m_nSubSample;
     if (mode == 1) {
         WriteSensorRegister(kRegReadoutMode, 0x11);
         WriteSensorRegister(kRegWindowCrop, 0);
-        m_state.m_nSubSample = 1;
+        subSample = 1;
         frameLines = kSubSampledFrameLines;
         lineLength = kSubSampledLineLength;
     } else {
@@ -280,23 +289,28 @@ int CSensorIMX252::SetCaptureWindow(int32_t x, int32_t width, int32_t y, int32_t
         WriteSensorRegister(kRegWindowCrop, 3);
         lineLength = m_state.m_nDataBits == 16 ? kLineLength16 : kLineLength8;
         frameLines = static_cast<uint32_t>(height) + kFrameBlankingLines;
-        m_state.m_nSubSample = 0;
+        subSample = 0;
     }
     WriteSensorRegister(kRegFrameLength0, frameLines & 0xFF);
     WriteSensorRegister(kRegFrameLength1, (frameLines >> 8) & 0xFF);
     WriteSensorRegister(kRegFrameLength2, (frameLines >> 16) & 0xFF);
     WriteSensorRegister(kRegLineLength0, lineLength & 0xFF);
     WriteSensorRegister(kRegLineLength1, (lineLength >> 8) & 0xFF);
+    if (burst.Failed()) {
+        return 0;
+    }
 
+    m_state.m_nSubSample = subSample;
     m_state.m_nLineLength = lineLength;
     m_state.m_nFrameLines = frameLines;
     m_state.m_nX = x;
     m_state.m_nY = y;
     m_state.m_nWidth = outputWidth;
     m_state.m_nHeight = outputHeight;
-    // The exposure in line periods follows the new line and frame length.
+    // The exposure in line periods follows the new line and frame length. It cannot be set while
+    // the data width is still unknown (at the start-up), which is no failure of the window.
     SetExposureTime(static_cast<int32_t>(m_state.m_nExposureTime));
-    return 1;
+    return burst.Failed() ? 0 : 1;
 }
 
 int CSensorIMX252::GetCaptureWindow(int32_t* x, int32_t* width, int32_t* y, int32_t* height,
@@ -310,9 +324,9 @@ int CSensorIMX252::GetCaptureWindow(int32_t* x, int32_t* width, int32_t* y, int3
 
 int CSensorIMX252::SetDataWidth(int32_t wide) {
     m_state.m_nDataBits = wide != 0 ? 16 : 8;
-    SetCaptureWindow(m_state.m_nX, m_state.m_nWidth, m_state.m_nY, m_state.m_nHeight,
-                     static_cast<int32_t>(m_state.m_nSubSample));
-    return 1;
+    // The line length depends on the data width, so the window is programmed again.
+    return SetCaptureWindow(m_state.m_nX, m_state.m_nWidth, m_state.m_nY, m_state.m_nHeight,
+                            static_cast<int32_t>(m_state.m_nSubSample));
 }
 
 // --- Exposure -------------------------------------------------------------------------------
@@ -384,6 +398,9 @@ int CSensorIMX252::SetExposureLines(int32_t requested) {
         n = static_cast<uint32_t>(m_state.m_nExposureLinesMax);
     }
     const uint32_t frame = m_state.m_nFrameLines;
+    // The frame length, the shutter and the hold around them are one setting: they take effect
+    // together, and only when all of them reached the sensor.
+    const SettingsBurst burst(this);
     int result = 0;
     if (frame - kShutterMarginLines < n) {
         // Longer than the frame allows: stretch the frame to the exposure plus the margin and
@@ -414,7 +431,6 @@ int CSensorIMX252::SetExposureLines(int32_t requested) {
         WriteSensorRegister(kRegShutter1, 0);
         WriteSensorRegister(kRegShutter2, 0);
         WriteSensorRegister(kRegHold, 0);
-        m_state.m_nExposureLines = n;
         result = 1;
     } else {
         // Within the frame: the frame keeps its length and the shutter opens n lines before
@@ -425,10 +441,15 @@ int CSensorIMX252::SetExposureLines(int32_t requested) {
         if (WriteSensorRegister(kRegShutter0, start & 0xFF)) {
             WriteSensorRegister(kRegShutter1, (start >> 8) & 0x0F);
             WriteSensorRegister(kRegShutter2, 0);
-            m_state.m_nExposureLines = n;
             result = 1;
         }
         WriteSensorRegister(kRegHold, 0);
+    }
+    if (burst.Failed()) {
+        result = 0;
+    }
+    if (result != 0) {
+        m_state.m_nExposureLines = n;
     }
     if (m_nTriggerMode == 1) {
         ProgramTriggerTiming();
@@ -443,10 +464,11 @@ int CSensorIMX252::SetGain(int32_t value) {
     if (gain > m_state.m_nGainMax) {
         gain = m_state.m_nGainMax;
     }
-    if (!WriteSensorRegister(kRegGain0, gain & 0xFF)) {
+    const SettingsBurst burst(this);
+    if (!WriteSensorRegister(kRegGain0, gain & 0xFF) ||
+        !WriteSensorRegister(kRegGain1, (gain >> 8) & 0x01)) {
         return 0;
     }
-    WriteSensorRegister(kRegGain1, (gain >> 8) & 0x01);
     m_state.m_nGain = gain;
     return 1;
 }
@@ -474,6 +496,14 @@ int CSensorIMX252::SetTriggerMode(int32_t mode) {
         return 0;
     }
     m_nTriggerMode = mode;
+    // The mode's writes are one burst; once one has failed, the pauses that let the sensor take
+    // each write are no longer needed.
+    const SettingsBurst burst(this);
+    const auto pause = [&burst] {
+        if (!burst.Failed()) {
+            platform::SleepMs(kTriggerPauseMs);
+        }
+    };
     // The line period differs between trigger operation and free-run.
     SetExposureTime(static_cast<int32_t>(m_state.m_nExposureTime));
     int result = 0;
@@ -481,26 +511,26 @@ int CSensorIMX252::SetTriggerMode(int32_t mode) {
         ProgramTriggerTiming();
         WriteSensorRegister(kRegHold, 1);
         WriteSensorRegister(kRegTriggerEnable0, 1);
-        platform::SleepMs(kTriggerPauseMs);
+        pause();
         WriteSensorRegister(kRegTriggerEnable1, 1);
-        platform::SleepMs(kTriggerPauseMs);
+        pause();
         WriteSensorRegister(kRegTriggerSetup236, 0xF0);
-        platform::SleepMs(kTriggerPauseMs);
+        pause();
         WriteSensorRegister(kRegTriggerSetup2AE, 0);
-        platform::SleepMs(kTriggerPauseMs);
+        pause();
         result = WriteSensorRegister(kRegTriggerSetup2AA, 1);
-        platform::SleepMs(kTriggerPauseMs);
+        pause();
         WriteSensorRegister(kRegHold, 0);
     } else {
         WriteFpgaRegisterVerified(0x58, 0);
         WriteSensorRegister(kRegHold, 1);
         WriteSensorRegister(kRegTriggerEnable0, 0);
-        platform::SleepMs(kTriggerPauseMs);
+        pause();
         result = WriteSensorRegister(kRegTriggerEnable1, 0);
-        platform::SleepMs(kTriggerPauseMs);
+        pause();
         WriteSensorRegister(kRegHold, 0);
     }
-    return result;
+    return burst.Failed() ? 0 : result;
 }
 
 int CSensorIMX252::SetSamplingRate(int32_t index, int32_t* rate) {

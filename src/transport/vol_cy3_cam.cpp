@@ -351,14 +351,13 @@ void CVolCy3Cam::ReleaseResources() {
         std::lock_guard lock(m_streamLock);
         m_streamHandle.reset();
     }
-    m_transferBuffer.reset();
+    m_transfersReady = false;
+    m_transferBuffer.clear();
+    m_transferBuffer.shrink_to_fit();
 }
 
 int CVolCy3Cam::AllocateTransferBuffer() {
-    if (m_transferBuffer == nullptr)
-        m_transferBuffer.reset(new (std::nothrow) uint8_t[kTransferBufferSize]);
-    if (m_transferBuffer == nullptr)
-        return 0;
+    m_transfersReady = true;
     ResetDevice();
     return 1;
 }
@@ -435,7 +434,7 @@ int CVolCy3Cam::Receive(const DeviceHandle& handle, uint8_t* destination, uint32
                         uint8_t endpoint, uint32_t* transferred, uint32_t timeoutMs) {
     if (transferred != nullptr)
         *transferred = 0;
-    if (count > kMaxTransferBytes || !handle.IsValid() || m_transferBuffer == nullptr ||
+    if (count > kMaxTransferBytes || !handle.IsValid() || !m_transfersReady ||
         (destination == nullptr && count > 0))
         return 0;
 
@@ -494,10 +493,18 @@ int CVolCy3Cam::BufferedTransfer(const DeviceHandle& handle, uint8_t* buffer, ui
                                  uint8_t endpoint, uint32_t* transferred) {
     if (transferred != nullptr)
         *transferred = 0;
-    if (count > kMaxTransferBytes || m_transferBuffer == nullptr ||
-        (buffer == nullptr && count > 0))
+    if (count > kMaxTransferBytes || !m_transfersReady || (buffer == nullptr && count > 0))
         return 0;
-    uint8_t* transfer = m_transferBuffer.get();
+    const size_t needed = size_t{kTransferHeaderSize} + count;
+    if (m_transferBuffer.size() < needed) {
+        try {
+            m_transferBuffer.resize(needed);
+        } catch (const std::bad_alloc&) {
+            Trace("no transfer buffer of %zu bytes", needed);
+            return 0;
+        }
+    }
+    uint8_t* transfer = m_transferBuffer.data();
     TransferHeader header;
     header.endpointAddress = endpoint;
     header.bufferOffset = kTransferHeaderSize;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "platform/guid.h"
 #include "platform/lock.h"
@@ -30,9 +31,8 @@ namespace quorix {
 // transfer, so nothing is ever read or written past the caller's buffer.
 class CVolCy3Cam : public CFx3Api, public CControllerBase {
 public:
-    // Size of the buffered-transfer buffer: 64 MiB of data behind the 38-byte header. [bytes]
+    // The largest buffered or direct transfer: 64 MiB of data. [bytes]
     static constexpr uint32_t kMaxTransferBytes = 0x4000000;
-    static constexpr uint32_t kTransferBufferSize = kMaxTransferBytes + kTransferHeaderSize;
     // Frame data moves in chunks of this size, then one chunk of the remainder. [bytes]
     static constexpr uint32_t kFrameChunkBytes = 0x80000;
 
@@ -83,8 +83,10 @@ public:
                    uint32_t capacity) override;
     int WriteByte3C(uint32_t value) override;
     int ReadByte3D(uint8_t* value) override;
-    // A buffered bulk transfer of at most kMaxTransferBytes through the transfer buffer; the
-    // data of an out endpoint is taken from `buffer`, that of an in endpoint copied back into it.
+    // A buffered bulk transfer of at most kMaxTransferBytes through the transfer buffer, which
+    // grows to the largest transfer made (the header and `count` bytes) and is not taken before;
+    // the data of an out endpoint is taken from `buffer`, that of an in endpoint copied back into
+    // it. 0 also when the buffer cannot grow.
     int BufferedTransfer(const DeviceHandle& handle, uint8_t* buffer, uint32_t count,
                          uint8_t endpoint, uint32_t* transferred) override;
     // RequestFrame on `handle`, then Receive with a 5000 ms limit.
@@ -101,8 +103,8 @@ public:
 
     // --- further operations ---
 
-    // Allocates the transfer buffer if absent, then resets the device; succeeds whenever the
-    // buffer exists, whatever the reset answered.
+    // Readies the controller for transfers, then resets the device; 1 whatever the reset
+    // answered. The transfer buffer itself is sized by the transfers that use it.
     int AllocateTransferBuffer();
     // The 64-byte device info block (firmware version at 24, GPIO25 flag at 52); needs exactly
     // 64 bytes back.
@@ -121,6 +123,8 @@ public:
     int GetDeviceSpeed(uint32_t* speed);
 
     int32_t SelectedDevice() const { return m_selectedIndex; }
+    // Bytes the transfer buffer holds now, for tests. [bytes]
+    size_t TransferBufferCapacity() const { return m_transferBuffer.size(); }
 
 private:
     // One vendor request on a handle of its own: `payload` goes to the data stage, the reply (if
@@ -146,7 +150,8 @@ private:
     int32_t m_selectedIndex = 0;
     mutable std::mutex m_streamLock;               // guards m_streamHandle (the pointer)
     std::shared_ptr<DeviceHandle> m_streamHandle;  // null when closed
-    std::unique_ptr<uint8_t[]> m_transferBuffer;
+    bool m_transfersReady = false;  // set by AllocateTransferBuffer, cleared by Release
+    std::vector<uint8_t> m_transferBuffer;
     uint8_t m_headerScratch[kFrameHeaderSize] = {};
     platform::CriticalSection m_registerLock;  // around each FPGA register access
 };

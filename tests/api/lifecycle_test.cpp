@@ -161,4 +161,28 @@ TEST(HandlesConcurrency, ThreadsCreateUseAndReleaseContexts) {
     EXPECT_EQ(failures.load(), 0);
 }
 
+// A handle released while another thread keeps calling on it: the release returns once the call
+// running at that moment has ended (it must neither hang nor free the context under the call;
+// AddressSanitizer reports the latter), and the caller's next call answers as for an unknown
+// handle.
+TEST(HandlesConcurrency, ReleaseWhileAnotherThreadCallsOnTheHandle) {
+    for (int round = 0; round < 20; ++round) {
+        const QuorixHandle handle = Quorix_Initialize(nullptr);
+        ASSERT_NE(handle, 0u);
+        std::atomic<int> calls{0};
+        std::thread caller([&] {
+            while (Quorix_SetWaitTime(handle, round) == 1) {
+                ++calls;
+            }
+        });
+        while (calls.load() == 0) {
+            std::this_thread::yield();
+        }
+        EXPECT_EQ(Quorix_Release(handle), 1);
+        caller.join();
+        EXPECT_EQ(Quorix_GetWaitTime(handle), -1);
+        EXPECT_EQ(Quorix_Release(handle), 0);
+    }
+}
+
 }  // namespace

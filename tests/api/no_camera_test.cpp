@@ -192,7 +192,7 @@ TEST_F(NoCamera, SettingsAreKeptUntilACameraOpens) {
              return Quorix_GetTemperatureEx(h, &ok) == 0.0 && ok == 0;
          },
          11, 0},
-        {"WriteRegister", [](QuorixHandle h) { return Quorix_WriteRegister(h, 0x3000, 1) == 0; }, 6,
+        {"WriteRegister", [](QuorixHandle h) { return Quorix_WriteRegister(h, 0x30, 1) == 0; }, 6,
          0},
         {"ReadRegisterEx",
          [&](QuorixHandle h) {

@@ -1,13 +1,17 @@
-// The frame rate the preview reports with every frame: a camera running at 12.5 frames per
-// second is reported as 125 (frames per second x 10) once a second of frames has been counted.
-// The frame statistics of a preview in both delivery modes.
+// The preview's frame notifications: the frame rate it reports with every frame (a camera running
+// at 12.5 frames per second is reported as 125, frames per second x 10, once a second of frames
+// has been counted), a notification window the application does not read, and the frame
+// statistics of a preview in both delivery modes.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 #include "context_test_support.h"
+#include "platform/message_window.h"
 
 namespace quorix {
 namespace {
@@ -47,6 +51,60 @@ TEST_F(AcquisitionRate, TwelveAndAHalfFramesPerSecondAreReportedAs125) {
     ASSERT_EQ(frames, 40) << "the preview stopped delivering";
     // A frame delivered a few milliseconds late moves a window's end by as much: 1040 +- 8 ms.
     EXPECT_NEAR(static_cast<double>(rate), 125.0, 1.0);
+}
+
+// An application that stops reading its frame window while the preview runs: the window's queue
+// stays bounded (posts beyond its capacity fail instead of piling up), the preview worker is not
+// held up by the full queue and keeps streaming, and once the application reads again it gets
+// the queued messages and then new frames.
+TEST_F(AcquisitionRate, UnreadWindowStaysBoundedAndThePreviewKeepsStreaming) {
+    sim::CameraConfig config;
+    config.serialNumber = "QX252-000701";
+    config.framesPerSecond = 50.0;
+    const auto camera = Attach(config);
+    const QuorixHandle handle = Initialize();
+    ASSERT_EQ(Quorix_SetColorMode(handle, 8), 1);
+    ASSERT_EQ(Quorix_SetCaptureWindowEx(handle, 2048, 0, 256, 1536, 0, 64), 1);
+    ASSERT_EQ(Quorix_SetPreviewWindow(handle, nullptr, 0, 0, 0, 0), 1);
+    QuorixWindow window = Quorix_CreateMessageWindow();
+    ASSERT_NE(window, nullptr);
+    ASSERT_EQ(Quorix_CallBackPreview(handle, window, nullptr, 0, 1), 1);
+    QuorixMessage message;
+    ASSERT_EQ(Quorix_GetWindowMessage(window, &message, 5000), 1) << "the preview never notified";
+
+    // A backlog of 20,000 notifications nobody reads, on top of the preview's own.
+    constexpr uint32_t kBacklogMessage = 0x7F00;
+    constexpr size_t kCapacity = platform::MessageQueue::kCapacity;
+    const auto target = reinterpret_cast<platform::WindowHandle>(window);
+    size_t accepted = 0;
+    for (uintptr_t i = 0; i < 2 * kCapacity; ++i)
+        accepted += platform::PostMessage(target, kBacklogMessage, i, 0) ? 1 : 0;
+    EXPECT_LE(accepted, kCapacity);
+
+    // The camera keeps sending frames to the preview while its window is full.
+    const uint64_t sentWhenFull = camera->Counters().framesSent;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (camera->Counters().framesSent < sentWhenFull + 10 &&
+           std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_GE(camera->Counters().framesSent, sentWhenFull + 10) << "the preview stalled";
+
+    // Reading again: the backlog in order, then new frames.
+    size_t backlog = 0;
+    int newFrames = 0;
+    while (newFrames < 3 && Quorix_GetWindowMessage(window, &message, 5000) == 1) {
+        if (message.message == kBacklogMessage) {
+            ASSERT_EQ(message.wParam, backlog) << "backlog out of order";
+            ++backlog;
+        } else if (message.message == QUORIX_MSG_FRAME && backlog == accepted) {
+            EXPECT_NE(message.wParam, 0u) << "frame failed with code " << message.lParam;
+            ++newFrames;
+        }
+    }
+    EXPECT_EQ(Quorix_StopPreview(handle), 1);
+    Quorix_DestroyMessageWindow(window);
+    EXPECT_EQ(backlog, accepted);
+    EXPECT_EQ(newFrames, 3) << "the preview stopped delivering after its window was full";
 }
 
 // The frame statistics of a preview: in every-frame delivery nothing is overtaken, and once the

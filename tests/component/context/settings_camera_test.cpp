@@ -4,8 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <ostream>
+#include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "../transport/transport_test_support.h"
@@ -153,8 +158,7 @@ TEST_F(CameraSettings, MirroringReachesTheSensorAndIsKeptAsZeroOrOne) {
 
 // --- Sensor registers ------------------------------------------------------------------------
 
-// The Ex forms reach the sensor's 16-bit addresses; the short forms take the low 8 bits of the
-// address (and 16 bits of the value, of which the sensor's registers keep 8).
+// The Ex forms reach the sensor's 16-bit addresses, the short forms its first 256 registers.
 TEST_F(CameraSettings, SensorRegistersAreReachedByAddress) {
     int32_t ok = 7;
     ASSERT_EQ(Quorix_WriteRegisterEx(m_handle, 0x0454, 0x3C), 1);
@@ -162,15 +166,56 @@ TEST_F(CameraSettings, SensorRegistersAreReachedByAddress) {
     EXPECT_EQ(Quorix_ReadRegisterEx(m_handle, 0x0454, &ok), 0x3Cu);
     EXPECT_EQ(ok, 1);
 
-    ASSERT_EQ(Quorix_WriteRegister(m_handle, 0x0312, 0x1A5), 1);
+    ASSERT_EQ(Quorix_WriteRegister(m_handle, 0x0012, 0xA5), 1);
     EXPECT_EQ(m_camera->SensorRegister(0x0012), 0xA5);
-    EXPECT_EQ(m_camera->SensorRegister(0x0312), 0x00);
     ok = 7;
-    EXPECT_EQ(Quorix_ReadRegister(m_handle, 0x7712, &ok), 0xA5u);
+    EXPECT_EQ(Quorix_ReadRegister(m_handle, 0x12, &ok), 0xA5u);
     EXPECT_EQ(ok, 1);
     // The gain the camera was opened with, read at its full address.
     EXPECT_EQ(Quorix_ReadRegisterEx(m_handle, 0x0404, &ok), m_camera->SensorRegister(0x404));
     EXPECT_EQ(Quorix_GetLastError(m_handle), 0u);
+}
+
+// Address or value bits beyond a register space's width would be dropped on the way and reach
+// another register (0x1000020E would write the mirror register 0x020E, value 0x103 would write
+// 3): every register call refuses them with code 9 and the camera sees no access at all.
+TEST_F(CameraSettings, RegisterAddressesAndValuesBeyondTheirWidthAreRefused) {
+    const uint8_t mirror = m_camera->SensorRegister(test::kMirror);
+    const uint8_t fpga7 = m_camera->FpgaRegister(7);
+    const uint64_t eepromWrites = m_camera->Counters().eepromWrites;
+    const size_t sensorWrites = SensorWrites(*m_camera).size();
+    int32_t ok = 7;
+    const std::vector<std::pair<const char*, std::function<uint32_t()>>> refused = {
+        {"WriteRegisterEx address",
+         [&] { return Quorix_WriteRegisterEx(m_handle, 0x1000020E, 3); }},
+        {"WriteRegisterEx value",
+         [&] { return Quorix_WriteRegisterEx(m_handle, test::kMirror, 0x103); }},
+        {"WriteRegister address", [&] { return Quorix_WriteRegister(m_handle, 0x30E, 3); }},
+        {"WriteRegister value", [&] { return Quorix_WriteRegister(m_handle, 0x0E, 0x1A5); }},
+        {"ReadRegisterEx address", [&] { return Quorix_ReadRegisterEx(m_handle, 0x1020E, &ok); }},
+        {"ReadRegister address", [&] { return Quorix_ReadRegister(m_handle, 0x7712, &ok); }},
+        {"Fpga_WriteRegister address",
+         [&] { return Quorix_Fpga_WriteRegister(m_handle, 0x107, 5); }},
+        {"Fpga_WriteRegister value", [&] { return Quorix_Fpga_WriteRegister(m_handle, 7, 0x3A5); }},
+        {"Fpga_ReadRegister address",
+         [&] { return Quorix_Fpga_ReadRegister(m_handle, 0x310, &ok); }},
+        {"WriteSromID address", [&] { return Quorix_WriteSromID(m_handle, 0x10234, 5); }},
+        {"WriteSromID value", [&] { return Quorix_WriteSromID(m_handle, 0x0234, 0x1A7); }},
+        {"ReadSromID address", [&] { return Quorix_ReadSromID(m_handle, 0x10080, &ok); }},
+    };
+    for (const auto& [name, call] : refused) {
+        SCOPED_TRACE(name);
+        ok = 7;
+        EXPECT_EQ(call(), 0u);
+        EXPECT_EQ(Quorix_GetLastError(m_handle), 9u);
+        if (std::string(name).find("Read") != std::string::npos) {
+            EXPECT_EQ(ok, 0);
+        }
+    }
+    EXPECT_EQ(m_camera->SensorRegister(test::kMirror), mirror);
+    EXPECT_EQ(m_camera->FpgaRegister(7), fpga7);
+    EXPECT_EQ(m_camera->Counters().eepromWrites, eepromWrites);
+    EXPECT_EQ(SensorWrites(*m_camera).size(), sensorWrites);
 }
 
 TEST_F(CameraSettings, RegisterAccessToAnUnpluggedCameraFailsWithCodeSix) {
@@ -224,7 +269,7 @@ protected:
 };
 
 // A read clears bits 12-15 of the address: 0x1080 reads the byte at 0x0080. A write uses the low
-// 12 bits of the address and the low 8 bits of the value.
+// 12 bits of the address.
 TEST_F(SromId, AddressesLoseBitsTwelveToFifteen) {
     m_camera->SetEepromByte(0x0080, 0x11);
     m_camera->SetEepromByte(0x1080, 0x22);
@@ -234,7 +279,7 @@ TEST_F(SromId, AddressesLoseBitsTwelveToFifteen) {
     EXPECT_EQ(Quorix_ReadSromID(m_handle, 0xF080, &ok), 0x11u);
 
     const uint64_t writesBefore = m_camera->Counters().eepromWrites;
-    ASSERT_EQ(Quorix_WriteSromID(m_handle, 0xF234, 0x1A7), 1);
+    ASSERT_EQ(Quorix_WriteSromID(m_handle, 0xF234, 0xA7), 1);
     EXPECT_EQ(m_camera->EepromByte(0x0234), 0xA7);
     EXPECT_EQ(m_camera->EepromByte(0xF234), 0xFF);
     // A byte that reads back as written at once is written once.
@@ -294,6 +339,53 @@ TEST_F(CameraSettings, TemperatureInternalCorrectionAndSamplingRateAreNotAvailab
     EXPECT_EQ(Quorix_SetSamplingRate(m_handle, 2), 0);
     EXPECT_TRUE(Posted().empty());
     EXPECT_EQ(Quorix_GetLastError(m_handle), 0u);
+}
+
+// --- Settings changed while frames stream ----------------------------------------------------
+
+// The preview worker reads the filter values, the mirror flags, the sensor's state block and
+// the engine's data width for every frame while the application changes them: run under
+// ThreadSanitizer, any of them read without synchronisation is reported. The preview must keep
+// delivering frames throughout.
+using SettingsConcurrency = CameraSettings;
+
+TEST_F(SettingsConcurrency, SettingsChangedContinuouslyWhileThePreviewStreams) {
+    ASSERT_EQ(Quorix_SetColorMode(m_handle, 24), 1);
+    ASSERT_EQ(Quorix_SetCaptureWindowEx(m_handle, 2048, 0, 256, 1536, 0, 64), 1);
+    ASSERT_EQ(Quorix_SetPreviewWindow(m_handle, nullptr, 0, 0, 0, 0), 1);
+    QuorixWindow window = Quorix_CreateMessageWindow();
+    ASSERT_NE(window, nullptr);
+    ASSERT_EQ(Quorix_CallBackPreview(m_handle, window, nullptr, 0, 1), 1);
+
+    std::atomic<bool> done{false};
+    std::thread changer([&] {
+        for (int32_t i = 0; i < 200; ++i) {
+            Quorix_SetFilterValue(m_handle, QUORIX_VALUE_BAYER_MODE, i % 4);
+            Quorix_SetFilterValue(m_handle, QUORIX_VALUE_BAYER_GAIN_RGB, 0x404040 + i % 64);
+            Quorix_SetFilterValue(m_handle, QUORIX_VALUE_GRAY_MODE, i % 3);
+            Quorix_SetMirrorH(m_handle, i % 2);
+            Quorix_SetMirrorV(m_handle, (i / 2) % 2);
+            Quorix_SetExposureTime(m_handle, 10 + i % 50);
+            Quorix_SetGlobalGain(m_handle, i % 64);
+        }
+        done = true;
+    });
+    int frames = 0;
+    int framesAfter = 0;
+    QuorixMessage message;
+    while (framesAfter < 3 && Quorix_GetWindowMessage(window, &message, 5000) == 1) {
+        if (message.message != QUORIX_MSG_FRAME)
+            continue;
+        EXPECT_NE(message.wParam, 0u) << "frame failed with code " << message.lParam;
+        ++frames;
+        if (done)
+            ++framesAfter;
+    }
+    changer.join();
+    EXPECT_EQ(Quorix_StopPreview(m_handle), 1);
+    Quorix_DestroyMessageWindow(window);
+    EXPECT_GT(frames, framesAfter);
+    EXPECT_EQ(framesAfter, 3) << "the preview stopped delivering";
 }
 
 }  // namespace

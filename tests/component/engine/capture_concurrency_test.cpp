@@ -172,6 +172,42 @@ TEST_F(EngineCaptureConcurrency, TwoEnginesEachGetTheirOwnCamerasFrames) {
     }
 }
 
+// Two engines streaming at once from cameras paced at 40 and 10 frames per second of SDK time:
+// each engine's frame rate counts its own frames only. A meter shared by the engines would show
+// the slow camera at the sum of both rates. A camera never sends faster than its pace, so each
+// rate stays within its pace plus the one frame a window's edge can add.
+TEST_F(EngineCaptureConcurrency, TwoEnginesEachReportTheirOwnFrameRate) {
+    ScopedTimeScale pace(4);
+    constexpr double kPace[2] = {40.0, 10.0};
+    std::shared_ptr<sim::EmulatedCamera> cameras[2];
+    for (int i = 0; i < 2; ++i) {
+        sim::CameraConfig config;
+        config.serialNumber = "QX252-00001" + std::to_string(i + 1);
+        config.framesPerSecond = kPace[i];
+        cameras[i] = sim::AttachCamera(config);
+    }
+    CaptureEngine* engines[2] = {};
+    for (int32_t instance = 0; instance < 2; ++instance) {
+        CaptureEngine& engine = OpenEngine(instance);
+        Configure(engine, kCoded);
+        const int i = SerialOf(engine) == cameras[0]->Config().serialNumber ? 0 : 1;
+        ASSERT_EQ(engines[i], nullptr) << "two engines on one camera";
+        engines[i] = &engine;
+    }
+    for (CaptureEngine* engine : engines)
+        ASSERT_EQ(engine->StartCapture(0), 1);
+    // Three windows of the slow camera: the rates shown are of whole windows of both streams.
+    ASSERT_TRUE(WaitUntil([&] { return engines[1]->FramesStored() >= 3 * kPace[1] + 1; }));
+    const float fast = engines[0]->FrameRate();
+    const float slow = engines[1]->FrameRate();
+    for (CaptureEngine* engine : engines)
+        EXPECT_EQ(engine->StopCapture(0), 1);
+    EXPECT_GT(slow, 0.0f);
+    EXPECT_LE(slow, kPace[1] + 1.0);
+    EXPECT_LE(fast, kPace[0] + 1.0);
+    EXPECT_GT(fast, slow) << "the faster camera's engine shows the slower rate";
+}
+
 // Every-frame delivery with a ring of four that is full most of the time: the capture thread
 // reuses a slot only after the reader handed it back, so each frame read is whole and the one
 // its number says (the camera sends faster than the reader checks), and the counts read on a

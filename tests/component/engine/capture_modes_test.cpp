@@ -211,7 +211,7 @@ TEST_F(EngineCaptureModes, FrameRateFollowsTheCameraPace) {
     auto camera = sim::AttachCamera(config);
     CaptureEngine& engine = OpenCoded();
     ASSERT_EQ(engine.StartCapture(0), 1);
-    // Over two windows: the first may have started in an earlier capture of the process.
+    // Over two windows: the first opens at the capture's first frame.
     ASSERT_TRUE(WaitUntil([&] { return engine.FramesStored() >= 60; }));
     EXPECT_GE(engine.FrameRate(), 22.0f);
     EXPECT_LE(engine.FrameRate(), 26.0f);

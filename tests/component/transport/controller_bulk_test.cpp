@@ -290,7 +290,9 @@ TEST_F(TransportFrameTest, AnAuxiliaryReadWithoutDataTimesOut) {
 }
 
 // A buffered transfer goes through the transfer buffer; what comes back lands in the caller's.
+// The buffer is sized by the transfers (header and data), not taken at its 64 MiB limit at open.
 TEST_F(TransportControllerTest, BufferedTransfersCopyTheReplyBack) {
+    EXPECT_EQ(m_cam->TransferBufferCapacity(), 0u);
     std::vector<uint8_t> source = Pattern(4096, 3);
     ASSERT_EQ(m_cam->WriteMemory(0x100, source.data(), 4095, 4096), 1);
     CFx3Api::DeviceHandle handle;
@@ -303,6 +305,7 @@ TEST_F(TransportControllerTest, BufferedTransfersCopyTheReplyBack) {
     ASSERT_EQ(m_cam->BufferedTransfer(handle, destination.data(), 4096, 0x81, &count), 1);
     EXPECT_EQ(count, 4096u);
     EXPECT_EQ(destination, source);
+    EXPECT_EQ(m_cam->TransferBufferCapacity(), 38u + 4096u);
     EXPECT_EQ(m_cam->BufferedTransfer(handle, destination.data(), 0x4000001, 0x81, &count), 0);
 }
 

@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "fake_engine.h"
 #include "platform/clock.h"
@@ -73,6 +75,41 @@ TEST(ErrorHistory, KeepsTheNewestTwenty) {
         EXPECT_EQ(context.GetLastError(), expected);
     }
     EXPECT_EQ(context.GetLastError(), 0u);
+}
+
+// The ten correction planes and maps (45 MiB) are not taken at open, only when a correction
+// first asks for them: then all ten at full sensor size, white planes at full scale, dark planes
+// and maps at 0. Asking again keeps them as they are.
+TEST(MaskPlanes, AreMadeOnFirstUseNotAtOpen) {
+    CQuorix context(NoEngine());
+    ASSERT_EQ(context.Initialize(0), 1);
+    const std::array<std::pair<ImageSlot, uint16_t>, 10> planes = {{{kDarkPlane8, 8},
+                                                                    {kWhitePlane8, 8},
+                                                                    {kDarkPlane16, 16},
+                                                                    {kWhitePlane16, 16},
+                                                                    {kHotMap8, 8},
+                                                                    {kDeadMap8, 8},
+                                                                    {kHotMap16, 16},
+                                                                    {kDeadMap16, 16},
+                                                                    {kDotMap8, 8},
+                                                                    {kDotMap16, 16}}};
+    for (const auto& [slot, bits] : planes) {
+        EXPECT_EQ(context.Image(slot)->Bits(), nullptr) << "plane " << slot << " taken at open";
+    }
+
+    ASSERT_TRUE(context.EnsureMaskPlanes());
+    for (const auto& [slot, bits] : planes) {
+        const CImageBuffer& plane = *context.Image(slot);
+        ASSERT_NE(plane.Bits(), nullptr) << "plane " << slot;
+        EXPECT_EQ(plane.Width(), 2048);
+        EXPECT_EQ(plane.Height(), 1536);
+        EXPECT_EQ(plane.BitsPerPixel(), bits);
+        const bool white = slot == kWhitePlane8 || slot == kWhitePlane16;
+        EXPECT_EQ(plane.Bits()[plane.SizeBytes() - 1], white ? 0xFF : 0x00) << "plane " << slot;
+    }
+    context.Image(kDarkPlane8)->Bits()[0] = 7;
+    ASSERT_TRUE(context.EnsureMaskPlanes());
+    EXPECT_EQ(context.Image(kDarkPlane8)->Bits()[0], 7);
 }
 
 TEST(ErrorNotification, RecordedCodesArePostedToTheNotificationWindow) {

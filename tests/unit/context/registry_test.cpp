@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <set>
 #include <thread>
 #include <vector>
@@ -168,6 +169,38 @@ TEST(RegistryConcurrency, ParallelCreateLookupRelease) {
         thread.join();
     }
     EXPECT_EQ(failures.load(), 0);
+    EXPECT_TRUE(chain.IsEmpty());
+}
+
+// A release on one thread while another thread's call runs on the same handle: the running call
+// keeps a live context until it ends (freed under it before, which AddressSanitizer reports as a
+// use after free), calls starting after the release began find no context, and the release
+// returns only once the running call has ended.
+TEST(RegistryConcurrency, ReleaseWaitsForTheCallRunningOnItsHandle) {
+    CSdkChain chain;
+    const uint32_t handle = chain.Register(NewContext());
+    std::optional<CSdkChain::Call> running;
+    running.emplace(chain.Enter(handle));
+    CQuorix* context = running->Context();
+    ASSERT_NE(context, nullptr);
+
+    std::atomic<bool> released{false};
+    std::thread releaser([&] {
+        EXPECT_TRUE(chain.Release(handle));
+        released = true;
+    });
+    while (chain.Lookup(handle) != nullptr)
+        std::this_thread::yield();
+    EXPECT_EQ(chain.Enter(handle).Context(), nullptr) << "a call started after the release";
+    EXPECT_FALSE(chain.Release(handle)) << "released twice";
+    // The running call goes on using its context.
+    context->SetError(kErrArgument);
+    EXPECT_EQ(context->GetLastError(), static_cast<uint32_t>(kErrArgument));
+    EXPECT_FALSE(released.load()) << "the release returned while a call still ran";
+
+    running.reset();
+    releaser.join();
+    EXPECT_TRUE(released.load());
     EXPECT_TRUE(chain.IsEmpty());
 }
 

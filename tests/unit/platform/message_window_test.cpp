@@ -42,6 +42,31 @@ TEST(MessageQueue, CloseDropsMessagesRefusesPostsAndWakesPollers) {
     EXPECT_TRUE(Readable(queue->Fd()));
 }
 
+// A window nobody reads must not grow without end: at kCapacity pending messages further posts
+// fail at once (never block the posting worker) and are counted; the messages already queued are
+// kept in order, and a read makes room again.
+TEST(MessageQueue, FullQueueRefusesAndCountsPostsWithoutLosingQueuedOnes) {
+    const auto queue = MessageQueue::Create();
+    ASSERT_TRUE(queue);
+    constexpr uintptr_t kPosts = 2 * MessageQueue::kCapacity;
+    uintptr_t accepted = 0;
+    for (uintptr_t i = 0; i < kPosts; ++i)
+        accepted += queue->Post(Message{0, kFrameMessage, i, 0}) ? 1 : 0;
+    EXPECT_EQ(accepted, MessageQueue::kCapacity);
+    EXPECT_EQ(queue->DroppedCount(), kPosts - MessageQueue::kCapacity);
+    Message out{};
+    ASSERT_TRUE(queue->Peek(out));
+    EXPECT_EQ(out.wParam, 0u);
+    ASSERT_TRUE(queue->Post(Message{0, kErrorMessage, 0, 9})) << "a read makes room";
+    for (uintptr_t i = 1; i < MessageQueue::kCapacity; ++i) {
+        ASSERT_TRUE(queue->Get(out, 0));
+        ASSERT_EQ(out.wParam, i);
+    }
+    ASSERT_TRUE(queue->Get(out, 0));
+    EXPECT_EQ(out.message, kErrorMessage);
+    EXPECT_FALSE(Readable(queue->Fd()));
+}
+
 TEST(MessageWindow, DeliversPostsInOrderWithTheirWindow) {
     const WindowHandle window = CreateMessageWindow();
     ASSERT_NE(window, 0u);
@@ -184,7 +209,8 @@ TEST(ThreadQueue, QueueAndFdAreReleasedWhenTheThreadEnds) {
 }
 
 // Several capture and worker threads post to one notification window while the application
-// reads it: nothing may be lost, duplicated or reordered per poster.
+// reads it: nothing may be lost, duplicated or reordered per poster. Together they post more than
+// a queue holds; a poster whose post is refused while the queue is full posts again.
 TEST(MessageQueueConcurrency, ManyPostersOneReaderKeepEachPostersOrder) {
     constexpr uint32_t kPosters = 4;
     constexpr uintptr_t kPerPoster = 5000;
@@ -193,7 +219,8 @@ TEST(MessageQueueConcurrency, ManyPostersOneReaderKeepEachPostersOrder) {
     for (uint32_t poster = 0; poster < kPosters; ++poster)
         posters.emplace_back([=] {
             for (uintptr_t i = 0; i < kPerPoster; ++i)
-                PostMessage(window, poster, i, 0);
+                while (!PostMessage(window, poster, i, 0))
+                    std::this_thread::yield();
         });
     std::vector<uintptr_t> nextExpected(kPosters, 0);
     Message out{};
