@@ -230,9 +230,9 @@ QUORIX_STATIC_ASSERT(offsetof(QuorixFrameStatistics, newestFrameNumber) == 96, "
 QUORIX_API uint32_t Quorix_GetDllVersion(void);
 
 /* Creates a camera context and returns its handle. When exactly one camera is attached it is
- * opened at once; otherwise choose one with Quorix_SetDeviceNumber. Opening waits for the camera
- * to report ready, as its start-up requires: a camera that never does holds the call for about
- * 200 s (400 polls, 500 ms apart) before it is given up.
+ * opened at once, whatever its device index; otherwise choose one with Quorix_SetDeviceNumber.
+ * Opening waits for the camera to report ready, as its start-up requires: a camera that never
+ * does holds the call for about 200 s (400 polls, 500 ms apart) before it is given up.
  * notifyWindow: receives QUORIX_MSG_ERROR for every recorded error; NULL for none (posted-only
  *   codes then go to the queue of the thread whose call failed).
  * Returns the new handle, or 0 (no code) only when no context could be created at all. The handle
@@ -256,12 +256,16 @@ QUORIX_API uint32_t Quorix_GetLastError(QuorixHandle handle);
 
 /* =============================================================================================
  * Devices and camera
- * A camera is named by its position: "Quorix252DIV-USB3-R5_NN" (23 characters), NN a two-digit
- * number from 01. Device indices are 0-based, 0..31.
+ * A camera is named by its device index: "Quorix252DIV-USB3-R5_NN" (23 characters), NN the
+ * index + 1 in two digits. Device indices are 0-based, 0..31, and shared by every process of the
+ * machine: a camera keeps its index while it stays plugged in. An unplugged camera's index is
+ * freed once no application holds it open; until then a camera plugged in again (or a new one)
+ * takes another index, so the indices of present cameras may have gaps.
  * ============================================================================================= */
 
-/* Lists the attached cameras of this model: entry k receives the name of the k-th present camera
- * with NN = k + 1; the remaining entries become empty texts. At most 10 cameras are listed.
+/* Lists the attached cameras of this model in device-index order: entry k receives the name of
+ * the k-th present camera, whose NN is its device index + 1 (the index Quorix_SetDeviceNumber
+ * opens it with); the remaining entries become empty texts. At most 10 cameras are listed.
  * names: 10 entries of 256 bytes each.
  * Returns the number of names written (0 when none is attached), or 0 with code 1 when the context
  * has no camera engine. */

@@ -76,9 +76,15 @@ int CQuorix::Initialize(platform::WindowHandle notifyWindow) {
     if (m_engine) {
         m_engine->SetCameraId(kCameraId);
         m_engine->CreateController(notifyWindow, &platform::kCameraInterfaceGuid);
-        // With exactly one camera attached it opens at once.
+        // With exactly one camera attached it opens at once, whatever its device number: an
+        // unplugged camera may still hold a lower one.
         if (m_engine->CountDevices(kCameraId) == 1) {
-            SetDeviceNumber(0);
+            for (int32_t number = 0; number < m_engine->GetMaxDevices(); ++number) {
+                if (m_engine->IsDeviceAvailable(number)) {
+                    SetDeviceNumber(number);
+                    break;
+                }
+            }
         }
     }
     LoadAnalogValues(m_engine ? m_engine->GetDeviceIndex() : 0);
@@ -252,13 +258,15 @@ int32_t CQuorix::EnumDevice(char (*names)[kDeviceNameBytes]) {
         SetError(kErrArgument);
         return 0;
     }
-    // Present cameras are numbered consecutively; with more than ten, the caller's buffer holds
-    // the first ten.
+    // Each present camera is named after its device number, the one Quorix_SetDeviceNumber
+    // opens it with. Numbers stay with their cameras, so an unplugged camera leaves a gap until
+    // its number is reclaimed; with more than ten, the caller's buffer holds the first ten.
     const int32_t count = m_engine->CountDevices(kCameraId);
     int32_t found = 0;
-    for (int32_t index = 0; index < count && found < kEnumEntries; ++index) {
-        if (m_engine->IsDeviceAvailable(index)) {
-            FormatDeviceName(found + 1, names[found], kDeviceNameBytes);
+    for (int32_t number = 0;
+         number < m_engine->GetMaxDevices() && found < count && found < kEnumEntries; ++number) {
+        if (m_engine->IsDeviceAvailable(number)) {
+            FormatDeviceName(number + 1, names[found], kDeviceNameBytes);
             ++found;
         }
     }

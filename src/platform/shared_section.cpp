@@ -16,9 +16,23 @@ namespace {
 // Byte ranges of the two record locks (they need not lie inside the object).
 constexpr off_t kTableLockByte = 0;
 constexpr off_t kInUseLockByte = 1;
+constexpr off_t kFirstRecordLockByte = 2;
 
 std::string PosixName(const std::string& name) {
     return (!name.empty() && name[0] == '/') ? name : "/" + name;
+}
+
+// True if an open file description other than `fd`'s holds a lock on `byte` that conflicts
+// with a write lock; true as well when the question cannot be asked.
+bool LockedByOther(int fd, off_t byte) {
+    struct flock probe = {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    probe.l_start = byte;
+    probe.l_len = 1;
+    if (fcntl(fd, F_OFD_GETLK, &probe) != 0)
+        return true;
+    return probe.l_type != F_UNLCK;
 }
 
 bool SetRecordLock(int fd, short type, off_t byte, bool wait) {
@@ -54,13 +68,21 @@ std::unique_ptr<SharedSection> SharedSection::Open(const std::string& name, size
         close(fd);
         return nullptr;
     }
+    // An object of ours that someone opened up to others is closed again.
+    if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0)
+        fchmod(fd, S_IRUSR | S_IWUSR);
 
     // The creator sizes the object; whoever comes first under the lock does it, so no process
-    // ever maps an object that is still too short.
+    // ever maps an object that is still too short. An object of any other size is set to ours:
+    // every user maps exactly `size` bytes, and the content is checked before it is used.
     SetRecordLock(fd, F_WRLCK, kTableLockByte, true);
     bool sized = fstat(fd, &info) == 0;
-    if (sized && info.st_size < static_cast<off_t>(size))
+    if (sized && info.st_size != static_cast<off_t>(size)) {
+        if (info.st_size != 0)
+            Log("Transport", "shared section %s had %lld bytes; resized to %zu", posixName.c_str(),
+                static_cast<long long>(info.st_size), size);
         sized = ftruncate(fd, static_cast<off_t>(size)) == 0;
+    }
     void* view =
         sized ? mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0) : MAP_FAILED;
     SetRecordLock(fd, F_UNLCK, kTableLockByte, false);
@@ -90,20 +112,46 @@ void SharedSection::Unlock() {
     SetRecordLock(m_fd, F_UNLCK, kTableLockByte, false);
 }
 
-bool SharedSection::AnyOtherUser() const {
-    struct flock probe = {};
-    probe.l_type = F_WRLCK;
-    probe.l_whence = SEEK_SET;
-    probe.l_start = kInUseLockByte;
-    probe.l_len = 1;
-    // When the question cannot be asked, assume someone is there: the stored count then stands.
-    if (fcntl(m_fd, F_OFD_GETLK, &probe) != 0)
+bool SharedSection::CheckSize(bool* resized) {
+    *resized = false;
+    struct stat info = {};
+    if (fstat(m_fd, &info) != 0)
+        return false;
+    if (info.st_size == static_cast<off_t>(m_size))
         return true;
-    return probe.l_type != F_UNLCK;
+    // A shortened object would fault on the first access past its new end; a longer one is not
+    // ours either. Cooperating users only change it under the table lock, which we hold.
+    Log("Transport", "shared section changed to %lld bytes; restored to %zu",
+        static_cast<long long>(info.st_size), m_size);
+    if (ftruncate(m_fd, static_cast<off_t>(m_size)) != 0)
+        return false;
+    *resized = true;
+    return true;
+}
+
+bool SharedSection::AnyOtherUser() const {
+    // When the question cannot be asked, assume someone is there: the stored count then stands.
+    return LockedByOther(m_fd, kInUseLockByte);
 }
 
 void SharedSection::MarkInUse() {
     SetRecordLock(m_fd, F_RDLCK, kInUseLockByte, false);
+}
+
+void SharedSection::HoldRecord(int32_t index) {
+    if (index >= 0 && index < kMaxRecords)
+        SetRecordLock(m_fd, F_RDLCK, kFirstRecordLockByte + index, false);
+}
+
+void SharedSection::ReleaseRecord(int32_t index) {
+    if (index >= 0 && index < kMaxRecords)
+        SetRecordLock(m_fd, F_UNLCK, kFirstRecordLockByte + index, false);
+}
+
+bool SharedSection::RecordHeldByOther(int32_t index) const {
+    if (index < 0 || index >= kMaxRecords)
+        return true;
+    return LockedByOther(m_fd, kFirstRecordLockByte + index);
 }
 
 }  // namespace quorix::platform

@@ -58,14 +58,16 @@ struct DevicePathIds {
 DevicePathIds ParseDevicePath(std::string_view path);
 
 // The table of camera interfaces, as one process holds it and as the shared section stores it.
-// Entries are filled from index 0 upward and never removed: an unplugged camera keeps its entry
-// and instance number, so instance numbers stay stable for as long as the table lives. A plain
-// value with no locking; CFx3Api keeps the process copy and guards it.
+// An entry keeps its index and instance number for as long as it lives, so instance numbers stay
+// stable across processes. An entry whose camera is gone is removed only when nobody holds it
+// (Remove); its slot becomes a hole that the next new interface fills, and the entry count
+// covers the highest used slot. A plain value with no locking; CFx3Api keeps the process copy
+// and guards it.
 class DeviceTable {
 public:
     enum class AddResult {
         kKnown,    // the path already has an entry
-        kAdded,    // a new entry was appended
+        kAdded,    // a new entry was made
         kFull,     // 32 entries are in use; the interface is not entered
         kTooLong,  // the path does not fit an entry; the interface is not entered
     };
@@ -78,18 +80,35 @@ public:
     int32_t EntryCount() const { return m_entryCount; }
     // Entry 0..31, used or empty.
     const DeviceTableEntry& Entry(int32_t index) const { return m_entries[index]; }
+    // Whether entry `index` (below the entry count) names an interface.
+    bool IsUsed(int32_t index) const;
 
-    // Enters an interface unless its path is known. A new entry's instance number counts the
-    // used entries with the same vendor and product ID. `inconsistent` reports that the slot
-    // being filled was not empty, which only a corrupted section can cause.
+    // Enters an interface unless its path is known, in the first hole or after the last entry.
+    // A new entry's instance number is the lowest one no used entry with the same vendor and
+    // product ID has. `inconsistent` reports that the slot being filled was not empty, which
+    // only a corrupted section can cause.
     AddResult Add(std::string_view path, bool* inconsistent = nullptr);
+    // Empties entry `index`; later entries keep their index.
+    void Remove(int32_t index);
 
     // The table as section bytes (kSharedSectionSize), with the given user count.
     void Encode(int32_t userCount, uint8_t* section) const;
-    // Reads section bytes; an entry count outside 0..32 is clamped. Returns the user count.
-    int32_t Decode(const uint8_t* section);
+    // Reads section bytes that another process may have damaged, and returns the user count.
+    // An entry count outside 0..32 is clamped. Every entry below it must be a hole or name an
+    // interface with a terminated path, the IDs the path carries and an instance number of
+    // 0..31, and no two entries may share a path or an ID-and-instance pair; others become
+    // holes, counted in `*repaired`. Where `known` (the table as this process last saw it) had
+    // a valid entry in a slot that came in damaged, that entry is kept, so a live user does not
+    // lose the camera it has open; it also wins a clash with a duplicate in another slot.
+    int32_t Decode(const uint8_t* section, const DeviceTable* known = nullptr,
+                   int32_t* repaired = nullptr);
 
 private:
+    // Whether `entry` may stand beside the already accepted entries of `accepted`.
+    bool Clashes(const DeviceTableEntry& entry,
+                 const std::array<bool, kDeviceTableSize>& accepted) const;
+    void TrimCount();
+
     std::array<DeviceTableEntry, kDeviceTableSize> m_entries;
     int32_t m_entryCount = 0;
 };

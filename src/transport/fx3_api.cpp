@@ -1,5 +1,6 @@
 #include "transport/fx3_api.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/event.h"
 #include "platform/log.h"
+#include "platform/usb/device_path.h"
 
 namespace quorix {
 
@@ -40,6 +42,45 @@ ProcessState& Process() {
     static ProcessState* state = new ProcessState;
     return *state;
 }
+
+// Takes the section's table lock and brings the process copy up to date from it: the section's
+// size is checked first (another process may have cut it short), and damaged entries are
+// dropped or replaced by what this process knew. Section() is null when the section's bytes
+// must not be touched; the process copy then stands alone. Call with the process mutex held.
+class SectionTransaction {
+public:
+    SectionTransaction(platform::SharedSection* section, ProcessState& process)
+        : m_lock(section), m_section(section), m_process(process) {
+        bool resized = false;
+        if (m_section != nullptr && !m_section->CheckSize(&resized)) {
+            platform::Log("Transport",
+                          "device table section cannot be restored; using this process's copy");
+            m_section = nullptr;
+        }
+        if (m_section == nullptr)
+            return;
+        const DeviceTable known = process.table;
+        int32_t repaired = 0;
+        process.userCount = process.table.Decode(m_section->Data(), &known, &repaired);
+        if (repaired > 0 || resized)
+            platform::Log("Transport", "device table section damaged: %d entries dropped%s",
+                          repaired, resized ? ", size restored" : "");
+    }
+    SectionTransaction(const SectionTransaction&) = delete;
+    SectionTransaction& operator=(const SectionTransaction&) = delete;
+
+    platform::SharedSection* Section() const { return m_section; }
+    // Writes the process copy back with the process's user count.
+    void Commit() {
+        if (m_section != nullptr)
+            m_process.table.Encode(m_process.userCount, m_section->Data());
+    }
+
+private:
+    platform::SharedSectionLock m_lock;
+    platform::SharedSection* m_section;
+    ProcessState& m_process;
+};
 
 int32_t EventTimeout(uint32_t timeoutMs) {
     return timeoutMs > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())
@@ -84,24 +125,23 @@ CFx3Api::CFx3Api(const platform::Guid& interfaceGuid) : m_interfaceGuid(interfac
         Trace("device table section %s unavailable; the table stays in this process",
               process.sectionName.c_str());
     {
-        platform::SharedSectionLock sectionLock(m_section.get());
-        if (m_section != nullptr) {
-            process.userCount = process.table.Decode(m_section->Data());
-            // Users that died without signing off still count in the section; the in-use lock
-            // they held went with them.
-            if (!m_section->AnyOtherUser())
-                process.userCount = 0;
-        }
+        SectionTransaction transaction(m_section.get(), process);
+        // Users that died without signing off still count in the section; the in-use lock
+        // they held went with them.
+        if (transaction.Section() != nullptr && !m_section->AnyOtherUser())
+            process.userCount = 0;
         // The first user anywhere starts a fresh table.
         if (process.userCount <= 0) {
             process.table.Reset();
             process.userCount = 0;
         }
-        ++process.userCount;
-        if (m_section != nullptr) {
-            process.table.Encode(process.userCount, m_section->Data());
+        // A count that cannot grow any further stays put rather than overflow: it is only ever
+        // compared with zero, and the in-use lock tells whether anyone is left.
+        if (process.userCount < std::numeric_limits<int32_t>::max())
+            ++process.userCount;
+        transaction.Commit();
+        if (m_section != nullptr)
             m_section->MarkInUse();
-        }
     }
     m_lastSubmitError = 0;
     m_logPath = ComposeLogPath();
@@ -111,13 +151,10 @@ CFx3Api::~CFx3Api() {
     ProcessState& process = Process();
     std::lock_guard lock(process.mutex);
     {
-        platform::SharedSectionLock sectionLock(m_section.get());
-        if (m_section != nullptr)
-            process.userCount = process.table.Decode(m_section->Data());
+        SectionTransaction transaction(m_section.get(), process);
         if (process.userCount > 0)
             --process.userCount;
-        if (m_section != nullptr)
-            process.table.Encode(process.userCount, m_section->Data());
+        transaction.Commit();
     }
     m_section.reset();
 }
@@ -145,11 +182,10 @@ int32_t CFx3Api::EnumerateDevices() {
 
     ProcessState& process = Process();
     std::lock_guard lock(process.mutex);
-    platform::SharedSectionLock sectionLock(m_section.get());
     // Start from what every process has entered so far, so nothing another process added is
     // lost and a known interface keeps its entry and instance number.
-    if (m_section != nullptr)
-        process.userCount = process.table.Decode(m_section->Data());
+    SectionTransaction transaction(m_section.get(), process);
+    ReclaimAbsentEntries(process.table, present);
     for (const std::string& path : present) {
         bool inconsistent = false;
         const DeviceTable::AddResult result = process.table.Add(path, &inconsistent);
@@ -158,9 +194,59 @@ int32_t CFx3Api::EnumerateDevices() {
         if (result == DeviceTable::AddResult::kFull)
             Trace("device table full; %s not entered", path.c_str());
     }
-    if (m_section != nullptr)
-        process.table.Encode(process.userCount, m_section->Data());
+    transaction.Commit();
+    // What this object found present stays in the table while the object lives, so another
+    // process that cannot see these cameras (another interface class or emulator directory)
+    // does not take their entries away.
+    for (int32_t index = 0; index < kDeviceTableSize; ++index)
+        m_seen[index] = process.table.IsUsed(index) &&
+                        std::find(present.begin(), present.end(),
+                                  process.table.Entry(index).path) != present.end();
+    UpdateHolds();
     return process.table.EntryCount();
+}
+
+void CFx3Api::ReclaimAbsentEntries(DeviceTable& table, const std::vector<std::string>& present) {
+    // Only interfaces of this object's class were looked for; entries of another class are
+    // another object's business.
+    const std::string classSuffix = "#" + platform::usb::FormatGuid(m_interfaceGuid);
+    for (int32_t index = 0; index < table.EntryCount(); ++index) {
+        if (!table.IsUsed(index))
+            continue;
+        const std::string_view path = table.Entry(index).path;
+        if (!path.ends_with(classSuffix) ||
+            std::find(present.begin(), present.end(), path) != present.end())
+            continue;
+        // A camera that some live user has selected, or found present at its last enumeration,
+        // keeps its entry while that user lives, so its index and instance number stay what that
+        // user relies on. Without a section nobody else can hold it.
+        if (index == m_heldIndex || (m_section != nullptr && m_section->RecordHeldByOther(index)))
+            continue;
+        Trace("entry %d (%s) is gone and held by nobody; removed", index, table.Entry(index).path);
+        table.Remove(index);
+    }
+}
+
+void CFx3Api::HoldDeviceEntry(int32_t index) {
+    ProcessState& process = Process();
+    std::lock_guard lock(process.mutex);
+    m_heldIndex = index;
+    UpdateHolds();
+}
+
+void CFx3Api::UpdateHolds() {
+    if (m_section == nullptr)
+        return;
+    for (int32_t index = 0; index < kDeviceTableSize; ++index) {
+        const bool wanted = m_seen[index] || index == m_heldIndex;
+        if (wanted == m_holds[index])
+            continue;
+        if (wanted)
+            m_section->HoldRecord(index);
+        else
+            m_section->ReleaseRecord(index);
+        m_holds[index] = wanted;
+    }
 }
 
 int CFx3Api::DeviceExists(int32_t index) const {
@@ -179,7 +265,7 @@ int CFx3Api::OpenDevice(DeviceHandle* handle, int32_t index, bool overlapped) co
     {
         ProcessState& process = Process();
         std::lock_guard lock(process.mutex);
-        if (index < 0 || index >= kDeviceTableSize || index >= process.table.EntryCount())
+        if (!process.table.IsUsed(index))
             return 0;
         path = process.table.Entry(index).path;
     }

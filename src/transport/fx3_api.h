@@ -1,9 +1,11 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/guid.h"
 #include "platform/shared_section.h"
@@ -33,9 +35,11 @@ inline constexpr uint32_t kAbortGraceMs = 50;
 // The device table has one copy per process, shared by all CFx3Api objects of the process, and
 // is mirrored into the shared section "U3R5-MemMap" (POSIX shared memory) for all processes.
 // Every change of the section is a read-modify-write under the section's inter-process lock:
-// the section is re-read, merged and written back, so concurrent processes neither lose nor
-// duplicate entries. The table is cleared when an object is created while no object is alive
-// in any process.
+// the section is re-read, checked, merged and written back, so concurrent processes neither lose
+// nor duplicate entries, and damage done to the section by another process is dropped (and
+// rebuilt by the next enumeration) instead of being trusted. The table is cleared when an object
+// is created while no object is alive in any process. The entry of a camera that is gone is
+// removed by the next enumeration unless a live object holds it (HoldDeviceEntry).
 //
 // Operations answer nonzero for success and 0 for failure unless they say otherwise. The first
 // fifteen virtual operations are the controller's first-base slots; CFx3Api answers 0 to all of
@@ -93,10 +97,16 @@ public:
     // --- device table ---
 
     // Enters every present interface of this object's interface class (the driver's first 32,
-    // those that open) that the table does not know yet. Returns the entry count afterwards, or
-    // 0 when the driver offers no interface at all (the table then keeps its entries).
+    // those that open) that the table does not know yet, after removing the entries of this class
+    // whose interface is gone and that no live object holds. Returns the entry count (one past
+    // the highest used entry) afterwards, or 0 when the driver offers no interface at all (the
+    // table then keeps its entries).
     int32_t EnumerateDevices();
-    // Nonzero when `index` is a used entry and its path opens.
+    // Marks entry `index` as the one this object uses, in place of the one it held before, so
+    // that no process removes it while this object lives, even when its camera is unplugged.
+    // (The entries an object's last enumeration found present are held the same way.)
+    void HoldDeviceEntry(int32_t index);
+    // Nonzero when `index` is a used entry (not a hole) and its path opens.
     int DeviceExists(int32_t index) const;
     // Opens entry `index` (overlapped for bulk streaming). On failure `handle` is left closed.
     int OpenDevice(DeviceHandle* handle, int32_t index, bool overlapped) const;
@@ -156,8 +166,18 @@ protected:
     static void Trace(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 private:
+    void ReclaimAbsentEntries(DeviceTable& table, const std::vector<std::string>& present);
+    // Holds in the section exactly the entries this object has selected or last found present.
+    // Call with the process mutex held.
+    void UpdateHolds();
+
     std::unique_ptr<platform::SharedSection>
         m_section;  // null when the section could not be opened
+    // Guarded by the process mutex: the entry this object has selected, the entries its last
+    // enumeration found present, and the entries it holds in the section.
+    int32_t m_heldIndex = -1;
+    std::array<bool, kDeviceTableSize> m_seen{};
+    std::array<bool, kDeviceTableSize> m_holds{};
     platform::Guid m_interfaceGuid;
     std::atomic<uint32_t> m_lastSubmitError{0};
     std::string m_logPath;  // "DEBUGLOG.txt" beside the executable; nothing writes to it

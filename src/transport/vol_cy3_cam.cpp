@@ -339,6 +339,8 @@ int CVolCy3Cam::SelectDevice(int32_t index) {
     if (!DeviceExists(index))
         return 0;
     m_selectedIndex = index;
+    // The selected camera's entry stays while this controller lives, also through an unplug.
+    HoldDeviceEntry(index);
     return 1;
 }
 

@@ -114,6 +114,19 @@ if [ -n "$camsim" ]; then
   no_leftovers "list --sim 1 beside a daemon"
   [ "$(find "$daemon_dir" -name '*.sock' | wc -l)" -eq 1 ] ||
     fail "the tool touched the daemon's sockets"
+  # A daemon killed outright leaves its socket file behind; with another daemon serving the one
+  # camera present, that camera is still the emulated one.
+  kill -KILL "$daemon"
+  wait "$daemon" 2>/dev/null
+  "$camsim" --dir "$daemon_dir" --cameras 1 >/dev/null &
+  daemon=$!
+  for _ in $(seq 1 300); do
+    [ "$(find "$daemon_dir" -name '*.sock' | wc -l)" -ge 2 ] && break
+    sleep 0.1
+  done
+  out=$("$quorix" snap --out "$daemon_dir/shot" 2>&1)
+  grep -q "serial number QX252-000001 (simulated)" <<<"$out" ||
+    fail "snap beside a killed daemon's socket says:"$'\n'"$out"
   unset QUORIX_SIM_DIR
   kill "$daemon"
   wait "$daemon" 2>/dev/null

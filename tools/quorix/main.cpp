@@ -260,6 +260,20 @@ static_assert(SimCameras::kMaxCameras == kMaxSimCameras);
 struct SimCameras {};
 #endif
 
+// The device index a name from Quorix_EnumDevice stands for: its number NN less one; -1 for a
+// name without a number.
+int32_t DeviceIndexOfName(const char* name) {
+    const char* separator = std::strrchr(name, '_');
+    if (separator == nullptr) {
+        return -1;
+    }
+    char* end = nullptr;
+    const long number = std::strtol(separator + 1, &end, 10);
+    return end != separator + 1 && *end == '\0' && number >= 1 && number <= 32
+               ? static_cast<int32_t>(number - 1)
+               : -1;
+}
+
 // True when the library sees no camera at all (attached or served by a running emulator).
 bool NoCameraAttached() {
     const QuorixHandle probe = Quorix_Initialize(nullptr);
@@ -341,7 +355,8 @@ int OpenCamera(const Context& context, const Options& options, int32_t* index,
                          count);
             return kExitUsage;
         }
-        chosen = 0;
+        // The only camera present need not have index 0: an unplugged one may still hold it.
+        chosen = DeviceIndexOfName(names[0]);
     }
     // With one camera the context has opened it already, and this returns at once.
     if (!Quorix_SetDeviceNumber(handle, chosen)) {
@@ -555,8 +570,9 @@ int ListCameras(const Options& options) {
         std::puts("No cameras found.");
         return kExitOk;
     }
+    // Each line starts with the device index that --camera takes.
     for (int32_t i = 0; i < count; ++i) {
-        std::printf("%d: %s\n", i, names[i]);
+        std::printf("%d: %s\n", static_cast<int>(DeviceIndexOfName(names[i])), names[i]);
     }
     return kExitOk;
 }

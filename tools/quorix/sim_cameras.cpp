@@ -17,6 +17,7 @@
 
 #include "platform/usb/socket_link.h"
 #include "platform/usb/socket_link_provider.h"
+#include "platform/usb/unix_socket.h"
 #include "sim/emulator.h"
 
 namespace quorix::cli {
@@ -67,6 +68,12 @@ bool NoteForCleanup(const std::string& path) {
     }
     g_cleanupFileCount = count + 1;
     return true;
+}
+
+// Whether a camera is served at `path` now: a daemon that was killed leaves its socket file
+// behind, and nobody accepts a connection there any more.
+bool IsServedNow(const std::string& path) {
+    return platform::usb::ConnectUnixSocket(path, true).IsValid();
 }
 
 std::string ErrnoText() {
@@ -136,7 +143,7 @@ int SimCameras::CountServedCameras(const std::string& directory) {
     int count = 0;
     // The stream is this function's own, so readdir has no other user.
     while (const dirent* entry = readdir(stream)) {  // NOLINT(concurrency-mt-unsafe)
-        if (ParseSocketFileName(entry->d_name)) {
+        if (ParseSocketFileName(entry->d_name) && IsServedNow(directory + "/" + entry->d_name)) {
             ++count;
         }
     }
@@ -196,7 +203,8 @@ std::unique_ptr<SimCameras> SimCameras::Start(int count, std::string* error) {
                 }
                 const std::string target = std::string(resolved) + "/" + entry->d_name;
                 const std::string link = state.directory + "/" + entry->d_name;
-                if (!NoteForCleanup(link) || symlink(target.c_str(), link.c_str()) != 0) {
+                if (!IsServedNow(target) || !NoteForCleanup(link) ||
+                    symlink(target.c_str(), link.c_str()) != 0) {
                     continue;
                 }
                 state.files.push_back(link);

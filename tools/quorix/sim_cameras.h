@@ -36,9 +36,9 @@ public:
     // whose sockets were linked in.
     int EmulatedCameraCount() const;
 
-    // The cameras served in a socket directory: its socket files named as the library expects
-    // them. Sockets that a daemon which died left behind count as well. 0 when the directory
-    // cannot be read.
+    // The cameras served in a socket directory now: its socket files named as the library
+    // expects them on which a daemon accepts connections. Sockets that a daemon which died left
+    // behind do not count. 0 when the directory cannot be read.
     static int CountServedCameras(const std::string& directory);
 
 private:

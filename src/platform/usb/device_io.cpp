@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <optional>
 
 #include "platform/log.h"
 #include "platform/usb/device_file.h"
@@ -30,38 +31,64 @@ public:
         return providers;
     }
 
+    // The present devices of every active provider; remembers which provider offers each path,
+    // so that opening it later needs no new search.
+    std::vector<LinkDescriptor> Discover() {
+        std::vector<LinkDescriptor> present;
+        std::map<std::string, KnownDevice> known;
+        for (const auto& provider : ActiveProviders()) {
+            for (LinkDescriptor& device : provider->Enumerate()) {
+                known[FormatDevicePath(device)] = {provider, device.instanceId};
+                present.push_back(std::move(device));
+            }
+        }
+        std::lock_guard lock(m_knownMutex);
+        m_known = std::move(known);
+        return present;
+    }
+
     // The device at `path` with its link open; null when no active provider lists it now or its
     // link does not open.
     std::shared_ptr<UsbDevice> OpenDevice(const std::string& path) {
         const std::vector<std::shared_ptr<UsbLinkProvider>> providers = ActiveProviders();
         std::lock_guard lock(m_devicesMutex);
         std::erase_if(m_devices, [](const auto& entry) { return entry.second.expired(); });
+        const auto active = [&](const std::shared_ptr<UsbLinkProvider>& provider) {
+            return provider &&
+                   std::find(providers.begin(), providers.end(), provider) != providers.end();
+        };
 
         // A device already open is still listed as long as its provider is active and its link
         // connected: a replugged device comes back under a new path, and the old link stays
         // disconnected. This spares a bus enumeration for each request on a fresh handle.
         if (auto found = m_devices.find(path); found != m_devices.end()) {
             std::shared_ptr<UsbDevice> device = found->second.lock();
-            if (device &&
-                std::find(providers.begin(), providers.end(), device->Provider()) !=
-                    providers.end() &&
-                device->Link().IsConnected())
+            if (device && active(device->Provider()) && device->Link().IsConnected())
                 return device;
         }
 
-        for (const auto& provider : providers) {
-            for (const LinkDescriptor& present : provider->Enumerate()) {
-                if (FormatDevicePath(present) != path)
-                    continue;
-                std::shared_ptr<UsbLink> link = provider->Open(present.instanceId);
-                if (!link || !link->IsConnected()) {
-                    Log("Usb", "%s is listed but its link does not open", path.c_str());
-                    return nullptr;
-                }
-                auto device = std::make_shared<UsbDevice>(path, provider, std::move(link));
-                m_devices[path] = device;
-                return device;
+        // A device found by an earlier search is opened at its provider directly: the cost of a
+        // request must not grow with what else the providers could list. Only a device that is
+        // missing there, or was never seen, makes the driver search again.
+        if (const std::optional<KnownDevice> known = Known(path); known) {
+            const std::shared_ptr<UsbLinkProvider> provider = known->provider.lock();
+            if (active(provider)) {
+                if (std::shared_ptr<UsbDevice> device = OpenAt(path, provider, known->instanceId))
+                    return device;
             }
+        }
+        for (const LinkDescriptor& present : Discover()) {
+            if (FormatDevicePath(present) != path)
+                continue;
+            const std::optional<KnownDevice> known = Known(path);
+            const std::shared_ptr<UsbLinkProvider> provider =
+                known ? known->provider.lock() : nullptr;
+            if (!active(provider))
+                return nullptr;
+            std::shared_ptr<UsbDevice> device = OpenAt(path, provider, present.instanceId);
+            if (!device)
+                Log("Usb", "%s is listed but its link does not open", path.c_str());
+            return device;
         }
         return nullptr;
     }
@@ -82,8 +109,35 @@ private:
         return m_daemon;
     }
 
+    struct KnownDevice {
+        std::weak_ptr<UsbLinkProvider> provider;
+        std::string instanceId;
+    };
+
+    std::optional<KnownDevice> Known(const std::string& path) {
+        std::lock_guard lock(m_knownMutex);
+        const auto found = m_known.find(path);
+        if (found == m_known.end())
+            return std::nullopt;
+        return found->second;
+    }
+
+    // Opens the link and enters the device; call with m_devicesMutex held.
+    std::shared_ptr<UsbDevice> OpenAt(const std::string& path,
+                                      const std::shared_ptr<UsbLinkProvider>& provider,
+                                      const std::string& instanceId) {
+        std::shared_ptr<UsbLink> link = provider->Open(instanceId);
+        if (!link || !link->IsConnected())
+            return nullptr;
+        auto device = std::make_shared<UsbDevice>(path, provider, std::move(link));
+        m_devices[path] = device;
+        return device;
+    }
+
     std::mutex m_devicesMutex;
     std::map<std::string, std::weak_ptr<UsbDevice>> m_devices;
+    std::mutex m_knownMutex;
+    std::map<std::string, KnownDevice> m_known;  // path -> where the last search found it
     std::mutex m_daemonMutex;
     std::shared_ptr<SocketLinkProvider> m_daemon;
 };
@@ -97,10 +151,9 @@ Driver& TheDriver() {
 
 std::vector<std::string> EnumerateDeviceInterfaces(const Guid& interfaceClass) {
     std::vector<std::string> paths;
-    for (const auto& provider : TheDriver().ActiveProviders())
-        for (const LinkDescriptor& present : provider->Enumerate())
-            if (present.interfaceClass == interfaceClass)
-                paths.push_back(FormatDevicePath(present));
+    for (const LinkDescriptor& present : TheDriver().Discover())
+        if (present.interfaceClass == interfaceClass)
+            paths.push_back(FormatDevicePath(present));
     return paths;
 }
 

@@ -54,7 +54,9 @@ public:
     DeviceHandle& operator=(DeviceHandle&&) noexcept;
     ~DeviceHandle();
 
-    // An invalid handle when the path names no present device.
+    // An invalid handle when the path names no present device. A device with handles open, or
+    // one the last enumeration listed, is opened without searching the providers again; only a
+    // path that is missing there makes the driver enumerate anew.
     static DeviceHandle Open(const std::string& path, bool overlapped);
 
     bool IsValid() const { return m_file != nullptr; }

@@ -12,11 +12,12 @@ namespace quorix::platform::usb {
 
 namespace {
 
-// How long the server may take to answer anything but a bulk transfer that waits for data, and
-// to accept each piece of a request [real ms]. The emulator answers within microseconds; this
-// only keeps a hung server from hanging the caller. Real time on purpose, like the grace below:
-// a test that runs the SDK clock fast must not make a healthy daemon look hung.
-constexpr int kAnswerTimeoutMs = 10000;
+// SocketLink::kAnswerTimeoutMs: how long the server may take to answer anything but a bulk
+// transfer that waits for data, and to accept each piece of a request [real ms]. The emulator
+// answers within microseconds; this only keeps a hung server from hanging the caller. Real time
+// on purpose, like the grace below: a test that runs the SDK clock fast must not make a healthy
+// daemon look hung.
+constexpr int kAnswerTimeoutMs = SocketLink::kAnswerTimeoutMs;
 // How long a cancelled bulk transfer waits for the server to confirm the cancel before the
 // connection is dropped [real ms].
 constexpr int kCancelGraceMs = 2000;
@@ -47,10 +48,10 @@ bool ReceiveReply(int fd, WireReply* reply) {
     return true;
 }
 
-void SetAnswerTimeout(int fd) {
+void SetAnswerTimeout(int fd, int timeoutMs = kAnswerTimeoutMs) {
     timeval limit{};
-    limit.tv_sec = kAnswerTimeoutMs / 1000;
-    limit.tv_usec = static_cast<suseconds_t>(kAnswerTimeoutMs % 1000) * 1000;
+    limit.tv_sec = timeoutMs / 1000;
+    limit.tv_usec = static_cast<suseconds_t>(timeoutMs % 1000) * 1000;
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
 }
@@ -68,14 +69,25 @@ SocketLink::~SocketLink() = default;
 
 std::shared_ptr<SocketLink> SocketLink::Connect(const std::string& socketPath) {
     std::shared_ptr<SocketLink> link(new SocketLink(socketPath));
-    std::unique_ptr<Connection> first = link->Acquire();
+    std::unique_ptr<Connection> first = link->Acquire(kGreetingTimeoutMs);
     if (!first)
         return nullptr;
+    // The first question goes out with a short time limit: a listener that accepted but never
+    // answers would otherwise hold the caller for the full answer time on every open.
+    const int fd = first->socket.Get();
+    SetAnswerTimeout(fd, kGreetingTimeoutMs);
+    WireReply reply;
+    if (!SendRequest(fd, RequestOf(WireType::kIsConnected)) || !ReceiveReply(fd, &reply) ||
+        reply.type != ReplyTypeOf(WireType::kIsConnected) || reply.payloadLength != 0) {
+        Log("Usb", "socket %s does not answer as a camera", socketPath.c_str());
+        return nullptr;
+    }
+    SetAnswerTimeout(fd);
     link->Release(std::move(first));
     return link;
 }
 
-std::unique_ptr<SocketLink::Connection> SocketLink::Acquire() const {
+std::unique_ptr<SocketLink::Connection> SocketLink::Acquire(int connectTimeoutMs) const {
     {
         std::lock_guard lock(m_mutex);
         if (!m_idle.empty()) {
@@ -85,7 +97,7 @@ std::unique_ptr<SocketLink::Connection> SocketLink::Acquire() const {
         }
     }
     auto connection = std::make_unique<Connection>();
-    connection->socket = ConnectUnixSocket(m_socketPath);
+    connection->socket = ConnectUnixSocket(m_socketPath, false, connectTimeoutMs);
     connection->wake = CreateWakeFd();
     if (!connection->socket.IsValid() || !connection->wake.IsValid())
         return nullptr;

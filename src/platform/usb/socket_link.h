@@ -29,8 +29,14 @@ namespace quorix::platform::usb {
 // connection is dropped and the transfer ends as cancelled all the same.
 class SocketLink : public UsbLink {
 public:
-    // Connects to the server listening at `socketPath`; null when none answers there.
+    // Connects to the server listening at `socketPath` and asks it whether its device is there;
+    // null when nobody listens, or when the listener does not answer within kGreetingTimeoutMs
+    // (a socket that accepts but never answers is not a camera).
     static std::shared_ptr<SocketLink> Connect(const std::string& socketPath);
+    // [real ms] A healthy server answers within microseconds.
+    static constexpr int kGreetingTimeoutMs = 500;
+    // [real ms] How long the server may take to answer a request (see the source).
+    static constexpr int kAnswerTimeoutMs = 10000;
     ~SocketLink() override;
 
     TransferResult ControlTransfer(const SetupPacket& setup, uint8_t* data,
@@ -50,7 +56,8 @@ private:
 
     explicit SocketLink(std::string socketPath);
 
-    std::unique_ptr<Connection> Acquire() const;
+    // An idle connection, or a new one when the server makes room within `connectTimeoutMs`.
+    std::unique_ptr<Connection> Acquire(int connectTimeoutMs = kAnswerTimeoutMs) const;
     void Release(std::unique_ptr<Connection> connection) const;
     // One request that cannot be cancelled: sends it and its payload, then reads the reply and
     // its data (at most `capacity` bytes) into `replyData`. kCompleted when a well-formed reply

@@ -1,11 +1,13 @@
 #include "platform/usb/socket_link_provider.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <utility>
 
+#include "platform/clock.h"
 #include "platform/usb/socket_link.h"
 #include "platform/usb/unix_socket.h"
 
@@ -75,38 +77,95 @@ std::optional<LinkDescriptor> ParseSocketFileName(std::string_view fileName) {
 SocketLinkProvider::SocketLinkProvider(std::string directory, const Guid& interfaceClass)
     : m_directory(std::move(directory)), m_interfaceClass(interfaceClass) {}
 
-std::vector<std::pair<std::string, LinkDescriptor>> SocketLinkProvider::SocketFiles() const {
-    std::vector<std::pair<std::string, LinkDescriptor>> files;
+std::vector<SocketLinkProvider::SocketFile> SocketLinkProvider::SocketFiles() {
+    ++m_scans;
+    std::vector<SocketFile> files;
     DIR* directory = opendir(m_directory.c_str());
     if (directory == nullptr)
         return files;
+    const int directoryFd = dirfd(directory);
+    size_t examined = 0;
     // readdir is only unsafe on a directory stream shared between threads; this one is ours.
     while (const dirent* entry = readdir(directory)) {  // NOLINT(concurrency-mt-unsafe)
+        if (++examined > kMaxDirectoryEntries)
+            break;
         std::optional<LinkDescriptor> device = ParseSocketFileName(entry->d_name);
         if (!device)
             continue;
+        // Only sockets (or links to them, as the tool makes) can be cameras; a regular file or a
+        // FIFO of a camera's name is skipped here, before anyone connects to it.
+        if (entry->d_type != DT_SOCK && entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN)
+            continue;
+        struct stat info {};
+        if (fstatat(directoryFd, entry->d_name, &info, 0) != 0 || !S_ISSOCK(info.st_mode))
+            continue;
         device->interfaceClass = m_interfaceClass;
-        files.emplace_back(m_directory + "/" + entry->d_name, std::move(*device));
+        files.push_back({m_directory + "/" + entry->d_name,
+                         std::move(*device),
+                         {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)}});
     }
     closedir(directory);
     // The directory's own order changes as files come and go; enumeration order must not.
     std::sort(files.begin(), files.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
+              [](const SocketFile& a, const SocketFile& b) { return a.path < b.path; });
+    if (files.size() > kMaxCameraSockets)
+        files.resize(kMaxCameraSockets);
+
+    std::lock_guard lock(m_mutex);
+    m_known.clear();
+    for (const SocketFile& file : files)
+        m_known.emplace(file.device.instanceId, file);
     return files;
+}
+
+bool SocketLinkProvider::IsSilent(const std::pair<uint64_t, uint64_t>& identity) {
+    std::lock_guard lock(m_mutex);
+    const auto found = m_silent.find(identity);
+    if (found == m_silent.end())
+        return false;
+    if (MonotonicMs() - found->second < kSilentRetryMs)
+        return true;
+    m_silent.erase(found);
+    return false;
 }
 
 std::vector<LinkDescriptor> SocketLinkProvider::Enumerate() {
     std::vector<LinkDescriptor> present;
-    for (auto& [path, device] : SocketFiles())
-        if (ConnectUnixSocket(path, true).IsValid())
-            present.push_back(std::move(device));
+    for (SocketFile& file : SocketFiles()) {
+        if (IsSilent(file.identity))
+            continue;
+        ++m_connects;
+        if (ConnectUnixSocket(file.path, true).IsValid())
+            present.push_back(std::move(file.device));
+    }
     return present;
 }
 
 std::shared_ptr<UsbLink> SocketLinkProvider::Open(const std::string& instanceId) {
-    for (const auto& [path, device] : SocketFiles())
-        if (device.instanceId == instanceId)
-            return SocketLink::Connect(path);
+    std::optional<SocketFile> file;
+    {
+        std::lock_guard lock(m_mutex);
+        if (const auto found = m_known.find(instanceId); found != m_known.end())
+            file = found->second;
+    }
+    // A camera this provider has not seen yet may have been plugged in since the last scan.
+    if (!file) {
+        for (SocketFile& scanned : SocketFiles())
+            if (scanned.device.instanceId == instanceId)
+                file = std::move(scanned);
+    }
+    if (!file || IsSilent(file->identity))
+        return nullptr;
+    ++m_connects;
+    std::shared_ptr<SocketLink> link = SocketLink::Connect(file->path);
+    if (link)
+        return link;
+    // Something listens there but gave no answer: leave it out of the next enumerations.
+    ++m_connects;
+    if (ConnectUnixSocket(file->path, true).IsValid()) {
+        std::lock_guard lock(m_mutex);
+        m_silent[file->identity] = MonotonicMs();
+    }
     return nullptr;
 }
 

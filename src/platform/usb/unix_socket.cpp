@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -34,12 +35,20 @@ bool IsUsableSocketPath(const std::string& path) {
     return !path.empty() && path.size() < sizeof(sockaddr_un::sun_path);
 }
 
-UniqueFd ConnectUnixSocket(const std::string& path, bool nonBlocking) {
+UniqueFd ConnectUnixSocket(const std::string& path, bool nonBlocking, int timeoutMs) {
     if (!IsUsableSocketPath(path))
         return {};
     UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0));
     if (!fd.IsValid())
         return {};
+    if (!nonBlocking && timeoutMs >= 0) {
+        // A Unix socket's connect waits for room in the listener's backlog at most as long as
+        // the send time limit.
+        timeval limit{};
+        limit.tv_sec = timeoutMs / 1000;
+        limit.tv_usec = static_cast<suseconds_t>(timeoutMs % 1000) * 1000;
+        setsockopt(fd.Get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    }
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);

@@ -33,8 +33,9 @@ private:
 bool IsUsableSocketPath(const std::string& path);
 
 // Connects to the socket at `path`; invalid when nothing listens there. A non-blocking connect
-// also counts a server whose backlog is full as listening, without waiting for it.
-UniqueFd ConnectUnixSocket(const std::string& path, bool nonBlocking = false);
+// also counts a server whose backlog is full as listening, without waiting for it. A blocking
+// connect waits at most `timeoutMs` real milliseconds (< 0: no limit) for room in a full backlog.
+UniqueFd ConnectUnixSocket(const std::string& path, bool nonBlocking = false, int timeoutMs = -1);
 
 // Sends or receives exactly `length` bytes; false when the peer went away or an error occurred.
 bool SendAll(int fd, const void* data, size_t length);

@@ -105,6 +105,40 @@ TEST_F(CameraSelection, DeviceIndexIsTheInstanceNumberWhereverTheEntrySits) {
     EXPECT_FALSE(WasOpened(*other));
 }
 
+// A context that holds an unplugged camera keeps its device index 0 taken; a camera plugged in
+// then takes index 1, and a second context must still find it: listed under the name of index
+// 1, opened by itself as the only camera, reached by that index. Once no context holds the
+// unplugged camera its index is free again, while the present camera keeps its own.
+TEST_F(CameraSelection, AnUnpluggedCameraHoldingIndexZeroDoesNotHideThePresentOne) {
+    auto gone = Attach("QX252-000501");
+    const QuorixHandle holder = Initialize();
+    ASSERT_EQ(ContextOf(holder).DeviceNumber(), 0);
+    sim::Unplug(gone);
+    auto present = Attach("QX252-000502");
+
+    const QuorixHandle handle = Initialize();
+    EXPECT_EQ(ContextOf(handle).DeviceNumber(), 1);
+    EXPECT_EQ(SerialA(handle), "QX252-000502");
+    char names[10][256];
+    ASSERT_EQ(Quorix_EnumDevice(handle, names), 1);
+    EXPECT_STREQ(names[0], kName2);
+    char name[256] = {};
+    ASSERT_EQ(Quorix_GetDeviceName(handle, 1, name, sizeof name), 1);
+    EXPECT_STREQ(name, names[0]);
+    EXPECT_EQ(Quorix_SetDeviceNumber(handle, 0), 0);
+    EXPECT_EQ(Quorix_GetLastError(handle), 2u);
+
+    ASSERT_EQ(Release(holder), 1);
+    auto added = Attach("QX252-000503");
+    ASSERT_EQ(Quorix_EnumDevice(handle, names), 2);
+    EXPECT_STREQ(names[0], kName1);
+    EXPECT_STREQ(names[1], kName2);
+    ASSERT_EQ(Quorix_SetDeviceNumber(handle, 0), 1);
+    EXPECT_EQ(SerialA(handle), "QX252-000503");
+    ASSERT_EQ(Quorix_SetDeviceNumber(handle, 1), 1);
+    EXPECT_EQ(SerialA(handle), "QX252-000502");
+}
+
 // Selecting the camera that is open already must not run its open sequence again (which would
 // reprogram the sensor and reset what the application set).
 TEST_F(CameraSelection, SelectingTheOpenCameraAgainDoesNotReopenIt) {

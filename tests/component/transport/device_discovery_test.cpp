@@ -66,13 +66,15 @@ TEST_F(TransportDiscoveryTest, CamerasAreNumberedPerModelInEnumerationOrder) {
     EXPECT_EQ(+Entry(3).instance, -1);
 }
 
-// An unplugged camera keeps its entry, which no longer opens; plugged in again it comes back
-// under a new path and gets a new entry with the next number of its model.
-TEST_F(TransportDiscoveryTest, AReplugGetsANewEntryAndTheOldOneStopsOpening) {
+// An unplugged camera's entry no longer opens. While a live object holds it, it stays, and the
+// camera plugged in again comes back under a new path with a new entry and the next number of
+// its model; once nobody holds it, enumeration frees it and the others keep their numbers.
+TEST_F(TransportDiscoveryTest, AReplugGetsANewEntryWhileTheOldOneIsHeld) {
     auto a = Attach(0x31C0);
     auto b = Attach(0x31C0);
     CFx3Api api;
     ASSERT_EQ(api.EnumerateDevices(), 2);
+    api.HoldDeviceEntry(0);
 
     sim::Unplug(a);
     EXPECT_EQ(api.DeviceExists(0), 0);
@@ -90,9 +92,16 @@ TEST_F(TransportDiscoveryTest, AReplugGetsANewEntryAndTheOldOneStopsOpening) {
     CFx3Api::DeviceHandle handle;
     EXPECT_EQ(api.OpenDevice(&handle, 0, true), 0);
     EXPECT_FALSE(handle.IsValid());
+
+    api.HoldDeviceEntry(2);
+    EXPECT_EQ(api.EnumerateDevices(), 3);
+    EXPECT_EQ(+Entry(0).instance, -1);
+    EXPECT_EQ(+Entry(1).instance, 1);
+    EXPECT_EQ(+Entry(2).instance, 2);
 }
 
-// With all 32 entries in use, a new interface is not entered and the count stays 32.
+// With all 32 entries in use (the unplugged camera's held), a new interface is not entered and
+// the count stays 32.
 TEST_F(TransportDiscoveryTest, AFullTableEntersNoThirtyThirdInterface) {
     std::vector<std::shared_ptr<sim::EmulatedCamera>> cameras;
     cameras.reserve(32);
@@ -101,6 +110,7 @@ TEST_F(TransportDiscoveryTest, AFullTableEntersNoThirtyThirdInterface) {
     CFx3Api api;
     ASSERT_EQ(api.EnumerateDevices(), 32);
     EXPECT_EQ(+Entry(31).instance, 31);
+    api.HoldDeviceEntry(5);
 
     sim::Replug(cameras[5]);  // the 33rd distinct interface
     EXPECT_EQ(api.EnumerateDevices(), 32);

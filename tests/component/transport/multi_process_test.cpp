@@ -35,11 +35,15 @@ constexpr int kInterfacesPerProcess = 12;
 // every kRoundsPerInterface rounds, so the two processes' read-modify-writes overlap many times.
 constexpr int kRoundsPerInterface = 100;
 
-// One process's share of the concurrent enumeration: `prefix` names its interfaces.
-void EnumerateRounds(test::IdleProvider& provider, const std::string& prefix) {
+// One process's share of the concurrent enumeration. Both processes see the same cameras, as on
+// one bus, each discovering them at its own pace: a camera one process has entered may not be
+// listed in the other yet, which must neither lose nor duplicate it.
+void EnumerateRounds(test::IdleProvider& provider) {
     for (int round = 0; round < kInterfacesPerProcess * kRoundsPerInterface; ++round) {
-        if (round % kRoundsPerInterface == 0)
-            provider.Add(0x31C0, prefix + std::to_string(round / kRoundsPerInterface));
+        if (round % kRoundsPerInterface == 0) {
+            provider.Add(0x31C0, "parent-" + std::to_string(round / kRoundsPerInterface));
+            provider.Add(0x31C0, "child-" + std::to_string(round / kRoundsPerInterface));
+        }
         CFx3Api api;
         api.EnumerateDevices();
     }
@@ -157,13 +161,27 @@ TEST(TransportChildProcess, ActsOnTheParentsRequest) {
         // A process that dies without destroying its object.
         new CFx3Api;
         _exit(0);
+    } else if (what == "find") {
+        // A new process looks for cameras a and b.
+        auto provider = std::make_shared<IdleProvider>();
+        provider->Add(0x31C0, "a");
+        provider->Add(0x31C0, "b");
+        platform::usb::RegisterProvider(provider);
+        CFx3Api api;
+        api.EnumerateDevices();
+        std::string report;
+        for (const std::string& line : TableLines())
+            report += line + "\n";
+        platform::usb::UnregisterProvider(provider);
+        ASSERT_EQ(write(reportFd, report.data(), report.size()),
+                  static_cast<ssize_t>(report.size()));
     } else if (what == "enumerate") {
         auto provider = std::make_shared<IdleProvider>();
         platform::usb::RegisterProvider(provider);
         ASSERT_EQ(write(reportFd, "ready\n", 6), 6);
         char go = 0;
         ASSERT_EQ(read(goFd, &go, 1), 1);
-        EnumerateRounds(*provider, "child-");
+        EnumerateRounds(*provider);
         platform::usb::UnregisterProvider(provider);
         ASSERT_EQ(write(reportFd, "done\n", 5), 5);
     }
@@ -224,7 +242,7 @@ TEST_F(TransportMultiProcessTest, TwoProcessesEnumeratingAtOnceLoseAndDuplicateN
     char ready[6] = {};
     ASSERT_EQ(read(report.read, ready, sizeof(ready)), 6);
     ASSERT_EQ(write(go.write, "g", 1), 1);
-    EnumerateRounds(*provider, "parent-");
+    EnumerateRounds(*provider);
     EXPECT_EQ(ReadAll(report.read), "done\n");
     ASSERT_EQ(WaitExit(child), 0);
     platform::usb::UnregisterProvider(provider);
@@ -249,6 +267,47 @@ TEST_F(TransportMultiProcessTest, TwoProcessesEnumeratingAtOnceLoseAndDuplicateN
     EXPECT_EQ(*instances.begin(), 0);
     EXPECT_EQ(*instances.rbegin(), 2 * kInterfacesPerProcess - 1);
     EXPECT_EQ(UserCount(), 2);  // keeper and reader
+}
+
+// Random bytes over the section while this process has camera b selected: a new process must
+// still find both cameras, and this process must keep the camera it has open.
+TEST_F(TransportMultiProcessTest, GarbageInTheSectionHidesNoCameraFromAnyProcess) {
+    auto provider = std::make_shared<IdleProvider>();
+    provider->Add(0x31C0, "a");
+    provider->Add(0x31C0, "b");
+    platform::usb::RegisterProvider(provider);
+    CFx3Api live;
+    ASSERT_EQ(live.EnumerateDevices(), 2);
+    live.HoldDeviceEntry(1);
+    {
+        test::SectionBytes section(m_section.Name());
+        ASSERT_TRUE(section.Valid());
+        uint32_t noise = 987654321;
+        for (size_t i = 4; i < test::SectionBytes::kSize; ++i) {
+            noise = noise * 1103515245u + 12345u;
+            section.Raw()[i] = static_cast<uint8_t>(noise >> 16);
+        }
+        section.SetEntryCount(32);
+    }
+
+    Pipe report;
+    Pipe go;
+    const pid_t child = SpawnChild("find", m_section.Name(), report.write, go.read);
+    ASSERT_GT(child, 0);
+    report.CloseWrite();
+    const std::string seen = ReadAll(report.read);
+    ASSERT_EQ(WaitExit(child), 0);
+    EXPECT_NE(seen.find("0 0 12736 \\\\?\\usb#vid_04b4&pid_31c0#a#"), std::string::npos) << seen;
+    EXPECT_NE(seen.find("1 1 12736 \\\\?\\usb#vid_04b4&pid_31c0#b#"), std::string::npos) << seen;
+
+    EXPECT_EQ(live.EnumerateDevices(), 2);
+    CFx3Api::DeviceHandle handle;
+    EXPECT_EQ(live.OpenDevice(&handle, 1, false), 1);
+    handle.Close();
+    platform::usb::UnregisterProvider(provider);
+    DeviceTableEntry entry;
+    ASSERT_TRUE(CFx3Api::GetDeviceEntry(1, &entry));
+    EXPECT_NE(std::string(entry.path).find("#b#"), std::string::npos);
 }
 
 // A process that dies holding an object leaves its user in the count. Once every live user is

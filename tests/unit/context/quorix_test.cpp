@@ -181,21 +181,23 @@ TEST(ContextWithoutEngine, DeviceCallsRecordCodeOne) {
     EXPECT_EQ(context.DeviceNumber(), -1);
 }
 
-TEST_F(ContextWithEngine, EnumDeviceNumbersPresentCamerasConsecutively) {
-    engine->countedDevices = 3;
+// Each name carries the device index Quorix_SetDeviceNumber opens the camera with, also past a
+// gap left by an unplugged camera (a consecutive number would open the wrong camera or none).
+TEST_F(ContextWithEngine, EnumDeviceNamesPresentCamerasByTheirDeviceIndex) {
+    engine->countedDevices = 2;
     engine->present = {0, 2};  // instance 1 is in the table but unplugged
     char names[10][256];
     std::memset(names, 'x', sizeof names);
     EXPECT_EQ(context->EnumDevice(names), 2);
     EXPECT_STREQ(names[0], "Quorix252DIV-USB3-R5_01");
-    EXPECT_STREQ(names[1], "Quorix252DIV-USB3-R5_02");
+    EXPECT_STREQ(names[1], "Quorix252DIV-USB3-R5_03");
     for (int entry = 2; entry < 10; ++entry) {
         EXPECT_STREQ(names[entry], "") << entry;
     }
 
     char16_t wide[10][256];
     EXPECT_EQ(context->EnumDeviceW(wide), 2);
-    EXPECT_EQ(std::u16string(wide[1]), u"Quorix252DIV-USB3-R5_02");
+    EXPECT_EQ(std::u16string(wide[1]), u"Quorix252DIV-USB3-R5_03");
     EXPECT_EQ(std::u16string(wide[2]), u"");
     EXPECT_EQ(context->GetLastError(), 0u);
 }

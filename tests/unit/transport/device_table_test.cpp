@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -161,13 +162,76 @@ TEST(DeviceTableTest, DecodingSurvivesACorruptedSection) {
     section[8580] = 77;
     section[8581] = section[8582] = section[8583] = 0;
     DeviceTable table;
-    table.Decode(section.data());
-    EXPECT_EQ(table.EntryCount(), 32);
-    EXPECT_EQ(std::string(table.Entry(31).path), std::string(259, 'A'));
+    int32_t repaired = 0;
+    table.Decode(section.data(), nullptr, &repaired);
+    // 32 entries of unterminated paths whose IDs do not parse: none of them is taken.
+    EXPECT_EQ(table.EntryCount(), 0);
+    EXPECT_EQ(repaired, 32);
 
     section[8580] = section[8581] = section[8582] = section[8583] = 0xFF;  // -1
     table.Decode(section.data());
     EXPECT_EQ(table.EntryCount(), 0);
+}
+
+// What another process may leave in the section: a path copied into a second slot, IDs that
+// are not the path's, an instance number out of range, an ID-and-instance pair given twice.
+// Each becomes a hole; what this process knew in a damaged slot comes back, also when the
+// duplicate sits in another slot, and a new camera fills the first hole.
+TEST(DeviceTableTest, DecodingDropsDamagedEntriesAndKeepsWhatTheProcessKnew) {
+    DeviceTable known;
+    known.Add(PathOf("04b4", "31c0", "a"));
+    known.Add(PathOf("04b4", "31c0", "b"));
+    std::vector<uint8_t> section(8584);
+    known.Encode(1, section.data());
+    const auto put = [&](int slot, uint16_t vendorId, int32_t instance, const std::string& path) {
+        DeviceTableEntry entry;
+        entry.vendorId = vendorId;
+        entry.productId = 0x31C0;
+        entry.instance = instance;
+        std::memcpy(entry.path, path.data(), path.size());
+        EncodeDeviceTableEntry(entry, section.data() + 4 + slot * sizeof(DeviceTableEntry));
+    };
+    put(0, 0x04B4, 1, PathOf("04b4", "31c0", "b"));
+    put(2, 0x1234, 2, PathOf("04b4", "31c0", "c"));
+    put(3, 0x04B4, 40, PathOf("04b4", "31c0", "d"));
+    put(4, 0x04B4, 0, PathOf("04b4", "31c0", "e"));
+    put(5, 0x04B4, 2, PathOf("04b4", "31c0", "f"));
+    section[8580] = 6;
+
+    DeviceTable table;
+    int32_t repaired = 0;
+    EXPECT_EQ(table.Decode(section.data(), &known, &repaired), 1);
+    EXPECT_EQ(repaired, 4);
+    ASSERT_EQ(table.EntryCount(), 6);
+    EXPECT_EQ(std::string(table.Entry(0).path), PathOf("04b4", "31c0", "a"));
+    EXPECT_EQ(+table.Entry(0).instance, 0);
+    EXPECT_EQ(std::string(table.Entry(1).path), PathOf("04b4", "31c0", "b"));
+    for (int32_t hole : {2, 3, 4}) {
+        EXPECT_FALSE(table.IsUsed(hole)) << hole;
+        EXPECT_EQ(+table.Entry(hole).instance, -1) << hole;
+    }
+    EXPECT_EQ(+table.Entry(5).instance, 2);
+
+    EXPECT_EQ(table.Add(PathOf("04b4", "31c0", "g")), DeviceTable::AddResult::kAdded);
+    EXPECT_EQ(std::string(table.Entry(2).path), PathOf("04b4", "31c0", "g"));
+    EXPECT_EQ(+table.Entry(2).instance, 3);
+}
+
+// A removed entry leaves its slot empty, later entries keep their index and instance number,
+// and the next camera of the model takes the slot and the lowest free instance number.
+TEST(DeviceTableTest, ARemovedEntryLeavesAHoleForTheNextCamera) {
+    DeviceTable table;
+    for (const char* instance : {"a", "b", "c"})
+        table.Add(PathOf("04b4", "31c0", instance));
+    table.Remove(0);
+    EXPECT_EQ(table.EntryCount(), 3);
+    EXPECT_FALSE(table.IsUsed(0));
+    EXPECT_EQ(+table.Entry(1).instance, 1);
+    EXPECT_EQ(table.Add(PathOf("04b4", "31c0", "d")), DeviceTable::AddResult::kAdded);
+    EXPECT_EQ(std::string(table.Entry(0).path), PathOf("04b4", "31c0", "d"));
+    EXPECT_EQ(+table.Entry(0).instance, 0);
+    table.Remove(2);
+    EXPECT_EQ(table.EntryCount(), 2);
 }
 
 // A table whose count says slot n is free while slot n still holds a camera is inconsistent; the

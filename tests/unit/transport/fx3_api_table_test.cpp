@@ -2,7 +2,11 @@
 // the objects, and how enumeration enters what the driver offers. The driver's interfaces come
 // from a minimal link provider, so no camera emulation is involved.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <memory>
@@ -103,6 +107,99 @@ TEST_F(Fx3ApiTableTest, AUserCountLeftByADeadProcessDoesNotKeepTheTable) {
     EXPECT_EQ(section.UserCount(), 1);
     EXPECT_EQ(section.EntryCount(), 0);
     EXPECT_EQ(CFx3Api::GetEntryCount(), 0);
+}
+
+// Another process of the user cut the section short while this one has it mapped: the next
+// enumeration must restore its size before touching it, not die of SIGBUS.
+TEST_F(Fx3ApiTableTest, ASectionCutShortIsRestoredBeforeUse) {
+    m_provider->Add(0x31C0, "a");
+    CFx3Api api;
+    ASSERT_EQ(api.EnumerateDevices(), 1);
+    const int fd = shm_open(m_section.Name().c_str(), O_RDWR, 0);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, 16), 0);
+    EXPECT_EQ(api.EnumerateDevices(), 1);
+    struct stat info {};
+    ASSERT_EQ(fstat(fd, &info), 0);
+    EXPECT_EQ(info.st_size, 8584);
+    close(fd);
+    SectionBytes section(m_section.Name());
+    EXPECT_NE(section.Path(0).find("#a#"), std::string::npos);
+}
+
+// A user count at its largest while another user lives must stay there, not overflow.
+TEST_F(Fx3ApiTableTest, TheUserCountSaturates) {
+    CFx3Api first;
+    SectionBytes section(m_section.Name());
+    ASSERT_TRUE(section.Valid());
+    section.SetUserCount(0x7FFFFFFF);
+    {
+        CFx3Api second;
+        EXPECT_EQ(section.UserCount(), 0x7FFFFFFF);
+    }
+    EXPECT_EQ(section.UserCount(), 0x7FFFFFFE);
+}
+
+// Random bytes over the whole table while a user has a camera selected: a new object still sees
+// both cameras, the selected one keeps its entry, and the section is sound again afterwards.
+TEST_F(Fx3ApiTableTest, GarbageInTheSectionIsDroppedAndRebuiltFromDiscovery) {
+    m_provider->Add(0x31C0, "a");
+    m_provider->Add(0x31C0, "b");
+    CFx3Api live;
+    ASSERT_EQ(live.EnumerateDevices(), 2);
+    live.HoldDeviceEntry(1);
+    SectionBytes section(m_section.Name());
+    ASSERT_TRUE(section.Valid());
+    uint32_t noise = 12345;
+    for (size_t i = 4; i < SectionBytes::kSize; ++i) {
+        noise = noise * 1103515245u + 12345u;
+        section.Raw()[i] = static_cast<uint8_t>(noise >> 16);
+    }
+    section.SetEntryCount(32);
+
+    CFx3Api other;
+    EXPECT_EQ(other.EnumerateDevices(), 2);
+    CFx3Api::DeviceHandle handle;
+    ASSERT_EQ(live.OpenDevice(&handle, 1, false), 1);
+    DeviceTableEntry entry;
+    ASSERT_TRUE(CFx3Api::GetDeviceEntry(1, &entry));
+    EXPECT_NE(std::string(entry.path).find("#b#"), std::string::npos);
+    EXPECT_EQ(section.EntryCount(), 2);
+    EXPECT_NE(section.Path(0).find("#a#"), std::string::npos);
+    EXPECT_EQ(section.Instance(1), 1);
+}
+
+// The entry of a camera that went away stays while a live object holds it, so the replugged
+// camera takes the next entry; once nobody holds it, enumeration removes it, the present camera
+// keeps its entry and number, and a new camera takes the freed slot and number 0.
+TEST_F(Fx3ApiTableTest, AGoneCameraKeepsItsEntryOnlyWhileSomeoneHoldsIt) {
+    m_provider->Add(0x31C0, "a");
+    auto holder = std::make_unique<CFx3Api>();
+    ASSERT_EQ(holder->EnumerateDevices(), 1);
+    holder->HoldDeviceEntry(0);
+    m_provider->Clear();
+    m_provider->Add(0x31C0, "a-again");
+
+    CFx3Api other;
+    ASSERT_EQ(other.EnumerateDevices(), 2);
+    DeviceTableEntry entry;
+    ASSERT_TRUE(CFx3Api::GetDeviceEntry(1, &entry));
+    EXPECT_NE(std::string(entry.path).find("#a-again#"), std::string::npos);
+    EXPECT_EQ(+entry.instance, 1);
+
+    holder.reset();
+    EXPECT_EQ(other.EnumerateDevices(), 2);
+    EXPECT_EQ(other.DeviceExists(0), 0);
+    ASSERT_TRUE(CFx3Api::GetDeviceEntry(0, &entry));
+    EXPECT_EQ(std::string(entry.path), "");
+    ASSERT_TRUE(CFx3Api::GetDeviceEntry(1, &entry));
+    EXPECT_EQ(+entry.instance, 1);
+
+    m_provider->Add(0x31C0, "new");
+    EXPECT_EQ(other.EnumerateDevices(), 2);
+    ASSERT_TRUE(CFx3Api::GetDeviceEntry(0, &entry));
+    EXPECT_NE(std::string(entry.path).find("#new#"), std::string::npos);
+    EXPECT_EQ(+entry.instance, 0);
 }
 
 TEST_F(Fx3ApiTableTest, EnumerationEntersInterfacesThatOpenAndSkipsOverlongPaths) {

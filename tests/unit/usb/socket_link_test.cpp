@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -287,12 +288,20 @@ TEST(SocketLinkHostileServer, OversizedRepliesAreRejected) {
     const UniqueFd listener = BoundSocket(path, 4);
     ASSERT_TRUE(listener.IsValid());
 
-    // Answers the first request with a reply longer than anything a message may carry, the
-    // second with more data than the client asked for.
+    // Greets the client as a camera would, then answers its first request with a reply longer
+    // than anything a message may carry, the second with more data than the client asked for.
     std::thread server([&] {
         for (int connection = 0; connection < 2; ++connection) {
             UniqueFd client(accept(listener.Get(), nullptr, nullptr));
             uint8_t request[16];
+            if (connection == 0) {
+                uint8_t greeting[16] = {};
+                if (!ReceiveAll(client.Get(), request, sizeof request))
+                    continue;
+                greeting[4] = static_cast<uint8_t>(request[4] | 0x80);
+                greeting[5] = 1;
+                SendAll(client.Get(), greeting, sizeof greeting);
+            }
             if (!ReceiveAll(client.Get(), request, sizeof request))
                 continue;
             uint8_t reply[16] = {};
@@ -395,6 +404,44 @@ TEST_F(SocketLinkProviderTest, ListsServedCamerasInNameOrder) {
     EXPECT_NE(provider.Open("sim-b"), nullptr);
     EXPECT_EQ(provider.Open("dead"), nullptr);
     EXPECT_EQ(provider.Open("nothing"), nullptr);
+}
+
+// A directory full of other files and a socket that accepts but never answers: discovery
+// connects to sockets only, leaves the silent one out after it failed to answer once, and a
+// request on a camera found before opens it without reading the directory again.
+TEST_F(SocketLinkProviderTest, DiscoveryCostDoesNotGrowWithWhatElseTheDirectoryHolds) {
+    for (int i = 0; i < 300; ++i) {
+        const std::string stray =
+            m_directory.File(SocketFileName(0x04B4, 0x31C0, "stray" + std::to_string(i)));
+        std::fclose(std::fopen(stray.c_str(), "w"));
+        std::fclose(std::fopen(m_directory.File("other" + std::to_string(i)).c_str(), "w"));
+    }
+    ASSERT_EQ(mkfifo(m_directory.File("04b4-31c0-fifo.sock").c_str(), 0600), 0);
+    const UniqueFd silent = BoundSocket(m_directory.File("04b4-31c0-silent.sock"), 1);
+    ASSERT_TRUE(silent.IsValid());
+    auto provider = std::make_shared<SocketLinkProvider>(m_directory.Path());
+    RegisterProvider(provider);
+    struct Unregister {
+        std::shared_ptr<SocketLinkProvider> provider;
+        ~Unregister() { UnregisterProvider(provider); }
+    } unregister{provider};
+
+    // sim-a, sim-b, dead and silent are sockets; nothing else is connected to.
+    EXPECT_EQ(EnumerateDeviceInterfaces(kCameraInterfaceGuid),
+              (std::vector<std::string>{PathOf("silent"), PathOf("sim-a"), PathOf("sim-b")}));
+    EXPECT_EQ(provider->SocketConnects(), 4u);
+    EXPECT_FALSE(DeviceHandle::Open(PathOf("silent"), false).IsValid());
+    const uint64_t connects = provider->SocketConnects();
+    EXPECT_EQ(EnumerateDeviceInterfaces(kCameraInterfaceGuid),
+              (std::vector<std::string>{PathOf("sim-a"), PathOf("sim-b")}));
+    EXPECT_EQ(provider->SocketConnects(), connects + 3) << "the silent socket is tried again";
+
+    // Each request on a fresh handle connects once to its camera and scans nothing.
+    const uint64_t scans = provider->DirectoryScans();
+    for (int request = 0; request < 20; ++request)
+        EXPECT_TRUE(DeviceHandle::Open(PathOf("sim-b"), false).IsValid());
+    EXPECT_EQ(provider->DirectoryScans(), scans);
+    EXPECT_EQ(provider->SocketConnects(), connects + 3 + 20);
 }
 
 // An application that sets nothing must never see an emulated camera.
