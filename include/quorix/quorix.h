@@ -177,6 +177,33 @@ typedef struct QuorixFrameInfo {
     uint64_t callbackBuffer; /* address of the callback buffer, 0 when none */
 } QuorixFrameInfo;
 
+/* Frame statistics of Quorix_GetFrameStatistics: what became of the frames of the current (or
+ * last) acquisition, counted from its start. Every frame whose header came from the camera is
+ * received, and ends as exactly one of delivered, overtaken, failed or (while acquisition runs)
+ * pending: once acquisition has stopped, framesReceived = framesDelivered + framesOvertaken +
+ * framesFailed, and framesFailed is the sum of the five causes. The caller sets `size` first. */
+typedef struct QuorixFrameStatistics {
+    uint32_t size;             /* record size in bytes, set by the caller: at least 104 */
+    uint32_t version;          /* written by the library: QUORIX_FRAME_STATISTICS_VERSION */
+    uint64_t framesReceived;   /* frames whose header came from the camera */
+    uint64_t framesDelivered;  /* frames handed to the application (preview: processed, copied
+                                  and notified; snapshot: returned) */
+    uint64_t framesOvertaken;  /* newest-frame delivery: frames a newer one replaced before the
+                                  preview took them */
+    uint64_t framesFailed;     /* the sum of the five failedXxx causes below */
+    uint64_t failedTransfer;   /* the frame's data did not arrive whole */
+    uint64_t failedFrame;      /* the frame did not fit the prepared images and was not copied */
+    uint64_t failedBuffer;     /* the caller's buffer was too small (code 5) */
+    uint64_t failedRingFull;   /* every-frame delivery: the frame came while every ring slot still
+                                  held a frame to be delivered, and was dropped */
+    uint64_t failedStopped;    /* acquisition stopped before the frame was delivered */
+    uint64_t framesPending;    /* received and waiting to be delivered (while acquisition runs) */
+    uint64_t framesSkipped;    /* preview: frames the camera numbered that never arrived, because
+                                  the library did not ask for them in time (not received) */
+    int64_t newestFrameNumber; /* the camera's frame number of the newest frame received; -1
+                                  before the first */
+} QuorixFrameStatistics;
+
 #ifdef __cplusplus
 #define QUORIX_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
 #else
@@ -190,6 +217,9 @@ QUORIX_STATIC_ASSERT(sizeof(QuorixFrameInfo) == 32, "frame info record is 32 byt
 QUORIX_STATIC_ASSERT(offsetof(QuorixFrameInfo, frameRate) == 16, "frame rate at 16");
 QUORIX_STATIC_ASSERT(offsetof(QuorixFrameInfo, callbackBuffer) == 24, "buffer address at 24");
 QUORIX_STATIC_ASSERT(sizeof(QuorixMessage) == 32, "message record is 32 bytes");
+QUORIX_STATIC_ASSERT(sizeof(QuorixFrameStatistics) == 104, "frame statistics record is 104 bytes");
+QUORIX_STATIC_ASSERT(offsetof(QuorixFrameStatistics, framesReceived) == 8, "received at 8");
+QUORIX_STATIC_ASSERT(offsetof(QuorixFrameStatistics, newestFrameNumber) == 96, "newest at 96");
 
 /* =============================================================================================
  * Library and handles
@@ -994,6 +1024,59 @@ QUORIX_API int32_t Quorix_SetConfigFilter(QuorixHandle handle, int32_t value);
  * Returns 1, or 0 with code 9 (info NULL), 5 (size below QUORIX_DEVICE_INFO_SIZE), 1 (no camera
  * engine) or 6 (no camera is open, or the camera did not answer); info is unchanged on failure. */
 QUORIX_API int Quorix_GetDeviceInfo(QuorixHandle handle, uint8_t* info, uint32_t size);
+
+/* =============================================================================================
+ * Frame delivery and statistics (Linux)
+ * The preview hands the application the newest frame by default: a frame that a newer one
+ * replaced before the library's thread took it is overtaken (and counted). Every-frame delivery
+ * hands over every frame in camera order instead, from a ring of frame buffers deep enough to
+ * ride out pauses of the application and the system; frames are lost only when the whole ring
+ * waits, and each such frame is counted (failedRingFull). Both apply to the preview
+ * (Quorix_Preview, Quorix_CallBackPreview, Quorix_StartPreview); snapshots take one frame each.
+ * Each delivered frame gets its own QUORIX_MSG_FRAME, but the callback buffer and the
+ * QuorixFrameInfo record are shared: the next frame overwrites them as soon as it is delivered,
+ * which in every-frame mode may be at once while frames wait in the ring.
+ * ============================================================================================= */
+
+/* Delivery modes of Quorix_SetDeliveryMode. */
+#define QUORIX_DELIVERY_NEWEST 0      /* the newest frame; older untaken ones are overtaken */
+#define QUORIX_DELIVERY_EVERY_FRAME 1 /* every frame, oldest first */
+
+/* Depth of the every-frame ring [frames]. One frame of the ring takes the frame's raw size
+ * (width x height, x 2 for 16 and 48/64 bits per pixel). */
+#define QUORIX_FRAME_RING_DEPTH_MIN 4
+#define QUORIX_FRAME_RING_DEPTH_MAX 64
+#define QUORIX_FRAME_RING_DEPTH_DEFAULT 16
+
+/* Version of the QuorixFrameStatistics record this library fills. */
+#define QUORIX_FRAME_STATISTICS_VERSION 1u
+
+/* Chooses how the preview delivers frames; it applies from the next preview start.
+ * mode: QUORIX_DELIVERY_NEWEST (default) or QUORIX_DELIVERY_EVERY_FRAME. In every-frame mode a
+ *   wait time (Quorix_SetWaitTime) still pauses before each frame, so a pause longer than the
+ *   camera's frame period fills the ring.
+ * Returns 1, or 0 with code 9 (another mode) or 1 (a preview or the capture state runs: stop it
+ * first; or no camera engine). */
+QUORIX_API int Quorix_SetDeliveryMode(QuorixHandle handle, int32_t mode);
+
+/* Sets the depth of the every-frame ring; it applies from the next preview start in every-frame
+ * mode (newest-frame delivery always uses four frame buffers). A preview start that cannot
+ * allocate the ring fails with code 6 (the camera did not start).
+ * depth: QUORIX_FRAME_RING_DEPTH_MIN..QUORIX_FRAME_RING_DEPTH_MAX frames; default
+ *   QUORIX_FRAME_RING_DEPTH_DEFAULT (16: 135 ms at the sensor's 118 frames per second).
+ * Returns 1, or 0 with code 9 (depth out of range) or 1 (a preview or the capture state runs; or
+ * no camera engine). */
+QUORIX_API int Quorix_SetFrameRingDepth(QuorixHandle handle, int32_t depth);
+
+/* Reads the frame statistics of the current acquisition, or of the last one once it stopped.
+ * They start afresh when a preview starts, when the capture state is entered and when a snapshot
+ * starts from the idle state. Any thread may call this at any time, also while the library's
+ * threads count; while acquisition runs the counts are read one after another, so a frame moving
+ * on meanwhile may be seen in two neighbouring counts.
+ * statistics: receives the record; its `size` must be set first, at least 104. The library
+ *   writes the 104 bytes of version 1 (leaving `size` and any bytes beyond them as they are).
+ * Returns 1, or 0 with code 9 (statistics NULL), 5 (size below 104) or 1 (no camera engine). */
+QUORIX_API int Quorix_GetFrameStatistics(QuorixHandle handle, QuorixFrameStatistics* statistics);
 
 /* =============================================================================================
  * Message windows and thread queues (Linux)

@@ -223,6 +223,32 @@ QUORIX_API int Quorix_GetDeviceInfo(QuorixHandle handle, uint8_t* info, uint32_t
     });
 }
 
+QUORIX_API int Quorix_SetDeliveryMode(QuorixHandle handle, int32_t mode) {
+    return WithContext(handle, 0, [&](CQuorix& c) { return c.SetDeliveryMode(mode); });
+}
+
+QUORIX_API int Quorix_SetFrameRingDepth(QuorixHandle handle, int32_t depth) {
+    return WithContext(handle, 0, [&](CQuorix& c) { return c.SetFrameRingDepth(depth); });
+}
+
+QUORIX_API int Quorix_GetFrameStatistics(QuorixHandle handle, QuorixFrameStatistics* statistics) {
+    return WithContext(handle, 0, [&](CQuorix& c) {
+        if (statistics == nullptr) {
+            c.SetError(quorix::kErrArgument);
+            return 0;
+        }
+        if (statistics->size < sizeof(QuorixFrameStatistics)) {
+            c.SetError(quorix::kErrBuffer);
+            return 0;
+        }
+        if (c.Engine() == nullptr) {
+            return c.NotAvailable(0);
+        }
+        c.GetFrameStatistics(statistics);
+        return 1;
+    });
+}
+
 QUORIX_API int Quorix_ReadSerialNumberA(QuorixHandle handle, char* buffer, int32_t bufferSize) {
     return WithContext(handle, 0,
                        [&](CQuorix& c) { return c.ReadSerialNumber(buffer, bufferSize); });

@@ -184,6 +184,13 @@ public:
     int SetCaptureWindowEx(int32_t totalWidth, int32_t hStart, int32_t width, int32_t totalHeight,
                            int32_t vStart, int32_t height);
     int SetColorMode(int32_t bitsPerPixel);
+    // How the preview delivers frames (QUORIX_DELIVERY_*) and the depth of the every-frame ring;
+    // both wait for the next preview start and are refused while acquisition runs.
+    int SetDeliveryMode(int32_t mode);
+    int SetFrameRingDepth(int32_t depth);
+    // The frame statistics of the current or last acquisition (the record's size is checked by
+    // the caller); safe on any thread.
+    void GetFrameStatistics(QuorixFrameStatistics* statistics) const;
 
     // Sizes the image slots for the colour type and window and sends the camera its settings:
     // 1, or 0 with the code recorded. Runs before every acquisition from the idle state, and
@@ -292,11 +299,17 @@ private:
     // Sends the stored camera values again before acquisition, in the order the head expects.
     // False when one of the head's settings did not reach the camera.
     bool ResendCameraValues();
-    // Reads the newest frame into the raw slot and moves its rows to their stride positions;
-    // false, with the slot untouched, when the frame does not fit it.
-    bool ReadRawFrame();
+    // Reads the next frame (the newest, or in every-frame delivery the oldest waiting) into the
+    // raw slot and moves its rows to their stride positions. kNone when every-frame delivery has
+    // no frame waiting; kWrongSize, with the slot untouched, when the camera's frame is not
+    // exactly the slot's picture.
+    enum class RawRead { kFrame, kNone, kWrongSize };
+    RawRead ReadRawFrame();
     // Copies an output slot into the caller's buffer, bottom row first for orientation 0.
     int CopyToCaller(ImageSlot slot, int32_t orientation, void* buffer, uint32_t size);
+    // Sets the engine's delivery for an acquisition (every-frame only for the preview) and starts
+    // the frame statistics afresh. The capture thread must not run.
+    void BeginFrameStatistics(bool preview);
     // Posts the frame notification to the callback window, when one is set.
     void PostFrameNotification(uintptr_t frameInfo, intptr_t code);
     // True when the preview placement asks for a window: a parent or any non-zero number.
@@ -369,6 +382,14 @@ private:
     int32_t m_callbackOrientation = 0;
     QuorixFrameInfo m_frameInfo{};
     FrameRateMeter m_frameRate;
+
+    // Frame delivery of the preview, and the counts of what the context did with the frames the
+    // engine handed it (the engine counts the rest).
+    int32_t m_deliveryMode = QUORIX_DELIVERY_NEWEST;
+    int32_t m_ringDepth = QUORIX_FRAME_RING_DEPTH_DEFAULT;
+    std::atomic<uint64_t> m_framesDelivered{0};
+    std::atomic<uint64_t> m_framesFailedBuffer{0};
+    std::atomic<uint64_t> m_framesStoppedInWorker{0};
 
     // The preview's worker thread; its run flag is polled by the worker. The acquisition lock
     // keeps one application thread at a time in the calls that start and stop acquisition and

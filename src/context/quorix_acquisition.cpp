@@ -1,6 +1,8 @@
 // Acquisition calls of the camera context: the capture window and colour mode, buffer
 // preparation, snapshots, the capture state and the preview's worker thread.
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <system_error>
 
@@ -210,6 +212,40 @@ int CQuorix::SetSubSample(int32_t subSample) {
     return ApplyToRunningAcquisition();
 }
 
+int CQuorix::SetDeliveryMode(int32_t mode) {
+    if (!m_engine) {
+        return NotAvailable(0);
+    }
+    if (mode != QUORIX_DELIVERY_NEWEST && mode != QUORIX_DELIVERY_EVERY_FRAME) {
+        SetError(kErrArgument);
+        return 0;
+    }
+    std::lock_guard acquisitionLock(m_acquisitionLock);
+    // The worker and the capture thread read the mode and the ring as they start; a running
+    // acquisition keeps the ones it started with.
+    if (m_acquisitionState.load() != 0) {
+        return NotAvailable(0);
+    }
+    m_deliveryMode = mode;
+    return 1;
+}
+
+int CQuorix::SetFrameRingDepth(int32_t depth) {
+    if (!m_engine) {
+        return NotAvailable(0);
+    }
+    if (depth < QUORIX_FRAME_RING_DEPTH_MIN || depth > QUORIX_FRAME_RING_DEPTH_MAX) {
+        SetError(kErrArgument);
+        return 0;
+    }
+    std::lock_guard acquisitionLock(m_acquisitionLock);
+    if (m_acquisitionState.load() != 0) {
+        return NotAvailable(0);
+    }
+    m_ringDepth = depth;
+    return 1;
+}
+
 int CQuorix::SetPreviewWindow(platform::WindowHandle parent, int32_t left, int32_t top,
                               int32_t width, int32_t height) {
     if (!m_engine) {
@@ -337,7 +373,7 @@ uint32_t CQuorix::PrepareAcquisition() {
 
 // --- Frames --------------------------------------------------------------------------------
 
-bool CQuorix::ReadRawFrame() {
+CQuorix::RawRead CQuorix::ReadRawFrame() {
     CImageBuffer& raw = *m_images[RawSlot()];
     // The engine writes a whole frame of its own size, rows back to back. Only a frame of
     // exactly the slot's picture is taken: a smaller one would be laid out with the wrong row
@@ -346,13 +382,26 @@ bool CQuorix::ReadRawFrame() {
                                   static_cast<uint64_t>(raw.Height()) *
                                   static_cast<uint64_t>(raw.BytesPerPixel());
     if (raw.Bits() == nullptr || m_engine->FrameSize() != pictureBytes ||
-        pictureBytes > raw.SizeBytes() || m_engine->ReadNewestFrame(raw.Bits(), 0) != 0) {
+        pictureBytes > raw.SizeBytes()) {
         platform::Log("Context", "ReadRawFrame: no frame of %llu bytes (camera frame %u bytes)",
                       static_cast<unsigned long long>(pictureBytes), m_engine->FrameSize());
-        return false;
+        return RawRead::kWrongSize;
+    }
+    if (m_engine->DeliversEveryFrame()) {
+        // The oldest frame waiting. One that cannot be copied is counted by the engine and passed
+        // over, so the frames after it still come.
+        const int read = m_engine->ReadFrame(raw.Bits(), static_cast<uint32_t>(pictureBytes), 0);
+        if (read == -1) {
+            return RawRead::kNone;
+        }
+        if (read != 0) {
+            return RawRead::kWrongSize;
+        }
+    } else if (m_engine->ReadNewestFrame(raw.Bits(), 0) != 0) {
+        return RawRead::kWrongSize;
     }
     RepackRows(raw);
-    return true;
+    return RawRead::kFrame;
 }
 
 int CQuorix::CopyToCaller(ImageSlot slot, int32_t orientation, void* buffer, uint32_t size) {
@@ -376,6 +425,41 @@ int CQuorix::CopyToCaller(ImageSlot slot, int32_t orientation, void* buffer, uin
     return 1;
 }
 
+void CQuorix::BeginFrameStatistics(bool preview) {
+    const bool everyFrame = preview && m_deliveryMode == QUORIX_DELIVERY_EVERY_FRAME;
+    m_engine->SetFrameDelivery(everyFrame, everyFrame ? m_ringDepth : CQuorixU3R5Base::kRingSlots);
+    m_engine->ResetFrameCounts();
+    m_framesDelivered.store(0);
+    m_framesFailedBuffer.store(0);
+    m_framesStoppedInWorker.store(0);
+}
+
+void CQuorix::GetFrameStatistics(QuorixFrameStatistics* statistics) const {
+    // The context's counts before the engine's: a frame the engine has handed over is then
+    // counted at most once, and as pending while the worker still has it.
+    const uint64_t delivered = m_framesDelivered.load();
+    const uint64_t failedBuffer = m_framesFailedBuffer.load();
+    const uint64_t stoppedInWorker = m_framesStoppedInWorker.load();
+    const CQuorixU3R5Base::FrameCounts counts = m_engine->GetFrameCounts();
+    const uint64_t handedOn = delivered + failedBuffer + stoppedInWorker;
+    statistics->version = QUORIX_FRAME_STATISTICS_VERSION;
+    statistics->framesReceived = counts.received;
+    statistics->framesDelivered = delivered;
+    statistics->framesOvertaken = counts.overtaken;
+    statistics->failedTransfer = counts.failedTransfer;
+    statistics->failedFrame = counts.failedFrame;
+    statistics->failedBuffer = failedBuffer;
+    statistics->failedRingFull = counts.failedRingFull;
+    statistics->failedStopped = counts.failedStopped + stoppedInWorker;
+    statistics->framesFailed = statistics->failedTransfer + statistics->failedFrame +
+                               statistics->failedBuffer + statistics->failedRingFull +
+                               statistics->failedStopped;
+    statistics->framesPending =
+        counts.pending + (counts.taken > handedOn ? counts.taken - handedOn : 0);
+    statistics->framesSkipped = counts.skipped;
+    statistics->newestFrameNumber = counts.newestFrameNumber;
+}
+
 void CQuorix::PostFrameNotification(uintptr_t frameInfo, intptr_t code) {
     const platform::WindowHandle window = m_callbackWindow.load();
     if (window != 0) {
@@ -395,22 +479,28 @@ int CQuorix::SnapShot(void* buffer, uint32_t size, int32_t orientation) {
     if (!captureState && !PrepareBuffers()) {
         return 0;
     }
+    if (!captureState) {
+        BeginFrameStatistics(false);
+    }
     std::unique_lock lock(m_frameLock);
     const auto fail = [&](uint32_t code) {
         if (!captureState) {
             m_engine->StopCapture(0);
+            m_engine->SettleFrameCounts();
         }
         SetError(code);
         return 0;
     };
     if (!m_engine->StartCapture(1) || m_engine->WaitFrame(m_snapshotTimeout) != kWaitNewFrame ||
-        !ReadRawFrame()) {
+        ReadRawFrame() != RawRead::kFrame) {
         return fail(kErrAcquisition);
     }
     ProcessFrame();
     if (buffer != nullptr && size != 0 && !CopyToCaller(OutputSlot(), orientation, buffer, size)) {
+        m_framesFailedBuffer.fetch_add(1);
         return fail(kErrBuffer);
     }
+    m_framesDelivered.fetch_add(1);
     lock.unlock();
     if (!captureState) {
         m_engine->StopCapture(0);
@@ -455,6 +545,7 @@ int CQuorix::Capture() {
     if (!PrepareBuffers()) {
         return 0;
     }
+    BeginFrameStatistics(false);
     m_acquisitionState.store(2);
     return 1;
 }
@@ -477,6 +568,7 @@ int CQuorix::StartPreview() {
     if (!PrepareBuffers()) {
         return 0;
     }
+    BeginFrameStatistics(true);
     if (!m_engine->StartCapture(0)) {
         StopAcquisition();
         SetError(kErrRegister);
@@ -526,6 +618,8 @@ void CQuorix::StopAcquisition() {
     if (running || m_worker.joinable()) {
         StopWorker();
     }
+    // Frames still waiting in the ring now count as stopped.
+    m_engine->SettleFrameCounts();
     // A recording stops here too once recording exists.
 }
 
@@ -632,7 +726,11 @@ void CQuorix::PreviewLoop() {
             continue;
         }
         std::unique_lock lock(m_frameLock);
-        if (!ReadRawFrame()) {
+        const RawRead read = ReadRawFrame();
+        if (read == RawRead::kNone) {
+            continue;
+        }
+        if (read == RawRead::kWrongSize) {
             // A frame of another size than the camera was programmed for.
             lock.unlock();
             fail(kErrAcquisition);
@@ -653,11 +751,15 @@ void CQuorix::PreviewLoop() {
         // The preview window draws the frame here once it exists.
         if (m_callbackBuffer != nullptr && m_callbackSize != 0 &&
             !CopyToCaller(OutputSlot(), m_callbackOrientation, m_callbackBuffer, m_callbackSize)) {
+            m_framesFailedBuffer.fetch_add(1);
             continue;
         }
         lock.unlock();
         if (m_workerRun.load() == 1) {
+            m_framesDelivered.fetch_add(1);
             PostFrameNotification(reinterpret_cast<uintptr_t>(&m_frameInfo), 0);
+        } else {
+            m_framesStoppedInWorker.fetch_add(1);
         }
     }
 }

@@ -63,6 +63,7 @@ void CQuorixU3R5Base::ClearRing() {
 
 void CQuorixU3R5Base::EmptySlot(int32_t slot) {
     m_ringFrameNumber[slot] = -1;
+    m_ringSequence[slot] = kNoSequence;
     for (std::atomic<uint32_t>& word : m_ringHeaderWords[slot]) {
         word = kEmptyHeaderWord;
     }
@@ -229,9 +230,20 @@ int CQuorixU3R5Base::PrepareFrameBuffers() {
     try {
         m_rawBuffer.assign(size, 0);
         m_frameSize = width * height * bytesPerPixel;
-        for (int32_t slot = 0; slot < m_ringSlots; ++slot) {
-            m_ring[slot].assign(size, 0);
+        // A slot holds only the frame itself; the slots beyond the ring's depth hold nothing.
+        for (int32_t slot = 0; slot < static_cast<int32_t>(m_ring.size()); ++slot) {
+            if (slot < m_ringSlots) {
+                m_ring[slot].assign(m_frameSize, 0);
+            } else {
+                m_ring[slot].clear();
+                m_ring[slot].shrink_to_fit();
+            }
             EmptySlot(slot);
+        }
+        // A shallower ring than before: the indices start again inside it.
+        if (m_writeIndex.load() >= m_ringSlots || m_readMark.load() >= m_ringSlots) {
+            m_writeIndex.store(0);
+            m_readMark.store(0);
         }
     } catch (const std::bad_alloc&) {
         return 0;

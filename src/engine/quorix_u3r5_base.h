@@ -31,6 +31,8 @@ public:
     static constexpr int32_t kNoCameraId = -1;
     static constexpr int32_t kMaxDevices = 32;
     static constexpr int32_t kRingSlots = 4;
+    // The deepest ring every-frame delivery may ask for.
+    static constexpr int32_t kMaxRingSlots = 64;
     static constexpr uint32_t kDefaultDataTimeoutMs = 5000;
     static constexpr size_t kDeviceInfoSize = 64;
 
@@ -87,8 +89,9 @@ public:
     virtual int32_t GetDeviceIndex();                                      // 20
 
     // --- Capture (slots 21-39) ----------------------------------------------------------------
-    // A capture thread per engine moves frames from the camera into a ring of four frame buffers
-    // (slots) and signals the frame event after each; readers take the newest slot. Capture
+    // A capture thread per engine moves frames from the camera into a ring of frame buffers
+    // (slots: four, or the depth every-frame delivery asks for) and signals the frame event after
+    // each; readers take the newest slot, or in every-frame delivery the oldest not taken. Capture
     // modes: 0 continuous; 1 one frame; 2 one frame that keeps the last frame number instead of
     // the header's and is counted in the single-frame counter; 3 one frame header only (its frame
     // number becomes the last frame number), nothing stored. Nothing the thread uses is freed or
@@ -166,6 +169,52 @@ public:
     uint64_t FramesStored() const { return m_framesStored.load(); }
     float FrameRate() const { return m_frameRate.load(); }  // [frames/s]
     double DataRate() const { return m_dataRate.load(); }   // [Mbit/s]
+
+    // --- Delivery mode and frame counts (not in the slot order) -------------------------------
+    // Newest-frame delivery (the default) hands a reader the newest slot; the frames it never
+    // took were overtaken. Every-frame delivery hands over the frames in camera order, oldest
+    // first: the capture thread never overwrites a frame that has not been taken, and a frame
+    // that arrives while all `ringSlots` slots wait is dropped and counted (ring full).
+    //
+    // Chooses the delivery and the ring's depth (kRingSlots..kMaxRingSlots) for the next capture
+    // start; a new depth re-sizes the frame buffers there. 0, changing nothing, for a depth out
+    // of range or while the capture thread runs; else 1.
+    int SetFrameDelivery(bool everyFrame, int32_t ringSlots);
+    bool DeliversEveryFrame() const { return m_everyFrame.load(); }
+    int32_t RingSlots() const { return m_ringSlots; }
+    // Takes the next frame as the delivery mode says (the newest, or the oldest not taken) and
+    // copies it as GetFrame does into `destination` of `size` bytes, with its frame number
+    // through `frameNumber` (may be null). 0 when copied; -1 when no
+    // frame waits, or (newest-frame delivery) when it could not be copied; -2 when the oldest
+    // frame of every-frame delivery could not be copied: it is then counted as failed and the
+    // next call takes the one after it.
+    int ReadFrame(uint8_t* destination, uint32_t size, int32_t rowOrder,
+                  int32_t* frameNumber = nullptr);
+
+    // What became of the frames of the current acquisition. Every frame whose header came is
+    // received; it is then stored in the ring or failed (transfer, ring full, stopped); a stored
+    // frame is taken by a reader, overtaken by a newer one, failed (not copied), stopped, or
+    // still pending. Skipped frames are camera frame numbers that never came during continuous
+    // capture (not received).
+    struct FrameCounts {
+        uint64_t received = 0;
+        uint64_t taken = 0;
+        uint64_t overtaken = 0;
+        uint64_t failedTransfer = 0;
+        uint64_t failedFrame = 0;
+        uint64_t failedRingFull = 0;
+        uint64_t failedStopped = 0;
+        uint64_t pending = 0;
+        uint64_t skipped = 0;
+        int64_t newestFrameNumber = -1;  // header frame number of the newest frame received
+    };
+    // Safe on any thread at any time; the counts are read one after another.
+    FrameCounts GetFrameCounts() const;
+    // Starts the counts afresh. Only while no capture thread runs and nobody reads frames.
+    void ResetFrameCounts();
+    // Counts the frames stored but never taken as stopped. Only once the capture thread and every
+    // reader have ended.
+    void SettleFrameCounts();
 
     // --- Settings surface (slots 40-185) -----------------------------------------------------
     // Most operations forward to the head's operation of the same name and return its result, 0
@@ -373,9 +422,13 @@ protected:
     // Read by the capture thread and by frame readers while the application sets them.
     std::atomic<int32_t> m_dataWidth{0};  // 0: 8-bit pixel data, 1: 16-bit
     std::atomic<int32_t> m_triggerMode{-1};
-    std::array<std::vector<uint8_t>, 8> m_ring;
-    std::array<std::atomic<int32_t>, 8> m_ringFrameNumber{};                  // -1: empty
-    std::array<std::array<std::atomic<uint32_t>, 4>, 8> m_ringHeaderWords{};  // A-D
+    std::array<std::vector<uint8_t>, kMaxRingSlots> m_ring;
+    std::array<std::atomic<int32_t>, kMaxRingSlots> m_ringFrameNumber{};  // -1: empty
+    std::array<std::array<std::atomic<uint32_t>, 4>, kMaxRingSlots> m_ringHeaderWords{};  // A-D
+    // The value of m_framesStored before each slot's frame was stored: its place in the stream
+    // (kNoSequence while the slot holds no frame).
+    static constexpr uint64_t kNoSequence = UINT64_MAX;
+    std::array<std::atomic<uint64_t>, kMaxRingSlots> m_ringSequence{};
     int32_t m_ringSlots = kRingSlots;
     std::atomic<int32_t> m_writeIndex{0};  // the next slot to fill
     uint32_t m_frameSize = 0;
@@ -396,6 +449,27 @@ protected:
     // unlike the ring's indices they tell a new frame from one four frames later.
     std::atomic<uint64_t> m_framesStored{0};
     std::atomic<uint64_t> m_framesRead{0};
+    // Every-frame delivery, and where its frames are: the frame of sequence q lies in slot
+    // (m_slotBase + q - m_sequenceBase) mod m_ringSlots. Set at each capture start.
+    std::atomic<bool> m_everyFrame{false};
+    int32_t m_slotBase = 0;
+    uint64_t m_sequenceBase = 0;
+    // The sequence of the first stored frame no reader has taken or passed over. A reader stores
+    // it (release) once it is done with a frame; in every-frame delivery the capture thread loads
+    // it (acquire) before it reuses a slot.
+    std::atomic<uint64_t> m_nextToTake{0};
+    // The frame counts of GetFrameCounts; the capture thread counts the receiving side, readers
+    // the taking side.
+    std::atomic<uint64_t> m_countReceived{0};
+    std::atomic<uint64_t> m_countTaken{0};
+    std::atomic<uint64_t> m_countOvertaken{0};
+    std::atomic<uint64_t> m_countFailedTransfer{0};
+    std::atomic<uint64_t> m_countFailedFrame{0};
+    std::atomic<uint64_t> m_countFailedRingFull{0};
+    std::atomic<uint64_t> m_countFailedStopped{0};
+    std::atomic<uint64_t> m_countSkipped{0};
+    std::atomic<int64_t> m_newestFrameNumber{-1};
+    int64_t m_previousHeaderNumber = -1;  // capture thread: the last header of this capture
     // The stream carried frames since it was last reset (application threads only).
     bool m_streamUsed = false;
     CaptureRateMeter m_frameRateMeter;     // this engine's frames only
@@ -424,7 +498,7 @@ private:
     void EmptySlot(int32_t slot);
 
     // Capture internals (quorix_u3r5_capture.cpp).
-    enum class FrameOutcome { kStored, kHeaderOnly, kFailed };
+    enum class FrameOutcome { kStored, kHeaderOnly, kFailed, kDropped };
     struct FrameInfo {
         int32_t frameNumber = -1;
         std::array<uint32_t, 4> words{};  // A, B (frame number), C, D
@@ -443,7 +517,13 @@ private:
     std::shared_ptr<platform::Event> FrameEvent() const;
     void SignalFrameEvent();
     bool CopySlot(int32_t slot, uint8_t* destination, int32_t rowOrder, FrameInfo* info) const;
-    bool ReadNewest(uint8_t* destination, int32_t rowOrder, FrameInfo* info);
+    bool ReadNewest(uint8_t* destination, uint32_t size, int32_t rowOrder, FrameInfo* info);
+    int ReadOldest(uint8_t* destination, uint32_t size, int32_t rowOrder, FrameInfo* info);
+    // Counts a taken frame of sequence `sequence` and passes over the ones before it.
+    void TakeSequence(uint64_t sequence, bool copied);
+    // Counts a received frame whose data did not arrive: lost to a stop, or a transfer failure.
+    void CountLostTransfer();
+    void CountReceived(uint32_t headerNumber, bool continuous);
     static void ReportFrameInfo(const FrameInfo& info, int32_t* frameNumber, uint32_t* wordA,
                                 uint32_t* wordB, uint32_t* wordC, uint32_t* wordD);
 };

@@ -10,7 +10,11 @@
 // atomics: the thread writes a slot's pixels and words, then publishes the slot by storing the
 // write index (release), then signals. A reader loads the write index (acquire) and copies the
 // slot before it, which the thread does not touch again until it has filled the three other
-// slots: a reader has three frame periods to finish its copy. Nothing is freed or reallocated
+// slots: a reader has three frame periods to finish its copy. In every-frame delivery the reader
+// takes the oldest frame not yet taken and then hands its slot back by storing the sequence it
+// has reached (release); the thread loads that (acquire) and drops a frame rather than fill a
+// slot still waiting to be taken, so a reader that falls behind loses frames only once the whole
+// ring waits, and each such frame is counted. Nothing is freed or reallocated
 // under the thread: every operation that replaces the buffers, the sensor or the controller ends
 // and joins the thread first (JoinCaptureThread).
 
@@ -238,6 +242,12 @@ int CQuorixU3R5Base::StartCapture(int32_t mode) {
         }
         // A failed capture's error must not greet the new capture's first wait.
         m_errorFlag.store(0);
+        // Frames an earlier capture left untaken are gone with it; this capture's frames are
+        // found from the slot it starts writing.
+        SettleFrameCounts();
+        m_slotBase = m_writeIndex.load();
+        m_sequenceBase = m_framesStored.load();
+        m_previousHeaderNumber = -1;
         m_streamUsed = true;
         m_running.store(1);
         m_threadEnd.Reset();
@@ -403,6 +413,11 @@ void CQuorixU3R5Base::RunCapture() {
             ResetCameraTransfer();
             break;
         }
+        if (outcome == FrameOutcome::kDropped) {
+            // The camera delivered; only the reader is behind.
+            failures = 0;
+            continue;
+        }
         if (outcome == FrameOutcome::kStored) {
             failures = 0;
             const int32_t mode = m_captureMode.load();
@@ -469,9 +484,11 @@ CQuorixU3R5Base::FrameOutcome CQuorixU3R5Base::ReceiveFrame(FrameRecord* record,
     if (mode != kModeCountedFrame) {
         m_lastFrameNumber.store(number);
     }
+    CountReceived(record->HeaderFrameNumber(), mode == kModeContinuous);
 
     const uint32_t started = platform::GetTickCount();
     if (!controller.ReadFrameData(record, timeoutMs)) {
+        CountLostTransfer();
         return FrameOutcome::kFailed;
     }
     // Only a frame of exactly the programmed geometry is stored: fewer bytes would leave the
@@ -479,6 +496,7 @@ CQuorixU3R5Base::FrameOutcome CQuorixU3R5Base::ReceiveFrame(FrameRecord* record,
     // wrong row length.
     if (record->ByteCount() != m_frameSize) {
         Trace("capture: frame of %u bytes, %u expected", record->ByteCount(), m_frameSize);
+        CountLostTransfer();
         return FrameOutcome::kFailed;
     }
     m_errorFlag.store(0);
@@ -492,8 +510,18 @@ CQuorixU3R5Base::FrameOutcome CQuorixU3R5Base::ReceiveFrame(FrameRecord* record,
         m_frameRate.store(*rate);
     }
 
+    // Only this thread adds to the count of stored frames.
+    const uint64_t sequence = m_framesStored.load(std::memory_order_relaxed);
+    if (m_everyFrame.load(std::memory_order_relaxed) &&
+        sequence - m_nextToTake.load(std::memory_order_acquire) >=
+            static_cast<uint64_t>(m_ringSlots)) {
+        // Every slot holds a frame still to be taken: this one goes, counted.
+        m_countFailedRingFull.fetch_add(1, std::memory_order_relaxed);
+        return FrameOutcome::kDropped;
+    }
     std::memcpy(m_ring[s].data(), m_rawBuffer.data(), m_frameSize);
     m_ringFrameNumber[s].store(m_lastFrameNumber.load(), std::memory_order_relaxed);
+    m_ringSequence[s].store(sequence, std::memory_order_relaxed);
     if (mode == kModeCountedFrame) {
         // Counted before the frame is announced, so that a woken waiter sees it.
         m_singleFrameCount.fetch_add(1);
@@ -555,6 +583,8 @@ int CQuorixU3R5Base::CaptureOneFrame() {
                 record.ByteCount() == m_frameSize) {
                 std::memcpy(m_ring[0].data(), m_rawBuffer.data(), m_frameSize);
                 m_ringFrameNumber[0].store(static_cast<int32_t>(record.HeaderFrameNumber()));
+                // Taken outside the stream's sequence, so no reader counts it.
+                m_ringSequence[0].store(kNoSequence);
                 m_ringHeaderWords[0][0].store(record.WordA());
                 m_ringHeaderWords[0][1].store(record.HeaderFrameNumber());
                 m_ringHeaderWords[0][2].store(record.WordC());
@@ -627,6 +657,12 @@ int CQuorixU3R5Base::SetDataTimeout(uint32_t milliseconds) {
 }
 
 int CQuorixU3R5Base::WaitFrame(uint32_t timeoutMs) {
+    // In every-frame delivery frames may wait in the ring while the event was signalled once for
+    // them all; they are handed over before a failure that ended the capture after them.
+    if (m_everyFrame.load() &&
+        m_framesStored.load(std::memory_order_acquire) != m_nextToTake.load()) {
+        return 3;
+    }
     if (m_errorFlag.load() != 0) {
         return 1;
     }
@@ -649,21 +685,71 @@ int CQuorixU3R5Base::WaitFrame(uint32_t timeoutMs) {
     return m_framesStored.load(std::memory_order_acquire) != m_framesRead.load() ? 3 : 2;
 }
 
-bool CQuorixU3R5Base::ReadNewest(uint8_t* destination, int32_t rowOrder, FrameInfo* info) {
-    // The count first: the index loaded after it is at least as new, so a frame stored meanwhile
-    // may be copied and still reported as new once more, but is never marked read uncopied.
-    const uint64_t stored = m_framesStored.load(std::memory_order_acquire);
+bool CQuorixU3R5Base::ReadNewest(uint8_t* destination, uint32_t size, int32_t rowOrder,
+                                 FrameInfo* info) {
     const int32_t index = m_writeIndex.load(std::memory_order_acquire);
-    if (!CopySlot(NewestSlot(index), destination, rowOrder, info)) {
+    const int32_t slot = NewestSlot(index);
+    // The slot's place in the stream tells how many frames were stored up to it, so a frame
+    // stored after this one keeps counting as not read.
+    const uint64_t stored = m_framesStored.load(std::memory_order_acquire);
+    const uint64_t sequence = m_ringSequence[static_cast<size_t>(slot)].load();
+    if (size < m_frameSize || !CopySlot(slot, destination, rowOrder, info)) {
         return false;
     }
     m_readMark.store(index);
-    m_framesRead.store(stored);
+    if (sequence == kNoSequence) {
+        // A slot without a frame of the stream (read before any came): nothing to count.
+        m_framesRead.store(stored);
+        return true;
+    }
+    m_framesRead.store(sequence + 1);
+    TakeSequence(sequence, true);
     return true;
 }
 
+int CQuorixU3R5Base::ReadOldest(uint8_t* destination, uint32_t size, int32_t rowOrder,
+                                FrameInfo* info) {
+    // Only the one reader moves the sequence while capture runs.
+    const uint64_t next = m_nextToTake.load(std::memory_order_relaxed);
+    if (next >= m_framesStored.load(std::memory_order_acquire) || m_ringSlots <= 0) {
+        return -1;
+    }
+    const auto slot =
+        static_cast<int32_t>((static_cast<uint64_t>(m_slotBase) + (next - m_sequenceBase)) %
+                             static_cast<uint64_t>(m_ringSlots));
+    const bool copied = size >= m_frameSize && CopySlot(slot, destination, rowOrder, info);
+    m_readMark.store(slot + 1 == m_ringSlots ? 0 : slot + 1);
+    m_framesRead.store(next + 1);
+    // Hands the slot back to the capture thread.
+    TakeSequence(next, copied);
+    return copied ? 0 : -2;
+}
+
+void CQuorixU3R5Base::TakeSequence(uint64_t sequence, bool copied) {
+    const uint64_t next = m_nextToTake.load(std::memory_order_relaxed);
+    if (sequence < next) {
+        // Taken before (a reader without a new frame): counted then.
+        return;
+    }
+    m_countOvertaken.fetch_add(sequence - next, std::memory_order_relaxed);
+    (copied ? m_countTaken : m_countFailedFrame).fetch_add(1, std::memory_order_relaxed);
+    m_nextToTake.store(sequence + 1, std::memory_order_release);
+}
+
+int CQuorixU3R5Base::ReadFrame(uint8_t* destination, uint32_t size, int32_t rowOrder,
+                               int32_t* frameNumber) {
+    FrameInfo info;
+    const int result = m_everyFrame.load() ? ReadOldest(destination, size, rowOrder, &info)
+                       : ReadNewest(destination, size, rowOrder, &info) ? 0
+                                                                        : -1;
+    if (result == 0) {
+        ReportFrameInfo(info, frameNumber, nullptr, nullptr, nullptr, nullptr);
+    }
+    return result;
+}
+
 int CQuorixU3R5Base::ReadNewestFrame(uint8_t* destination, int32_t rowOrder) {
-    return ReadNewest(destination, rowOrder, nullptr) ? 0 : -1;
+    return ReadNewest(destination, m_frameSize, rowOrder, nullptr) ? 0 : -1;
 }
 
 int CQuorixU3R5Base::ReadNewestFrame(uint8_t* destination, int32_t rowOrder, uint32_t* extra1,
@@ -675,18 +761,90 @@ int CQuorixU3R5Base::ReadNewestFrame(uint8_t* destination, int32_t rowOrder, uin
     if (extra2 != nullptr) {
         *extra2 = 0;
     }
-    return ReadNewest(destination, rowOrder, nullptr) ? 0 : -1;
+    return ReadNewest(destination, m_frameSize, rowOrder, nullptr) ? 0 : -1;
 }
 
 int CQuorixU3R5Base::ReadNewestFrameWithInfo(uint8_t* destination, int32_t* frameNumber,
                                              uint32_t* wordA, uint32_t* wordB, uint32_t* wordC,
                                              uint32_t* wordD, int32_t rowOrder) {
     FrameInfo info;
-    if (!ReadNewest(destination, rowOrder, &info)) {
+    if (!ReadNewest(destination, m_frameSize, rowOrder, &info)) {
         return -1;
     }
     ReportFrameInfo(info, frameNumber, wordA, wordB, wordC, wordD);
     return 0;
+}
+
+// --- Delivery mode and frame counts ----------------------------------------------------------
+
+int CQuorixU3R5Base::SetFrameDelivery(bool everyFrame, int32_t ringSlots) {
+    if (ringSlots < kRingSlots || ringSlots > kMaxRingSlots || m_running.load() != 0) {
+        return 0;
+    }
+    m_everyFrame.store(everyFrame);
+    if (ringSlots != m_ringSlots) {
+        // The buffers of the new depth are made at the next start, with the thread ended.
+        m_ringSlots = ringSlots;
+        m_geometryPending = 1;
+    }
+    return 1;
+}
+
+void CQuorixU3R5Base::CountReceived(uint32_t headerNumber, bool continuous) {
+    m_countReceived.fetch_add(1, std::memory_order_relaxed);
+    m_newestFrameNumber.store(headerNumber, std::memory_order_relaxed);
+    // A continuously running camera numbers every frame it makes; a number further on than the
+    // next one means the frames between were made but never asked for in time.
+    const auto number = static_cast<int64_t>(headerNumber);
+    if (continuous && m_previousHeaderNumber >= 0 && number > m_previousHeaderNumber + 1) {
+        m_countSkipped.fetch_add(static_cast<uint64_t>(number - m_previousHeaderNumber - 1),
+                                 std::memory_order_relaxed);
+    }
+    m_previousHeaderNumber = number;
+}
+
+void CQuorixU3R5Base::CountLostTransfer() {
+    // A stop aborts the frame in flight; anything else is the transfer's failure.
+    (m_running.load() != 0 ? m_countFailedTransfer : m_countFailedStopped)
+        .fetch_add(1, std::memory_order_relaxed);
+}
+
+CQuorixU3R5Base::FrameCounts CQuorixU3R5Base::GetFrameCounts() const {
+    FrameCounts counts;
+    // Taking side first: a frame moving on meanwhile is then seen in no more than one place.
+    const uint64_t next = m_nextToTake.load(std::memory_order_acquire);
+    counts.taken = m_countTaken.load();
+    counts.overtaken = m_countOvertaken.load();
+    counts.failedFrame = m_countFailedFrame.load();
+    const uint64_t stored = m_framesStored.load(std::memory_order_acquire);
+    counts.pending = stored > next ? stored - next : 0;
+    counts.failedRingFull = m_countFailedRingFull.load();
+    counts.failedTransfer = m_countFailedTransfer.load();
+    counts.failedStopped = m_countFailedStopped.load();
+    counts.skipped = m_countSkipped.load();
+    counts.newestFrameNumber = m_newestFrameNumber.load();
+    counts.received = m_countReceived.load();
+    return counts;
+}
+
+void CQuorixU3R5Base::ResetFrameCounts() {
+    m_nextToTake.store(m_framesStored.load());
+    for (std::atomic<uint64_t>* count :
+         {&m_countReceived, &m_countTaken, &m_countOvertaken, &m_countFailedTransfer,
+          &m_countFailedFrame, &m_countFailedRingFull, &m_countFailedStopped, &m_countSkipped}) {
+        count->store(0);
+    }
+    m_newestFrameNumber.store(-1);
+    m_previousHeaderNumber = -1;
+}
+
+void CQuorixU3R5Base::SettleFrameCounts() {
+    const uint64_t stored = m_framesStored.load();
+    const uint64_t next = m_nextToTake.load();
+    if (stored > next) {
+        m_countFailedStopped.fetch_add(stored - next);
+        m_nextToTake.store(stored);
+    }
 }
 
 }  // namespace quorix

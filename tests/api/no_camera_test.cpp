@@ -280,6 +280,43 @@ TEST_F(NoCamera, DeviceInfoAndFpgaRegistersNeedACamera) {
     });
 }
 
+// Delivery settings and frame statistics check their arguments (a mode or depth out of range
+// taken, a short record written past its end); before any acquisition nothing was received.
+TEST_F(NoCamera, DeliverySettingsAndStatisticsCheckTheirArguments) {
+    QuorixFrameStatistics statistics;
+    std::memset(&statistics, 0x5A, sizeof statistics);
+    statistics.size = sizeof statistics - 1;
+    Check({
+        {"SetDeliveryMode 2", [](QuorixHandle h) { return Quorix_SetDeliveryMode(h, 2) == 0; }, 9,
+         0},
+        {"SetDeliveryMode -1", [](QuorixHandle h) { return Quorix_SetDeliveryMode(h, -1) == 0; }, 9,
+         0},
+        {"SetDeliveryMode 1", [](QuorixHandle h) { return Quorix_SetDeliveryMode(h, 1) == 1; }, 0,
+         0},
+        {"SetFrameRingDepth 3", [](QuorixHandle h) { return Quorix_SetFrameRingDepth(h, 3) == 0; },
+         9, 0},
+        {"SetFrameRingDepth 65",
+         [](QuorixHandle h) { return Quorix_SetFrameRingDepth(h, 65) == 0; }, 9, 0},
+        {"SetFrameRingDepth 64",
+         [](QuorixHandle h) { return Quorix_SetFrameRingDepth(h, 64) == 1; }, 0, 0},
+        {"GetFrameStatistics NULL",
+         [](QuorixHandle h) { return Quorix_GetFrameStatistics(h, nullptr) == 0; }, 9, 0},
+        {"GetFrameStatistics size 103",
+         [&](QuorixHandle h) {
+             return Quorix_GetFrameStatistics(h, &statistics) == 0 &&
+                    statistics.version == 0x5A5A5A5A;
+         },
+         5, 0},
+    });
+    statistics.size = sizeof statistics;
+    ASSERT_EQ(Quorix_GetFrameStatistics(handle, &statistics), 1);
+    EXPECT_EQ(statistics.size, 104u);
+    EXPECT_EQ(statistics.version, QUORIX_FRAME_STATISTICS_VERSION);
+    EXPECT_EQ(statistics.framesReceived, 0u);
+    EXPECT_EQ(statistics.framesPending, 0u);
+    EXPECT_EQ(statistics.newestFrameNumber, -1);
+}
+
 // Values the context keeps by itself answer without a camera and keep their defaults.
 TEST_F(NoCamera, StoredValuesAnswerWithTheirDefaults) {
     EXPECT_EQ(Quorix_Width(handle), 2048);

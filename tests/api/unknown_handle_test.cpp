@@ -82,6 +82,14 @@ std::vector<Call> AllCallsTakingAHandle() {
         {"GetCameraInfo", [=](QuorixHandle h) { return zero(Quorix_GetCameraInfo(h, &info)); }},
         {"GetDeviceInfo",
          [=](QuorixHandle h) { return zero(Quorix_GetDeviceInfo(h, image, sizeof image)); }},
+        {"SetDeliveryMode", [=](QuorixHandle h) { return zero(Quorix_SetDeliveryMode(h, 1)); }},
+        {"SetFrameRingDepth",
+         [=](QuorixHandle h) { return zero(Quorix_SetFrameRingDepth(h, 16)); }},
+        {"GetFrameStatistics",
+         [=](QuorixHandle h) {
+             return zero(
+                 Quorix_GetFrameStatistics(h, reinterpret_cast<QuorixFrameStatistics*>(image)));
+         }},
         {"Preview", [=](QuorixHandle h) { return zero(Quorix_Preview(h)); }},
         {"CallBackPreview",
          [=](QuorixHandle h) {
@@ -258,8 +266,9 @@ TEST_P(UnknownHandle, EveryExportReturnsItsNoContextResultAndPostsNothing) {
 
     MarkOutputs();
     const std::vector<Call> calls = AllCallsTakingAHandle();
-    // 149 exports less GetDllVersion and Initialize, and the Linux addition GetDeviceInfo.
-    EXPECT_EQ(calls.size(), 148u);
+    // 149 exports less GetDllVersion and Initialize, and the Linux additions GetDeviceInfo,
+    // SetDeliveryMode, SetFrameRingDepth and GetFrameStatistics.
+    EXPECT_EQ(calls.size(), 151u);
     for (const Call& call : calls) {
         EXPECT_TRUE(call.returnsNoContextResult(handle)) << call.name;
         EXPECT_EQ(Quorix_PeekThreadMessage(&message), 0) << call.name << " posted";

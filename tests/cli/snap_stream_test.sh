@@ -243,6 +243,21 @@ expect_line "Frame size      1024 x 768 pixels, 24 bits per pixel" "$out" "strea
 expect_line "Errors          none" "$out" "stream --bits 24"
 no_leftovers "stream --bits 24"
 
+# Every frame in camera order: nothing is overtaken, and each frame received was delivered or
+# failed once the stream has stopped.
+out=$("$quorix" stream --sim 1 --seconds 1 --every-frame --ring 8 2>&1)
+status=$?
+[ "$status" -eq 0 ] || fail "stream --every-frame exits $status: $out"
+expect_line "Delivery        every frame" "$out" "stream --every-frame"
+counts=$(sed -n 's/^Camera frames *\([0-9]*\) received: \([0-9]*\) delivered, \([0-9]*\) overtaken, \([0-9]*\) failed;.*/\1 \2 \3 \4/p' <<<"$out")
+read -r received delivered overtaken failed <<<"$counts"
+if [ -z "$failed" ] || [ "$overtaken" -ne 0 ] || [ "$delivered" -eq 0 ] ||
+  [ "$received" -ne $((delivered + overtaken + failed)) ]; then
+  fail "stream --every-frame statistics do not add up: $out"
+fi
+"$quorix" stream --sim 1 --ring 3 >/dev/null 2>&1
+[ $? -eq 2 ] || fail "stream --ring 3 is not a usage error"
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed" >&2
   exit 1

@@ -67,11 +67,14 @@ int Usage(FILE* out) {
         "  --out PREFIX     snap: where the files go (default quorix-snap)\n"
         "  --seconds N      stream: how long to run (1..%ld, default 5)\n"
         "  --wait MS        stream: pause before each frame [ms] (0..%ld, default 0)\n"
+        "  --every-frame    stream: deliver every frame in camera order instead of the newest\n"
+        "  --ring N         stream: depth of the every-frame ring (%d..%d frames, default %d)\n"
         "\n"
         "environment:\n"
         "  QUORIX_SIM_DIR  socket directory of a running quorix-camsim, whose cameras are\n"
         "                  listed as well (also with --sim)\n",
-        kMaxSimCameras, kMaxDeviceIndex, kMaxStreamSeconds, kMaxWaitMs);
+        kMaxSimCameras, kMaxDeviceIndex, kMaxStreamSeconds, kMaxWaitMs, QUORIX_FRAME_RING_DEPTH_MIN,
+        QUORIX_FRAME_RING_DEPTH_MAX, QUORIX_FRAME_RING_DEPTH_DEFAULT);
     return out == stderr ? kExitUsage : kExitOk;
 }
 
@@ -80,7 +83,8 @@ enum OptionSet : unsigned {
     kNoOptions = 0,
     kCameraOption = 1u << 0,   // --camera
     kSnapOptions = 1u << 1,    // --bits 8|16, --subsample, --out
-    kStreamOptions = 1u << 2,  // --bits (any output format), --subsample, --seconds, --wait
+    kStreamOptions = 1u << 2,  // --bits (any output format), --subsample, --seconds, --wait,
+                               // --every-frame, --ring
 };
 
 struct Options {
@@ -92,6 +96,8 @@ struct Options {
     std::string outPrefix = "quorix-snap";
     long seconds = 5;  // length of a stream [s]
     long waitMs = 0;   // pause before each preview frame [ms]
+    bool everyFrame = false;
+    long ringDepth = QUORIX_FRAME_RING_DEPTH_DEFAULT;
 };
 
 // Parses a whole decimal number within [minimum, maximum] or fails.
@@ -166,6 +172,16 @@ bool ParseOptions(int argc, char** argv, unsigned allowed, Options* options) {
                 return false;
             }
             options->waitMs = value;
+        } else if (stream && arg == "--every-frame") {
+            options->everyFrame = true;
+        } else if (stream && arg == "--ring" && hasValue) {
+            if (!ParseNumber(argv[++i], QUORIX_FRAME_RING_DEPTH_MIN, QUORIX_FRAME_RING_DEPTH_MAX,
+                             &value)) {
+                std::fprintf(stderr, "quorix: --ring takes %d..%d frames\n",
+                             QUORIX_FRAME_RING_DEPTH_MIN, QUORIX_FRAME_RING_DEPTH_MAX);
+                return false;
+            }
+            options->ringDepth = value;
         } else {
             std::fprintf(stderr, "quorix: unknown or incomplete option '%s'\n", arg.c_str());
             return false;
@@ -771,6 +787,13 @@ int RunStream(const Options& options) {
     if (!Quorix_SetWaitTime(handle, static_cast<int32_t>(options.waitMs))) {
         return context.Failed("Quorix_SetWaitTime");
     }
+    if (!Quorix_SetDeliveryMode(
+            handle, options.everyFrame ? QUORIX_DELIVERY_EVERY_FRAME : QUORIX_DELIVERY_NEWEST)) {
+        return context.Failed("Quorix_SetDeliveryMode");
+    }
+    if (!Quorix_SetFrameRingDepth(handle, static_cast<int32_t>(options.ringDepth))) {
+        return context.Failed("Quorix_SetFrameRingDepth");
+    }
     if (!Quorix_CallBackPreview(handle, messages.Window(), buffer.data(), layout.size,
                                 kTopRowFirst)) {
         return context.Failed("Quorix_CallBackPreview");
@@ -816,6 +839,12 @@ int RunStream(const Options& options) {
     if (!preview.Stop()) {
         return context.Failed("Quorix_StopPreview");
     }
+    QuorixFrameStatistics statistics;
+    std::memset(&statistics, 0, sizeof statistics);
+    statistics.size = sizeof statistics;
+    if (!Quorix_GetFrameStatistics(handle, &statistics)) {
+        return context.Failed("Quorix_GetFrameStatistics");
+    }
 
     if (frames > 0) {
         std::printf("Frame size      %u x %u pixels, %u bits per pixel\n", lastFrame.width,
@@ -829,6 +858,24 @@ int RunStream(const Options& options) {
         std::printf(", %.1f frames/s reported by the SDK", lastFrame.frameRate / 10.0);
     }
     std::printf("\n");
+    const auto count = [](uint64_t value) { return static_cast<unsigned long long>(value); };
+    std::printf("Delivery        %s\n", options.everyFrame ? "every frame" : "newest frame");
+    std::printf(
+        "Camera frames   %llu received: %llu delivered, %llu overtaken, %llu failed; "
+        "%llu made but not fetched in time\n",
+        count(statistics.framesReceived), count(statistics.framesDelivered),
+        count(statistics.framesOvertaken), count(statistics.framesFailed),
+        count(statistics.framesSkipped));
+    std::printf(
+        "Failed frames   transfer %llu, frame size %llu, buffer %llu, ring full %llu, "
+        "stopped %llu\n",
+        count(statistics.failedTransfer), count(statistics.failedFrame),
+        count(statistics.failedBuffer), count(statistics.failedRingFull),
+        count(statistics.failedStopped));
+    if (statistics.newestFrameNumber >= 0) {
+        std::printf("Newest frame    number %lld\n",
+                    static_cast<long long>(statistics.newestFrameNumber));
+    }
     if (errors.empty()) {
         std::printf("Errors          none\n");
     }

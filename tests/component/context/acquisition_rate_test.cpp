@@ -1,6 +1,7 @@
 // The preview's frame notifications: the frame rate it reports with every frame (a camera running
 // at 12.5 frames per second is reported as 125, frames per second x 10, once a second of frames
-// has been counted), and a notification window the application does not read.
+// has been counted), a notification window the application does not read, and the frame
+// statistics of a preview in both delivery modes.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -104,6 +105,79 @@ TEST_F(AcquisitionRate, UnreadWindowStaysBoundedAndThePreviewKeepsStreaming) {
     Quorix_DestroyMessageWindow(window);
     EXPECT_EQ(backlog, accepted);
     EXPECT_EQ(newFrames, 3) << "the preview stopped delivering after its window was full";
+}
+
+// The frame statistics of a preview: in every-frame delivery nothing is overtaken, and once the
+// preview has stopped every frame received is delivered (one frame message each) or failed, none
+// left pending; a new preview starts the counts afresh (here in newest-frame delivery, where the
+// frames the preview did not take count as overtaken). The delivery mode is not changed under a
+// running preview.
+class FrameStatistics : public ContextCameraTest {
+protected:
+    // Frame messages carrying a frame, until `count` came (0: until the queue stays empty).
+    static int TakeFrames(QuorixWindow window, int count) {
+        int frames = 0;
+        QuorixMessage message;
+        while ((count == 0 || frames < count) &&
+               Quorix_GetWindowMessage(window, &message, count == 0 ? 0 : 5000) == 1) {
+            if (message.message == QUORIX_MSG_FRAME && message.wParam != 0) {
+                ++frames;
+            }
+        }
+        return frames;
+    }
+    static QuorixFrameStatistics Statistics(QuorixHandle handle) {
+        QuorixFrameStatistics statistics{};
+        statistics.size = sizeof statistics;
+        EXPECT_EQ(Quorix_GetFrameStatistics(handle, &statistics), 1);
+        return statistics;
+    }
+    static void ExpectAllAccountedFor(const QuorixFrameStatistics& s, uint64_t messages) {
+        EXPECT_EQ(s.framesPending, 0u);
+        EXPECT_EQ(s.framesDelivered, messages);
+        EXPECT_EQ(s.framesFailed, s.failedTransfer + s.failedFrame + s.failedBuffer +
+                                      s.failedRingFull + s.failedStopped);
+        EXPECT_EQ(s.framesReceived, s.framesDelivered + s.framesOvertaken + s.framesFailed);
+        EXPECT_GE(s.newestFrameNumber, static_cast<int64_t>(s.framesReceived));
+    }
+};
+
+TEST_F(FrameStatistics, AddUpAfterEveryFrameDeliveryAndStartAfreshWithTheNextPreview) {
+    sim::CameraConfig config;
+    config.framesPerSecond = 100.0;
+    Attach(config);
+    const QuorixHandle handle = Initialize();
+    ASSERT_EQ(Quorix_SetColorMode(handle, 8), 1);
+    ASSERT_EQ(Quorix_SetCaptureWindowEx(handle, 2048, 0, 256, 1536, 0, 64), 1);
+    ASSERT_EQ(Quorix_SetPreviewWindow(handle, nullptr, 0, 0, 0, 0), 1);
+    ASSERT_EQ(Quorix_SetWaitTime(handle, 0), 1);
+    ASSERT_EQ(Quorix_SetDeliveryMode(handle, QUORIX_DELIVERY_EVERY_FRAME), 1);
+    QuorixWindow window = Quorix_CreateMessageWindow();
+    ASSERT_NE(window, nullptr);
+
+    ASSERT_EQ(Quorix_CallBackPreview(handle, window, nullptr, 0, 1), 1);
+    int messages = TakeFrames(window, 40);
+    EXPECT_EQ(Quorix_SetDeliveryMode(handle, QUORIX_DELIVERY_NEWEST), 0);
+    EXPECT_EQ(Quorix_GetLastError(handle), QUORIX_ERR_NO_ENGINE);
+    EXPECT_EQ(Quorix_SetFrameRingDepth(handle, 32), 0);
+    EXPECT_EQ(Quorix_GetLastError(handle), QUORIX_ERR_NO_ENGINE);
+    ASSERT_EQ(Quorix_StopPreview(handle), 1);
+    messages += TakeFrames(window, 0);
+    ASSERT_GE(messages, 40);
+    const QuorixFrameStatistics first = Statistics(handle);
+    EXPECT_EQ(first.framesOvertaken, 0u);
+    ExpectAllAccountedFor(first, static_cast<uint64_t>(messages));
+
+    ASSERT_EQ(Quorix_SetDeliveryMode(handle, QUORIX_DELIVERY_NEWEST), 1);
+    ASSERT_EQ(Quorix_StartPreview(handle), 1);
+    messages = TakeFrames(window, 5);
+    ASSERT_EQ(Quorix_StopPreview(handle), 1);
+    messages += TakeFrames(window, 0);
+    ASSERT_GE(messages, 5);
+    const QuorixFrameStatistics second = Statistics(handle);
+    ExpectAllAccountedFor(second, static_cast<uint64_t>(messages));
+    EXPECT_GT(second.newestFrameNumber, first.newestFrameNumber);
+    Quorix_DestroyMessageWindow(window);
 }
 
 }  // namespace

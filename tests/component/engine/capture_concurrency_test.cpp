@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -205,6 +206,56 @@ TEST_F(EngineCaptureConcurrency, TwoEnginesEachReportTheirOwnFrameRate) {
     EXPECT_LE(slow, kPace[1] + 1.0);
     EXPECT_LE(fast, kPace[0] + 1.0);
     EXPECT_GT(fast, slow) << "the faster camera's engine shows the slower rate";
+}
+
+// Every-frame delivery with a ring of four that is full most of the time: the capture thread
+// reuses a slot only after the reader handed it back, so each frame read is whole and the one
+// its number says (the camera sends faster than the reader checks), and the counts read on a
+// third thread meanwhile only grow. Once stopped, every frame received is accounted for.
+TEST_F(EngineCaptureConcurrency, EveryFrameReaderAndCountsBesideTheCaptureThread) {
+    auto camera = sim::AttachCamera(FastCamera());
+    CaptureEngine& engine = OpenEngine();
+    Configure(engine, kCoded);
+    ASSERT_EQ(engine.SetFrameDelivery(true, CQuorixU3R5Base::kRingSlots), 1);
+    engine.ResetFrameCounts();
+    ASSERT_EQ(engine.StartCapture(0), 1);
+    std::atomic<bool> reading{true};
+    std::thread counter([&] {
+        uint64_t received = 0;
+        while (reading.load()) {
+            const CQuorixU3R5Base::FrameCounts counts = engine.GetFrameCounts();
+            EXPECT_GE(counts.received, received);
+            received = counts.received;
+        }
+    });
+    std::vector<uint8_t> frame(engine.FrameSize());
+    int32_t last = 0;
+    uint64_t taken = 0;
+    for (int k = 0; k < 30; ++k) {
+        // 2: a signal for a frame already taken.
+        int waited = 2;
+        while (waited == 2) {
+            waited = engine.WaitFrame(kLongWaitMs);
+        }
+        int32_t number = 0;
+        if (waited != 3 || engine.ReadFrame(frame.data(), engine.FrameSize(), 0, &number) != 0) {
+            ADD_FAILURE() << "no frame " << k << " (wait " << waited << ")";
+            break;
+        }
+        EXPECT_GT(number, last);
+        EXPECT_EQ(CountMismatches(frame, kCoded, 0, static_cast<uint32_t>(number)), 0);
+        last = number;
+        ++taken;
+    }
+    reading.store(false);
+    counter.join();
+    engine.StopCapture(0);
+    engine.SettleFrameCounts();
+    const CQuorixU3R5Base::FrameCounts counts = engine.GetFrameCounts();
+    EXPECT_EQ(counts.taken, taken);
+    EXPECT_EQ(counts.overtaken, 0u);
+    EXPECT_EQ(counts.received, counts.taken + counts.failedRingFull + counts.failedTransfer +
+                                   counts.failedFrame + counts.failedStopped);
 }
 
 }  // namespace

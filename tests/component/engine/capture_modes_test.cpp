@@ -1,4 +1,4 @@
-// The capture thread's modes, its ring of four slots and the hand-off to a reader, against
+// The capture thread's modes, its ring of slots and the hand-off to a reader, against
 // emulated cameras. Frame numbers come from the camera (its headers count the frames it produced,
 // starting at 1) and the pixels from the scene it looks at; each delivered window includes the
 // scene's frame-number code, so a slot holding another frame than it claims shows.
@@ -149,6 +149,57 @@ TEST_F(EngineCaptureModes, ContinuousModeFillsTheRingInFrameOrder) {
     EXPECT_EQ(number, stored);
     EXPECT_EQ(CountMismatches(frame, kCoded, 0, static_cast<uint32_t>(stored)), 0);
     EXPECT_EQ(engine.ErrorFlag(), 0);
+}
+
+// Every-frame delivery: while the reader pauses, the thread never overwrites a frame not yet
+// taken; once the whole ring waits, further frames are dropped and counted. The reader then gets
+// the ring oldest first, frames 1..depth in camera order with the pictures of those frames, and
+// later frames in increasing order. Every frame the camera sent is accounted for.
+TEST_F(EngineCaptureModes, EveryFrameDeliveryHandsOverTheRingOldestFirstAndCountsWhatItDrops) {
+    auto camera = sim::AttachCamera(FastCamera());
+    CaptureEngine& engine = OpenCoded();
+    constexpr int32_t kDepth = 6;
+    ASSERT_EQ(engine.SetFrameDelivery(true, kDepth), 1);
+    engine.ResetFrameCounts();
+    ASSERT_EQ(engine.StartCapture(0), 1);
+    ASSERT_TRUE(WaitUntil([&] { return engine.GetFrameCounts().failedRingFull >= 3; }));
+    EXPECT_EQ(engine.SetFrameDelivery(false, 4), 0) << "changed under a running capture";
+
+    std::vector<uint8_t> frame(engine.FrameSize());
+    std::vector<int32_t> numbers;
+    for (int k = 0; k < kDepth + 4; ++k) {
+        // 2: a signal for a frame already taken.
+        int waited = 2;
+        while (waited == 2) {
+            waited = engine.WaitFrame(kLongWaitMs);
+        }
+        ASSERT_EQ(waited, 3) << "frame " << k;
+        int32_t number = -1;
+        ASSERT_EQ(engine.ReadFrame(frame.data(), engine.FrameSize(), 0, &number), 0);
+        EXPECT_EQ(CountMismatches(frame, kCoded, 0, static_cast<uint32_t>(number)), 0)
+            << "frame " << k << " claims number " << number;
+        numbers.push_back(number);
+    }
+    engine.StopCapture(1);
+    engine.SettleFrameCounts();
+
+    for (int k = 0; k < kDepth; ++k)
+        EXPECT_EQ(numbers[static_cast<size_t>(k)], k + 1) << "the ring lost or reordered a frame";
+    EXPECT_TRUE(std::is_sorted(numbers.begin(), numbers.end()));
+    EXPECT_EQ(std::adjacent_find(numbers.begin(), numbers.end()), numbers.end());
+    const CQuorixU3R5Base::FrameCounts counts = engine.GetFrameCounts();
+    // This camera numbers the frames it is asked for from 1 without gaps.
+    EXPECT_EQ(counts.received, static_cast<uint64_t>(counts.newestFrameNumber));
+    EXPECT_EQ(counts.skipped, 0u);
+    EXPECT_EQ(counts.taken, numbers.size());
+    EXPECT_EQ(counts.overtaken, 0u);
+    EXPECT_EQ(counts.pending, 0u);
+    EXPECT_GE(counts.failedRingFull, 3u);
+    // The frames missing between those taken were dropped while the ring was full.
+    EXPECT_GE(counts.failedRingFull,
+              static_cast<uint64_t>(numbers.back() - numbers.front() + 1) - numbers.size());
+    EXPECT_EQ(counts.received, counts.taken + counts.failedRingFull + counts.failedTransfer +
+                                   counts.failedFrame + counts.failedStopped);
 }
 
 // The frame-rate meter counts stored frames over windows of one second of SDK time; a camera
