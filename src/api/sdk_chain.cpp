@@ -49,7 +49,7 @@ CSdkChain::Call CSdkChain::Enter(uint32_t handle) {
         return Call();
     }
     ++node->data.callsInFlight;
-    return Call(this, node);
+    return Call(this, node, node->data.context);
 }
 
 void CSdkChain::Leave(Node* node) {
@@ -69,8 +69,10 @@ CSdkChain::Call::~Call() {
     }
 }
 
-CSdkChain::Call::Call(Call&& other) noexcept : m_chain(other.m_chain), m_node(other.m_node) {
+CSdkChain::Call::Call(Call&& other) noexcept
+    : m_chain(other.m_chain), m_node(other.m_node), m_context(other.m_context) {
     other.m_node = nullptr;
+    other.m_context = nullptr;
 }
 
 bool CSdkChain::Release(uint32_t handle) {

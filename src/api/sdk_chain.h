@@ -43,14 +43,18 @@ public:
         Call& operator=(const Call&) = delete;
         Call& operator=(Call&&) = delete;
 
-        // Null when the handle named no live context.
-        CQuorix* Context() const { return m_node != nullptr ? m_node->data.context : nullptr; }
+        // Null when the handle named no live context. The context is the one the handle named
+        // when the call entered: a release meanwhile clears the entry, not this call's context,
+        // and waits for the call to leave.
+        CQuorix* Context() const { return m_context; }
 
     private:
         friend class CSdkChain;
-        Call(CSdkChain* chain, Node* node) : m_chain(chain), m_node(node) {}
+        Call(CSdkChain* chain, Node* node, CQuorix* context)
+            : m_chain(chain), m_node(node), m_context(context) {}
         CSdkChain* m_chain = nullptr;
         Node* m_node = nullptr;
+        CQuorix* m_context = nullptr;
     };
 
     using TickSource = std::function<uint32_t()>;
