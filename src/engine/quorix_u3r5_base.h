@@ -442,6 +442,10 @@ protected:
     // The ring's words are atomics: the thread writes a slot's pixels and words, then publishes
     // the slot by storing the write index, then signals the frame event.
     std::atomic<int32_t> m_readMark{0};         // write index when a frame was last read
+    // The slot a newest-frame reader is copying, -1 when none: the capture thread fills the slot
+    // after it instead, so a reader slower than the ring's turn never copies a frame being
+    // overwritten.
+    std::atomic<int32_t> m_readingSlot{-1};
     std::atomic<int32_t> m_lastFrameNumber{0};  // header frame number or FPGA counter
     std::atomic<int32_t> m_singleFrameCount{0};
     std::atomic<int32_t> m_running{0};  // 1 while the thread should run

@@ -468,8 +468,12 @@ CQuorixU3R5Base::FrameOutcome CQuorixU3R5Base::ReceiveFrame(FrameRecord* record,
     if (!controller.ReadFrameHeader(record)) {
         return FrameOutcome::kFailed;
     }
-    // Only this thread writes the write index.
-    const int32_t slot = m_writeIndex.load(std::memory_order_relaxed);
+    // Only this thread writes the write index. In newest-frame delivery the slot a reader is
+    // still copying is passed over; every-frame delivery never reaches a slot not yet taken.
+    int32_t slot = m_writeIndex.load(std::memory_order_relaxed);
+    if (!m_everyFrame.load(std::memory_order_relaxed) && m_readingSlot.load() == slot) {
+        slot = slot + 1 == m_ringSlots ? 0 : slot + 1;
+    }
     const auto s = static_cast<size_t>(slot);
     const auto number = static_cast<int32_t>(record->HeaderFrameNumber());
     m_ringHeaderWords[s][0].store(record->WordA(), std::memory_order_relaxed);
@@ -528,7 +532,9 @@ CQuorixU3R5Base::FrameOutcome CQuorixU3R5Base::ReceiveFrame(FrameRecord* record,
     }
     // Publishes the slot: a reader that sees the new index sees the slot's pixels and words. The
     // count follows the index, so a reader that has seen a count has seen its frame's index.
-    m_writeIndex.store(slot + 1 == m_ringSlots ? 0 : slot + 1, std::memory_order_release);
+    // Sequentially consistent, like the reader's claim of its slot: a reader that claims a slot
+    // and then still finds it the newest cannot miss the thread's next look at the claim.
+    m_writeIndex.store(slot + 1 == m_ringSlots ? 0 : slot + 1);
     m_framesStored.fetch_add(1, std::memory_order_release);
     SignalFrameEvent();
     return FrameOutcome::kStored;
@@ -687,13 +693,25 @@ int CQuorixU3R5Base::WaitFrame(uint32_t timeoutMs) {
 
 bool CQuorixU3R5Base::ReadNewest(uint8_t* destination, uint32_t size, int32_t rowOrder,
                                  FrameInfo* info) {
-    const int32_t index = m_writeIndex.load(std::memory_order_acquire);
+    // Claims the newest slot, then checks it is still the newest: once that holds, the capture
+    // thread sees the claim before it comes round to the slot again, and fills the next one.
+    int32_t index = m_writeIndex.load();
+    for (;;) {
+        m_readingSlot.store(NewestSlot(index));
+        const int32_t again = m_writeIndex.load();
+        if (again == index) {
+            break;
+        }
+        index = again;
+    }
     const int32_t slot = NewestSlot(index);
     // The slot's place in the stream tells how many frames were stored up to it, so a frame
     // stored after this one keeps counting as not read.
     const uint64_t stored = m_framesStored.load(std::memory_order_acquire);
     const uint64_t sequence = m_ringSequence[static_cast<size_t>(slot)].load();
-    if (size < m_frameSize || !CopySlot(slot, destination, rowOrder, info)) {
+    const bool copied = size >= m_frameSize && CopySlot(slot, destination, rowOrder, info);
+    m_readingSlot.store(-1, std::memory_order_release);
+    if (!copied) {
         return false;
     }
     m_readMark.store(index);
