@@ -30,6 +30,9 @@ TEST_F(AcquisitionRate, TwelveAndAHalfFramesPerSecondAreReportedAs125) {
     ASSERT_EQ(Quorix_SetColorMode(handle, 8), 1);
     ASSERT_EQ(Quorix_SetCaptureWindowEx(handle, 2048, 0, 256, 1536, 0, 64), 1);
     ASSERT_EQ(Quorix_SetPreviewWindow(handle, nullptr, 0, 0, 0, 0), 1);
+    // Every frame is counted, none overtaken by the next when the machine is busy: a window
+    // then holds 13 frames, not 12.
+    ASSERT_EQ(Quorix_SetDeliveryMode(handle, QUORIX_DELIVERY_EVERY_FRAME), 1);
     QuorixWindow window = Quorix_CreateMessageWindow();
     ASSERT_NE(window, nullptr);
     ASSERT_EQ(Quorix_CallBackPreview(handle, window, nullptr, 0, 1), 1);
@@ -49,8 +52,11 @@ TEST_F(AcquisitionRate, TwelveAndAHalfFramesPerSecondAreReportedAs125) {
     EXPECT_EQ(Quorix_StopPreview(handle), 1);
     Quorix_DestroyMessageWindow(window);
     ASSERT_EQ(frames, 40) << "the preview stopped delivering";
-    // A frame delivered a few milliseconds late moves a window's end by as much: 1040 +- 8 ms.
-    EXPECT_NEAR(static_cast<double>(rate), 125.0, 1.0);
+    // A frame handled late moves a window's end by as much; on a loaded machine (or under a
+    // sanitizer) that can be tens of milliseconds: 1040 +- 50 ms gives 119..131. The arithmetic
+    // itself is checked to the unit against exact ticks in the context's unit tests; here the
+    // record must carry this camera's rate in tenths, counted from the preview's start.
+    EXPECT_NEAR(static_cast<double>(rate), 125.0, 6.0);
 }
 
 // An application that stops reading its frame window while the preview runs: the window's queue
