@@ -274,21 +274,21 @@ std::vector<uint8_t> FrameRenderer::Render(const FrameRecipe& recipe) {
         return m_frame;
     }
 
-    std::vector<uint8_t> frame = m_frame;
     const int bpp = m_base.readout.bytesPerPixel == 2 ? 2 : 1;
     const size_t width = static_cast<size_t>(std::max(m_base.readout.frameWidth, 0));
     const bool defects = m_base.imperfections.defectPixels;
     std::vector<uint16_t> sceneRow(kSensorWidth);
     // Only the lines showing the marker and the frame-number code change from frame to frame,
-    // and of those only the pixels whose scene value differs from the kept frame's; they are
-    // found a block of columns at a time.
+    // and of those only the pixels whose scene value differs from the kept frame's (the previous
+    // frame's: a marker step and the code bits that flipped); they are found a block of columns
+    // at a time. The kept frame becomes this frame.
     constexpr int kBlock = 64;
     static_assert(kSensorWidth % kBlock == 0);
     for (const ChangingLine& changing : m_changingLines) {
         const int row = changing.row;
         Scene::NominalRow(row, recipe.frameNumber, sceneRow.data());
-        const uint16_t* kept = m_keptRows.data() + changing.keptRow * kSensorWidth;
-        uint8_t* line = frame.data() + changing.line * width * static_cast<size_t>(bpp);
+        uint16_t* kept = m_keptRows.data() + changing.keptRow * kSensorWidth;
+        uint8_t* line = m_frame.data() + changing.line * width * static_cast<size_t>(bpp);
         for (int block = 0; block < kSensorWidth; block += kBlock) {
             if (std::memcmp(sceneRow.data() + block, kept + block, kBlock * sizeof(uint16_t)) == 0)
                 continue;
@@ -301,9 +301,11 @@ std::vector<uint8_t> FrameRenderer::Render(const FrameRecipe& recipe) {
                             m_rule->Value(row, column, Scene::ColourAt(row, column), nominal,
                                           recipe.frameNumber));
             }
+            std::copy_n(sceneRow.data() + block, kBlock, kept + block);
         }
     }
-    return frame;
+    m_base.frameNumber = recipe.frameNumber;
+    return m_frame;
 }
 
 void FrameRenderer::Prepare(const FrameRecipe& recipe) {
@@ -318,19 +320,14 @@ void FrameRenderer::Prepare(const FrameRecipe& recipe) {
             m_lineOffsetOfColumn[static_cast<size_t>(columns[k])] = static_cast<int>(k);
     }
     m_changingLines.clear();
-    std::vector<int> keptRowOf;  // sensor rows whose scene is kept, in first-seen order
     for (size_t i = 0; i < rows.size(); ++i) {
-        if (rows[i] == FrameGenerator::kFiller || !Scene::RowChangesWithFrame(rows[i]))
-            continue;
-        const auto found = std::find(keptRowOf.begin(), keptRowOf.end(), rows[i]);
-        const auto keptRow = static_cast<size_t>(found - keptRowOf.begin());
-        if (found == keptRowOf.end())
-            keptRowOf.push_back(rows[i]);
-        m_changingLines.push_back({i, rows[i], keptRow});
+        if (rows[i] != FrameGenerator::kFiller && Scene::RowChangesWithFrame(rows[i]))
+            m_changingLines.push_back({i, rows[i], m_changingLines.size()});
     }
-    m_keptRows.assign(keptRowOf.size() * kSensorWidth, 0);
-    for (size_t j = 0; j < keptRowOf.size(); ++j)
-        Scene::NominalRow(keptRowOf[j], recipe.frameNumber, m_keptRows.data() + j * kSensorWidth);
+    m_keptRows.assign(m_changingLines.size() * kSensorWidth, 0);
+    for (const ChangingLine& changing : m_changingLines)
+        Scene::NominalRow(changing.row, recipe.frameNumber,
+                          m_keptRows.data() + changing.keptRow * kSensorWidth);
 }
 
 }  // namespace quorix::sim
