@@ -41,6 +41,8 @@ struct Imperfections {
     double castRed = 1.0;
     double castGreen = 1.0;
     double castBlue = 1.0;
+
+    friend bool operator==(const Imperfections&, const Imperfections&) = default;
 };
 
 // Everything that distinguishes one emulated camera at power-up. Values are those of a

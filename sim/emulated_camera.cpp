@@ -13,9 +13,9 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/byte_order.h"
 #include "platform/clock.h"
 #include "platform/guid.h"
-#include "platform/byte_order.h"
 #include "sim/camera_registers.h"
 #include "sim/command_memory.h"
 #include "sim/eeprom.h"
@@ -185,6 +185,9 @@ struct EmulatedCamera::State {  // NOLINT(clang-analyzer-optin.performance.Paddi
     std::deque<InUnit> in;
     uint32_t pendingRequests = 0;
     bool producing = false;
+    // Keeps the picture of the current settings between frames; used only by the one thread
+    // that is producing (see `producing`), without the lock.
+    FrameRenderer renderer;
     uint64_t streamEpoch = 0;  // advanced by every reset that discards the stream
 
     // Endpoint 0x01 command parser.
@@ -738,7 +741,7 @@ struct EmulatedCamera::State {  // NOLINT(clang-analyzer-optin.performance.Paddi
         const uint64_t epoch = streamEpoch;
         producing = true;
         lock.unlock();
-        std::vector<uint8_t> pixels = FrameGenerator::Render(recipe);
+        std::vector<uint8_t> pixels = renderer.Render(recipe);
         lock.lock();
         producing = false;
         changed.notify_all();

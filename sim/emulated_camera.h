@@ -67,6 +67,8 @@ struct ReadoutSettings {
     double exposureClocks = 0;   // exposure in pixel clocks of 54.545 MHz
     double brightness = 1.0;     // exposureClocks / kNominalExposureClocks x gain factor
     double framePeriodMs = 0;    // time between frames in free-run (or the trigger period)
+
+    friend bool operator==(const ReadoutSettings&, const ReadoutSettings&) = default;
 };
 
 // One emulated Quorix 252 camera as a USB device: the USB controller's firmware (vendor requests,

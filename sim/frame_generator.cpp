@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 
 #include "sim/camera_registers.h"
 #include "sim/scene.h"
@@ -130,32 +131,95 @@ std::vector<int> FrameGenerator::PixelColumns(const ReadoutSettings& r) {
     return columns;
 }
 
+// How a sensor pixel's nominal scene value becomes a converter value under one recipe: exposure,
+// gain, colour cast, dark offset and black level, vignetting and noise. Without per-pixel effects
+// the value depends only on the nominal value and the filter colour, through a table.
+class PixelRule {
+public:
+    explicit PixelRule(const FrameRecipe& recipe)
+        : m_recipe(recipe),
+          m_offset(static_cast<double>(recipe.imperfections.darkOffset) + recipe.blackShift),
+          m_perPixel(recipe.imperfections.vignetting != 0.0 ||
+                     recipe.imperfections.noiseSigma != 0.0) {
+        if (m_perPixel)
+            return;
+        for (CfaColour colour : {CfaColour::kRed, CfaColour::kGreen, CfaColour::kBlue}) {
+            auto& table = m_lut[ColourIndex(colour)];
+            table.resize(kConverterMax + 1);
+            const double scale = recipe.readout.brightness * CastOf(recipe.imperfections, colour);
+            for (int v = 0; v <= kConverterMax; ++v)
+                table[static_cast<size_t>(v)] =
+                    static_cast<uint16_t>(ClipToConverter(v * scale + m_offset));
+        }
+    }
+
+    int Value(int row, int column, CfaColour colour, uint16_t nominal, uint32_t frameNumber) const {
+        if (!m_perPixel)
+            return m_lut[ColourIndex(colour)][nominal];
+        const Imperfections& imp = m_recipe.imperfections;
+        double light = nominal * m_recipe.readout.brightness * CastOf(imp, colour);
+        if (imp.vignetting != 0.0) {
+            const double dr = row - kCentreRow;
+            const double dc = column - kCentreColumn;
+            light *= 1.0 - imp.vignetting * (dr * dr + dc * dc) / kCornerSquared;
+        }
+        double v = light + m_offset;
+        if (imp.noiseSigma != 0.0)
+            v += imp.noiseSigma * UnitNoise(imp.noiseSeed, frameNumber, row, column);
+        return ClipToConverter(v);
+    }
+
+private:
+    static constexpr double kCentreRow = (kSensorHeight - 1) / 2.0;
+    static constexpr double kCentreColumn = (kSensorWidth - 1) / 2.0;
+    static constexpr double kCornerSquared =
+        kCentreRow * kCentreRow + kCentreColumn * kCentreColumn;
+
+    const FrameRecipe& m_recipe;
+    double m_offset;
+    bool m_perPixel;
+    std::array<std::vector<uint16_t>, 3> m_lut;
+};
+
+namespace {
+
+bool IsDefect(int row, int column) {
+    const auto at = [&](const SensorPixel& p) { return p.row == row && p.column == column; };
+    return std::any_of(kHotPixels.begin(), kHotPixels.end(), at) ||
+           std::any_of(kDeadPixels.begin(), kDeadPixels.end(), at);
+}
+
+// Puts the defect list into a rendered frame: hot pixels at full scale, dead pixels at 0.
+void PlaceDefects(std::vector<uint8_t>& frame, const std::vector<int>& rows,
+                  const std::vector<int>& columns, int bpp) {
+    const size_t width = columns.size();
+    const auto place = [&](const SensorPixel& pixel, int value) {
+        for (size_t i = 0; i < rows.size(); ++i) {
+            if (rows[i] != pixel.row)
+                continue;
+            for (size_t k = 0; k < width; ++k) {
+                if (columns[k] == pixel.column)
+                    StoreSample(frame.data() + (i * width + k) * static_cast<size_t>(bpp), bpp,
+                                value);
+            }
+        }
+    };
+    for (const SensorPixel& pixel : kHotPixels)
+        place(pixel, kConverterMax);
+    for (const SensorPixel& pixel : kDeadPixels)
+        place(pixel, 0);
+}
+
+}  // namespace
+
 std::vector<uint8_t> FrameGenerator::Render(const FrameRecipe& recipe) {
     const ReadoutSettings& r = recipe.readout;
-    const Imperfections& imp = recipe.imperfections;
     const int bpp = r.bytesPerPixel == 2 ? 2 : 1;
     const std::vector<int> rows = LineRows(r);
     const std::vector<int> columns = PixelColumns(r);
     const size_t width = columns.size();
     std::vector<uint8_t> frame(rows.size() * width * static_cast<size_t>(bpp), 0);
-
-    const double offset = static_cast<double>(imp.darkOffset) + recipe.blackShift;
-    const bool perPixel = imp.vignetting != 0.0 || imp.noiseSigma != 0.0;
-    // Without per-pixel effects a sample depends only on its nominal value and filter colour.
-    std::array<std::vector<uint16_t>, 3> lut;
-    if (!perPixel) {
-        for (CfaColour colour : {CfaColour::kRed, CfaColour::kGreen, CfaColour::kBlue}) {
-            auto& table = lut[ColourIndex(colour)];
-            table.resize(kConverterMax + 1);
-            const double scale = r.brightness * CastOf(imp, colour);
-            for (int v = 0; v <= kConverterMax; ++v)
-                table[static_cast<size_t>(v)] =
-                    static_cast<uint16_t>(ClipToConverter(v * scale + offset));
-        }
-    }
-    const double centreRow = (kSensorHeight - 1) / 2.0;
-    const double centreColumn = (kSensorWidth - 1) / 2.0;
-    const double cornerSquared = centreRow * centreRow + centreColumn * centreColumn;
+    const PixelRule rule(recipe);
 
     std::vector<uint16_t> sceneRow(kSensorWidth);
     for (size_t i = 0; i < rows.size(); ++i) {
@@ -174,43 +238,96 @@ std::vector<uint8_t> FrameGenerator::Render(const FrameRecipe& recipe) {
             const bool inside = column >= 0 && column < kSensorWidth;
             const uint16_t nominal = inside ? sceneRow[static_cast<size_t>(column)] : 0;
             const CfaColour colour = (column & 1) != 0 ? oddColour : evenColour;
-            int value;
-            if (!perPixel) {
-                value = lut[ColourIndex(colour)][nominal];
-            } else {
-                double light = nominal * r.brightness * CastOf(imp, colour);
-                if (imp.vignetting != 0.0) {
-                    const double dr = row - centreRow;
-                    const double dc = column - centreColumn;
-                    light *= 1.0 - imp.vignetting * (dr * dr + dc * dc) / cornerSquared;
-                }
-                double v = light + offset;
-                if (imp.noiseSigma != 0.0)
-                    v += imp.noiseSigma * UnitNoise(imp.noiseSeed, recipe.frameNumber, row, column);
-                value = ClipToConverter(v);
-            }
-            StoreSample(line + k * static_cast<size_t>(bpp), bpp, value);
+            StoreSample(line + k * static_cast<size_t>(bpp), bpp,
+                        rule.Value(row, column, colour, nominal, recipe.frameNumber));
         }
     }
-
-    if (imp.defectPixels) {
-        const auto place = [&](const SensorPixel& pixel, int value) {
-            for (size_t i = 0; i < rows.size(); ++i) {
-                if (rows[i] != pixel.row)
-                    continue;
-                for (size_t k = 0; k < width; ++k) {
-                    if (columns[k] == pixel.column)
-                        StoreSample(frame.data() + (i * width + k) * static_cast<size_t>(bpp), bpp,
-                                    value);
-                }
-            }
-        };
-        for (const SensorPixel& pixel : kHotPixels)
-            place(pixel, kConverterMax);
-        for (const SensorPixel& pixel : kDeadPixels)
-            place(pixel, 0);
-    }
+    if (recipe.imperfections.defectPixels)
+        PlaceDefects(frame, rows, columns, bpp);
     return frame;
+}
+
+namespace {
+
+// Whether two recipes make the same picture apart from what the frame number shows. Every
+// register-derived setting counts, so that no setting the picture depends on can be missed.
+bool SamePicture(const FrameRecipe& a, const FrameRecipe& b) {
+    return a.readout == b.readout && a.blackShift == b.blackShift &&
+           a.imperfections == b.imperfections;
+}
+
+}  // namespace
+
+FrameRenderer::FrameRenderer() = default;
+FrameRenderer::~FrameRenderer() = default;
+
+std::vector<uint8_t> FrameRenderer::Render(const FrameRecipe& recipe) {
+    // Noise changes every pixel of every frame: nothing to keep.
+    if (recipe.imperfections.noiseSigma != 0.0) {
+        m_valid = false;
+        return FrameGenerator::Render(recipe);
+    }
+    if (!m_valid || !SamePicture(recipe, m_base)) {
+        m_valid = false;
+        Prepare(recipe);
+        m_valid = true;
+        return m_frame;
+    }
+
+    const int bpp = m_base.readout.bytesPerPixel == 2 ? 2 : 1;
+    const size_t width = static_cast<size_t>(std::max(m_base.readout.frameWidth, 0));
+    const bool defects = m_base.imperfections.defectPixels;
+    std::vector<uint16_t> sceneRow(kSensorWidth);
+    // Only the lines showing the marker and the frame-number code change from frame to frame,
+    // and of those only the pixels whose scene value differs from the kept frame's (the previous
+    // frame's: a marker step and the code bits that flipped); they are found a block of columns
+    // at a time. The kept frame becomes this frame.
+    constexpr int kBlock = 64;
+    static_assert(kSensorWidth % kBlock == 0);
+    for (const ChangingLine& changing : m_changingLines) {
+        const int row = changing.row;
+        Scene::NominalRow(row, recipe.frameNumber, sceneRow.data());
+        uint16_t* kept = m_keptRows.data() + changing.keptRow * kSensorWidth;
+        uint8_t* line = m_frame.data() + changing.line * width * static_cast<size_t>(bpp);
+        for (int block = 0; block < kSensorWidth; block += kBlock) {
+            if (std::memcmp(sceneRow.data() + block, kept + block, kBlock * sizeof(uint16_t)) == 0)
+                continue;
+            for (int column = block; column < block + kBlock; ++column) {
+                const uint16_t nominal = sceneRow[static_cast<size_t>(column)];
+                const int k = m_lineOffsetOfColumn[static_cast<size_t>(column)];
+                if (nominal == kept[column] || k < 0 || (defects && IsDefect(row, column)))
+                    continue;
+                StoreSample(line + static_cast<size_t>(k) * static_cast<size_t>(bpp), bpp,
+                            m_rule->Value(row, column, Scene::ColourAt(row, column), nominal,
+                                          recipe.frameNumber));
+            }
+            std::copy_n(sceneRow.data() + block, kBlock, kept + block);
+        }
+    }
+    m_base.frameNumber = recipe.frameNumber;
+    return m_frame;
+}
+
+void FrameRenderer::Prepare(const FrameRecipe& recipe) {
+    m_base = recipe;
+    m_rule = std::make_unique<PixelRule>(m_base);
+    m_frame = FrameGenerator::Render(recipe);
+    const std::vector<int> rows = FrameGenerator::LineRows(recipe.readout);
+    const std::vector<int> columns = FrameGenerator::PixelColumns(recipe.readout);
+    m_lineOffsetOfColumn.assign(kSensorWidth, -1);
+    for (size_t k = 0; k < columns.size(); ++k) {
+        if (columns[k] >= 0 && columns[k] < kSensorWidth)
+            m_lineOffsetOfColumn[static_cast<size_t>(columns[k])] = static_cast<int>(k);
+    }
+    m_changingLines.clear();
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i] != FrameGenerator::kFiller && Scene::RowChangesWithFrame(rows[i]))
+            m_changingLines.push_back({i, rows[i], m_changingLines.size()});
+    }
+    m_keptRows.assign(m_changingLines.size() * kSensorWidth, 0);
+    for (const ChangingLine& changing : m_changingLines)
+        Scene::NominalRow(changing.row, recipe.frameNumber,
+                          m_keptRows.data() + changing.keptRow * kSensorWidth);
 }
 
 }  // namespace quorix::sim

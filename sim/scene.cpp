@@ -77,6 +77,10 @@ uint16_t Scene::NominalSample(int row, int column, uint32_t frameNumber) {
     return Pick(ColourOf(row, column, frameNumber), ColourAt(row, column));
 }
 
+bool Scene::RowChangesWithFrame(int row) {
+    return (row >= kMarkerTop && row < kMarkerTop + kMarkerSize) || InCodeCells(row);
+}
+
 void Scene::NominalRow(int row, uint32_t frameNumber, uint16_t* out) {
     if (row < 0 || row >= kSensorHeight) {
         std::fill(out, out + kSensorWidth, uint16_t{0});

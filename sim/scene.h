@@ -127,6 +127,9 @@ public:
     // Fills `out` with the nominal samples of sensor row `row`, all kSensorWidth columns, for the
     // given frame. Rows outside the sensor are black. Fast: static rows are copied from a cache.
     static void NominalRow(int row, uint32_t frameNumber, uint16_t* out);
+    // Whether sensor row `row` can differ from one frame to another (the marker's rows and the
+    // frame-number code's cells); every other row is the same in every frame.
+    static bool RowChangesWithFrame(int row);
 };
 
 }  // namespace quorix::sim
