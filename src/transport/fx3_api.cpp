@@ -209,7 +209,8 @@ int32_t CFx3Api::EnumerateDevices() {
 void CFx3Api::ReclaimAbsentEntries(DeviceTable& table, const std::vector<std::string>& present) {
     // Only interfaces of this object's class were looked for; entries of another class are
     // another object's business.
-    const std::string classSuffix = "#" + platform::usb::FormatGuid(m_interfaceGuid);
+    std::string classSuffix(1, '#');
+    classSuffix += platform::usb::FormatGuid(m_interfaceGuid);
     for (int32_t index = 0; index < table.EntryCount(); ++index) {
         if (!table.IsUsed(index))
             continue;
