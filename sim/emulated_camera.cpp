@@ -716,24 +716,51 @@ struct EmulatedCamera::State {  // NOLINT(clang-analyzer-optin.performance.Paddi
         changed.wait_until(lock, limit);
     }
 
+    static bool FrameFits(const ReadoutSettings& readout) {
+        const uint64_t frameBytes = static_cast<uint64_t>(readout.frameWidth) *
+                                    static_cast<uint64_t>(readout.frameHeight) *
+                                    static_cast<uint64_t>(readout.bytesPerPixel);
+        return frameBytes != 0 && frameBytes <= kMaxFrameBytes;
+    }
+
+    FrameRecipe Recipe(const ReadoutSettings& readout, uint32_t frameNumber) const {
+        FrameRecipe recipe;
+        recipe.readout = readout;
+        recipe.frameNumber = frameNumber;
+        recipe.blackShift = sensor.Settings().blackLevel - reg::kNominalBlackLevel;
+        recipe.imperfections = imperfections;
+        return recipe;
+    }
+
+    // The picture of new settings is rendered in full (without the lock) before a frame is
+    // taken, so the frame sent is the one due once the picture exists. The sensor reads out while
+    // time goes on; taking the frame first would send an old one late and make the host miss the
+    // next. True when it rendered.
+    bool WarmRenderer(std::unique_lock<std::mutex>& lock) {
+        const ReadoutSettings readout = Decode();
+        if (!FrameFits(readout))
+            return false;
+        const FrameRecipe recipe = Recipe(readout, lastSentFrame + 1);
+        producing = true;
+        lock.unlock();
+        const bool rendered = renderer.Warm(recipe);
+        lock.lock();
+        producing = false;
+        changed.notify_all();
+        return rendered;
+    }
+
     // Builds the next frame's header and data from a snapshot of the registers, rendering the
     // pixels without the lock so that control requests are not held up meanwhile.
     void ProduceFrame(std::unique_lock<std::mutex>& lock, double now) {
         const ReadoutSettings readout = Decode();
-        const uint64_t frameBytes = static_cast<uint64_t>(readout.frameWidth) *
-                                    static_cast<uint64_t>(readout.frameHeight) *
-                                    static_cast<uint64_t>(readout.bytesPerPixel);
-        if (frameBytes == 0 || frameBytes > kMaxFrameBytes) {
+        if (!FrameFits(readout)) {
             // No frame fits this geometry: the FPGA ignores the request.
             --pendingRequests;
             ++counters.headersDropped;
             return;
         }
-        FrameRecipe recipe;
-        recipe.readout = readout;
-        recipe.frameNumber = TakeFrame();
-        recipe.blackShift = sensor.Settings().blackLevel - reg::kNominalBlackLevel;
-        recipe.imperfections = imperfections;
+        const FrameRecipe recipe = Recipe(readout, TakeFrame());
 
         std::vector<uint8_t> header(kFrameHeaderBytes, 0);
         FillHeader(header.data(), recipe, now);
@@ -824,6 +851,9 @@ struct EmulatedCamera::State {  // NOLINT(clang-analyzer-optin.performance.Paddi
     TransferResult ReceiveStream(uint64_t gen, uint8_t* data, size_t length, size_t* transferred,
                                  CancelToken& cancel) {
         std::unique_lock lock(mutex);
+        // One picture rendered ahead per transfer: settings that keep changing must not keep
+        // the frame from being sent.
+        bool warmed = false;
         for (;;) {
             if (!Alive(gen)) {
                 ++counters.disconnectedTransfers;
@@ -847,7 +877,10 @@ struct EmulatedCamera::State {  // NOLINT(clang-analyzer-optin.performance.Paddi
                 }
                 const double wait = TimeUntilFrame(now);
                 if (wait == 0) {
-                    ProduceFrame(lock, now);
+                    if (warmed || !WarmRenderer(lock))
+                        ProduceFrame(lock, now);
+                    else
+                        warmed = true;
                     continue;
                 }
                 WaitForNews(lock, wait);

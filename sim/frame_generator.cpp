@@ -308,6 +308,15 @@ std::vector<uint8_t> FrameRenderer::Render(const FrameRecipe& recipe) {
     return m_frame;
 }
 
+bool FrameRenderer::Warm(const FrameRecipe& recipe) {
+    if (recipe.imperfections.noiseSigma != 0.0 || (m_valid && SamePicture(recipe, m_base)))
+        return false;
+    m_valid = false;
+    Prepare(recipe);
+    m_valid = true;
+    return true;
+}
+
 void FrameRenderer::Prepare(const FrameRecipe& recipe) {
     m_base = recipe;
     m_rule = std::make_unique<PixelRule>(m_base);

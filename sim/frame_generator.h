@@ -52,6 +52,10 @@ public:
     FrameRenderer& operator=(const FrameRenderer&) = delete;
 
     std::vector<uint8_t> Render(const FrameRecipe& recipe);
+    // Renders the picture of `recipe`'s settings ahead of its frame, so that the frame itself
+    // costs only what changes with its number. False when the kept picture already has those
+    // settings (or noise makes every frame new).
+    bool Warm(const FrameRecipe& recipe);
 
 private:
     struct ChangingLine {

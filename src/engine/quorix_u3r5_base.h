@@ -474,6 +474,9 @@ protected:
     std::atomic<uint64_t> m_countSkipped{0};
     std::atomic<int64_t> m_newestFrameNumber{-1};
     int64_t m_previousHeaderNumber = -1;  // capture thread: the last header of this capture
+    // Set when a stop begins: frames the camera makes after that were not asked for because the
+    // application is stopping, which is no loss.
+    std::atomic<bool> m_stopping{false};
     // The stream carried frames since it was last reset (application threads only).
     bool m_streamUsed = false;
     CaptureRateMeter m_frameRateMeter;     // this engine's frames only

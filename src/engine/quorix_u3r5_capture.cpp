@@ -248,6 +248,7 @@ int CQuorixU3R5Base::StartCapture(int32_t mode) {
         m_slotBase = m_writeIndex.load();
         m_sequenceBase = m_framesStored.load();
         m_previousHeaderNumber = -1;
+        m_stopping.store(false);
         m_streamUsed = true;
         m_running.store(1);
         m_threadEnd.Reset();
@@ -302,6 +303,7 @@ bool CQuorixU3R5Base::JoinCaptureThread(int32_t wait) {
 }
 
 int CQuorixU3R5Base::StopCapture(int32_t wait) {
+    m_stopping.store(true);
     if (m_sensor) {
         m_sensor->OnCaptureStop(wait);
     }
@@ -814,7 +816,8 @@ void CQuorixU3R5Base::CountReceived(uint32_t headerNumber, bool continuous) {
     // A continuously running camera numbers every frame it makes; a number further on than the
     // next one means the frames between were made but never asked for in time.
     const auto number = static_cast<int64_t>(headerNumber);
-    if (continuous && m_previousHeaderNumber >= 0 && number > m_previousHeaderNumber + 1) {
+    if (continuous && !m_stopping.load(std::memory_order_relaxed) && m_previousHeaderNumber >= 0 &&
+        number > m_previousHeaderNumber + 1) {
         m_countSkipped.fetch_add(static_cast<uint64_t>(number - m_previousHeaderNumber - 1),
                                  std::memory_order_relaxed);
     }
