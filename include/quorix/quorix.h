@@ -199,7 +199,8 @@ typedef struct QuorixFrameStatistics {
     uint64_t failedStopped;    /* acquisition stopped before the frame was delivered */
     uint64_t framesPending;    /* received and waiting to be delivered (while acquisition runs) */
     uint64_t framesSkipped;    /* preview: frames the camera numbered that never arrived, because
-                                  the library did not ask for them in time (not received) */
+                                  the library did not ask for them in time (not received); those
+                                  the camera makes while a stop is under way are not counted */
     int64_t newestFrameNumber; /* the camera's frame number of the newest frame received; -1
                                   before the first */
 } QuorixFrameStatistics;
