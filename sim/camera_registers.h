@@ -117,6 +117,23 @@ inline constexpr int kWindowExtraLines = 4;
 // The black level at which the scene has its nominal values.
 inline constexpr int kNominalBlackLevel = 80;
 
+// The IMX252's reset values of the registers the camera interprets.
+inline constexpr uint32_t kResetFrameLength = 1600;
+inline constexpr uint32_t kResetLineLength = 464;
+inline constexpr uint32_t kResetShutterLine = 16;
+inline constexpr uint32_t kResetGain = 0;
+inline constexpr uint32_t kResetBlackLevel = 60;
+
+// Timing limits of the sensor's read-out. A frame lasts at least the lines sent plus this much
+// vertical blanking; the shutter line lies between the first line the sensor can start an
+// exposure on and the frame's last line; a line is at least long enough to carry its pixels at the
+// data width (444 at 8 bits and 888 at 16 bits at full resolution, 396 in 2x2 sub-sampling).
+inline constexpr uint32_t kMinBlankingLines = 34;
+inline constexpr uint32_t kMinShutterLine = 10;
+inline constexpr uint32_t kMinLineLength8 = 444;
+inline constexpr uint32_t kMinLineLength16 = 888;
+inline constexpr uint32_t kMinLineLengthSubSampled = 396;
+
 // EEPROM cells.
 inline constexpr uint16_t kEepromSerialNumber = 0x1040;
 inline constexpr uint16_t kEepromUserId = 0x1080;

@@ -122,6 +122,24 @@ struct InUnit {
 
 }  // namespace
 
+const char* ReadoutFaultName(ReadoutFault fault) {
+    switch (fault) {
+        case ReadoutFault::kNone:
+            return "none";
+        case ReadoutFault::kReadoutMode:
+            return "read-out mode does not match the sensor's sub-sampling";
+        case ReadoutFault::kOffset:
+            return "horizontal offset does not match the sensor's window";
+        case ReadoutFault::kFrameLength:
+            return "frame length shorter than the lines sent plus blanking";
+        case ReadoutFault::kShutterLine:
+            return "shutter line out of range";
+        case ReadoutFault::kLineLength:
+            return "line length too short for the data width";
+    }
+    return "unknown";
+}
+
 // All of one camera's state, shared by the camera object and the plug links it hands out. Every
 // member is guarded by `mutex` except the log and the faults, which have locks of their own
 // (taken after `mutex` when both are needed). Members are grouped by the part of the camera they
@@ -139,14 +157,9 @@ struct EmulatedCamera::State {  // NOLINT(clang-analyzer-optin.performance.Paddi
         createdMs = now;
         plugTimeMs = now;
         frameClockMs = now;
-        // Power-up FPGA: the whole sensor at 8 bits, full-resolution read-out.
+        // Power-up FPGA: every register 0, so no frame geometry and no read-out mode until the
+        // host programs them.
         fpga.fill(0);
-        fpga[reg::kFpgaDataWidth] = 1;
-        fpga[reg::kFpgaHeightLow] = static_cast<uint8_t>(kSensorHeight & 0xFF);
-        fpga[reg::kFpgaHeightHigh] = static_cast<uint8_t>(kSensorHeight >> 8);
-        fpga[reg::kFpgaWidthLow] = static_cast<uint8_t>(kSensorWidth & 0xFF);
-        fpga[reg::kFpgaWidthHigh] = static_cast<uint8_t>(kSensorWidth >> 8);
-        fpga[reg::kFpgaReadoutLow] = static_cast<uint8_t>(reg::kReadoutFull);
         aux.fill(0);
     }
 
@@ -172,6 +185,9 @@ struct EmulatedCamera::State {  // NOLINT(clang-analyzer-optin.performance.Paddi
     // Sensor-bus devices.
     std::array<uint8_t, 256> fpga{};
     uint8_t fpgaPointer = 0;
+    // The sensor bridge's last transfer has not been seen to end: it ends while the host reads
+    // the FPGA's status, which reports it busy that once.
+    bool bridgeBusy = false;
     bool fpgaReloading = false;
     double fpgaReloadDoneMs = 0;
     Imx252Sensor sensor;
@@ -251,6 +267,7 @@ struct EmulatedCamera::State {  // NOLINT(clang-analyzer-optin.performance.Paddi
         r.mirrorH = s.mirrorH;
         r.triggerMode = s.triggerMode;
         r.gain = s.gain;
+        r.blackLevel = s.blackLevel;
         r.frameLines = s.frameLines;
         r.lineLength = s.lineLength;
         r.shutterLine = s.shutterLine;
@@ -286,8 +303,32 @@ struct EmulatedCamera::State {  // NOLINT(clang-analyzer-optin.performance.Paddi
         else
             period = s.frameLines * lineClocks / kPixelClocksPerMs;
         r.framePeriodMs = std::clamp(period, kMinFramePeriodMs, kMaxFramePeriodMs);
+        r.fault = FaultOf(r);
         return r;
     }
+
+    // Whether the FPGA's read-out fits the sensor's window and the sensor's timing is one it can
+    // run. A sub-sampling sensor sends whole lines and the FPGA may skip any part of them; at full
+    // resolution the offset register says where the sensor's window sits in a whole line.
+    static ReadoutFault FaultOf(const ReadoutSettings& r) {
+        const bool subSampled = r.subSampleH || r.subSampleV;
+        if (r.readoutMode != (subSampled ? reg::kReadoutSubSampled : reg::kReadoutFull))
+            return ReadoutFault::kReadoutMode;
+        if (!subSampled && r.horizontalOffset != kSensorWidth - r.windowX - r.windowWidth)
+            return ReadoutFault::kOffset;
+        if (r.frameLines < static_cast<uint32_t>(r.sensorLines) + reg::kMinBlankingLines)
+            return ReadoutFault::kFrameLength;
+        if (r.shutterLine < reg::kMinShutterLine || r.shutterLine >= r.frameLines)
+            return ReadoutFault::kShutterLine;
+        const uint32_t minLine = subSampled            ? reg::kMinLineLengthSubSampled
+                                 : r.bytesPerPixel == 2 ? reg::kMinLineLength16
+                                                        : reg::kMinLineLength8;
+        if (r.lineLength < minLine)
+            return ReadoutFault::kLineLength;
+        return ReadoutFault::kNone;
+    }
+
+
 
     // Lets the free-running sensor (or the automatic trigger) produce the frames due by `now`.
     void AdvanceSensor(double now) {
@@ -355,6 +396,11 @@ struct EmulatedCamera::State {  // NOLINT(clang-analyzer-optin.performance.Paddi
                 uint8_t status = 0;
                 if (faults.BusBusyStuck())
                     status |= reg::kStatusBusBusy;
+                if (bridgeBusy) {
+                    // The bridge's transfer ends while the status is read.
+                    status |= reg::kStatusBusBusy;
+                    bridgeBusy = false;
+                }
                 if (!Ready(now))
                     status |= reg::kStatusStarting;
                 return status;
@@ -441,6 +487,14 @@ struct EmulatedCamera::State {  // NOLINT(clang-analyzer-optin.performance.Paddi
             case reg::kBusSensorBridge: {
                 if (!BridgeUsable(now) || n < 2)
                     return false;
+                if (bridgeBusy) {
+                    ++counters.bridgeBusyRefusals;
+                    return false;
+                }
+                // Setting the register pointer is the first half of a read and keeps the bridge
+                // free for the read that follows.
+                if (n > 2)
+                    bridgeBusy = true;
                 sensorPointer = static_cast<uint16_t>((bytes[0] << 8) | bytes[1]);
                 for (size_t i = 2; i < n; ++i) {
                     sensor.Write(sensorPointer, bytes[i]);
@@ -502,6 +556,11 @@ struct EmulatedCamera::State {  // NOLINT(clang-analyzer-optin.performance.Paddi
             case reg::kBusSensorBridge:
                 if (!BridgeUsable(now))
                     return false;
+                if (bridgeBusy) {
+                    ++counters.bridgeBusyRefusals;
+                    return false;
+                }
+                bridgeBusy = true;
                 for (size_t j = 0; j < n; ++j)
                     out[j] = sensor.Read(sensorPointer++);
                 return true;
@@ -625,6 +684,11 @@ struct EmulatedCamera::State {  // NOLINT(clang-analyzer-optin.performance.Paddi
                 if (!wantIn(false))
                     return TransferResult::kStalled;
                 ++counters.frameRequests;
+                if (Decode().fault != ReadoutFault::kNone) {
+                    // Registers the sensor cannot stream with: the request is refused.
+                    ++counters.readoutRefusals;
+                    return TransferResult::kStalled;
+                }
                 if (pendingRequests < kMaxPendingFrameRequests)
                     ++pendingRequests;
                 changed.notify_all();
@@ -717,6 +781,8 @@ struct EmulatedCamera::State {  // NOLINT(clang-analyzer-optin.performance.Paddi
     }
 
     static bool FrameFits(const ReadoutSettings& readout) {
+        if (readout.fault != ReadoutFault::kNone)
+            return false;
         const uint64_t frameBytes = static_cast<uint64_t>(readout.frameWidth) *
                                     static_cast<uint64_t>(readout.frameHeight) *
                                     static_cast<uint64_t>(readout.bytesPerPixel);

@@ -26,6 +26,8 @@ struct CameraCounters {
     uint64_t pipeResets = 0;             // ResetPipe on any endpoint
     uint64_t deviceResets = 0;           // ResetDevice
     uint64_t bridgeResets = 0;           // sensor bridge resets (FPGA register 0x82 bit 0 raised)
+    uint64_t bridgeBusyRefusals = 0;     // sensor-bridge transfers refused while it was busy
+    uint64_t readoutRefusals = 0;        // frame requests refused for a ReadoutFault
     uint64_t fpgaReconfigurations = 0;   // reconfigurations started through FPGA register 0x81
     uint64_t triggers = 0;               // trigger pulses taken (automatic or FireTrigger)
     uint64_t busTransfers = 0;           // vendor requests 0x30 and 0x31
@@ -37,6 +39,13 @@ struct CameraCounters {
     uint64_t cancelledTransfers = 0;     // bulk transfers ended by their cancel token
     uint64_t disconnectedTransfers = 0;  // transfers ended because the camera was unplugged
 };
+
+// Why the camera refuses to stream with the registers as they are: the FPGA's read-out mode or
+// offset does not fit the sensor's window, or a timing limit of the sensor is broken (frame
+// length below the lines sent plus blanking, shutter line out of range, line too short for the
+// data width). Limits in camera_registers.h.
+enum class ReadoutFault { kNone, kReadoutMode, kOffset, kFrameLength, kShutterLine, kLineLength };
+const char* ReadoutFaultName(ReadoutFault fault);
 
 // What the camera's registers currently make it send, decoded; for tests and tools.
 struct ReadoutSettings {
@@ -60,6 +69,7 @@ struct ReadoutSettings {
     bool mirrorH = false;        // register 0x20E bit 1
     bool triggerMode = false;    // registers 0x20A and 0x20B both 1
     uint32_t gain = 0;           // registers 0x404/0x405
+    int blackLevel = 0;          // registers 0x454/0x455
     uint32_t frameLines = 0;     // registers 0x210..0x212
     uint32_t lineLength = 0;     // registers 0x214/0x215
     uint32_t shutterLine = 0;    // registers 0x28D..0x28F
@@ -67,6 +77,7 @@ struct ReadoutSettings {
     double exposureClocks = 0;   // exposure in pixel clocks of 54.545 MHz
     double brightness = 1.0;     // exposureClocks / kNominalExposureClocks x gain factor
     double framePeriodMs = 0;    // time between frames in free-run (or the trigger period)
+    ReadoutFault fault = ReadoutFault::kNone;  // kNone: the camera streams
 
     friend bool operator==(const ReadoutSettings&, const ReadoutSettings&) = default;
 };

@@ -46,7 +46,10 @@
 //   72   sensor      write {addr high, addr low, value...} (values to consecutive addresses);
 //        bridge      write {addr high, addr low} sets the pointer; a read returns consecutive
 //                    registers. Refused while the bridge is held in reset (FPGA 0x82 bit 0) or
-//                    the camera is not ready.
+//                    the camera is not ready. After a write with values or a read the bridge is
+//                    busy until the FPGA's status is read: that read reports bit 1 once and the
+//                    transfer ends during it. A bridge transfer while it is busy is refused, so a
+//                    host must poll the status before each transfer.
 //   0x5A auxiliary   write {reg, value...}; write {reg} sets the pointer; read from 0x5B
 //   0x5E readiness   read: byte 0 = 0 when ready, 1 while starting; the other bytes 0
 //   0xA2 EEPROM      64 KiB; write {addr high, addr low, value...}; write {addr high, addr low}
@@ -55,7 +58,8 @@
 // Other addresses are refused (the vendor request stalls).
 //
 // FPGA registers (8-bit): 0x10..0x13 version (0x10 low, 0x11 high, 0x12/0x13 0; read-only);
-// 2 status (bit 1 sensor bus busy, bits 0x90 while the camera is starting; read-only); 7 I/O
+// 2 status (bit 1 sensor bus busy, bits 0x90 while the camera is starting; read-only: see the
+// sensor bridge below); 7 I/O
 // port (reads back what was written); 8 frame counter (low 8 bits of the sensor's frame count;
 // read-only); 0x3C data width (2 = 16-bit, anything else 8-bit); 0x40/0x41 frame height;
 // 0x44/0x45 frame width; 0x48/0x49 read-out mode (12 full resolution, 11 sub-sampled);
@@ -64,7 +68,7 @@
 // then 0 reloads the FPGA, which takes kFpgaReloadMs with bit 1 clear); 0x82 bit 0 holds the
 // sensor bridge in reset; trigger timing 0x50/0x51 (trigger period in lines), 0x54/0x55 (pixel
 // clocks per trigger line), 0x58 (trigger handling: 0 off), 0x85/0x86/0x9B (trigger exposure in
-// lines). Power-up: 2048 x 1536, mode 12, offset 0, 8-bit.
+// lines). Power-up: every register 0 (no frame geometry, no read-out mode, 8-bit).
 //
 // Sensor (IMX252 registers, 16-bit addresses, 8-bit values). Writes made while 0x208 (register
 // hold) is 1 take effect together when it returns to 0. Interpreted:
@@ -81,8 +85,17 @@
 //   registers count from the sensor's far edge with an 8-pixel margin, so the window is
 //   columns x = 2048 + 8 - h - w .. x + w - 1 and rows y = 1536 + 8 - v - (hr - 4), hr - 4 of
 //   them (the height register counts four lines more than the sensor sends).
-// Power-up: the host's state after initialisation at 8 bits: whole sensor, no mirror, gain 64,
-// FL 2880, LL 444, SHS 10 (2870 lines), black level 80, not sub-sampled, free-run.
+// Power-up: the sensor's reset values, none of them what the host programs: whole sensor, not
+// cropping, no mirror, gain 0, FL 1600, LL 464, SHS 16, black level 60, not sub-sampled,
+// free-run.
+//
+// Streaming limits. A frame request is refused (stalls, counted in readoutRefusals) and a frame
+// already asked for is not sent while the registers describe a read-out the camera cannot do
+// (ReadoutFault, emulated_camera.h): the FPGA's read-out mode is not 11 with sub-sampling and 12
+// without; at full resolution the offset register is not 2048 - window x - window width; the
+// frame length is below the lines the sensor sends plus 34 lines of blanking; the shutter line
+// lies outside 10..FL-1; the line length is below 444 (8-bit) or 888 (16-bit) at full resolution
+// or 396 in sub-sampling.
 //
 // Read-out. The colour filter on the scene is G R on even rows, B G on odd rows (scene.h). The
 // sensor sends its lines top to bottom (bottom to top with the vertical mirror) and each line
@@ -101,11 +114,13 @@
 // Samples: 8-bit data is the converter's value >> 4; 16-bit data is little-endian with the
 // converter's 12-bit value in the high bits (value << 4).
 //
-// Brightness. sample = nominal x brightness (+ black level shift), rounded and clipped to
-// 0..4095, where brightness = exposureClocks / kNominalExposureClocks x 10^((G - 64) / 200).
-// exposureClocks is the exposure in pixel clocks of 54.545 MHz: free-run: exposure lines x
-// LL x 323 / 444 (one line period is 323 pixel clocks at LL = 444, as the host's exposure
-// arithmetic assumes); trigger mode: FPGA exposure lines x FPGA clocks per line (0x54/0x55).
+// Brightness, one rule for every data width, read-out mode and trigger operation:
+// sample = nominal x brightness (+ black level shift), rounded and clipped to 0..4095, where
+// brightness = exposureClocks / kNominalExposureClocks x 10^((G - 64) / 200): the exposure time
+// over 17 ms, times the gain. exposureClocks is the exposure in pixel clocks of 54.545 MHz:
+// free-run: exposure lines x LL x 323 / 444 (one line period is 323 pixel clocks at LL = 444, 646
+// at 888, 288 at the sub-sampled 396); trigger mode: FPGA exposure lines x FPGA clocks per line
+// (0x54/0x55), whatever the data width.
 // The host's default exposure (17 ms: 2870 lines at LL 444, or 1435 at LL 888) and gain 64 give
 // brightness 1: the scene's nominal values.
 //

@@ -20,15 +20,16 @@ void Store16(std::vector<uint8_t>& regs, uint16_t low, uint32_t value) {
 
 Imx252Sensor::Imx252Sensor() : m_visible(kRegisterCount, 0) {
     using namespace reg;
-    // Frame length 2880 and shutter line 10: the 2870-line exposure the host programs for its
-    // default 17 ms, so a camera that nobody has programmed yet shows the nominal scene.
-    Store16(m_visible, kSensorFrameLength0, 2880);
+    // The sensor's own reset values, none of them what the host programs: a setting the host
+    // forgets shows as a darker picture (gain 0, a shorter exposure on a longer line), a black
+    // level 20 steps low, or a camera that refuses to stream (the line too short for 16-bit data).
+    Store16(m_visible, kSensorFrameLength0, kResetFrameLength);
     m_visible[kSensorFrameLength2] = 0;
-    Store16(m_visible, kSensorLineLength0, 444);
-    Store16(m_visible, kSensorShutter0, 10);
+    Store16(m_visible, kSensorLineLength0, kResetLineLength);
+    Store16(m_visible, kSensorShutter0, kResetShutterLine);
     m_visible[kSensorShutter2] = 0;
-    Store16(m_visible, kSensorGain0, 64);
-    Store16(m_visible, kSensorBlackLevel0, kNominalBlackLevel);
+    Store16(m_visible, kSensorGain0, kResetGain);
+    Store16(m_visible, kSensorBlackLevel0, kResetBlackLevel);
     // The window registers describe the whole sensor; cropping is off.
     Store16(m_visible, kSensorWindowH0, kWindowMargin);
     Store16(m_visible, kSensorWindowV0, kWindowMargin);

@@ -31,8 +31,9 @@ struct SensorSettings {
 // camera and used under its lock (not thread-safe by itself).
 class Imx252Sensor {
 public:
-    // Power-up state: the host's initialised state at 8 bits (whole sensor, gain 64, frame length
-    // 2880, line length 444, shutter line 10, black level 80, free-run).
+    // Power-up state: the sensor's reset values (whole sensor, not cropping, gain 0, frame length
+    // 1600, line length 464, shutter line 16, black level 60, free-run), none of them what the host
+    // programs.
     Imx252Sensor();
 
     uint8_t Read(uint16_t address) const;

@@ -310,17 +310,27 @@ int CQuorixU3R5Base::GetAuxValue(int32_t* value) {
 
 // --- Registers -----------------------------------------------------------------------------------
 
+// The sensor bridge takes a transfer only once the one before it has ended, which the FPGA's bus
+// status tells: the application's register accesses wait for it as the head's own do.
 int CQuorixU3R5Base::WriteRegisterRaw(int32_t sensor, uint32_t address, uint32_t value) {
-    return sensor == 0 && m_sensor ? m_sensor->WriteRegisterRaw(address, value) : 0;
+    if (sensor != 0 || !m_sensor || !WaitBusIdle(kBusIdleLimitMs)) {
+        return 0;
+    }
+    return m_sensor->WriteRegisterRaw(address, value);
 }
 
 int CQuorixU3R5Base::ReadRegisterRaw(int32_t sensor, uint32_t address, uint32_t* value) {
-    return sensor == 0 && m_sensor ? m_sensor->ReadRegisterRaw(address, value) : 0;
+    if (sensor != 0 || !m_sensor || !WaitBusIdle(kBusIdleLimitMs)) {
+        return 0;
+    }
+    return m_sensor->ReadRegisterRaw(address, value);
 }
 
 int CQuorixU3R5Base::WaitBusIdle(uint32_t limitMs) {
     const uint64_t start = platform::MonotonicMs();
-    for (;;) {
+    // The bridge ends a transfer while its status is read, so a busy answer is asked again at
+    // once before the wait.
+    for (int reads = 1;; ++reads) {
         int32_t read = 0;
         const int32_t status = ReadFpgaRegister(kFpgaBusStatus, &read);
         if (read == 0) {
@@ -328,6 +338,9 @@ int CQuorixU3R5Base::WaitBusIdle(uint32_t limitMs) {
         }
         if ((status & kFpgaBusBusy) == 0) {
             return 1;
+        }
+        if (reads == 1) {
+            continue;
         }
         if (platform::MonotonicMs() - start >= limitMs) {
             return 0;

@@ -31,8 +31,8 @@ constexpr uint8_t kFpgaTriggerControl = 0x58;
 constexpr uint8_t kFpgaTriggerLines0 = 0x85;
 constexpr uint8_t kFpgaTriggerLines1 = 0x86;
 constexpr uint8_t kFpgaTriggerLines2 = 0x9B;
-constexpr uint8_t kFpgaTriggerDelayLow = 0x54;
-constexpr uint8_t kFpgaTriggerDelayHigh = 0x55;
+constexpr uint8_t kFpgaTriggerLineClocksLow = 0x54;
+constexpr uint8_t kFpgaTriggerLineClocksHigh = 0x55;
 constexpr uint8_t kFpgaTriggerPeriodLow = 0x50;
 constexpr uint8_t kFpgaTriggerPeriodHigh = 0x51;
 constexpr uint8_t kFpgaRestartPulseAlt = 0x96;
@@ -629,12 +629,12 @@ void CSensorBase::ProgramTriggerTiming() {
     platform::SleepMs(kTriggerTimingPauseMs);
     WriteFpgaRegisterVerified(kFpgaTriggerLines2, (lines >> 16) & 0xFF);
     platform::SleepMs(kTriggerTimingPauseMs);
-    // The delay between the trigger and the start of the exposure depends on the FPGA's trigger
-    // programming; the frame period covers the exposure, the read-out and 25 lines of margin.
-    const uint32_t delay = m_nTriggerVariant == 1 ? 0x120 : 0x143;
-    WriteFpgaRegisterVerified(kFpgaTriggerDelayLow, delay & 0xFF);
+    // The length of the FPGA's trigger lines [pixel clocks], in which it counts the exposure and
+    // the frame period; the period covers the exposure, the read-out and 25 lines of margin.
+    const uint32_t lineClocks = TriggerLineClocks(m_nTriggerVariant);
+    WriteFpgaRegisterVerified(kFpgaTriggerLineClocksLow, lineClocks & 0xFF);
     platform::SleepMs(kTriggerTimingPauseMs);
-    WriteFpgaRegisterVerified(kFpgaTriggerDelayHigh, (delay >> 8) & 0xFF);
+    WriteFpgaRegisterVerified(kFpgaTriggerLineClocksHigh, (lineClocks >> 8) & 0xFF);
     platform::SleepMs(kTriggerTimingPauseMs);
     const uint32_t period = lines + height + 25;
     WriteFpgaRegisterVerified(kFpgaTriggerPeriodLow, period & 0xFF);

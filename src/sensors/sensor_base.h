@@ -220,6 +220,11 @@ public:
     int GetFpgaVersion(uint16_t* version);
     // Copies the exposure lines and the output height into the FPGA's trigger timing.
     void ProgramTriggerTiming();
+    // Pixel clocks per line of the FPGA's trigger timing, which ProgramTriggerTiming programs:
+    // triggered exposures are counted in these lines.
+    static constexpr uint32_t TriggerLineClocks(int32_t variant) {
+        return variant == 1 ? 0x120 : 0x143;
+    }
     // Pulses the FPGA's transfer reset after a failed frame, so the camera sends frames again.
     int RestartTransfer();
 

@@ -11,6 +11,7 @@ namespace {
 
 constexpr uint32_t kBusTimeoutMs = 3000;
 constexpr int kPolledAttempts = 100;
+constexpr int kStatusReads = 3;
 constexpr uint32_t kPolledWritePauseMs = 10;
 constexpr uint32_t kPolledReadPauseMs = 3;
 constexpr int kReadyAttempts = 300;
@@ -121,17 +122,30 @@ int CSensorIMX252::ReadRegisterRaw(uint32_t address, uint32_t* value) {
     return Put(value, data);
 }
 
-// The sensor bridge takes a register transfer only while the FPGA reports the bus idle. An access
-// that gives up fails the settings burst it belongs to, and an access in a failed burst is not
-// attempted.
+// The sensor bridge stays busy for a moment after each transfer and takes the next one only once
+// the FPGA reports the bus idle. The bridge is done by the time its status has been read, so the
+// status is read again at once a few times before the head pauses.
+bool CSensorIMX252::BusIdle() {
+    for (int read = 0; read < kStatusReads; ++read) {
+        uint8_t status = 0xFF;
+        if (!m_controller->ReadFpgaRegister(kFpgaBusStatus, &status)) {
+            return false;
+        }
+        if (status == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// An access that gives up fails the settings burst it belongs to, and an access in a failed burst
+// is not attempted.
 int CSensorIMX252::WriteSensorRegister(uint32_t address, uint32_t value) {
     if (m_controller == nullptr || BurstFailed()) {
         return 0;
     }
     for (int attempt = 0; attempt < kPolledAttempts; ++attempt) {
-        uint8_t status = 0xFF;
-        if (m_controller->ReadFpgaRegister(kFpgaBusStatus, &status) && status == 0 &&
-            WriteRegisterRaw(address, value)) {
+        if (BusIdle() && WriteRegisterRaw(address, value)) {
             return 1;
         }
         const platform::TimerResolutionGuard precise;
@@ -146,9 +160,7 @@ int CSensorIMX252::ReadSensorRegister(uint32_t address, uint32_t* value) {
         return 0;
     }
     for (int attempt = 0; attempt < kPolledAttempts; ++attempt) {
-        uint8_t status = 0xFF;
-        if (m_controller->ReadFpgaRegister(kFpgaBusStatus, &status) && status == 0 &&
-            ReadRegisterRaw(address, value)) {
+        if (BusIdle() && ReadRegisterRaw(address, value)) {
             return 1;
         }
         platform::SleepMs(kPolledReadPauseMs);
@@ -328,15 +340,21 @@ double CSensorIMX252::LinePeriod() const {
     uint32_t lineLength = 0;
     switch (m_state.m_nDataBits) {
         case 8:
-            period = trigger ? kLinePeriodTrigger8 : kLinePeriodFree8;
+            period = kLinePeriodFree8;
             lineLength = kLineLength8;
             break;
         case 16:
-            period = trigger ? kLinePeriodTrigger16 : kLinePeriodFree16;
+            period = kLinePeriodFree16;
             lineLength = kLineLength16;
             break;
         default:
             return 0.0;
+    }
+    if (trigger) {
+        // The FPGA counts a triggered exposure in lines of the length it is given, the same at
+        // either data width: counting 16-bit exposures in the sensor's twice as long lines would
+        // give them half the time asked for.
+        return TriggerLineClocks(m_nTriggerVariant) * 10.0 / kPixelClockKHz;
     }
     // The free-run periods above are those of the sensor's full-resolution lines. 2x2
     // sub-sampling reads shorter lines (396 units at either data width), and the sensor counts

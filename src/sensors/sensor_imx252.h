@@ -71,10 +71,9 @@ public:
     static constexpr uint8_t kFpgaSensorBusReady = 0x60;
     static constexpr uint8_t kReadinessDevice = 0x5E;
 
-    // One line period in exposure units (100 us) by data width and trigger operation: the line
-    // length in pixel clocks over the 54.545 MHz pixel clock.
-    static constexpr double kLinePeriodTrigger8 = 2880.0 / 54545.0;
-    static constexpr double kLinePeriodTrigger16 = 5760.0 / 54545.0;
+    // One free-run line period in exposure units (100 us) by data width: the line length in pixel
+    // clocks over the 54.545 MHz pixel clock. Under trigger operation the FPGA times the exposure
+    // in lines of its own (TriggerLineClocks), whatever the data width.
     static constexpr double kLinePeriodFree8 = 3230.0 / 54545.0;
     static constexpr double kLinePeriodFree16 = 6460.0 / 54545.0;
 
@@ -122,6 +121,8 @@ public:
     double LinePeriod() const;
 
 private:
+    // Reads the FPGA's bus status (up to a few times) until it reports the sensor bus idle.
+    bool BusIdle();
     // Writes a 20-bit frame length into the three frame-length registers, high part first.
     void WriteFrameLength(uint32_t lines);
 

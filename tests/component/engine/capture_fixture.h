@@ -19,6 +19,7 @@
 #include "../transport/transport_test_support.h"
 #include "engine/quorix_u3r5_base.h"
 #include "sensors/sensor_base.h"
+#include "transport/vol_cy3_cam.h"
 #include "sim/emulator.h"
 #include "sim/scene.h"
 
@@ -30,6 +31,13 @@ class CaptureEngine : public CQuorixUSB3R5SimpleSdk {
 public:
     void SetDataWidthFlag(int32_t wide) { m_dataWidth = wide; }
     void SetTriggerModeFlag(int32_t mode) { m_triggerMode = mode; }
+    // Puts a head of type `Head` (a test double of the IMX252 head) in place of the one the open
+    // made, on the same controller and bus address, and starts it up; its start-up result.
+    template <typename Head>
+    int UseHead() {
+        m_sensor = std::make_unique<Head>(m_controller.get(), Head::kBusAddress);
+        return m_sensor->Initialize();
+    }
 };
 
 // A capture window in sensor pixels and the data width it is read at.

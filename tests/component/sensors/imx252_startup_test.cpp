@@ -74,8 +74,10 @@ TEST_F(Imx252Startup, InitializeProgramsTheSensorInOrder) {
     test::Append(expected, LowFirst(0x210, frame, 3));
     test::Append(expected, LowFirst(0x214, 444, 2));
     EXPECT_EQ(SensorWrites(Camera()), expected);
-    // One status read for the readiness wait, then one before each sensor write.
-    EXPECT_EQ(FpgaReadsOf(Camera(), 0x02), 1 + expected.size());
+    // One status read for the readiness wait, then one before the first sensor write and two
+    // before each further one (the bridge reports the write before it busy once).
+    EXPECT_EQ(FpgaReadsOf(Camera(), 0x02), 2 * expected.size());
+    EXPECT_EQ(Camera().Counters().bridgeBusyRefusals, 0u);
 
     // The FPGA version is read once, and a design of 320 is not reloaded.
     EXPECT_EQ(FpgaWrites(Camera()), RegWrites({{0x60, 1}}));
@@ -148,14 +150,14 @@ TEST_F(Imx252Startup, InitializeGivesUpWhenTheFpgaStatusNeverReadsReady) {
 
 // A sensor bus that stays busy (FPGA status bit 1) passes the start-up wait, which looks at the
 // start-up bits 0x90 only, but then no sensor write can go out: every polled write gives up after
-// 100 polls. A camera whose sensor takes none of its start-up programming is not usable, so the
+// 100 polls (of up to three status reads). A camera whose sensor takes none of its start-up programming is not usable, so the
 // start-up fails at the first write that could not be made instead of reporting success with an
 // unprogrammed sensor. Once the bus is free the camera starts normally.
 TEST_F(Imx252Startup, InitializeFailsWhenTheSensorCannotBeProgrammed) {
     ASSERT_NO_FATAL_FAILURE(Open());
     Camera().Faults().SetBusBusyStuck(true);
     EXPECT_EQ(m_head->Initialize(), 0);
-    EXPECT_EQ(FpgaReadsOf(Camera(), 0x02), 1u + 100u);
+    EXPECT_EQ(FpgaReadsOf(Camera(), 0x02), 1u + 300u);
     EXPECT_TRUE(SensorWrites(Camera()).empty());
     EXPECT_EQ(FpgaValues(Camera(), 0x60), std::vector<uint8_t>({1}));
 

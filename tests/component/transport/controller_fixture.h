@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "sim/emulator.h"
@@ -27,6 +28,12 @@ protected:
         ASSERT_EQ(m_cam->EnumerateDevices(), 1);
         ASSERT_EQ(m_cam->SelectDevice(0), 1);
         ASSERT_EQ(m_cam->AllocateTransferBuffer(), 1);
+        // The FPGA powers up with no frame geometry: the whole sensor at full resolution, as the
+        // engine programs it before a capture.
+        for (const auto& [reg, value] : {std::pair{0x44, 0x00}, {0x45, 0x08}, {0x40, 0x00},
+                                         {0x41, 0x06}, {0x48, 12}}) {
+            ASSERT_EQ(m_cam->WriteFpgaRegister(static_cast<uint8_t>(reg), static_cast<uint8_t>(value)), 1);
+        }
         Camera().Log().Clear();
         m_provider->ClearBulk();
     }

@@ -73,7 +73,7 @@ TEST(EmulatorController, ReadinessFollowsTheConfiguredDelay) {
     EXPECT_EQ(host.Control(kIn, 0xC3, 0, 0).data[0], 1);
     EXPECT_EQ(host.BusRead(0x5E, 2).value()[0], 0);
     EXPECT_EQ(host.ReadFpga(0x02).value() & 0x90, 0);
-    EXPECT_EQ(host.ReadSensor(0x404), 64);
+    EXPECT_EQ(host.ReadSensor(0x404), 0);  // the sensor's own gain until the host sets one
 }
 
 TEST(EmulatorController, CameraThatNeverBecomesReady) {
@@ -143,11 +143,9 @@ TEST(EmulatorController, FpgaRegisterWriteAndReadProtocol) {
     // The version is read-only.
     EXPECT_TRUE(host.WriteFpga(0x10, 0x00));
     EXPECT_EQ(host.ReadFpga(0x10), 0x42);
-    // Power-up geometry: 2048 x 1536, full-resolution read-out, 8-bit data.
-    EXPECT_EQ(host.ReadFpga(0x44).value() | (host.ReadFpga(0x45).value() << 8), 2048);
-    EXPECT_EQ(host.ReadFpga(0x40).value() | (host.ReadFpga(0x41).value() << 8), 1536);
-    EXPECT_EQ(host.ReadFpga(0x48), 12);
-    EXPECT_EQ(host.ReadFpga(0x3C), 1);
+    // Power-up: no frame geometry and no read-out mode until the host programs them.
+    for (const uint8_t reg : {0x44, 0x45, 0x40, 0x41, 0x48, 0x4C, 0x3C})
+        EXPECT_EQ(host.ReadFpga(reg), 0) << "register " << int{reg};
     // Bus idle unless the fault holds it busy.
     EXPECT_EQ(host.ReadFpga(0x02), 0);
     camera->Faults().SetBusBusyStuck(true);
@@ -200,6 +198,10 @@ TEST(EmulatorController, SensorRegistersThroughTheBridge) {
     ASSERT_TRUE(host.BusWrite(72, {0x04, 0x04, 0xE0}));
     EXPECT_EQ(host.ReadSensor(0x404), 0xE0);
     EXPECT_EQ(camera->SensorRegister(0x404), 0xE0);
+    // The bridge takes no transfer until the FPGA's status has reported the last one busy once.
+    EXPECT_FALSE(host.BusWrite(72, {0x05, 0x14, 0x00, 0x04}));
+    EXPECT_EQ(camera->Counters().bridgeBusyRefusals, 1u);
+    EXPECT_EQ(host.ReadFpga(0x02), 0x02);
     // Consecutive values go to consecutive registers.
     ASSERT_TRUE(host.BusWrite(72, {0x05, 0x14, 0x00, 0x04}));
     EXPECT_EQ(host.ReadSensor(0x514), 0x00);

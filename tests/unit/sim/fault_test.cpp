@@ -26,10 +26,7 @@ struct FastSmallCamera {
         camera = CreateCamera(config);
         owned = std::make_unique<TestHost>(*camera);
         host = owned.get();
-        EXPECT_TRUE(host->WriteFpga(0x44, 128));
-        EXPECT_TRUE(host->WriteFpga(0x45, 0));
-        EXPECT_TRUE(host->WriteFpga(0x40, 64));
-        EXPECT_TRUE(host->WriteFpga(0x41, 0));
+        EXPECT_TRUE(host->SetFrameGeometry(128, 64));
     }
     std::shared_ptr<EmulatedCamera> camera;
     std::unique_ptr<TestHost> owned;
@@ -111,11 +108,10 @@ TEST(EmulatorFaults, ImpossibleGeometryIsNotAnswered) {
     ASSERT_TRUE(s.host->WriteFpga(0x44, 0));
     ASSERT_TRUE(s.host->RequestFrame());
     EXPECT_EQ(ReceiveCancelledAfter(*s.camera, 64, 30), TransferResult::kCancelled);
-    ASSERT_TRUE(s.host->WriteFpga(0x44, 0xFF));  // 65535 x 65535 x 2 bytes
+    ASSERT_TRUE(s.host->WriteFpga(0x44, 0xFF));  // 65535 x 65535 bytes
     ASSERT_TRUE(s.host->WriteFpga(0x45, 0xFF));
     ASSERT_TRUE(s.host->WriteFpga(0x40, 0xFF));
     ASSERT_TRUE(s.host->WriteFpga(0x41, 0xFF));
-    ASSERT_TRUE(s.host->WriteFpga(0x3C, 2));
     ASSERT_TRUE(s.host->RequestFrame());
     EXPECT_EQ(ReceiveCancelledAfter(*s.camera, 64, 30), TransferResult::kCancelled);
     EXPECT_EQ(s.camera->Counters().headersDropped, 2u);
@@ -229,6 +225,7 @@ TEST(EmulatorConcurrency, UnplugEndsAPendingReceive) {
     config.framesPerSecond = 0.01;  // the frame is 100 s away
     auto camera = CreateCamera(config);
     TestHost host(*camera);
+    ASSERT_TRUE(host.SetFrameGeometry(64, 64));
     ASSERT_TRUE(host.RequestFrame());
     CancelToken token;
     std::vector<uint8_t> buffer(64);

@@ -35,10 +35,7 @@ std::shared_ptr<EmulatedCamera> FastCamera() {
 TEST(EmulatorFrames, HeaderThenDataAsSeparateTransfers) {
     auto camera = FastCamera();
     TestHost host(*camera);
-    ASSERT_TRUE(host.WriteFpga(0x44, 0x80));  // width 640
-    ASSERT_TRUE(host.WriteFpga(0x45, 0x02));
-    ASSERT_TRUE(host.WriteFpga(0x40, 0xE0));  // height 480
-    ASSERT_TRUE(host.WriteFpga(0x41, 0x01));
+    ASSERT_TRUE(host.SetFrameGeometry(640, 480));
     ASSERT_TRUE(host.RequestFrame());
 
     std::vector<uint8_t> big(4096);
@@ -57,7 +54,10 @@ TEST(EmulatorFrames, HeaderThenDataAsSeparateTransfers) {
     EXPECT_EQ(moved, 640u * 480u - 200000u);
     EXPECT_EQ(camera->Counters().framesSent, 1u);
 
-    // 16-bit data doubles the byte count; frame numbers count on.
+    // 16-bit data (on lines long enough to carry it) doubles the byte count; frame numbers count
+    // on.
+    ASSERT_TRUE(host.WriteSensor(0x214, 888 & 0xFF));
+    ASSERT_TRUE(host.WriteSensor(0x215, 888 >> 8));
     ASSERT_TRUE(host.WriteFpga(0x3C, 2));
     const FrameRead wide = host.ReadFrame();
     EXPECT_EQ(wide.byteCount, 640u * 480u * 2u);
@@ -75,6 +75,7 @@ TEST(EmulatorFrames, NoDataWithoutRequest) {
     EXPECT_EQ(host.Receive(0x81, buffer, &moved, token), TransferResult::kCancelled);
     EXPECT_EQ(moved, 0u);
     // The stream reset discards requested frames.
+    ASSERT_TRUE(host.SetFrameGeometry(64, 64));
     ASSERT_TRUE(host.RequestFrame());
     ASSERT_EQ(host.Control(kOut, 0xC0, 0, 0).result, TransferResult::kCompleted);
     CancelToken again;
@@ -83,11 +84,12 @@ TEST(EmulatorFrames, NoDataWithoutRequest) {
     EXPECT_EQ(camera->Counters().headersSent, 0u);
 }
 
-// The whole sensor at power-up: every line arrives right to left, so after the host reverses
-// each row it has the scene upright, with G R on the first line and B G on the second.
+// The whole sensor: every line arrives right to left, so after the host reverses each row it has
+// the scene upright, with G R on the first line and B G on the second.
 TEST(EmulatorFrames, FullFrameIsTheSceneSentRightToLeft) {
     auto camera = FastCamera();
     TestHost host(*camera);
+    host.ProgramNominal(0, 2048, 0, 1536, false, false);
     const FrameRead frame = host.ReadFrame();
     ASSERT_EQ(frame.byteCount, 2048u * 1536u);
     int mismatches = 0;
@@ -133,7 +135,7 @@ TEST_P(EmulatorWindow, ContentMatchesTheScene) {
     auto camera = FastCamera();
     TestHost host(*camera);
     const auto [outWidth, outHeight] =
-        host.ProgramWindow(c.x, c.width, c.y, c.height, false, c.sixteenBit);
+        host.ProgramNominal(c.x, c.width, c.y, c.height, false, c.sixteenBit);
     host.ProgramExposureTime(170, c.sixteenBit);  // nominal exposure at either data width
     host.ProgramMirror(c.mirrorV, c.mirrorH);
     const int bpp = c.sixteenBit ? 2 : 1;
@@ -190,7 +192,7 @@ TEST_P(EmulatorSubSampling, ReadsEveryOtherPairStartingOnBlueGreen) {
     auto camera = FastCamera();
     TestHost host(*camera);
     const auto [outWidth, outHeight] =
-        host.ProgramWindow(c.x, c.width, 0, 1536, true, c.sixteenBit);
+        host.ProgramNominal(c.x, c.width, 0, 1536, true, c.sixteenBit);
     ASSERT_EQ(outWidth, c.width / 2);
     ASSERT_EQ(outHeight, 768);
     const int bpp = c.sixteenBit ? 2 : 1;
@@ -227,7 +229,7 @@ INSTANTIATE_TEST_SUITE_P(Windows, EmulatorSubSampling,
 TEST(EmulatorFrames, SixteenBitSamplesAreFullScale) {
     auto camera = FastCamera();
     TestHost host(*camera);
-    const auto [w, h] = host.ProgramWindow(0, 2048, 768, 256, false, true);
+    const auto [w, h] = host.ProgramNominal(0, 2048, 768, 256, false, true);
     host.ProgramExposureTime(170, true);  // 1435 lines at line length 888: nominal
     const FrameRead frame = host.ReadFrame();
     ASSERT_EQ(frame.byteCount, static_cast<uint32_t>(w * h * 2));
@@ -246,7 +248,7 @@ TEST(EmulatorFrames, SixteenBitSamplesAreFullScale) {
 TEST(EmulatorFrames, ExposureAndGainScaleAndClip) {
     auto camera = FastCamera();
     TestHost host(*camera);
-    const auto [w, h] = host.ProgramWindow(0, 2048, 0, 256, false, false);
+    const auto [w, h] = host.ProgramNominal(0, 2048, 0, 256, false, false);
     // The host's 8-bit line period is 323 pixel clocks; the nominal exposure is 2870 lines.
     struct Step {
         uint32_t lines;
@@ -280,6 +282,7 @@ TEST(EmulatorFrames, ExposureAndGainScaleAndClip) {
 TEST(EmulatorFrames, RegisterHoldDefersSettings) {
     auto camera = FastCamera();
     TestHost host(*camera);
+    host.ProgramNominal(0, 2048, 0, 1536, false, false);
     ASSERT_TRUE(host.WriteSensor(0x208, 1));
     host.ProgramMirror(true, false);
     EXPECT_EQ(host.ReadSensor(0x20E), 1);  // reads see the written value at once
@@ -297,6 +300,7 @@ TEST(EmulatorFrames, RegisterHoldDefersSettings) {
 TEST(EmulatorFrames, FrameNumberIsVisibleInThePicture) {
     auto camera = FastCamera();
     TestHost host(*camera);
+    host.ProgramNominal(0, 2048, 0, 1536, false, false);
     for (int n = 0; n < 3; ++n) {
         const FrameRead frame = host.ReadFrame();
         const auto hostPixel = [&](int row, int column) {
@@ -317,8 +321,9 @@ TEST(EmulatorFrames, FrameNumberIsVisibleInThePicture) {
 // Frames come one frame period apart on the platform clock, never sooner; a camera left alone
 // keeps producing, so the next frame is the newest one, not the next in line.
 TEST(EmulatorFrames, SensorTimingPacesFrames) {
-    // The power-up frame period: 2880 lines of 323 pixel clocks at 54.545 MHz.
-    EXPECT_NEAR(CreateCamera()->Readout().framePeriodMs, 2880.0 * 323.0 / 54545.0, 1e-9);
+    // The power-up frame period: 1600 lines of 464 x 323 / 444 pixel clocks at 54.545 MHz.
+    EXPECT_NEAR(CreateCamera()->Readout().framePeriodMs, 1600.0 * 464.0 * 323.0 / 444.0 / 54545.0,
+                1e-9);
 
     CameraConfig config;
     config.framesPerSecond = 10;
@@ -326,10 +331,8 @@ TEST(EmulatorFrames, SensorTimingPacesFrames) {
     const uint64_t startMs = platform::MonotonicMs();
     auto camera = CreateCamera(config);
     TestHost host(*camera);
-    ASSERT_TRUE(host.WriteFpga(0x44, 64));  // a small frame: pacing, not pixels, is tested here
-    ASSERT_TRUE(host.WriteFpga(0x45, 0));
-    ASSERT_TRUE(host.WriteFpga(0x40, 64));
-    ASSERT_TRUE(host.WriteFpga(0x41, 0));
+    // A small frame: pacing, not pixels, is tested here.
+    ASSERT_TRUE(host.SetFrameGeometry(64, 64));
     uint32_t previous = 0;
     for (int i = 0; i < 4; ++i) {
         const uint32_t number = host.ReadFrame().frameNumber;
@@ -349,6 +352,7 @@ TEST(EmulatorFrames, TriggerModeCountsTriggeredFrames) {
     config.autoTrigger = false;
     auto camera = CreateCamera(config);
     TestHost host(*camera);
+    host.ProgramNominal(0, 2048, 0, 1536, false, false);
     EXPECT_FALSE(camera->FireTrigger());  // free-run: no trigger input
     ASSERT_TRUE(host.WriteFpga(0x58, 1));
     ASSERT_TRUE(host.WriteSensor(0x20A, 1));
@@ -379,7 +383,7 @@ TEST(EmulatorFrames, TriggerModeCountsTriggeredFrames) {
 TEST(EmulatorFrames, TriggerExposureComesFromTheFpga) {
     auto camera = FastCamera();
     TestHost host(*camera);
-    const auto [w, h] = host.ProgramWindow(0, 2048, 0, 256, false, false);
+    const auto [w, h] = host.ProgramNominal(0, 2048, 0, 256, false, false);
     // 1000 trigger lines of 288 pixel clocks (the host's trigger line length).
     ASSERT_TRUE(host.WriteFpga(0x85, 1000 & 0xFF));
     ASSERT_TRUE(host.WriteFpga(0x86, 1000 >> 8));
@@ -399,6 +403,7 @@ TEST(EmulatorFrames, TriggerExposureComesFromTheFpga) {
 TEST(EmulatorFrames, ImperfectionsAppearWhereDocumented) {
     auto camera = FastCamera();
     TestHost host(*camera);
+    host.ProgramNominal(0, 2048, 0, 1536, false, false);
     const FrameRead clean = host.ReadFrame();
     const auto hostPixel = [](const FrameRead& f, int row, int column) {
         return SampleAt(f.data, 2048, 1, row, 2047 - column);
@@ -436,8 +441,8 @@ TEST(EmulatorFrames, ImperfectionsAppearWhereDocumented) {
     second->SetImperfections(noisy);
     TestHost firstHost(*first);
     TestHost secondHost(*second);
-    ASSERT_TRUE(firstHost.WriteFpga(0x3C, 2));
-    ASSERT_TRUE(secondHost.WriteFpga(0x3C, 2));
+    firstHost.ProgramNominal(0, 2048, 0, 1536, false, true);
+    secondHost.ProgramNominal(0, 2048, 0, 1536, false, true);
     const FrameRead a = firstHost.ReadFrame();
     const FrameRead b = secondHost.ReadFrame();
     ASSERT_EQ(a.frameNumber, b.frameNumber);
@@ -460,7 +465,7 @@ TEST(EmulatorFrames, ImperfectionsAppearWhereDocumented) {
     Imperfections vignette;
     vignette.vignetting = 0.5;
     camera->SetImperfections(vignette);
-    ASSERT_TRUE(host.WriteFpga(0x3C, 2));
+    host.ProgramNominal(0, 2048, 0, 1536, false, true);
     const FrameRead v = host.ReadFrame();
     // The vertical ramp at row 1279, column 0: distance from the centre 511.5 rows, 1023.5 columns.
     const double d2 = (511.5 * 511.5 + 1023.5 * 1023.5) / (767.5 * 767.5 + 1023.5 * 1023.5);

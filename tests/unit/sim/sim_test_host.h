@@ -80,12 +80,22 @@ public:
         return (*bytes)[1];  // the value is the second byte
     }
 
+    // The sensor bridge takes a transfer only once the FPGA has reported the one before it ended.
+    bool WaitBridge() {
+        for (int read = 0; read < 3; ++read) {
+            const auto status = ReadFpga(0x02);
+            if (status && (*status & 0x02) == 0)
+                return true;
+        }
+        return false;
+    }
+
     bool WriteSensor(uint16_t address, uint8_t value) {
-        return BusWrite(72,
+        return WaitBridge() && BusWrite(72,
                         {static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address), value});
     }
     std::optional<uint8_t> ReadSensor(uint16_t address) {
-        if (!BusWrite(72, {static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address)}))
+        if (!WaitBridge() || !BusWrite(72, {static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address)}))
             return std::nullopt;
         const auto bytes = BusRead(72, 1);
         if (!bytes)
@@ -127,7 +137,10 @@ public:
     // test (and returns what came) when a transfer does not complete.
     FrameRead ReadFrame() {
         FrameRead frame;
-        EXPECT_TRUE(RequestFrame());
+        if (!RequestFrame()) {
+            ADD_FAILURE() << "frame request refused";
+            return frame;
+        }
         std::vector<uint8_t> header(64);
         size_t moved = 0;
         EXPECT_EQ(Receive(0x81, header, &moved), TransferResult::kCompleted);
@@ -151,6 +164,15 @@ public:
         }
         EXPECT_EQ(done, frame.byteCount);
         return frame;
+    }
+
+    // The FPGA's frame geometry of 8-bit frames cut from the whole sensor at full resolution
+    // (read-out mode 12, offset 0), as the engine programs it before streaming.
+    bool SetFrameGeometry(uint16_t width, uint16_t height) {
+        return WriteFpga(0x44, static_cast<uint8_t>(width)) &&
+               WriteFpga(0x45, static_cast<uint8_t>(width >> 8)) &&
+               WriteFpga(0x40, static_cast<uint8_t>(height)) &&
+               WriteFpga(0x41, static_cast<uint8_t>(height >> 8)) && WriteFpga(0x48, 12);
     }
 
     // --- the host's sensor programming ---
@@ -239,6 +261,24 @@ public:
     void ProgramExposureTime(uint32_t t, bool sixteenBit) {
         const double p = sixteenBit ? 6460.0 / 54545.0 : 3230.0 / 54545.0;
         ProgramExposureLines(static_cast<uint32_t>(t / p));
+    }
+
+    // What the host's start-up and settings leave for the whole sensor (or a window) at the
+    // default exposure and gain: the black level, gain 64, 17 ms. The scene then reads its
+    // nominal values.
+    std::pair<int, int> ProgramNominal(int x, int width, int y, int height, bool subSample,
+                                       bool sixteenBit) {
+        EXPECT_TRUE(WriteSensor(0x454, 80));
+        EXPECT_TRUE(WriteSensor(0x455, 0));
+        const auto size = ProgramWindow(x, width, y, height, subSample, sixteenBit);
+        ProgramGain(64);
+        if (subSample) {
+            // Sub-sampled lines are 396/444 as long, and the exposure counts in them.
+            ProgramExposureLines(static_cast<uint32_t>(170 / (3230.0 / 54545.0 * 396 / 444)));
+        } else {
+            ProgramExposureTime(170, sixteenBit);
+        }
+        return size;
     }
 
     void ProgramGain(uint32_t g) {
