@@ -308,15 +308,6 @@ int CQuorixU3R5Base::CopyStateBlock(void* buffer) {
     return buffer != nullptr && m_sensor ? m_sensor->CopyStateBlock(buffer) : 0;
 }
 
-int CQuorixU3R5Base::Reserved9() {
-    return 0;
-}
-
-// This camera is named by the context; the model-name table has no row for it.
-int CQuorixU3R5Base::GetDeviceName(int32_t, char*, int32_t) {
-    return 0;
-}
-
 int CQuorixU3R5Base::SetCameraId(int32_t cameraId) {
     m_cameraId = cameraId;
     return 1;

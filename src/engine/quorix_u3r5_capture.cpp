@@ -261,9 +261,6 @@ int CQuorixU3R5Base::StartCapture(int32_t mode) {
             return 0;
         }
     }
-    if (m_sensor && m_sensor->Reserved105() == 0) {
-        m_sensor->OnReservedNotice103();
-    }
     return 1;
 }
 
@@ -540,18 +537,6 @@ CQuorixU3R5Base::FrameOutcome CQuorixU3R5Base::ReceiveFrame(FrameRecord* record,
     m_framesStored.fetch_add(1, std::memory_order_release);
     SignalFrameEvent();
     return FrameOutcome::kStored;
-}
-
-int CQuorixU3R5Base::Reserved27() {
-    return 0;
-}
-
-int CQuorixU3R5Base::Reserved28() {
-    return 0;
-}
-
-int32_t CQuorixU3R5Base::Reserved33() {
-    return -1;
 }
 
 // --- Frame counter and the synchronous capture -----------------------------------------------

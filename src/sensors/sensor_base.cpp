@@ -52,27 +52,12 @@ void CSensorBase::Attach(CControllerBase* controller, uint8_t busAddress) {
     m_busAddress = busAddress;
 }
 
-// --- Slots 0-14 -----------------------------------------------------------------------------
+// --- Opening, window, trigger ---------------------------------------------------------------
 
-void CSensorBase::SetHeadCode(int32_t code) {
-    m_headCode = code;
-}
-void CSensorBase::SetTriggerModeRaw(int32_t word) {
-    m_nTriggerMode = word;
-}
-int32_t CSensorBase::GetTriggerModeRaw() {
-    return m_nTriggerMode;
-}
 int CSensorBase::IsReady() {
     return 0;
 }
 int CSensorBase::Initialize() {
-    return 0;
-}
-int CSensorBase::StartUp() {
-    return 0;
-}
-int CSensorBase::OnStartTimeout() {
     return 0;
 }
 int CSensorBase::SetCaptureWindow(int32_t, int32_t, int32_t, int32_t, int32_t) {
@@ -87,17 +72,7 @@ int CSensorBase::SetTriggerMode(int32_t) {
 int CSensorBase::GetTriggerMode(int32_t*) {
     return 0;
 }
-int CSensorBase::SetHeadMode(int32_t) {
-    return 0;
-}
-int CSensorBase::GetHeadMode(int32_t*) {
-    return 0;
-}
-int CSensorBase::IsHeadModeSupported() {
-    return 0;
-}
-
-// --- Slots 15-36 ----------------------------------------------------------------------------
+// --- Data width, exposure lines, gains ------------------------------------------------------
 
 int CSensorBase::SetDataWidth(int32_t) {
     return 0;
@@ -166,38 +141,7 @@ int CSensorBase::GetColorGainDefault(int32_t*) {
     return 0;
 }
 
-// --- Slots 37-63 ----------------------------------------------------------------------------
-
-int CSensorBase::SetChannelGain(int32_t, int32_t) {
-    return 0;
-}
-int CSensorBase::GetChannelGain(int32_t, int32_t*) {
-    return 0;
-}
-int CSensorBase::GetChannelGainMin(int32_t*) {
-    return 0;
-}
-int CSensorBase::GetChannelGainMax(int32_t*) {
-    return 0;
-}
-int CSensorBase::GetChannelGainDefault(int32_t*) {
-    return 0;
-}
-int CSensorBase::SetChannelOffset(int32_t, int32_t) {
-    return 0;
-}
-int CSensorBase::GetChannelOffset(int32_t, int32_t*) {
-    return 0;
-}
-int CSensorBase::GetChannelOffsetMin(int32_t*) {
-    return 0;
-}
-int CSensorBase::GetChannelOffsetMax(int32_t*) {
-    return 0;
-}
-int CSensorBase::GetChannelOffsetDefault(int32_t*) {
-    return 0;
-}
+// --- Black level and auxiliary value ----------------------------------------------------------
 
 // The optional features answer with their supported word and always report the stored value.
 int CSensorBase::IsBlackLevelSupported() {
@@ -232,36 +176,7 @@ int CSensorBase::GetAuxValue(int32_t* value) {
     Put(value, m_state.m_nAuxValue);
     return IsAuxValueSupported();
 }
-int CSensorBase::IsAuxLevelSupported() {
-    return static_cast<int>(m_state.m_bAuxLevelSupported);
-}
-int CSensorBase::GetAuxLevelMin(int32_t* value) {
-    Put(value, m_state.m_nAuxLevelMin);
-    return IsAuxLevelSupported();
-}
-int CSensorBase::GetAuxLevelMax(int32_t* value) {
-    Put(value, m_state.m_nAuxLevelMax);
-    return IsAuxLevelSupported();
-}
-int CSensorBase::GetAuxLevel(int32_t* value) {
-    Put(value, m_state.m_nAuxLevel);
-    return IsAuxLevelSupported();
-}
-int CSensorBase::GetAuxLevelDefault(int32_t* value) {
-    Put(value, m_state.m_nAuxLevelDefault);
-    return IsAuxLevelSupported();
-}
-int CSensorBase::SetAuxLevelMode(int32_t) {
-    return 0;
-}
-int CSensorBase::SetAuxLevel(int32_t) {
-    return 0;
-}
-int CSensorBase::GetAuxLevelMode(int32_t*) {
-    return 0;
-}
-
-// --- Slots 64-82 ----------------------------------------------------------------------------
+// --- Exposure time, mirroring, sampling rate, registers ---------------------------------------
 
 int CSensorBase::SetExposureTime(int32_t) {
     return 0;
@@ -321,36 +236,14 @@ int CSensorBase::SetSamplingRateValue(int32_t) {
     return 0;
 }
 
-// --- Slots 83-104 ---------------------------------------------------------------------------
+// --- Speed, state block, notifications, optional features -------------------------------------
 
-int CSensorBase::Reserved83() {
-    return 0;
-}
-int CSensorBase::Reserved84() {
-    return 0;
-}
-int CSensorBase::Reserved85() {
-    return 0;
-}
-int CSensorBase::Reserved86() {
-    return 0;
-}
-int CSensorBase::Reserved87() {
-    return 0;
-}
 int CSensorBase::SetSpeedMode(int32_t) {
     return 0;
 }
 int CSensorBase::GetSpeedMode(int32_t*, int32_t, int32_t) {
     return 0;
 }
-int CSensorBase::Reserved90() {
-    return 0;
-}
-int CSensorBase::Reserved91() {
-    return 0;
-}
-
 int CSensorBase::CopyStateBlock(void* buffer) {
     if (buffer == nullptr) {
         return 0;
@@ -360,7 +253,6 @@ int CSensorBase::CopyStateBlock(void* buffer) {
 }
 
 void CSensorBase::OnSettingsApplied() {}
-void CSensorBase::OnReservedNotice94() {}
 int CSensorBase::IsInternalCorrectionSupported() {
     return 0;
 }
@@ -385,53 +277,10 @@ int CSensorBase::IsTemperatureSupported() {
 int CSensorBase::GetTemperature(double*) {
     return 0;
 }
-void CSensorBase::OnReservedNotice103() {}
 void CSensorBase::OnCaptureStop(int32_t) {}
 
-// --- Slots 105-140 --------------------------------------------------------------------------
+// --- Seconds-based exposure, short exposure, gain mode, output formats ------------------------
 
-int CSensorBase::Reserved105() {
-    return 0;
-}
-int CSensorBase::Reserved106(int32_t) {
-    return 0;
-}
-int CSensorBase::Reserved107(int32_t*) {
-    return 0;
-}
-int CSensorBase::Reserved108() {
-    return 0;
-}
-int CSensorBase::Reserved109() {
-    return 0;
-}
-int CSensorBase::Reserved110() {
-    return 0;
-}
-int CSensorBase::Reserved111(int32_t) {
-    return 0;
-}
-int CSensorBase::Reserved112(int32_t*) {
-    return 0;
-}
-int CSensorBase::Reserved113(int32_t) {
-    return 0;
-}
-int CSensorBase::Reserved114(int32_t*) {
-    return 0;
-}
-int CSensorBase::Reserved115(int32_t) {
-    return 0;
-}
-int CSensorBase::Reserved116(int32_t*) {
-    return 0;
-}
-int CSensorBase::Reserved117(int32_t) {
-    return 0;
-}
-int CSensorBase::Reserved118(int32_t*) {
-    return 0;
-}
 int CSensorBase::IsExposureTimeExSupported() {
     return static_cast<int>(m_state.m_bExposureTimeExSupported);
 }
@@ -463,12 +312,6 @@ int CSensorBase::GetShortExposureMode(int32_t*) {
 int CSensorBase::SetShortExposureMode(int32_t) {
     return 0;
 }
-int CSensorBase::Reserved128(int32_t, int32_t, int32_t) {
-    return 0;
-}
-int CSensorBase::Reserved129(int32_t*) {
-    return 0;
-}
 int CSensorBase::IsGainModeSupported() {
     return 0;
 }
@@ -478,14 +321,8 @@ int32_t CSensorBase::GetGainMode() {
 int CSensorBase::SetGainMode(int32_t) {
     return 0;
 }
-int CSensorBase::Reserved133() {
-    return 0;
-}
 int32_t CSensorBase::GetRawWidthMode() {
     return -1;
-}
-int CSensorBase::Reserved135() {
-    return 0;
 }
 int CSensorBase::SupportsOutput8() {
     return 1;
@@ -496,13 +333,6 @@ int CSensorBase::SupportsOutput16() {
 int CSensorBase::SupportsOutputColor() {
     return 1;
 }
-int CSensorBase::Reserved139() {
-    return 0;
-}
-int CSensorBase::Reserved140() {
-    return 0;
-}
-
 // --- Settings bursts -------------------------------------------------------------------------
 
 CSensorBase::SettingsBurst::SettingsBurst(CSensorBase* head) : m_head(head) {
