@@ -36,23 +36,6 @@ public:
     static constexpr uint32_t kDefaultDataTimeoutMs = 5000;
     static constexpr size_t kDeviceInfoSize = 64;
 
-    // FPGA registers of the frame geometry and read-out.
-    static constexpr uint8_t kFpgaHeightLow = 0x40;
-    static constexpr uint8_t kFpgaHeightHigh = 0x41;
-    static constexpr uint8_t kFpgaWidthLow = 0x44;
-    static constexpr uint8_t kFpgaWidthHigh = 0x45;
-    static constexpr uint8_t kFpgaReadoutMode = 0x48;
-    static constexpr uint8_t kFpgaReadoutModeHigh = 0x49;
-    static constexpr uint8_t kFpgaOffsetLow = 0x4C;
-    static constexpr uint8_t kFpgaOffsetHigh = 0x4D;
-    // FPGA registers of the settings: sensor-bus status (bit 1 busy), I/O port, pixel data width
-    // (1 = 8-bit, 2 = 16-bit), and the die temperature of line-sensor heads.
-    static constexpr uint8_t kFpgaBusStatus = 0x02;
-    static constexpr uint8_t kFpgaBusBusy = 0x02;
-    static constexpr uint8_t kFpgaIoPort = 0x07;
-    static constexpr uint8_t kFpgaDataWidth = 0x3C;
-    static constexpr uint8_t kFpgaTemperatureLow = 0x8E;
-    static constexpr uint8_t kFpgaTemperatureHigh = 0x8F;
     // EEPROM address of the user identification byte.
     static constexpr uint32_t kSromIdAddress = 0x1080;
     // Longest wait for an idle sensor bus before a 16-bit bus register access. [ms]

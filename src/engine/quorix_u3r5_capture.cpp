@@ -25,6 +25,7 @@
 #include <optional>
 #include <system_error>
 
+#include "camera/fpga_registers.h"
 #include "engine/quorix_u3r5_base.h"
 #include "platform/clock.h"
 #include "platform/event.h"
@@ -40,7 +41,6 @@ namespace quorix {
 namespace {
 
 constexpr int32_t kAuxEndpointCameraId = 12354;
-constexpr uint8_t kFpgaFrameCounter = 0x08;
 // Firmware above this version resets the stream's pipe as well when a transfer is reset.
 constexpr uint16_t kLastFirmwareWithoutPipeReset = 0x10FF;
 constexpr size_t kFirmwareVersionOffset = 24;
@@ -446,7 +446,7 @@ bool CQuorixU3R5Base::TriggerArrived() {
     // In trigger mode a frame exists only once the FPGA's frame counter has moved: asking for
     // one earlier would leave the request waiting for a trigger that may never come.
     uint8_t counter = 0;
-    if (!m_controller->ReadFpgaRegister(kFpgaFrameCounter, &counter)) {
+    if (!m_controller->ReadFpgaRegister(fpga::kFrameCounter, &counter)) {
         // Not even a busy wait at raised priority when the camera does not answer.
         platform::SleepMs(kTriggerPollMs);
         return false;
@@ -543,7 +543,7 @@ CQuorixU3R5Base::FrameOutcome CQuorixU3R5Base::ReceiveFrame(FrameRecord* record,
 
 int CQuorixU3R5Base::ReadFrameCounter() {
     uint8_t counter = 0;
-    if (!m_controller || !m_controller->ReadFpgaRegister(kFpgaFrameCounter, &counter)) {
+    if (!m_controller || !m_controller->ReadFpgaRegister(fpga::kFrameCounter, &counter)) {
         return 0;
     }
     m_lastFrameNumber.store(counter);

@@ -4,6 +4,7 @@
 // capture state, the FPGA or the bus are spelled out here.
 #include <cstdint>
 
+#include "camera/fpga_registers.h"
 #include "engine/quorix_u3r5_base.h"
 #include "platform/clock.h"
 #include "sensors/sensor_base.h"
@@ -59,7 +60,7 @@ int CQuorixU3R5Base::SetDataWidth(int32_t sixteenBit) {
     // means 16-bit data for all three.
     const int32_t wide = sixteenBit != 0 ? 1 : 0;
     m_sensor->SetDataWidth(wide);
-    if (!WriteFpgaRegister(kFpgaDataWidth, wide != 0 ? 2 : 1)) {
+    if (!WriteFpgaRegister(fpga::kDataWidth, wide != 0 ? fpga::kDataWidth16 : fpga::kDataWidth8)) {
         return 0;
     }
     if (m_dataWidth == wide) {
@@ -288,11 +289,11 @@ int CQuorixU3R5Base::WaitBusIdle(uint32_t limitMs) {
     const uint64_t start = platform::MonotonicMs();
     for (;;) {
         int32_t read = 0;
-        const int32_t status = ReadFpgaRegister(kFpgaBusStatus, &read);
+        const int32_t status = ReadFpgaRegister(fpga::kStatus, &read);
         if (read == 0) {
             return 0;
         }
-        if ((status & kFpgaBusBusy) == 0) {
+        if ((status & fpga::kStatusBusBusy) == 0) {
             return 1;
         }
         if (platform::MonotonicMs() - start >= limitMs) {
@@ -388,12 +389,12 @@ int CQuorixU3R5Base::GetFpgaTemperature(double* celsius) {
         return 0;
     }
     int32_t lowRead = 0;
-    const int32_t low = ReadFpgaRegister(kFpgaTemperatureLow, &lowRead);
+    const int32_t low = ReadFpgaRegister(fpga::kTemperatureLow, &lowRead);
     if (lowRead == 0) {
         return 0;
     }
     int32_t highRead = 0;
-    const int32_t high = ReadFpgaRegister(kFpgaTemperatureHigh, &highRead);
+    const int32_t high = ReadFpgaRegister(fpga::kTemperatureHigh, &highRead);
     if (highRead == 0) {
         return 0;
     }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "camera/fpga_registers.h"
 #include "platform/clock.h"
 #include "transport/controller_base.h"
 
@@ -25,17 +26,6 @@ constexpr uint32_t kReconfigureTimeoutMs = 5000;
 constexpr int kFpgaVersionAttempts = 10;
 constexpr uint32_t kFpgaVersionPauseMs = 100;
 constexpr uint32_t kTriggerTimingPauseMs = 100;
-
-// Registers of the FPGA's trigger timing.
-constexpr uint8_t kFpgaTriggerControl = 0x58;
-constexpr uint8_t kFpgaTriggerLines0 = 0x85;
-constexpr uint8_t kFpgaTriggerLines1 = 0x86;
-constexpr uint8_t kFpgaTriggerLines2 = 0x9B;
-constexpr uint8_t kFpgaTriggerDelayLow = 0x54;
-constexpr uint8_t kFpgaTriggerDelayHigh = 0x55;
-constexpr uint8_t kFpgaTriggerPeriodLow = 0x50;
-constexpr uint8_t kFpgaTriggerPeriodHigh = 0x51;
-constexpr uint8_t kFpgaRestartPulseAlt = 0x96;
 
 }  // namespace
 
@@ -390,35 +380,36 @@ void CSensorBase::ResetSensorBridge() {
     }
     const platform::TimerResolutionGuard precise;
     uint8_t current = 0;
-    if (!m_controller->ReadFpgaRegister(kFpgaBridgeReset, &current)) {
+    if (!m_controller->ReadFpgaRegister(fpga::kBridgeReset, &current)) {
         current = 0;
     }
     const auto low = static_cast<uint8_t>(current & ~1U);
-    m_controller->WriteFpgaRegister(kFpgaBridgeReset, low);
+    m_controller->WriteFpgaRegister(fpga::kBridgeReset, low);
     platform::SleepMs(kBridgeResetPauseMs);
-    m_controller->WriteFpgaRegister(kFpgaBridgeReset, static_cast<uint8_t>(low | 1U));
+    m_controller->WriteFpgaRegister(fpga::kBridgeReset,
+                                    static_cast<uint8_t>(low | fpga::kBridgeResetBit));
     platform::SleepMs(kBridgeResetPauseMs);
-    m_controller->WriteFpgaRegister(kFpgaBridgeReset, low);
+    m_controller->WriteFpgaRegister(fpga::kBridgeReset, low);
 }
 
 int CSensorBase::ReconfigureFpga() {
     if (m_controller == nullptr) {
         return 0;
     }
-    constexpr uint8_t kConfiguredBit = 0x02;
     uint8_t status = 0;
-    if (m_controller->ReadFpgaRegister(kFpgaReconfigure, &status) && (status & kConfiguredBit)) {
+    if (m_controller->ReadFpgaRegister(fpga::kReconfigure, &status) &&
+        (status & fpga::kReconfigureDone)) {
         return 1;
     }
     const platform::TimerResolutionGuard precise;
-    m_controller->WriteFpgaRegister(kFpgaReconfigure, 1);
+    m_controller->WriteFpgaRegister(fpga::kReconfigure, fpga::kReconfigureStart);
     platform::SleepMs(kReconfigurePauseMs);
-    m_controller->WriteFpgaRegister(kFpgaReconfigure, 0);
+    m_controller->WriteFpgaRegister(fpga::kReconfigure, 0);
     platform::SleepMs(kReconfigurePauseMs);
     const uint64_t start = platform::MonotonicMs();
     while (platform::MonotonicMs() - start < kReconfigureTimeoutMs) {
-        if (m_controller->ReadFpgaRegister(kFpgaReconfigure, &status)) {
-            if (status & kConfiguredBit) {
+        if (m_controller->ReadFpgaRegister(fpga::kReconfigure, &status)) {
+            if (status & fpga::kReconfigureDone) {
                 return 1;
             }
         } else {
@@ -452,24 +443,24 @@ void CSensorBase::ProgramTriggerTiming() {
     }
     const uint32_t lines = m_state.m_nExposureLines;
     const auto height = static_cast<uint32_t>(m_state.m_nHeight);
-    WriteFpgaRegisterVerified(kFpgaTriggerControl, 0);
-    WriteFpgaRegisterVerified(kFpgaTriggerLines0, lines & 0xFF);
+    WriteFpgaRegisterVerified(fpga::kTriggerControl, 0);
+    WriteFpgaRegisterVerified(fpga::kTriggerExposure0, lines & 0xFF);
     platform::SleepMs(kTriggerTimingPauseMs);
-    WriteFpgaRegisterVerified(kFpgaTriggerLines1, (lines >> 8) & 0xFF);
+    WriteFpgaRegisterVerified(fpga::kTriggerExposure1, (lines >> 8) & 0xFF);
     platform::SleepMs(kTriggerTimingPauseMs);
-    WriteFpgaRegisterVerified(kFpgaTriggerLines2, (lines >> 16) & 0xFF);
+    WriteFpgaRegisterVerified(fpga::kTriggerExposure2, (lines >> 16) & 0xFF);
     platform::SleepMs(kTriggerTimingPauseMs);
     // The delay between the trigger and the start of the exposure depends on the FPGA's trigger
     // programming; the frame period covers the exposure, the read-out and 25 lines of margin.
     const uint32_t delay = m_nTriggerVariant == 1 ? 0x120 : 0x143;
-    WriteFpgaRegisterVerified(kFpgaTriggerDelayLow, delay & 0xFF);
+    WriteFpgaRegisterVerified(fpga::kTriggerDelayLow, delay & 0xFF);
     platform::SleepMs(kTriggerTimingPauseMs);
-    WriteFpgaRegisterVerified(kFpgaTriggerDelayHigh, (delay >> 8) & 0xFF);
+    WriteFpgaRegisterVerified(fpga::kTriggerDelayHigh, (delay >> 8) & 0xFF);
     platform::SleepMs(kTriggerTimingPauseMs);
     const uint32_t period = lines + height + 25;
-    WriteFpgaRegisterVerified(kFpgaTriggerPeriodLow, period & 0xFF);
-    WriteFpgaRegisterVerified(kFpgaTriggerPeriodHigh, (period >> 8) & 0xFF);
-    WriteFpgaRegisterVerified(kFpgaTriggerControl, m_nTriggerVariant == 1 ? 1 : 2);
+    WriteFpgaRegisterVerified(fpga::kTriggerPeriodLow, period & 0xFF);
+    WriteFpgaRegisterVerified(fpga::kTriggerPeriodHigh, (period >> 8) & 0xFF);
+    WriteFpgaRegisterVerified(fpga::kTriggerControl, m_nTriggerVariant == 1 ? 1 : 2);
 }
 
 int CSensorBase::RestartTransfer() {
@@ -483,8 +474,8 @@ int CSensorBase::RestartTransfer() {
     constexpr int32_t kHeadPulsingAlt = 103;
     constexpr int32_t kHeadPulsingAltExtra = 115;
     const uint8_t reg = m_headCode == kHeadPulsingAlt || m_headCode == kHeadPulsingAltExtra
-                            ? kFpgaRestartPulseAlt
-                            : kFpgaTransferReset;
+                            ? fpga::kTransferResetAlt
+                            : fpga::kTransferReset;
     m_controller->WriteFpgaRegister(reg, 1);
     platform::SleepMs(1);
     m_controller->WriteFpgaRegister(reg, 0);

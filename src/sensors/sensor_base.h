@@ -41,10 +41,6 @@ public:
     };
 
     static constexpr int32_t kDefaultTriggerMode = 15;  // any value but 1 means free-run
-    static constexpr uint8_t kFpgaBusStatus = 0x02;
-    static constexpr uint8_t kFpgaTransferReset = 0x6C;
-    static constexpr uint8_t kFpgaReconfigure = 0x81;
-    static constexpr uint8_t kFpgaBridgeReset = 0x82;
 
     CSensorBase();
     CSensorBase(const CSensorBase&) = delete;
