@@ -127,9 +127,6 @@ public:
     // GetFrame of the newest slot with the frame size, then marks it read: 0, or -1 when nothing
     // was copied (the mark then stays).
     virtual int ReadNewestFrame(uint8_t* destination, int32_t rowOrder);
-    // The same with two further per-frame values of another head (0 here).
-    virtual int ReadNewestFrame(uint8_t* destination, int32_t rowOrder, uint32_t* extra1,
-                                uint32_t* extra2);
     // ReadNewestFrame with the frame number and header words A-D of the slot.
     virtual int ReadNewestFrameWithInfo(uint8_t* destination, int32_t* frameNumber, uint32_t* wordA,
                                         uint32_t* wordB, uint32_t* wordC, uint32_t* wordD,

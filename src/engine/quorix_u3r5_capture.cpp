@@ -757,18 +757,6 @@ int CQuorixU3R5Base::ReadNewestFrame(uint8_t* destination, int32_t rowOrder) {
     return ReadNewest(destination, m_frameSize, rowOrder, nullptr) ? 0 : -1;
 }
 
-int CQuorixU3R5Base::ReadNewestFrame(uint8_t* destination, int32_t rowOrder, uint32_t* extra1,
-                                     uint32_t* extra2) {
-    // The two further values belong to a head that measures them per frame; this one does not.
-    if (extra1 != nullptr) {
-        *extra1 = 0;
-    }
-    if (extra2 != nullptr) {
-        *extra2 = 0;
-    }
-    return ReadNewest(destination, m_frameSize, rowOrder, nullptr) ? 0 : -1;
-}
-
 int CQuorixU3R5Base::ReadNewestFrameWithInfo(uint8_t* destination, int32_t* frameNumber,
                                              uint32_t* wordA, uint32_t* wordB, uint32_t* wordC,
                                              uint32_t* wordD, int32_t rowOrder) {

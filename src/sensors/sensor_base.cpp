@@ -30,9 +30,7 @@ constexpr uint32_t kTriggerTimingPauseMs = 100;
 }  // namespace
 
 CSensorBase::CSensorBase() {
-    std::memset(m_reservedArea, 0, sizeof m_reservedArea);
     std::memset(&m_state, 0, sizeof m_state);
-    std::memset(m_working, 0, sizeof m_working);
 }
 
 CSensorBase::~CSensorBase() = default;
@@ -464,9 +462,6 @@ void CSensorBase::ProgramTriggerTiming() {
 }
 
 int CSensorBase::RestartTransfer() {
-    if (m_restartEnable == 0) {
-        return 1;
-    }
     if (m_controller == nullptr) {
         return 0;
     }

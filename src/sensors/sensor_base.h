@@ -177,22 +177,15 @@ protected:
     bool BurstFailed() const { return m_burstFailed.load(); }
     void NoteAccessGaveUp();
 
-    uint8_t m_reservedArea[1024];  // head-specific; not used by the heads built here
     SensorStateBlock m_state;
-    uint64_t m_working[4];
     CControllerBase* m_controller = nullptr;  // not owned
     uint8_t m_busAddress = 0;
     int32_t m_nTriggerMode = kDefaultTriggerMode;
     uint16_t m_fpgaVersion = 0;
     int32_t m_headCode = 0;
-    // Working fields of other heads; the restart-enable word lets RestartTransfer pulse the
-    // FPGA's transfer reset (1 for every head built here).
-    uint32_t m_restartEnable = 1;
-    uint32_t m_startupPollLimit = 300;
-    uint32_t m_startupPollEnable = 1;
-    uint32_t m_headWorking[8] = {};
+    // Which trigger timing the head programs into the FPGA (see ProgramTriggerTiming); 1 on the
+    // IMX252.
     int32_t m_nTriggerVariant = 0;
-    uint32_t m_reservedWord = 0;
 
 private:
     std::atomic<int32_t> m_burstDepth{0};
