@@ -103,11 +103,6 @@ public:
     // Discards what the camera's stream holds: pipe reset of endpoint 0x81 (firmware above
     // 0x10FF) and stream reset. 0 without a controller, else 1.
     virtual int ResetTransfer();
-    // The body of the capture thread (running at real-time priority where the system allows):
-    // frames until stopped, the mode's end, or five consecutive failed frames (error flag set,
-    // frame event signalled). In trigger mode 1 it asks for a frame only once the FPGA's frame
-    // counter has moved, polling it every millisecond. Returns 0.
-    virtual int CaptureLoop();
     virtual int PrepareFrameBuffers();
     virtual int32_t GetMaxDevices();
     // Reads the FPGA's 8-bit frame counter (register 8) into the last frame number; 0 on failure.
@@ -205,7 +200,6 @@ public:
     virtual int SetDataWidth(int32_t sixteenBit);
     // Link speed mode of the head; mode 2 needs a SuperSpeed link and becomes 0 on slower ones.
     virtual int SetSpeedMode(int32_t mode);
-    virtual int32_t GetSpeedMode(int32_t arg1, int32_t arg2);
     // Programs the capture window (sensor pixels) and sub-sampling (0 none, 1 2x2) unless it is
     // the current one, keeps what the head accepted and marks the frame geometry for
     // re-programming at the next capture start.
@@ -433,6 +427,10 @@ private:
     // The thread calls no virtual operation of the engine, so that it never races the engine's
     // destruction over which class's operations apply.
     void CaptureThreadMain();
+    // The body of the capture thread (running at real-time priority where the system allows):
+    // frames until stopped, the mode's end, or five consecutive failed frames (error flag set,
+    // frame event signalled). In trigger mode 1 it asks for a frame only once the FPGA's frame
+    // counter has moved, polling it every millisecond.
     void RunCaptureLoop();
     void RunCapture();
     int ResetCameraTransfer();

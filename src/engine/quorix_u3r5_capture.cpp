@@ -365,11 +365,6 @@ int CQuorixU3R5Base::ResetCameraTransfer() {
 
 // --- The capture thread ----------------------------------------------------------------------
 
-int CQuorixU3R5Base::CaptureLoop() {
-    RunCaptureLoop();
-    return 0;
-}
-
 void CQuorixU3R5Base::RunCaptureLoop() {
     if (m_controller && BuffersReady()) {
         RunCapture();

@@ -84,14 +84,6 @@ int CQuorixU3R5Base::SetSpeedMode(int32_t mode) {
     return m_sensor->SetSpeedMode(mode);
 }
 
-int32_t CQuorixU3R5Base::GetSpeedMode(int32_t arg1, int32_t arg2) {
-    int32_t mode = 0;
-    if (m_sensor) {
-        m_sensor->GetSpeedMode(&mode, arg1, arg2);
-    }
-    return mode;
-}
-
 int CQuorixU3R5Base::SetCaptureWindow(int32_t x, int32_t y, int32_t width, int32_t height,
                                       int32_t subSample) {
     if (!m_sensor) {

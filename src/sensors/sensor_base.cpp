@@ -229,9 +229,6 @@ int CSensorBase::SetSamplingRateValue(int32_t) {
 int CSensorBase::SetSpeedMode(int32_t) {
     return 0;
 }
-int CSensorBase::GetSpeedMode(int32_t*, int32_t, int32_t) {
-    return 0;
-}
 int CSensorBase::CopyStateBlock(void* buffer) {
     if (buffer == nullptr) {
         return 0;

@@ -114,7 +114,6 @@ public:
 
     // --- Speed, state block, notifications, optional features ----------------------------------
     virtual int SetSpeedMode(int32_t mode);
-    virtual int GetSpeedMode(int32_t* mode, int32_t arg1, int32_t arg2);
     virtual int CopyStateBlock(void* buffer);
     virtual void OnSettingsApplied();
     virtual int IsInternalCorrectionSupported();

@@ -271,7 +271,6 @@ INSTANTIATE_TEST_SUITE_P(Links, EngineSpeedMode,
 TEST_F(EngineSettings, TheImx252HeadHasNoSpeedModes) {
     ASSERT_NO_FATAL_FAILURE(Open());
     EXPECT_EQ(m_engine->SetSpeedMode(2), 0);
-    EXPECT_EQ(m_engine->GetSpeedMode(0, 0), 0);
 }
 
 // --- Trigger mode ----------------------------------------------------------------------------

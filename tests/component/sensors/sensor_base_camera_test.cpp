@@ -97,7 +97,6 @@ TEST_F(SensorBaseOnCamera, AHeadWithoutOverridesNeverTouchesTheCamera) {
         {"ReadSensorRegister", [&] { return head.ReadSensorRegister(0x20E, &u); }},
         {"SetSamplingRateValue", [&] { return head.SetSamplingRateValue(1); }},
         {"SetSpeedMode", [&] { return head.SetSpeedMode(2); }},
-        {"GetSpeedMode", [&] { return head.GetSpeedMode(&v, 0, 0); }},
         {"CopyStateBlock(null)", [&] { return head.CopyStateBlock(nullptr); }},
         {"IsInternalCorrectionSupported", [&] { return head.IsInternalCorrectionSupported(); }},
         {"SetInternalCorrection", [&] { return head.SetInternalCorrection(1); }},
