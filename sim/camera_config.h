@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "camera/camera_model.h"
+
 namespace quorix::sim {
 
 // A pixel of the sensor, in sensor coordinates: row 0 is the top of the scene as a viewer sees
@@ -48,8 +50,8 @@ struct Imperfections {
 // Everything that distinguishes one emulated camera at power-up. Values are those of a
 // production camera unless the comment says otherwise.
 struct CameraConfig {
-    uint16_t vendorId = 0x04B4;
-    uint16_t productId = 0x31C0;
+    uint16_t vendorId = camera::kVendorId;
+    uint16_t productId = camera::kProductId;
     // USB controller firmware version, in the device info block at offset 24. The host waits for
     // the readiness line only above 0x1100.
     uint16_t firmwareVersion = 0x1201;

@@ -3,8 +3,11 @@
 #include <cstddef>
 #include <cstdint>
 
-// Numbers of the camera's interfaces, in one place: vendor requests of the USB controller's
-// firmware, sensor-bus addresses, FPGA registers and the IMX252 registers the camera interprets.
+#include "camera/fpga_registers.h"
+
+// Numbers of the camera's interfaces: vendor requests of the USB controller's firmware,
+// sensor-bus addresses and the IMX252 registers the camera interprets. The FPGA's registers come
+// from the board's one register map (camera/fpga_registers.h), shared with the SDK.
 namespace quorix::sim::reg {
 
 // Vendor requests on endpoint 0.
@@ -29,7 +32,7 @@ inline constexpr uint8_t kEndpointCommandOut = 0x01;
 inline constexpr uint8_t kEndpointAuxIn = 0x83;
 
 // Sensor-bus devices, write form (the read form has bit 0 set).
-inline constexpr uint8_t kBusFpga = 0x40;
+inline constexpr uint8_t kBusFpga = fpga::kBusAddress;
 inline constexpr uint8_t kBusSensorBridge = 72;  // 0x48
 inline constexpr uint8_t kBusAux = 0x5A;
 inline constexpr uint8_t kBusReadiness = 0x5E;
@@ -37,43 +40,43 @@ inline constexpr uint8_t kBusEeprom = 0xA2;
 // Largest payload of one bus transfer [bytes].
 inline constexpr uint16_t kMaxBusBytes = 64;
 
-// FPGA registers.
-inline constexpr uint8_t kFpgaStatus = 0x02;  // bit 1 bus busy, 0x90 starting
-inline constexpr uint8_t kFpgaIoPort = 0x07;
-inline constexpr uint8_t kFpgaFrameCounter = 0x08;
-inline constexpr uint8_t kFpgaVersion0 = 0x10;  // low byte
-inline constexpr uint8_t kFpgaVersion1 = 0x11;  // high byte
-inline constexpr uint8_t kFpgaVersion2 = 0x12;
-inline constexpr uint8_t kFpgaVersion3 = 0x13;
-inline constexpr uint8_t kFpgaDataWidth = 0x3C;  // 1 = 8-bit, 2 = 16-bit
-inline constexpr uint8_t kFpgaHeightLow = 0x40;
-inline constexpr uint8_t kFpgaHeightHigh = 0x41;
-inline constexpr uint8_t kFpgaWidthLow = 0x44;
-inline constexpr uint8_t kFpgaWidthHigh = 0x45;
-inline constexpr uint8_t kFpgaReadoutLow = 0x48;
-inline constexpr uint8_t kFpgaReadoutHigh = 0x49;
-inline constexpr uint8_t kFpgaOffsetLow = 0x4C;
-inline constexpr uint8_t kFpgaOffsetHigh = 0x4D;
-inline constexpr uint8_t kFpgaTriggerPeriodLow = 0x50;
-inline constexpr uint8_t kFpgaTriggerPeriodHigh = 0x51;
-inline constexpr uint8_t kFpgaTriggerLineLow = 0x54;
-inline constexpr uint8_t kFpgaTriggerLineHigh = 0x55;
-inline constexpr uint8_t kFpgaTriggerControl = 0x58;
-inline constexpr uint8_t kFpgaSensorBusReady = 0x60;
-inline constexpr uint8_t kFpgaTransferReset = 0x6C;
-inline constexpr uint8_t kFpgaReconfigure = 0x81;
-inline constexpr uint8_t kFpgaBridgeReset = 0x82;
-inline constexpr uint8_t kFpgaTriggerExposure0 = 0x85;  // bits 0-7
-inline constexpr uint8_t kFpgaTriggerExposure1 = 0x86;  // bits 8-15
-inline constexpr uint8_t kFpgaTriggerExposure2 = 0x9B;  // bits 16-23
+// FPGA registers: the board's register map, under the emulator's names.
+inline constexpr uint8_t kFpgaStatus = fpga::kStatus;
+inline constexpr uint8_t kFpgaIoPort = fpga::kIoPort;
+inline constexpr uint8_t kFpgaFrameCounter = fpga::kFrameCounter;
+inline constexpr uint8_t kFpgaVersion0 = fpga::kVersion0;
+inline constexpr uint8_t kFpgaVersion1 = fpga::kVersion1;
+inline constexpr uint8_t kFpgaVersion2 = fpga::kVersion2;
+inline constexpr uint8_t kFpgaVersion3 = fpga::kVersion3;
+inline constexpr uint8_t kFpgaDataWidth = fpga::kDataWidth;
+inline constexpr uint8_t kFpgaHeightLow = fpga::kHeightLow;
+inline constexpr uint8_t kFpgaHeightHigh = fpga::kHeightHigh;
+inline constexpr uint8_t kFpgaWidthLow = fpga::kWidthLow;
+inline constexpr uint8_t kFpgaWidthHigh = fpga::kWidthHigh;
+inline constexpr uint8_t kFpgaReadoutLow = fpga::kReadoutLow;
+inline constexpr uint8_t kFpgaReadoutHigh = fpga::kReadoutHigh;
+inline constexpr uint8_t kFpgaOffsetLow = fpga::kOffsetLow;
+inline constexpr uint8_t kFpgaOffsetHigh = fpga::kOffsetHigh;
+inline constexpr uint8_t kFpgaTriggerPeriodLow = fpga::kTriggerPeriodLow;
+inline constexpr uint8_t kFpgaTriggerPeriodHigh = fpga::kTriggerPeriodHigh;
+inline constexpr uint8_t kFpgaTriggerLineLow = fpga::kTriggerLineClocksLow;
+inline constexpr uint8_t kFpgaTriggerLineHigh = fpga::kTriggerLineClocksHigh;
+inline constexpr uint8_t kFpgaTriggerControl = fpga::kTriggerControl;
+inline constexpr uint8_t kFpgaSensorBusReady = fpga::kSensorBusReady;
+inline constexpr uint8_t kFpgaTransferReset = fpga::kTransferReset;
+inline constexpr uint8_t kFpgaReconfigure = fpga::kReconfigure;
+inline constexpr uint8_t kFpgaBridgeReset = fpga::kBridgeReset;
+inline constexpr uint8_t kFpgaTriggerExposure0 = fpga::kTriggerExposure0;
+inline constexpr uint8_t kFpgaTriggerExposure1 = fpga::kTriggerExposure1;
+inline constexpr uint8_t kFpgaTriggerExposure2 = fpga::kTriggerExposure2;
 
-inline constexpr uint8_t kStatusBusBusy = 0x02;
-inline constexpr uint8_t kStatusStarting = 0x90;
-inline constexpr uint8_t kReconfigureStart = 0x01;
-inline constexpr uint8_t kReconfigureDone = 0x02;
-inline constexpr uint8_t kBridgeResetBit = 0x01;
-inline constexpr uint16_t kReadoutFull = 12;
-inline constexpr uint16_t kReadoutSubSampled = 11;
+inline constexpr uint8_t kStatusBusBusy = fpga::kStatusBusBusy;
+inline constexpr uint8_t kStatusStarting = fpga::kStatusStarting;
+inline constexpr uint8_t kReconfigureStart = fpga::kReconfigureStart;
+inline constexpr uint8_t kReconfigureDone = fpga::kReconfigureDone;
+inline constexpr uint8_t kBridgeResetBit = fpga::kBridgeResetBit;
+inline constexpr uint16_t kReadoutFull = fpga::kReadoutFull;
+inline constexpr uint16_t kReadoutSubSampled = fpga::kReadoutSubSampled;
 
 // IMX252 registers.
 inline constexpr uint16_t kSensorHold = 0x208;

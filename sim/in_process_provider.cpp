@@ -1,7 +1,11 @@
 #include "sim/in_process_provider.h"
 
 #include <algorithm>
+#include <mutex>
 #include <utility>
+
+#include "sim/emulator.h"
+#include "sim/instance_id.h"
 
 namespace quorix::sim {
 
@@ -47,6 +51,51 @@ std::vector<std::shared_ptr<EmulatedCamera>> InProcessProvider::RemoveAll() {
 std::vector<std::shared_ptr<EmulatedCamera>> InProcessProvider::Cameras() const {
     std::lock_guard lock(m_mutex);
     return m_cameras;
+}
+
+// --- The process's provider and the cameras attached to it (sim/emulator.h) ------------------
+
+namespace {
+
+struct Registry {
+    std::once_flag registered;
+    std::shared_ptr<InProcessProvider> provider = std::make_shared<InProcessProvider>();
+};
+
+Registry& TheRegistry() {
+    static Registry registry;
+    return registry;
+}
+
+}  // namespace
+
+std::shared_ptr<platform::usb::UsbLinkProvider> EmulatorProvider() {
+    return TheRegistry().provider;
+}
+
+std::shared_ptr<EmulatedCamera> AttachCamera(const CameraConfig& config) {
+    Registry& registry = TheRegistry();
+    std::call_once(registry.registered,
+                   [&registry] { platform::usb::RegisterProvider(registry.provider); });
+    auto camera = CreateCamera(config);
+    registry.provider->Add(camera);
+    return camera;
+}
+
+void DetachCamera(const std::shared_ptr<EmulatedCamera>& camera) {
+    if (!camera)
+        return;
+    camera->Unplug();
+    TheRegistry().provider->Remove(camera);
+}
+
+void DetachAllCameras() {
+    for (const auto& camera : TheRegistry().provider->RemoveAll())
+        camera->Unplug();
+}
+
+std::vector<std::shared_ptr<EmulatedCamera>> AttachedCameras() {
+    return TheRegistry().provider->Cameras();
 }
 
 }  // namespace quorix::sim

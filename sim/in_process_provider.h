@@ -12,7 +12,8 @@ namespace quorix::sim {
 
 // The in-process source of emulated cameras for the SDK's driver: it lists the attached cameras
 // that are plugged in and opens links bound to their current plug-in. One per process, created
-// and registered with the driver by the first AttachCamera (emulator.cpp). Thread-safe.
+// and registered with the driver by the first AttachCamera (defined with it, in the quorix_sim
+// library, apart from the emulator that the daemon and the quorix tool use). Thread-safe.
 class InProcessProvider final : public platform::usb::UsbLinkProvider {
 public:
     std::vector<platform::usb::LinkDescriptor> Enumerate() override;

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "camera/camera_model.h"
+
 namespace quorix::sim {
 
 // The scene the emulated camera looks at, in sensor coordinates: row 0 is the top of the scene as
@@ -24,8 +26,8 @@ namespace quorix::sim {
 // The colour filter, counted from the scene's top-left pixel: G R on even rows, B G on odd rows.
 // Windows start on even rows and columns, so every window has the same phase.
 
-inline constexpr int kSensorWidth = 2048;
-inline constexpr int kSensorHeight = 1536;
+inline constexpr int kSensorWidth = camera::kSensorWidth;
+inline constexpr int kSensorHeight = camera::kSensorHeight;
 // Largest value of the sensor's 12-bit analogue-to-digital converter.
 inline constexpr int kConverterMax = 4095;
 

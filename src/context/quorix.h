@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "camera/camera_model.h"
 #include "context/error_code.h"
 #include "engine/quorix_u3r5_base.h"
 #include "imaging/image_buffer.h"
@@ -115,9 +116,9 @@ public:
     // engine, in which case every camera operation answers with code 1.
     using EngineFactory = std::function<std::unique_ptr<CQuorixU3R5Base>()>;
 
-    static constexpr int32_t kCameraId = 12736;     // USB product ID 0x31C0 of this camera model
-    static constexpr int32_t kSensorWidth = 2048;   // [pixels]
-    static constexpr int32_t kSensorHeight = 1536;  // [pixels]
+    static constexpr int32_t kCameraId = camera::kCameraId;
+    static constexpr int32_t kSensorWidth = camera::kSensorWidth;    // [pixels]
+    static constexpr int32_t kSensorHeight = camera::kSensorHeight;  // [pixels]
     // Bits per pixel of the colour types 0-5.
     static constexpr std::array<int32_t, 6> kBitsPerColourType = {8, 16, 24, 32, 48, 64};
     static constexpr uint32_t kMsgFrame = QUORIX_MSG_FRAME;
@@ -339,10 +340,10 @@ private:
     std::unique_ptr<CQuorixU3R5Base> m_engine;
 
     // Capture window: sizes and start on the sensor, and the engine's buffer count.
-    uint32_t m_totalWidth = 2048;
-    uint32_t m_totalHeight = 1536;
-    uint32_t m_captureWidth = 2048;
-    uint32_t m_captureHeight = 1536;
+    uint32_t m_totalWidth = kSensorWidth;
+    uint32_t m_totalHeight = kSensorHeight;
+    uint32_t m_captureWidth = kSensorWidth;
+    uint32_t m_captureHeight = kSensorHeight;
     uint32_t m_hStart = 0;
     uint32_t m_vStart = 0;
     uint32_t m_bufferCount = 4;
@@ -372,8 +373,8 @@ private:
     platform::WindowHandle m_previewParent = 0;
     int32_t m_previewLeft = 0;
     int32_t m_previewTop = 0;
-    int32_t m_previewWidth = 2048;
-    int32_t m_previewHeight = 1536;
+    int32_t m_previewWidth = kSensorWidth;
+    int32_t m_previewHeight = kSensorHeight;
 
     // Where the preview delivers its frames; set by CallBackPreview, cleared by Preview.
     std::atomic<platform::WindowHandle> m_callbackWindow{0};

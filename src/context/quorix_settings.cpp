@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "camera/fpga_registers.h"
 #include "context/quorix.h"
 
 namespace quorix {
@@ -530,7 +531,7 @@ int CQuorix::SetIOPort(uint32_t value) {
         PostError(kErrNoEngine);
         return 0;
     }
-    return m_engine->WriteFpgaRegister(CQuorixU3R5Base::kFpgaIoPort, value & 0xFF) != 0 ? 1 : 0;
+    return m_engine->WriteFpgaRegister(fpga::kIoPort, value & 0xFF) != 0 ? 1 : 0;
 }
 
 int CQuorix::GetIOPort(uint8_t* value) {
@@ -539,8 +540,7 @@ int CQuorix::GetIOPort(uint8_t* value) {
         return 0;
     }
     int32_t read = 0;
-    const int32_t port =
-        value != nullptr ? m_engine->ReadFpgaRegister(CQuorixU3R5Base::kFpgaIoPort, &read) : 0;
+    const int32_t port = value != nullptr ? m_engine->ReadFpgaRegister(fpga::kIoPort, &read) : 0;
     if (read == 0) {
         PostError(kErrArgument);
         return 0;

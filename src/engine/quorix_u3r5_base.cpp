@@ -6,6 +6,8 @@
 #include <cstring>
 #include <new>
 
+#include "camera/camera_model.h"
+#include "camera/fpga_registers.h"
 #include "engine/sensor_factory.h"
 #include "platform/clock.h"
 #include "platform/log.h"
@@ -17,7 +19,7 @@ namespace quorix {
 
 namespace {
 
-constexpr int32_t kImx252CameraId = 12736;
+constexpr int32_t kImx252CameraId = camera::kCameraId;
 constexpr int32_t kAuxEndpointCameraId = 12354;
 constexpr uint16_t kFirstFirmwareWithReadiness = 0x1100;
 constexpr size_t kFirmwareVersionOffset = 24;
@@ -254,20 +256,21 @@ int CQuorixU3R5Base::PrepareFrameBuffers() {
     // The FPGA cuts the frames by these registers; one write that did not arrive would give
     // frames of another geometry than the buffers', so the buffers are not used then.
     bool programmed =
-        m_controller->WriteFpgaRegister(kFpgaWidthLow, static_cast<uint8_t>(width)) &&
-        m_controller->WriteFpgaRegister(kFpgaWidthHigh, static_cast<uint8_t>(width >> 8)) &&
-        m_controller->WriteFpgaRegister(kFpgaHeightLow, static_cast<uint8_t>(height)) &&
-        m_controller->WriteFpgaRegister(kFpgaHeightHigh, static_cast<uint8_t>(height >> 8));
+        m_controller->WriteFpgaRegister(fpga::kWidthLow, static_cast<uint8_t>(width)) &&
+        m_controller->WriteFpgaRegister(fpga::kWidthHigh, static_cast<uint8_t>(width >> 8)) &&
+        m_controller->WriteFpgaRegister(fpga::kHeightLow, static_cast<uint8_t>(height)) &&
+        m_controller->WriteFpgaRegister(fpga::kHeightHigh, static_cast<uint8_t>(height >> 8));
     if (programmed && m_cameraId == kImx252CameraId) {
         // Without 2x2 sub-sampling the FPGA takes the window's columns from the far edge.
         const bool full = state.m_nSubSample != 1;
         const uint32_t offset =
             full ? state.m_nMaxWidth - static_cast<uint32_t>(state.m_nX) - width : 0;
         programmed =
-            m_controller->WriteFpgaRegister(kFpgaReadoutMode, full ? 12 : 11) &&
-            m_controller->WriteFpgaRegister(kFpgaReadoutModeHigh, 0) &&
-            m_controller->WriteFpgaRegister(kFpgaOffsetLow, static_cast<uint8_t>(offset)) &&
-            m_controller->WriteFpgaRegister(kFpgaOffsetHigh, static_cast<uint8_t>(offset >> 8));
+            m_controller->WriteFpgaRegister(fpga::kReadoutLow,
+                                            full ? fpga::kReadoutFull : fpga::kReadoutSubSampled) &&
+            m_controller->WriteFpgaRegister(fpga::kReadoutHigh, 0) &&
+            m_controller->WriteFpgaRegister(fpga::kOffsetLow, static_cast<uint8_t>(offset)) &&
+            m_controller->WriteFpgaRegister(fpga::kOffsetHigh, static_cast<uint8_t>(offset >> 8));
     }
     if (!programmed) {
         Trace("PrepareFrameBuffers: the FPGA did not take the frame geometry");
@@ -306,15 +309,6 @@ int CQuorixU3R5Base::GetDeviceInfo2(uint8_t* info) {
 
 int CQuorixU3R5Base::CopyStateBlock(void* buffer) {
     return buffer != nullptr && m_sensor ? m_sensor->CopyStateBlock(buffer) : 0;
-}
-
-int CQuorixU3R5Base::Reserved9() {
-    return 0;
-}
-
-// This camera is named by the context; the model-name table has no row for it.
-int CQuorixU3R5Base::GetDeviceName(int32_t, char*, int32_t) {
-    return 0;
 }
 
 int CQuorixU3R5Base::SetCameraId(int32_t cameraId) {

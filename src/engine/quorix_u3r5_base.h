@@ -22,7 +22,7 @@ struct FrameRecord;
 // The capture engine: it finds and opens the cameras of one camera ID, owns the controller
 // (CVolCy3Cam) and the sensor head, sizes the frame buffers and programs the FPGA's frame
 // geometry, and carries every camera setting to the head. The camera context owns one engine
-// and drives it only through these virtual operations; their order is the engine's slot order.
+// and drives it only through these virtual operations (tests replace some of them).
 //
 // Results are nonzero for success unless said otherwise; without a controller or a sensor an
 // operation fails (0).
@@ -36,23 +36,6 @@ public:
     static constexpr uint32_t kDefaultDataTimeoutMs = 5000;
     static constexpr size_t kDeviceInfoSize = 64;
 
-    // FPGA registers of the frame geometry and read-out.
-    static constexpr uint8_t kFpgaHeightLow = 0x40;
-    static constexpr uint8_t kFpgaHeightHigh = 0x41;
-    static constexpr uint8_t kFpgaWidthLow = 0x44;
-    static constexpr uint8_t kFpgaWidthHigh = 0x45;
-    static constexpr uint8_t kFpgaReadoutMode = 0x48;
-    static constexpr uint8_t kFpgaReadoutModeHigh = 0x49;
-    static constexpr uint8_t kFpgaOffsetLow = 0x4C;
-    static constexpr uint8_t kFpgaOffsetHigh = 0x4D;
-    // FPGA registers of the settings: sensor-bus status (bit 1 busy), I/O port, pixel data width
-    // (1 = 8-bit, 2 = 16-bit), and the die temperature of line-sensor heads.
-    static constexpr uint8_t kFpgaBusStatus = 0x02;
-    static constexpr uint8_t kFpgaBusBusy = 0x02;
-    static constexpr uint8_t kFpgaIoPort = 0x07;
-    static constexpr uint8_t kFpgaDataWidth = 0x3C;
-    static constexpr uint8_t kFpgaTemperatureLow = 0x8E;
-    static constexpr uint8_t kFpgaTemperatureHigh = 0x8F;
     // EEPROM address of the user identification byte.
     static constexpr uint32_t kSromIdAddress = 0x1080;
     // Longest wait for an idle sensor bus before a 16-bit bus register access. [ms]
@@ -62,33 +45,31 @@ public:
     CQuorixU3R5Base(const CQuorixU3R5Base&) = delete;
     CQuorixU3R5Base& operator=(const CQuorixU3R5Base&) = delete;
 
-    // --- Opening and closing (slots 0-20, 29, 30) -------------------------------------------
-    virtual ~CQuorixU3R5Base();  // 0
+    // --- Opening and closing ------------------------------------------------------------------
+    virtual ~CQuorixU3R5Base();
     // Closes any open camera and creates the controller for an interface class (the camera's
     // default class when `interfaceGuid` is null). The window is not used.
     virtual int CreateController(platform::WindowHandle window,
-                                 const platform::Guid* interfaceGuid);     // 1
-    virtual int InitializeCamera();                                        // 2
-    virtual int CloseCamera();                                             // 3
-    virtual int GetDeviceInfo(uint8_t* info);                              // 4 (64 bytes)
-    virtual int CopyStateBlock(void* buffer);                              // 5
-    virtual int GetDeviceInfo2(uint8_t* info);                             // 6 (64 bytes)
-    virtual int OpenCamera(int32_t instance);                              // 7 (0 / -1)
-    virtual int CreateSensor(int32_t instance);                            // 8
-    virtual int Reserved9();                                               // 9
-    virtual int IsDeviceAvailable(int32_t instance);                       // 10
-    virtual int32_t CountDevices(int32_t cameraId);                        // 11
-    virtual int GetDeviceName(int32_t index, char* buffer, int32_t size);  // 12
-    virtual int SetCameraId(int32_t cameraId);                             // 13
-    virtual int32_t GetCameraId();                                         // 14
-    virtual uint32_t GetVendorId(int32_t index);                           // 15
-    virtual uint32_t GetProductId(int32_t index);                          // 16
-    virtual int32_t GetInstanceNumber(int32_t index);                      // 17
-    virtual int UsesAuxEndpoint();                                         // 18
-    virtual int IsLineSensorHead();                                        // 19
-    virtual int32_t GetDeviceIndex();                                      // 20
+                                 const platform::Guid* interfaceGuid);
+    virtual int InitializeCamera();
+    virtual int CloseCamera();
+    virtual int GetDeviceInfo(uint8_t* info);  // 64 bytes
+    virtual int CopyStateBlock(void* buffer);
+    virtual int GetDeviceInfo2(uint8_t* info);  // 64 bytes
+    virtual int OpenCamera(int32_t instance);   // 0, or -1 when no head could be made
+    virtual int CreateSensor(int32_t instance);
+    virtual int IsDeviceAvailable(int32_t instance);
+    virtual int32_t CountDevices(int32_t cameraId);
+    virtual int SetCameraId(int32_t cameraId);
+    virtual int32_t GetCameraId();
+    virtual uint32_t GetVendorId(int32_t index);
+    virtual uint32_t GetProductId(int32_t index);
+    virtual int32_t GetInstanceNumber(int32_t index);
+    virtual int UsesAuxEndpoint();
+    virtual int IsLineSensorHead();
+    virtual int32_t GetDeviceIndex();
 
-    // --- Capture (slots 21-39) ----------------------------------------------------------------
+    // --- Capture --------------------------------------------------------------------------------
     // A capture thread per engine moves frames from the camera into a ring of frame buffers
     // (slots: four, or the depth every-frame delivery asks for) and signals the frame event after
     // each; readers take the newest slot, or in every-frame delivery the oldest not taken. Capture
@@ -100,13 +81,13 @@ public:
     //
     // Starts the capture thread in `mode`, stopping one that still runs. Prepares the frame
     // buffers when the window changed. 0 without a controller or without frame buffers, else 1.
-    virtual int StartCapture(int32_t mode);  // 21
+    virtual int StartCapture(int32_t mode);
     // Ends capture: tells the head, clears the running flag, aborts a pending receive and joins
     // the thread (with `wait` non-zero after letting a frame in flight finish for 100 ms),
     // releases and drops the frame event, resets the camera's transfer if capture used it, and
     // clears the capture mode, the single-frame counter and the frame rate. Also runs when no
     // thread exists. 1.
-    virtual int StopCapture(int32_t wait);  // 22
+    virtual int StopCapture(int32_t wait);
     // Copies the newest slot (slot 0 when `firstSlot` is non-zero) into `destination`, as the head
     // orders its raw frame: for the IMX252 every row reversed left to right, rows in stored order
     // for `rowOrder` 0 and last row first for 1; 1 or 2 bytes per pixel by the data width. Reports
@@ -115,47 +96,36 @@ public:
     // destination or buffers, or when the window no longer matches the prepared buffers; else 1.
     virtual int GetFrame(uint8_t* destination, uint32_t size, int32_t* frameNumber, uint32_t* wordA,
                          uint32_t* wordB, uint32_t* wordC, uint32_t* wordD, int32_t firstSlot,
-                         int32_t rowOrder);  // 23
+                         int32_t rowOrder);
     // Sets the capture mode; a different mode stops capture first (without waiting) and makes a
     // new frame event, and mode 2 moves the write index to the read mark. 0 without a controller.
-    virtual int SetCaptureMode(int32_t mode);  // 24
+    virtual int SetCaptureMode(int32_t mode);
     // Discards what the camera's stream holds: pipe reset of endpoint 0x81 (firmware above
     // 0x10FF) and stream reset. 0 without a controller, else 1.
-    virtual int ResetTransfer();  // 25
-    // The body of the capture thread (running at real-time priority where the system allows):
-    // frames until stopped, the mode's end, or five consecutive failed frames (error flag set,
-    // frame event signalled). In trigger mode 1 it asks for a frame only once the FPGA's frame
-    // counter has moved, polling it every millisecond. Returns 0.
-    virtual int CaptureLoop();          // 26
-    virtual int Reserved27();           // 27 (0): capture loop of a head on the auxiliary endpoint
-    virtual int Reserved28();           // 28 (0): capture loop of another head
-    virtual int PrepareFrameBuffers();  // 29
-    virtual int32_t GetMaxDevices();    // 30
+    virtual int ResetTransfer();
+    virtual int PrepareFrameBuffers();
+    virtual int32_t GetMaxDevices();
     // Reads the FPGA's 8-bit frame counter (register 8) into the last frame number; 0 on failure.
-    virtual int ReadFrameCounter();  // 31
+    virtual int ReadFrameCounter();
     // One frame on the caller's thread into slot 0 (up to 11 tries within 10 s). 2 without a
     // controller or buffers; otherwise 0, with the error flag set when no frame came.
-    virtual int CaptureOneFrame();  // 32
-    virtual int32_t Reserved33();   // 33 (-1)
+    virtual int CaptureOneFrame();
     // GetFrame of slot 0 with the frame size: -2 without destination, else 0.
-    virtual int ReadFirstSlot(uint8_t* destination, int32_t rowOrder);  // 34
+    virtual int ReadFirstSlot(uint8_t* destination, int32_t rowOrder);
     // Limit for each chunk of frame data [ms]; 5000 unless long exposures need more.
-    virtual int SetDataTimeout(uint32_t milliseconds);  // 35
+    virtual int SetDataTimeout(uint32_t milliseconds);
     // 1 when capture ended on failures (at once, or when that failure ends the wait); otherwise
     // waits for the frame event at most `timeoutMs` [ms] (above INT32_MAX: no limit): 3 when a
     // frame came that has not been read, 2 on time-out, without a frame event, or when the newest
     // frame was read already.
-    virtual int WaitFrame(uint32_t timeoutMs);  // 36
+    virtual int WaitFrame(uint32_t timeoutMs);
     // GetFrame of the newest slot with the frame size, then marks it read: 0, or -1 when nothing
     // was copied (the mark then stays).
-    virtual int ReadNewestFrame(uint8_t* destination, int32_t rowOrder);  // 37
-    // The same with two further per-frame values of another head (0 here).
-    virtual int ReadNewestFrame(uint8_t* destination, int32_t rowOrder, uint32_t* extra1,
-                                uint32_t* extra2);  // 38
+    virtual int ReadNewestFrame(uint8_t* destination, int32_t rowOrder);
     // ReadNewestFrame with the frame number and header words A-D of the slot.
     virtual int ReadNewestFrameWithInfo(uint8_t* destination, int32_t* frameNumber, uint32_t* wordA,
                                         uint32_t* wordB, uint32_t* wordC, uint32_t* wordD,
-                                        int32_t rowOrder);  // 39
+                                        int32_t rowOrder);
 
     // Capture state, for tests and diagnostics.
     int32_t CaptureMode() const { return m_captureMode.load(); }
@@ -170,7 +140,7 @@ public:
     float FrameRate() const { return m_frameRate.load(); }  // [frames/s]
     double DataRate() const { return m_dataRate.load(); }   // [Mbit/s]
 
-    // --- Delivery mode and frame counts (not in the slot order) -------------------------------
+    // --- Delivery mode and frame counts -------------------------------------------------------
     // Newest-frame delivery (the default) hands a reader the newest slot; the frames it never
     // took were overtaken. Every-frame delivery hands over the frames in camera order, oldest
     // first: the capture thread never overwrites a frame that has not been taken, and a frame
@@ -216,189 +186,133 @@ public:
     // reader have ended.
     void SettleFrameCounts();
 
-    // --- Settings surface (slots 40-185) -----------------------------------------------------
+    // --- Settings surface -----------------------------------------------------------------------
     // Most operations forward to the head's operation of the same name and return its result, 0
     // without a head. Queries answer the head's value through an out-parameter that starts at 0,
-    // so they answer 0 without a head. Slots named after a head slot (SensorSlotNNN) reach head
-    // features of other camera models; the IMX252 head answers them as "not supported".
+    // so they answer 0 without a head.
     //
     // The FPGA register operations take the low 8 bits of register and value and fail without a
     // controller and for heads read through the auxiliary endpoint; ReadFpgaRegister returns the
     // byte and sets `ok` (may be null) to 1, or returns 0 and sets it to 0.
-    virtual int Reserved40();  // 40 (0)
+    //
     // Programs the pixel data width, 8 bits (0) or 16 bits (non-zero), into the head and the
     // FPGA; a changed width re-sizes the frame buffers at once.
-    virtual int SetDataWidth(int32_t sixteenBit);  // 41
+    virtual int SetDataWidth(int32_t sixteenBit);
     // Link speed mode of the head; mode 2 needs a SuperSpeed link and becomes 0 on slower ones.
-    virtual int SetSpeedMode(int32_t mode);                    // 42
-    virtual int32_t GetSpeedMode(int32_t arg1, int32_t arg2);  // 43
+    virtual int SetSpeedMode(int32_t mode);
     // Programs the capture window (sensor pixels) and sub-sampling (0 none, 1 2x2) unless it is
     // the current one, keeps what the head accepted and marks the frame geometry for
     // re-programming at the next capture start.
     virtual int SetCaptureWindow(int32_t x, int32_t y, int32_t width, int32_t height,
-                                 int32_t subSample);  // 44
+                                 int32_t subSample);
     // The current window: offsets, output size and sub-sampling; each pointer may be null.
     virtual int GetCaptureWindowValues(int32_t* x, int32_t* y, int32_t* width, int32_t* height,
-                                       int32_t* subSample);  // 45
-    virtual int SetMirrorH(int32_t on);                      // 46
-    virtual int SetMirrorV(int32_t on);                      // 47
-    virtual int32_t GetMirrorH();                            // 48
-    virtual int32_t GetMirrorV();                            // 49
-    virtual int GetMirrorVDefault();                         // 50
-    virtual int GetMirrorHDefault();                         // 51
-    virtual int IsMirrorVSupported();                        // 52
-    virtual int IsMirrorHSupported();                        // 53
+                                       int32_t* subSample);
+    virtual int SetMirrorH(int32_t on);
+    virtual int SetMirrorV(int32_t on);
+    virtual int32_t GetMirrorH();
+    virtual int32_t GetMirrorV();
+    virtual int GetMirrorVDefault();
+    virtual int GetMirrorHDefault();
+    virtual int IsMirrorVSupported();
+    virtual int IsMirrorHSupported();
     // Trigger mode (1 external trigger, others free-run). Programming a mode stops capture
     // first; the current mode is programmed again only when `force` is non-zero.
-    virtual int SetTriggerMode(int32_t mode, int32_t force);       // 54
-    virtual int GetTriggerMode(int32_t* mode);                     // 55
-    virtual int WriteEepromByte(uint32_t address, uint8_t value);  // 56
-    virtual int ReadEepromByte(uint32_t address, uint8_t* value);  // 57
+    virtual int SetTriggerMode(int32_t mode, int32_t force);
+    virtual int GetTriggerMode(int32_t* mode);
+    virtual int WriteEepromByte(uint32_t address, uint8_t value);
+    virtual int ReadEepromByte(uint32_t address, uint8_t* value);
     // The head's window limits and defaults (0 without a head).
-    virtual uint32_t IsWidthAdjustable();   // 58
-    virtual uint32_t IsHeightAdjustable();  // 59
-    virtual uint32_t GetMaxWidth();         // 60
-    virtual uint32_t GetMaxHeight();        // 61
-    virtual uint32_t GetDefaultWidth();     // 62
-    virtual uint32_t GetDefaultHeight();    // 63
-    virtual uint32_t GetDefaultX();         // 64
-    virtual uint32_t GetDefaultY();         // 65
-    virtual int SetGain(int32_t value);     // 66
-    virtual int32_t GetGain();              // 67
-    virtual int32_t GetGainMin();           // 68
-    virtual int32_t GetGainMax();           // 69
-    virtual int32_t GetGainDefault();       // 70
+    virtual uint32_t IsWidthAdjustable();
+    virtual uint32_t IsHeightAdjustable();
+    virtual uint32_t GetMaxWidth();
+    virtual uint32_t GetMaxHeight();
+    virtual uint32_t GetDefaultWidth();
+    virtual uint32_t GetDefaultHeight();
+    virtual uint32_t GetDefaultX();
+    virtual uint32_t GetDefaultY();
+    virtual int SetGain(int32_t value);
+    virtual int32_t GetGain();
+    virtual int32_t GetGainMin();
+    virtual int32_t GetGainMax();
+    virtual int32_t GetGainDefault();
     // Exposure [100 us]; the frame data wait grows with long exposures.
-    virtual int SetExposureTime(int32_t value);     // 71
-    virtual int32_t GetExposureTime();              // 72 [100 us]
-    virtual int32_t GetExposureTimeMin();           // 73 [100 us]
-    virtual int32_t GetExposureTimeMax();           // 74 [100 us]
-    virtual int32_t GetExposureTimeDefault();       // 75
-    virtual int SetExposureLines(int32_t lines);    // 76 [line periods]
-    virtual int32_t GetExposureLines();             // 77
-    virtual int32_t GetExposureLinesMin();          // 78
-    virtual int32_t GetExposureLinesMax();          // 79
-    virtual int32_t GetExposureLinesDefault();      // 80
-    virtual int IsExposureTimeExSupported();        // 81
-    virtual int SetExposureTimeEx(double seconds);  // 82
+    virtual int SetExposureTime(int32_t value);
+    virtual int32_t GetExposureTime();     // [100 us]
+    virtual int32_t GetExposureTimeMin();  // [100 us]
+    virtual int32_t GetExposureTimeMax();  // [100 us]
+    virtual int32_t GetExposureTimeDefault();
+    virtual int SetExposureLines(int32_t lines);  // [line periods]
+    virtual int32_t GetExposureLines();
+    virtual int32_t GetExposureLinesMin();
+    virtual int32_t GetExposureLinesMax();
+    virtual int32_t GetExposureLinesDefault();
+    virtual int IsExposureTimeExSupported();
+    virtual int SetExposureTimeEx(double seconds);
     // Seconds-based exposure values: the head's supported word, the value through `seconds`.
-    virtual int GetExposureTimeEx(double* seconds);                 // 83
-    virtual int GetExposureTimeExMin(double* seconds);              // 84
-    virtual int GetExposureTimeExMax(double* seconds);              // 85
-    virtual int GetExposureTimeExDefault(double* seconds);          // 86
-    virtual int SetChannelGain(int32_t channel, int32_t value);     // 87
-    virtual int GetChannelGain(int32_t channel, int32_t* value);    // 88
-    virtual int32_t GetChannelGainMin();                            // 89
-    virtual int32_t GetChannelGainMax();                            // 90
-    virtual int32_t GetChannelGainDefault();                        // 91
-    virtual int SetChannelOffset(int32_t channel, int32_t value);   // 92
-    virtual int GetChannelOffset(int32_t channel, int32_t* value);  // 93
-    virtual int32_t GetChannelOffsetMin();                          // 94
-    virtual int32_t GetChannelOffsetMax();                          // 95
-    virtual int32_t GetChannelOffsetDefault();                      // 96
-    virtual int SetColorGainRed(int32_t value);                     // 97
-    virtual int32_t GetColorGainRed();                              // 98
-    virtual int SetColorGainGreen1(int32_t value);                  // 99
-    virtual int32_t GetColorGainGreen1();                           // 100
-    virtual int SetColorGainGreen2(int32_t value);                  // 101
-    virtual int32_t GetColorGainGreen2();                           // 102
-    virtual int SetColorGainBlue(int32_t value);                    // 103
-    virtual int32_t GetColorGainBlue();                             // 104
-    virtual int32_t GetColorGainMin();                              // 105
-    virtual int32_t GetColorGainMax();                              // 106
-    virtual int32_t GetColorGainDefault();                          // 107
-    virtual int IsBlackLevelSupported();                            // 108
-    virtual int SetBlackLevel(int32_t value);                       // 109
-    virtual int32_t GetBlackLevel();                                // 110
-    virtual int32_t GetBlackLevelMin();                             // 111
-    virtual int32_t GetBlackLevelMax();                             // 112
-    virtual int32_t GetBlackLevelDefault();                         // 113
-    virtual int IsAuxValueSupported();                              // 114
-    virtual int SetAuxValue(int32_t value);                         // 115
-    virtual int GetAuxValue(int32_t* value);                        // 116
+    virtual int GetExposureTimeEx(double* seconds);
+    virtual int GetExposureTimeExMin(double* seconds);
+    virtual int GetExposureTimeExMax(double* seconds);
+    virtual int GetExposureTimeExDefault(double* seconds);
+    virtual int SetColorGainRed(int32_t value);
+    virtual int32_t GetColorGainRed();
+    virtual int SetColorGainGreen1(int32_t value);
+    virtual int32_t GetColorGainGreen1();
+    virtual int SetColorGainGreen2(int32_t value);
+    virtual int32_t GetColorGainGreen2();
+    virtual int SetColorGainBlue(int32_t value);
+    virtual int32_t GetColorGainBlue();
+    virtual int32_t GetColorGainMin();
+    virtual int32_t GetColorGainMax();
+    virtual int32_t GetColorGainDefault();
+    virtual int IsBlackLevelSupported();
+    virtual int SetBlackLevel(int32_t value);
+    virtual int32_t GetBlackLevel();
+    virtual int32_t GetBlackLevelMin();
+    virtual int32_t GetBlackLevelMax();
+    virtual int32_t GetBlackLevelDefault();
+    virtual int IsAuxValueSupported();
+    virtual int SetAuxValue(int32_t value);
+    virtual int GetAuxValue(int32_t* value);
     // Sensor registers, one bus transfer each; `sensor` selects the head (0, the only one).
-    virtual int WriteRegisterRaw(int32_t sensor, uint32_t address, uint32_t value);  // 117
-    virtual int ReadRegisterRaw(int32_t sensor, uint32_t address, uint32_t* value);  // 118
-    virtual int WriteFpgaRegister(uint32_t reg, uint32_t value);                     // 119
-    virtual int32_t ReadFpgaRegister(uint32_t reg, int32_t* ok);                     // 120
+    virtual int WriteRegisterRaw(int32_t sensor, uint32_t address, uint32_t value);
+    virtual int ReadRegisterRaw(int32_t sensor, uint32_t address, uint32_t* value);
+    virtual int WriteFpgaRegister(uint32_t reg, uint32_t value);
+    virtual int32_t ReadFpgaRegister(uint32_t reg, int32_t* ok);
     // 16-bit registers of a sensor-bus device at a 7-bit bus address, sent high byte first,
     // once the FPGA reports the bus idle.
-    virtual int WriteBusRegister16(uint8_t device, uint16_t reg, uint16_t value);  // 121
-    virtual int ReadBusRegister16(uint8_t device, uint16_t reg, uint16_t* value);  // 122
+    virtual int WriteBusRegister16(uint8_t device, uint16_t reg, uint16_t value);
+    virtual int ReadBusRegister16(uint8_t device, uint16_t reg, uint16_t* value);
     // Waits until the FPGA reports the sensor bus idle, at most `limitMs` [ms].
-    virtual int WaitBusIdle(uint32_t limitMs);  // 123
-    virtual int Reserved124();                  // 124 (0)
-    virtual int Reserved125();                  // 125 (0)
+    virtual int WaitBusIdle(uint32_t limitMs);
     // Tells the head that the context has sent it all its settings.
-    virtual void OnSettingsApplied();  // 126
-    virtual void SensorSlot94();       // 127
+    virtual void OnSettingsApplied();
     // Sampling rate of the head selected by `sensor` (0, the only one): `index` and the rate
     // go to the head as they are.
-    virtual int SetSamplingRate(int32_t sensor, int32_t index, int32_t* rate);  // 128
-    virtual int IsGainModeSupported();                                          // 129
-    virtual int SetGainMode(int32_t mode);                                      // 130
-    virtual int32_t GetGainMode();                                              // 131 (-1: none)
+    virtual int SetSamplingRate(int32_t sensor, int32_t index, int32_t* rate);
+    virtual int IsGainModeSupported();
+    virtual int SetGainMode(int32_t mode);
+    virtual int32_t GetGainMode();  // -1: none
     // The user identification byte in the camera's EEPROM.
-    virtual int WriteSromId(uint8_t value);             // 132
-    virtual int ReadSromId(uint8_t* value);             // 133
-    virtual int IsInternalCorrectionSupported();        // 134
-    virtual int GetInternalCorrection(int32_t* value);  // 135
-    virtual int SetInternalCorrection(int32_t value);   // 136
-    // Features of other camera heads; never present on this camera.
-    virtual int HeadFeature137();  // 137 (0)
-    virtual int HeadFeature138();  // 138 (0)
-    virtual int HeadFeature139();  // 139 (0)
-    virtual int HeadFeature140();  // 140 (0)
-    virtual int HeadFeature141();  // 141 (0)
-    // Text transfer with the camera, a feature of one other camera model.
-    virtual int ReceiveText(char* buffer, int32_t size);   // 142
-    virtual int SendText(const char* text, int32_t size);  // 143
-    virtual int IsCoolerSupported();                       // 144
-    virtual int GetCooler(int32_t* value);                 // 145
-    virtual int SetCooler(int32_t value);                  // 146
-    virtual int IsTemperatureSupported();                  // 147
-    virtual int GetTemperature(double* celsius);           // 148
-    virtual int SensorSlot106(int32_t value);              // 149
-    virtual int SensorSlot107(int32_t* value);             // 150
-    virtual int SensorSlot108();                           // 151
-    virtual int SensorSlot111(int32_t value);              // 152
-    virtual int SensorSlot112(int32_t* value);             // 153
-    virtual int SensorSlot113(int32_t value);              // 154
-    virtual int SensorSlot114(int32_t* value);             // 155
-    virtual int SensorSlot115(int32_t value);              // 156
-    virtual int SensorSlot116(int32_t* value);             // 157
-    virtual int SensorSlot117(int32_t value);              // 158
-    virtual int SensorSlot118(int32_t* value);             // 159
-    // The same answer as IsLineSensorHead, in its second place of the slot order.
-    virtual int IsLineSensorCamera();  // 160
+    virtual int WriteSromId(uint8_t value);
+    virtual int ReadSromId(uint8_t* value);
+    virtual int IsInternalCorrectionSupported();
+    virtual int GetInternalCorrection(int32_t* value);
+    virtual int SetInternalCorrection(int32_t value);
+    virtual int IsCoolerSupported();
+    virtual int GetCooler(int32_t* value);
+    virtual int SetCooler(int32_t value);
+    virtual int IsTemperatureSupported();
+    virtual int GetTemperature(double* celsius);
     // The FPGA's die temperature [degrees Celsius], on line-sensor heads only.
-    virtual int GetFpgaTemperature(double* celsius);  // 161
-    // Passes only `value` on to the head, after two zeros.
-    virtual int SensorSlot128(int32_t unused1, int32_t unused2, int32_t value);  // 162
-    virtual int SensorSlot129(int32_t* value);                                   // 163
-    virtual int SetHeadMode(int32_t value);                                      // 164
-    virtual int GetHeadMode(int32_t* value);                                     // 165
-    virtual int IsHeadModeSupported();                                           // 166
-    virtual int IsShortExposureModeSupported();                                  // 167
-    virtual int GetShortExposureMode(int32_t* value);                            // 168
-    virtual int SetShortExposureMode(int32_t on);                                // 169
-    virtual int IsAuxLevelSupported();                                           // 170
-    virtual int32_t GetAuxLevelMin();                                            // 171
-    virtual int32_t GetAuxLevelMax();                                            // 172
-    virtual int32_t GetAuxLevel();                                               // 173
-    virtual int SetAuxLevel(int32_t value);                                      // 174
-    virtual int SetAuxLevelMode(int32_t value);                                  // 175
-    virtual int GetAuxLevelMode(int32_t* value);                                 // 176
-    virtual int SensorSlot133();                                                 // 177
-    virtual int SensorSlot135();                                                 // 178
-    virtual int32_t GetRawWidthMode();                                           // 179
+    virtual int GetFpgaTemperature(double* celsius);
+    virtual int IsShortExposureModeSupported();
+    virtual int GetShortExposureMode(int32_t* value);
+    virtual int SetShortExposureMode(int32_t on);
     // Output formats the head can deliver: 8 and 32 bits, 16 bits, colour (1 without a head).
-    virtual int SupportsOutput8();      // 180
-    virtual int SupportsOutput16();     // 181
-    virtual int SupportsOutputColor();  // 182
-    virtual int SensorSlot139();        // 183
-    virtual int SensorSlot140();        // 184
-    virtual void Reserved185();         // 185 (does nothing)
+    virtual int SupportsOutput8();
+    virtual int SupportsOutput16();
+    virtual int SupportsOutputColor();
 
     // Test and diagnostic access; the head also for a settings burst around a series of
     // settings (CSensorBase::SettingsBurst). Null when absent.
@@ -420,7 +334,7 @@ protected:
     std::atomic<int32_t> m_captureMode{0};
     int32_t m_cameraId = kNoCameraId;
     // Read by the capture thread and by frame readers while the application sets them.
-    std::atomic<int32_t> m_dataWidth{0};  // 0: 8-bit pixel data, 1: 16-bit
+    std::atomic<int32_t> m_dataWidth{0};  // : 8-bit pixel data, 1: 16-bit
     std::atomic<int32_t> m_triggerMode{-1};
     std::array<std::vector<uint8_t>, kMaxRingSlots> m_ring;
     std::array<std::atomic<int32_t>, kMaxRingSlots> m_ringFrameNumber{};  // -1: empty
@@ -441,14 +355,14 @@ protected:
     // --- Capture thread and ring (quorix_u3r5_capture.cpp) -----------------------------------
     // The ring's words are atomics: the thread writes a slot's pixels and words, then publishes
     // the slot by storing the write index, then signals the frame event.
-    std::atomic<int32_t> m_readMark{0};         // write index when a frame was last read
+    std::atomic<int32_t> m_readMark{0};  // write index when a frame was last read
     // The slot a newest-frame reader is copying, -1 when none: the capture thread fills the slot
     // after it instead, so a reader slower than the ring's turn never copies a frame being
     // overwritten.
     std::atomic<int32_t> m_readingSlot{-1};
     std::atomic<int32_t> m_lastFrameNumber{0};  // header frame number or FPGA counter
     std::atomic<int32_t> m_singleFrameCount{0};
-    std::atomic<int32_t> m_running{0};  // 1 while the thread should run
+    std::atomic<int32_t> m_running{0};  // while the thread should run
     // Frames stored since construction, and that count when the newest frame was last read:
     // unlike the ring's indices they tell a new frame from one four frames later.
     std::atomic<uint64_t> m_framesStored{0};
@@ -513,6 +427,10 @@ private:
     // The thread calls no virtual operation of the engine, so that it never races the engine's
     // destruction over which class's operations apply.
     void CaptureThreadMain();
+    // The body of the capture thread (running at real-time priority where the system allows):
+    // frames until stopped, the mode's end, or five consecutive failed frames (error flag set,
+    // frame event signalled). In trigger mode 1 it asks for a frame only once the FPGA's frame
+    // counter has moved, polling it every millisecond.
     void RunCaptureLoop();
     void RunCapture();
     int ResetCameraTransfer();

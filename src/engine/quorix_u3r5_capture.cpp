@@ -25,6 +25,7 @@
 #include <optional>
 #include <system_error>
 
+#include "camera/fpga_registers.h"
 #include "engine/quorix_u3r5_base.h"
 #include "platform/clock.h"
 #include "platform/event.h"
@@ -40,7 +41,6 @@ namespace quorix {
 namespace {
 
 constexpr int32_t kAuxEndpointCameraId = 12354;
-constexpr uint8_t kFpgaFrameCounter = 0x08;
 // Firmware above this version resets the stream's pipe as well when a transfer is reset.
 constexpr uint16_t kLastFirmwareWithoutPipeReset = 0x10FF;
 constexpr size_t kFirmwareVersionOffset = 24;
@@ -261,9 +261,6 @@ int CQuorixU3R5Base::StartCapture(int32_t mode) {
             return 0;
         }
     }
-    if (m_sensor && m_sensor->Reserved105() == 0) {
-        m_sensor->OnReservedNotice103();
-    }
     return 1;
 }
 
@@ -368,11 +365,6 @@ int CQuorixU3R5Base::ResetCameraTransfer() {
 
 // --- The capture thread ----------------------------------------------------------------------
 
-int CQuorixU3R5Base::CaptureLoop() {
-    RunCaptureLoop();
-    return 0;
-}
-
 void CQuorixU3R5Base::RunCaptureLoop() {
     if (m_controller && BuffersReady()) {
         RunCapture();
@@ -449,7 +441,7 @@ bool CQuorixU3R5Base::TriggerArrived() {
     // In trigger mode a frame exists only once the FPGA's frame counter has moved: asking for
     // one earlier would leave the request waiting for a trigger that may never come.
     uint8_t counter = 0;
-    if (!m_controller->ReadFpgaRegister(kFpgaFrameCounter, &counter)) {
+    if (!m_controller->ReadFpgaRegister(fpga::kFrameCounter, &counter)) {
         // Not even a busy wait at raised priority when the camera does not answer.
         platform::SleepMs(kTriggerPollMs);
         return false;
@@ -542,23 +534,11 @@ CQuorixU3R5Base::FrameOutcome CQuorixU3R5Base::ReceiveFrame(FrameRecord* record,
     return FrameOutcome::kStored;
 }
 
-int CQuorixU3R5Base::Reserved27() {
-    return 0;
-}
-
-int CQuorixU3R5Base::Reserved28() {
-    return 0;
-}
-
-int32_t CQuorixU3R5Base::Reserved33() {
-    return -1;
-}
-
 // --- Frame counter and the synchronous capture -----------------------------------------------
 
 int CQuorixU3R5Base::ReadFrameCounter() {
     uint8_t counter = 0;
-    if (!m_controller || !m_controller->ReadFpgaRegister(kFpgaFrameCounter, &counter)) {
+    if (!m_controller || !m_controller->ReadFpgaRegister(fpga::kFrameCounter, &counter)) {
         return 0;
     }
     m_lastFrameNumber.store(counter);
@@ -769,18 +749,6 @@ int CQuorixU3R5Base::ReadFrame(uint8_t* destination, uint32_t size, int32_t rowO
 }
 
 int CQuorixU3R5Base::ReadNewestFrame(uint8_t* destination, int32_t rowOrder) {
-    return ReadNewest(destination, m_frameSize, rowOrder, nullptr) ? 0 : -1;
-}
-
-int CQuorixU3R5Base::ReadNewestFrame(uint8_t* destination, int32_t rowOrder, uint32_t* extra1,
-                                     uint32_t* extra2) {
-    // The two further values belong to a head that measures them per frame; this one does not.
-    if (extra1 != nullptr) {
-        *extra1 = 0;
-    }
-    if (extra2 != nullptr) {
-        *extra2 = 0;
-    }
     return ReadNewest(destination, m_frameSize, rowOrder, nullptr) ? 0 : -1;
 }
 

@@ -4,6 +4,7 @@
 // capture state, the FPGA or the bus are spelled out here.
 #include <cstdint>
 
+#include "camera/fpga_registers.h"
 #include "engine/quorix_u3r5_base.h"
 #include "platform/clock.h"
 #include "sensors/sensor_base.h"
@@ -49,10 +50,6 @@ void Put(T* out, T value) {
 
 }  // namespace
 
-int CQuorixU3R5Base::Reserved40() {
-    return 0;
-}
-
 // --- Data width, speed and capture window ----------------------------------------------------
 
 int CQuorixU3R5Base::SetDataWidth(int32_t sixteenBit) {
@@ -63,7 +60,7 @@ int CQuorixU3R5Base::SetDataWidth(int32_t sixteenBit) {
     // means 16-bit data for all three.
     const int32_t wide = sixteenBit != 0 ? 1 : 0;
     m_sensor->SetDataWidth(wide);
-    if (!WriteFpgaRegister(kFpgaDataWidth, wide != 0 ? 2 : 1)) {
+    if (!WriteFpgaRegister(fpga::kDataWidth, wide != 0 ? fpga::kDataWidth16 : fpga::kDataWidth8)) {
         return 0;
     }
     if (m_dataWidth == wide) {
@@ -85,14 +82,6 @@ int CQuorixU3R5Base::SetSpeedMode(int32_t mode) {
         }
     }
     return m_sensor->SetSpeedMode(mode);
-}
-
-int32_t CQuorixU3R5Base::GetSpeedMode(int32_t arg1, int32_t arg2) {
-    int32_t mode = 0;
-    if (m_sensor) {
-        m_sensor->GetSpeedMode(&mode, arg1, arg2);
-    }
-    return mode;
 }
 
 int CQuorixU3R5Base::SetCaptureWindow(int32_t x, int32_t y, int32_t width, int32_t height,
@@ -245,38 +234,8 @@ int CQuorixU3R5Base::GetExposureTimeEx(double* seconds) {
     return m_sensor ? m_sensor->GetExposureTimeEx(seconds) : 0;
 }
 
-// --- Channel and colour gains, black level, auxiliary value -----------------------------------
+// --- Colour gains, black level, auxiliary value ----------------------------------------------
 
-int CQuorixU3R5Base::SetChannelGain(int32_t channel, int32_t value) {
-    return m_sensor ? m_sensor->SetChannelGain(channel, value) : 0;
-}
-int CQuorixU3R5Base::GetChannelGain(int32_t channel, int32_t* value) {
-    return m_sensor ? m_sensor->GetChannelGain(channel, value) : 0;
-}
-int32_t CQuorixU3R5Base::GetChannelGainMin() {
-    return Query(m_sensor.get(), &CSensorBase::GetChannelGainMin);
-}
-int32_t CQuorixU3R5Base::GetChannelGainMax() {
-    return Query(m_sensor.get(), &CSensorBase::GetChannelGainMax);
-}
-int32_t CQuorixU3R5Base::GetChannelGainDefault() {
-    return Query(m_sensor.get(), &CSensorBase::GetChannelGainDefault);
-}
-int CQuorixU3R5Base::SetChannelOffset(int32_t channel, int32_t value) {
-    return m_sensor ? m_sensor->SetChannelOffset(channel, value) : 0;
-}
-int CQuorixU3R5Base::GetChannelOffset(int32_t channel, int32_t* value) {
-    return m_sensor ? m_sensor->GetChannelOffset(channel, value) : 0;
-}
-int32_t CQuorixU3R5Base::GetChannelOffsetMin() {
-    return Query(m_sensor.get(), &CSensorBase::GetChannelOffsetMin);
-}
-int32_t CQuorixU3R5Base::GetChannelOffsetMax() {
-    return Query(m_sensor.get(), &CSensorBase::GetChannelOffsetMax);
-}
-int32_t CQuorixU3R5Base::GetChannelOffsetDefault() {
-    return Query(m_sensor.get(), &CSensorBase::GetChannelOffsetDefault);
-}
 int32_t CQuorixU3R5Base::GetColorGainRed() {
     return Query(m_sensor.get(), &CSensorBase::GetColorGainRed);
 }
@@ -332,11 +291,11 @@ int CQuorixU3R5Base::WaitBusIdle(uint32_t limitMs) {
     // once before the wait.
     for (int reads = 1;; ++reads) {
         int32_t read = 0;
-        const int32_t status = ReadFpgaRegister(kFpgaBusStatus, &read);
+        const int32_t status = ReadFpgaRegister(fpga::kStatus, &read);
         if (read == 0) {
             return 0;
         }
-        if ((status & kFpgaBusBusy) == 0) {
+        if ((status & fpga::kStatusBusBusy) == 0) {
             return 1;
         }
         if (reads == 1) {
@@ -384,21 +343,9 @@ int CQuorixU3R5Base::ReadBusRegister16(uint8_t device, uint16_t reg, uint16_t* v
     return 1;
 }
 
-int CQuorixU3R5Base::Reserved124() {
-    return 0;
-}
-int CQuorixU3R5Base::Reserved125() {
-    return 0;
-}
-
 void CQuorixU3R5Base::OnSettingsApplied() {
     if (m_sensor) {
         m_sensor->OnSettingsApplied();
-    }
-}
-void CQuorixU3R5Base::SensorSlot94() {
-    if (m_sensor) {
-        m_sensor->OnReservedNotice94();
     }
 }
 
@@ -431,31 +378,6 @@ int CQuorixU3R5Base::SetInternalCorrection(int32_t value) {
     return m_sensor ? m_sensor->SetInternalCorrection(value) : 0;
 }
 
-int CQuorixU3R5Base::HeadFeature137() {
-    return 0;
-}
-int CQuorixU3R5Base::HeadFeature138() {
-    return 0;
-}
-int CQuorixU3R5Base::HeadFeature139() {
-    return 0;
-}
-int CQuorixU3R5Base::HeadFeature140() {
-    return 0;
-}
-int CQuorixU3R5Base::HeadFeature141() {
-    return 0;
-}
-
-// Only one camera model of the family has a text channel, through a head this SDK does not
-// build; every other camera, this one included, has none.
-int CQuorixU3R5Base::ReceiveText(char* /*buffer*/, int32_t /*size*/) {
-    return 0;
-}
-int CQuorixU3R5Base::SendText(const char* /*text*/, int32_t /*size*/) {
-    return 0;
-}
-
 int CQuorixU3R5Base::GetCooler(int32_t* value) {
     return m_sensor ? m_sensor->GetCooler(value) : 0;
 }
@@ -466,56 +388,18 @@ int CQuorixU3R5Base::GetTemperature(double* celsius) {
     return m_sensor ? m_sensor->GetTemperature(celsius) : 0;
 }
 
-int CQuorixU3R5Base::SensorSlot106(int32_t value) {
-    return m_sensor ? m_sensor->Reserved106(value) : 0;
-}
-int CQuorixU3R5Base::SensorSlot107(int32_t* value) {
-    return m_sensor ? m_sensor->Reserved107(value) : 0;
-}
-int CQuorixU3R5Base::SensorSlot108() {
-    return m_sensor ? m_sensor->Reserved108() : 0;
-}
-int CQuorixU3R5Base::SensorSlot111(int32_t value) {
-    return m_sensor ? m_sensor->Reserved111(value) : 0;
-}
-int CQuorixU3R5Base::SensorSlot112(int32_t* value) {
-    return m_sensor ? m_sensor->Reserved112(value) : 0;
-}
-int CQuorixU3R5Base::SensorSlot113(int32_t value) {
-    return m_sensor ? m_sensor->Reserved113(value) : 0;
-}
-int CQuorixU3R5Base::SensorSlot114(int32_t* value) {
-    return m_sensor ? m_sensor->Reserved114(value) : 0;
-}
-int CQuorixU3R5Base::SensorSlot115(int32_t value) {
-    return m_sensor ? m_sensor->Reserved115(value) : 0;
-}
-int CQuorixU3R5Base::SensorSlot116(int32_t* value) {
-    return m_sensor ? m_sensor->Reserved116(value) : 0;
-}
-int CQuorixU3R5Base::SensorSlot117(int32_t value) {
-    return m_sensor ? m_sensor->Reserved117(value) : 0;
-}
-int CQuorixU3R5Base::SensorSlot118(int32_t* value) {
-    return m_sensor ? m_sensor->Reserved118(value) : 0;
-}
-
-int CQuorixU3R5Base::IsLineSensorCamera() {
-    return IsLineSensorHead();
-}
-
 int CQuorixU3R5Base::GetFpgaTemperature(double* celsius) {
     // Only the line-sensor heads' FPGA has a thermometer.
     if (!IsLineSensorHead()) {
         return 0;
     }
     int32_t lowRead = 0;
-    const int32_t low = ReadFpgaRegister(kFpgaTemperatureLow, &lowRead);
+    const int32_t low = ReadFpgaRegister(fpga::kTemperatureLow, &lowRead);
     if (lowRead == 0) {
         return 0;
     }
     int32_t highRead = 0;
-    const int32_t high = ReadFpgaRegister(kFpgaTemperatureHigh, &highRead);
+    const int32_t high = ReadFpgaRegister(fpga::kTemperatureHigh, &highRead);
     if (highRead == 0) {
         return 0;
     }
@@ -524,55 +408,8 @@ int CQuorixU3R5Base::GetFpgaTemperature(double* celsius) {
     return 1;
 }
 
-int CQuorixU3R5Base::SensorSlot128(int32_t /*unused1*/, int32_t /*unused2*/, int32_t value) {
-    return m_sensor ? m_sensor->Reserved128(0, 0, value) : 0;
-}
-int CQuorixU3R5Base::SensorSlot129(int32_t* value) {
-    return m_sensor ? m_sensor->Reserved129(value) : 0;
-}
-int CQuorixU3R5Base::SetHeadMode(int32_t value) {
-    return m_sensor ? m_sensor->SetHeadMode(value) : 0;
-}
-int CQuorixU3R5Base::GetHeadMode(int32_t* value) {
-    return m_sensor ? m_sensor->GetHeadMode(value) : 0;
-}
-int CQuorixU3R5Base::IsHeadModeSupported() {
-    return m_sensor ? m_sensor->IsHeadModeSupported() : 0;
-}
 int CQuorixU3R5Base::GetShortExposureMode(int32_t* value) {
     return m_sensor ? m_sensor->GetShortExposureMode(value) : 0;
-}
-
-int CQuorixU3R5Base::IsAuxLevelSupported() {
-    return m_sensor ? m_sensor->IsAuxLevelSupported() : 0;
-}
-int32_t CQuorixU3R5Base::GetAuxLevelMin() {
-    return Query(m_sensor.get(), &CSensorBase::GetAuxLevelMin);
-}
-int32_t CQuorixU3R5Base::GetAuxLevelMax() {
-    return Query(m_sensor.get(), &CSensorBase::GetAuxLevelMax);
-}
-int32_t CQuorixU3R5Base::GetAuxLevel() {
-    return Query(m_sensor.get(), &CSensorBase::GetAuxLevel);
-}
-int CQuorixU3R5Base::SetAuxLevel(int32_t value) {
-    return m_sensor ? m_sensor->SetAuxLevel(value) : 0;
-}
-int CQuorixU3R5Base::SetAuxLevelMode(int32_t value) {
-    return m_sensor ? m_sensor->SetAuxLevelMode(value) : 0;
-}
-int CQuorixU3R5Base::GetAuxLevelMode(int32_t* value) {
-    return m_sensor ? m_sensor->GetAuxLevelMode(value) : 0;
-}
-
-int CQuorixU3R5Base::SensorSlot133() {
-    return m_sensor ? m_sensor->Reserved133() : 0;
-}
-int CQuorixU3R5Base::SensorSlot135() {
-    return m_sensor ? m_sensor->Reserved135() : 0;
-}
-int32_t CQuorixU3R5Base::GetRawWidthMode() {
-    return m_sensor ? m_sensor->GetRawWidthMode() : 0;
 }
 
 // Without a head nothing restricts the output format yet; the head decides once it exists.
@@ -585,14 +422,5 @@ int CQuorixU3R5Base::SupportsOutput16() {
 int CQuorixU3R5Base::SupportsOutputColor() {
     return m_sensor ? m_sensor->SupportsOutputColor() : 1;
 }
-
-int CQuorixU3R5Base::SensorSlot139() {
-    return m_sensor ? m_sensor->Reserved139() : 0;
-}
-int CQuorixU3R5Base::SensorSlot140() {
-    return m_sensor ? m_sensor->Reserved140() : 0;
-}
-
-void CQuorixU3R5Base::Reserved185() {}
 
 }  // namespace quorix

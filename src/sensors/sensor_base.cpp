@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "camera/fpga_registers.h"
 #include "platform/clock.h"
 #include "transport/controller_base.h"
 
@@ -26,23 +27,10 @@ constexpr int kFpgaVersionAttempts = 10;
 constexpr uint32_t kFpgaVersionPauseMs = 100;
 constexpr uint32_t kTriggerTimingPauseMs = 100;
 
-// Registers of the FPGA's trigger timing.
-constexpr uint8_t kFpgaTriggerControl = 0x58;
-constexpr uint8_t kFpgaTriggerLines0 = 0x85;
-constexpr uint8_t kFpgaTriggerLines1 = 0x86;
-constexpr uint8_t kFpgaTriggerLines2 = 0x9B;
-constexpr uint8_t kFpgaTriggerLineClocksLow = 0x54;
-constexpr uint8_t kFpgaTriggerLineClocksHigh = 0x55;
-constexpr uint8_t kFpgaTriggerPeriodLow = 0x50;
-constexpr uint8_t kFpgaTriggerPeriodHigh = 0x51;
-constexpr uint8_t kFpgaRestartPulseAlt = 0x96;
-
 }  // namespace
 
 CSensorBase::CSensorBase() {
-    std::memset(m_reservedArea, 0, sizeof m_reservedArea);
     std::memset(&m_state, 0, sizeof m_state);
-    std::memset(m_working, 0, sizeof m_working);
 }
 
 CSensorBase::~CSensorBase() = default;
@@ -52,27 +40,12 @@ void CSensorBase::Attach(CControllerBase* controller, uint8_t busAddress) {
     m_busAddress = busAddress;
 }
 
-// --- Slots 0-14 -----------------------------------------------------------------------------
+// --- Opening, window, trigger ---------------------------------------------------------------
 
-void CSensorBase::SetHeadCode(int32_t code) {
-    m_headCode = code;
-}
-void CSensorBase::SetTriggerModeRaw(int32_t word) {
-    m_nTriggerMode = word;
-}
-int32_t CSensorBase::GetTriggerModeRaw() {
-    return m_nTriggerMode;
-}
 int CSensorBase::IsReady() {
     return 0;
 }
 int CSensorBase::Initialize() {
-    return 0;
-}
-int CSensorBase::StartUp() {
-    return 0;
-}
-int CSensorBase::OnStartTimeout() {
     return 0;
 }
 int CSensorBase::SetCaptureWindow(int32_t, int32_t, int32_t, int32_t, int32_t) {
@@ -87,17 +60,7 @@ int CSensorBase::SetTriggerMode(int32_t) {
 int CSensorBase::GetTriggerMode(int32_t*) {
     return 0;
 }
-int CSensorBase::SetHeadMode(int32_t) {
-    return 0;
-}
-int CSensorBase::GetHeadMode(int32_t*) {
-    return 0;
-}
-int CSensorBase::IsHeadModeSupported() {
-    return 0;
-}
-
-// --- Slots 15-36 ----------------------------------------------------------------------------
+// --- Data width, exposure lines, gains ------------------------------------------------------
 
 int CSensorBase::SetDataWidth(int32_t) {
     return 0;
@@ -166,38 +129,7 @@ int CSensorBase::GetColorGainDefault(int32_t*) {
     return 0;
 }
 
-// --- Slots 37-63 ----------------------------------------------------------------------------
-
-int CSensorBase::SetChannelGain(int32_t, int32_t) {
-    return 0;
-}
-int CSensorBase::GetChannelGain(int32_t, int32_t*) {
-    return 0;
-}
-int CSensorBase::GetChannelGainMin(int32_t*) {
-    return 0;
-}
-int CSensorBase::GetChannelGainMax(int32_t*) {
-    return 0;
-}
-int CSensorBase::GetChannelGainDefault(int32_t*) {
-    return 0;
-}
-int CSensorBase::SetChannelOffset(int32_t, int32_t) {
-    return 0;
-}
-int CSensorBase::GetChannelOffset(int32_t, int32_t*) {
-    return 0;
-}
-int CSensorBase::GetChannelOffsetMin(int32_t*) {
-    return 0;
-}
-int CSensorBase::GetChannelOffsetMax(int32_t*) {
-    return 0;
-}
-int CSensorBase::GetChannelOffsetDefault(int32_t*) {
-    return 0;
-}
+// --- Black level and auxiliary value ----------------------------------------------------------
 
 // The optional features answer with their supported word and always report the stored value.
 int CSensorBase::IsBlackLevelSupported() {
@@ -232,36 +164,7 @@ int CSensorBase::GetAuxValue(int32_t* value) {
     Put(value, m_state.m_nAuxValue);
     return IsAuxValueSupported();
 }
-int CSensorBase::IsAuxLevelSupported() {
-    return static_cast<int>(m_state.m_bAuxLevelSupported);
-}
-int CSensorBase::GetAuxLevelMin(int32_t* value) {
-    Put(value, m_state.m_nAuxLevelMin);
-    return IsAuxLevelSupported();
-}
-int CSensorBase::GetAuxLevelMax(int32_t* value) {
-    Put(value, m_state.m_nAuxLevelMax);
-    return IsAuxLevelSupported();
-}
-int CSensorBase::GetAuxLevel(int32_t* value) {
-    Put(value, m_state.m_nAuxLevel);
-    return IsAuxLevelSupported();
-}
-int CSensorBase::GetAuxLevelDefault(int32_t* value) {
-    Put(value, m_state.m_nAuxLevelDefault);
-    return IsAuxLevelSupported();
-}
-int CSensorBase::SetAuxLevelMode(int32_t) {
-    return 0;
-}
-int CSensorBase::SetAuxLevel(int32_t) {
-    return 0;
-}
-int CSensorBase::GetAuxLevelMode(int32_t*) {
-    return 0;
-}
-
-// --- Slots 64-82 ----------------------------------------------------------------------------
+// --- Exposure time, mirroring, sampling rate, registers ---------------------------------------
 
 int CSensorBase::SetExposureTime(int32_t) {
     return 0;
@@ -321,36 +224,11 @@ int CSensorBase::SetSamplingRateValue(int32_t) {
     return 0;
 }
 
-// --- Slots 83-104 ---------------------------------------------------------------------------
+// --- Speed, state block, notifications, optional features -------------------------------------
 
-int CSensorBase::Reserved83() {
-    return 0;
-}
-int CSensorBase::Reserved84() {
-    return 0;
-}
-int CSensorBase::Reserved85() {
-    return 0;
-}
-int CSensorBase::Reserved86() {
-    return 0;
-}
-int CSensorBase::Reserved87() {
-    return 0;
-}
 int CSensorBase::SetSpeedMode(int32_t) {
     return 0;
 }
-int CSensorBase::GetSpeedMode(int32_t*, int32_t, int32_t) {
-    return 0;
-}
-int CSensorBase::Reserved90() {
-    return 0;
-}
-int CSensorBase::Reserved91() {
-    return 0;
-}
-
 int CSensorBase::CopyStateBlock(void* buffer) {
     if (buffer == nullptr) {
         return 0;
@@ -360,7 +238,6 @@ int CSensorBase::CopyStateBlock(void* buffer) {
 }
 
 void CSensorBase::OnSettingsApplied() {}
-void CSensorBase::OnReservedNotice94() {}
 int CSensorBase::IsInternalCorrectionSupported() {
     return 0;
 }
@@ -385,53 +262,10 @@ int CSensorBase::IsTemperatureSupported() {
 int CSensorBase::GetTemperature(double*) {
     return 0;
 }
-void CSensorBase::OnReservedNotice103() {}
 void CSensorBase::OnCaptureStop(int32_t) {}
 
-// --- Slots 105-140 --------------------------------------------------------------------------
+// --- Seconds-based exposure, short exposure, gain mode, output formats ------------------------
 
-int CSensorBase::Reserved105() {
-    return 0;
-}
-int CSensorBase::Reserved106(int32_t) {
-    return 0;
-}
-int CSensorBase::Reserved107(int32_t*) {
-    return 0;
-}
-int CSensorBase::Reserved108() {
-    return 0;
-}
-int CSensorBase::Reserved109() {
-    return 0;
-}
-int CSensorBase::Reserved110() {
-    return 0;
-}
-int CSensorBase::Reserved111(int32_t) {
-    return 0;
-}
-int CSensorBase::Reserved112(int32_t*) {
-    return 0;
-}
-int CSensorBase::Reserved113(int32_t) {
-    return 0;
-}
-int CSensorBase::Reserved114(int32_t*) {
-    return 0;
-}
-int CSensorBase::Reserved115(int32_t) {
-    return 0;
-}
-int CSensorBase::Reserved116(int32_t*) {
-    return 0;
-}
-int CSensorBase::Reserved117(int32_t) {
-    return 0;
-}
-int CSensorBase::Reserved118(int32_t*) {
-    return 0;
-}
 int CSensorBase::IsExposureTimeExSupported() {
     return static_cast<int>(m_state.m_bExposureTimeExSupported);
 }
@@ -463,12 +297,6 @@ int CSensorBase::GetShortExposureMode(int32_t*) {
 int CSensorBase::SetShortExposureMode(int32_t) {
     return 0;
 }
-int CSensorBase::Reserved128(int32_t, int32_t, int32_t) {
-    return 0;
-}
-int CSensorBase::Reserved129(int32_t*) {
-    return 0;
-}
 int CSensorBase::IsGainModeSupported() {
     return 0;
 }
@@ -478,14 +306,8 @@ int32_t CSensorBase::GetGainMode() {
 int CSensorBase::SetGainMode(int32_t) {
     return 0;
 }
-int CSensorBase::Reserved133() {
-    return 0;
-}
 int32_t CSensorBase::GetRawWidthMode() {
     return -1;
-}
-int CSensorBase::Reserved135() {
-    return 0;
 }
 int CSensorBase::SupportsOutput8() {
     return 1;
@@ -496,13 +318,6 @@ int CSensorBase::SupportsOutput16() {
 int CSensorBase::SupportsOutputColor() {
     return 1;
 }
-int CSensorBase::Reserved139() {
-    return 0;
-}
-int CSensorBase::Reserved140() {
-    return 0;
-}
-
 // --- Settings bursts -------------------------------------------------------------------------
 
 CSensorBase::SettingsBurst::SettingsBurst(CSensorBase* head) : m_head(head) {
@@ -560,35 +375,36 @@ void CSensorBase::ResetSensorBridge() {
     }
     const platform::TimerResolutionGuard precise;
     uint8_t current = 0;
-    if (!m_controller->ReadFpgaRegister(kFpgaBridgeReset, &current)) {
+    if (!m_controller->ReadFpgaRegister(fpga::kBridgeReset, &current)) {
         current = 0;
     }
     const auto low = static_cast<uint8_t>(current & ~1U);
-    m_controller->WriteFpgaRegister(kFpgaBridgeReset, low);
+    m_controller->WriteFpgaRegister(fpga::kBridgeReset, low);
     platform::SleepMs(kBridgeResetPauseMs);
-    m_controller->WriteFpgaRegister(kFpgaBridgeReset, static_cast<uint8_t>(low | 1U));
+    m_controller->WriteFpgaRegister(fpga::kBridgeReset,
+                                    static_cast<uint8_t>(low | fpga::kBridgeResetBit));
     platform::SleepMs(kBridgeResetPauseMs);
-    m_controller->WriteFpgaRegister(kFpgaBridgeReset, low);
+    m_controller->WriteFpgaRegister(fpga::kBridgeReset, low);
 }
 
 int CSensorBase::ReconfigureFpga() {
     if (m_controller == nullptr) {
         return 0;
     }
-    constexpr uint8_t kConfiguredBit = 0x02;
     uint8_t status = 0;
-    if (m_controller->ReadFpgaRegister(kFpgaReconfigure, &status) && (status & kConfiguredBit)) {
+    if (m_controller->ReadFpgaRegister(fpga::kReconfigure, &status) &&
+        (status & fpga::kReconfigureDone)) {
         return 1;
     }
     const platform::TimerResolutionGuard precise;
-    m_controller->WriteFpgaRegister(kFpgaReconfigure, 1);
+    m_controller->WriteFpgaRegister(fpga::kReconfigure, fpga::kReconfigureStart);
     platform::SleepMs(kReconfigurePauseMs);
-    m_controller->WriteFpgaRegister(kFpgaReconfigure, 0);
+    m_controller->WriteFpgaRegister(fpga::kReconfigure, 0);
     platform::SleepMs(kReconfigurePauseMs);
     const uint64_t start = platform::MonotonicMs();
     while (platform::MonotonicMs() - start < kReconfigureTimeoutMs) {
-        if (m_controller->ReadFpgaRegister(kFpgaReconfigure, &status)) {
-            if (status & kConfiguredBit) {
+        if (m_controller->ReadFpgaRegister(fpga::kReconfigure, &status)) {
+            if (status & fpga::kReconfigureDone) {
                 return 1;
             }
         } else {
@@ -622,30 +438,27 @@ void CSensorBase::ProgramTriggerTiming() {
     }
     const uint32_t lines = m_state.m_nExposureLines;
     const auto height = static_cast<uint32_t>(m_state.m_nHeight);
-    WriteFpgaRegisterVerified(kFpgaTriggerControl, 0);
-    WriteFpgaRegisterVerified(kFpgaTriggerLines0, lines & 0xFF);
+    WriteFpgaRegisterVerified(fpga::kTriggerControl, 0);
+    WriteFpgaRegisterVerified(fpga::kTriggerExposure0, lines & 0xFF);
     platform::SleepMs(kTriggerTimingPauseMs);
-    WriteFpgaRegisterVerified(kFpgaTriggerLines1, (lines >> 8) & 0xFF);
+    WriteFpgaRegisterVerified(fpga::kTriggerExposure1, (lines >> 8) & 0xFF);
     platform::SleepMs(kTriggerTimingPauseMs);
-    WriteFpgaRegisterVerified(kFpgaTriggerLines2, (lines >> 16) & 0xFF);
+    WriteFpgaRegisterVerified(fpga::kTriggerExposure2, (lines >> 16) & 0xFF);
     platform::SleepMs(kTriggerTimingPauseMs);
     // The length of the FPGA's trigger lines [pixel clocks], in which it counts the exposure and
     // the frame period; the period covers the exposure, the read-out and 25 lines of margin.
     const uint32_t lineClocks = TriggerLineClocks(m_nTriggerVariant);
-    WriteFpgaRegisterVerified(kFpgaTriggerLineClocksLow, lineClocks & 0xFF);
+    WriteFpgaRegisterVerified(fpga::kTriggerLineClocksLow, lineClocks & 0xFF);
     platform::SleepMs(kTriggerTimingPauseMs);
-    WriteFpgaRegisterVerified(kFpgaTriggerLineClocksHigh, (lineClocks >> 8) & 0xFF);
+    WriteFpgaRegisterVerified(fpga::kTriggerLineClocksHigh, (lineClocks >> 8) & 0xFF);
     platform::SleepMs(kTriggerTimingPauseMs);
     const uint32_t period = lines + height + 25;
-    WriteFpgaRegisterVerified(kFpgaTriggerPeriodLow, period & 0xFF);
-    WriteFpgaRegisterVerified(kFpgaTriggerPeriodHigh, (period >> 8) & 0xFF);
-    WriteFpgaRegisterVerified(kFpgaTriggerControl, m_nTriggerVariant == 1 ? 1 : 2);
+    WriteFpgaRegisterVerified(fpga::kTriggerPeriodLow, period & 0xFF);
+    WriteFpgaRegisterVerified(fpga::kTriggerPeriodHigh, (period >> 8) & 0xFF);
+    WriteFpgaRegisterVerified(fpga::kTriggerControl, m_nTriggerVariant == 1 ? 1 : 2);
 }
 
 int CSensorBase::RestartTransfer() {
-    if (m_restartEnable == 0) {
-        return 1;
-    }
     if (m_controller == nullptr) {
         return 0;
     }
@@ -653,8 +466,8 @@ int CSensorBase::RestartTransfer() {
     constexpr int32_t kHeadPulsingAlt = 103;
     constexpr int32_t kHeadPulsingAltExtra = 115;
     const uint8_t reg = m_headCode == kHeadPulsingAlt || m_headCode == kHeadPulsingAltExtra
-                            ? kFpgaRestartPulseAlt
-                            : kFpgaTransferReset;
+                            ? fpga::kTransferResetAlt
+                            : fpga::kTransferReset;
     m_controller->WriteFpgaRegister(reg, 1);
     platform::SleepMs(1);
     m_controller->WriteFpgaRegister(reg, 0);

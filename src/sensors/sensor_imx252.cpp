@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "camera/camera_model.h"
+#include "camera/fpga_registers.h"
 #include "platform/clock.h"
 #include "transport/controller_base.h"
 
@@ -54,14 +56,14 @@ CSensorIMX252::CSensorIMX252(CControllerBase* controller, uint8_t busAddress) {
     Attach(controller, busAddress);
     SensorStateBlock& s = m_state;
     s = SensorStateBlock{};
-    s.m_nMaxWidth = 2048;
-    s.m_nMaxHeight = 1536;
-    s.m_nDefaultWidth = 2048;
-    s.m_nDefaultHeight = 1536;
+    s.m_nMaxWidth = camera::kSensorWidth;
+    s.m_nMaxHeight = camera::kSensorHeight;
+    s.m_nDefaultWidth = camera::kSensorWidth;
+    s.m_nDefaultHeight = camera::kSensorHeight;
     s.m_bWidthAdjustable = 1;
     s.m_bHeightAdjustable = 1;
-    s.m_nWidth = 2048;
-    s.m_nHeight = 1536;
+    s.m_nWidth = camera::kSensorWidth;
+    s.m_nHeight = camera::kSensorHeight;
     s.m_nLineLength = 2256;
     s.m_nFrameLines = 1576;
     s.m_reserved16 = 1;
@@ -128,7 +130,7 @@ int CSensorIMX252::ReadRegisterRaw(uint32_t address, uint32_t* value) {
 bool CSensorIMX252::BusIdle() {
     for (int read = 0; read < kStatusReads; ++read) {
         uint8_t status = 0xFF;
-        if (!m_controller->ReadFpgaRegister(kFpgaBusStatus, &status)) {
+        if (!m_controller->ReadFpgaRegister(fpga::kStatus, &status)) {
             return false;
         }
         if (status == 0) {
@@ -189,7 +191,7 @@ int CSensorIMX252::Initialize() {
         ready = false;
         for (int attempt = 0; attempt < kReadyAttempts && !ready; ++attempt) {
             uint8_t status = 0xFF;
-            ready = m_controller->ReadFpgaRegister(kFpgaBusStatus, &status) &&
+            ready = m_controller->ReadFpgaRegister(fpga::kStatus, &status) &&
                     (status & kBusBusyBits) == 0;
             if (!ready) {
                 platform::SleepMs(kReadyPauseMs);
@@ -198,7 +200,7 @@ int CSensorIMX252::Initialize() {
         if (!ready) {
             return 0;
         }
-        m_controller->WriteFpgaRegister(kFpgaSensorBusReady, 1);
+        m_controller->WriteFpgaRegister(fpga::kSensorBusReady, 1);
     }
 
     // A sensor that does not take its start-up programming (the bridge never idle, the sensor
@@ -213,7 +215,7 @@ int CSensorIMX252::Initialize() {
     if (!programmed && m_controller != nullptr) {
         return 0;
     }
-    SetCaptureWindow(0, 2048, 0, 1536, 0);
+    SetCaptureWindow(0, camera::kSensorWidth, 0, camera::kSensorHeight, 0);
 
     if (m_fpgaVersion == 0) {
         if (m_controller == nullptr) {
@@ -531,7 +533,7 @@ int CSensorIMX252::SetTriggerMode(int32_t mode) {
         pause();
         WriteSensorRegister(kRegHold, 0);
     } else {
-        WriteFpgaRegisterVerified(0x58, 0);
+        WriteFpgaRegisterVerified(fpga::kTriggerControl, 0);
         WriteSensorRegister(kRegHold, 1);
         WriteSensorRegister(kRegTriggerEnable0, 0);
         pause();

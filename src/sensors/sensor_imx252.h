@@ -67,8 +67,7 @@ public:
     static constexpr uint32_t kRegWindowHeight0 = 0x516;
     static constexpr uint32_t kRegWindowHeight1 = 0x517;
 
-    // FPGA registers.
-    static constexpr uint8_t kFpgaSensorBusReady = 0x60;
+    // The sensor bus device that answers whether the sensor has started.
     static constexpr uint8_t kReadinessDevice = 0x5E;
 
     // One free-run line period in exposure units (100 us) by data width: the line length in pixel

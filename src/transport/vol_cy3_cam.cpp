@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "camera/fpga_registers.h"
 #include "platform/clock.h"
 #include "platform/event.h"
 
@@ -30,15 +31,9 @@ constexpr uint8_t kRequestWriteRegister32 = 0xD0;
 constexpr uint8_t kRequestReadRegister16 = 0xD1;
 
 // Devices on the camera board's serial bus (8-bit write addresses; the read address adds 1).
-constexpr uint8_t kBusFpga = 0x40;
 constexpr uint8_t kBusAuxDevice = 0x5A;
 constexpr uint8_t kBusEeprom = 0xA2;
 constexpr uint8_t kBusReadFlag = 0x01;
-
-// FPGA registers the controller uses itself.
-constexpr uint8_t kFpgaVersionLow = 0x10;
-constexpr uint8_t kFpgaVersionHigh = 0x11;
-constexpr uint8_t kFpgaTransferReset = 0x6C;
 
 // The EEPROM needs this long to store a byte, and this long between address and read. [ms]
 constexpr uint32_t kEepromWriteMs = 14;
@@ -265,16 +260,16 @@ int CVolCy3Cam::ReadRegister16(uint16_t address, uint16_t* value) {
 int CVolCy3Cam::WriteFpgaRegister(uint8_t reg, uint8_t value) {
     std::lock_guard lock(m_registerLock);
     const uint8_t bytes[3] = {reg, 0x00, value};
-    return BusWrite(kBusFpga, bytes, sizeof(bytes), kBusTimeoutMs);
+    return BusWrite(fpga::kBusAddress, bytes, sizeof(bytes), kBusTimeoutMs);
 }
 
 int CVolCy3Cam::ReadFpgaRegister(uint8_t reg, uint8_t* value) {
     // Address write and data read belong together: no other thread may slip in between.
     std::lock_guard lock(m_registerLock);
-    if (!BusWrite(kBusFpga, &reg, 1, kBusTimeoutMs))
+    if (!BusWrite(fpga::kBusAddress, &reg, 1, kBusTimeoutMs))
         return 0;
     uint8_t bytes[2] = {};
-    if (!BusRead(kBusFpga | kBusReadFlag, bytes, sizeof(bytes), kBusTimeoutMs))
+    if (!BusRead(fpga::kBusAddress | kBusReadFlag, bytes, sizeof(bytes), kBusTimeoutMs))
         return 0;
     // The FPGA answers a register read with two bytes; the value is the second.
     if (value != nullptr)
@@ -285,7 +280,7 @@ int CVolCy3Cam::ReadFpgaRegister(uint8_t reg, uint8_t* value) {
 int CVolCy3Cam::ReadFpgaVersion(uint16_t* version) {
     uint8_t low = 0;
     uint8_t high = 0;
-    if (!ReadFpgaRegister(kFpgaVersionLow, &low) || !ReadFpgaRegister(kFpgaVersionHigh, &high))
+    if (!ReadFpgaRegister(fpga::kVersion0, &low) || !ReadFpgaRegister(fpga::kVersion1, &high))
         return 0;
     if (version != nullptr)
         *version = static_cast<uint16_t>(high * 256 + low);
@@ -557,8 +552,8 @@ int CVolCy3Cam::ReadFrameHeader(FrameRecord* record) {
         }
         // No header: reset the FPGA's transfer logic and ask again.
         ++failures;
-        WriteFpgaRegister(kFpgaTransferReset, 1);
-        WriteFpgaRegister(kFpgaTransferReset, 0);
+        WriteFpgaRegister(fpga::kTransferReset, 1);
+        WriteFpgaRegister(fpga::kTransferReset, 0);
         platform::SleepMs(kTransferResetSettleMs);
         ok = RequestFrame(stream.get());
         if (failures >= kFrameHeaderAttempts)

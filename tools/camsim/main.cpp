@@ -17,14 +17,14 @@
 #include <system_error>
 #include <vector>
 
-#include "platform/usb/socket_link.h"
 #include "platform/usb/socket_link_provider.h"
 #include "sim/emulator.h"
+#include "sim/socket_link_server.h"
 
 namespace {
 
 using quorix::platform::usb::SocketFileName;
-using quorix::platform::usb::SocketLinkServer;
+using quorix::sim::SocketLinkServer;
 
 constexpr int kMaxCameras = 32;
 

@@ -19,6 +19,8 @@
 
 #include <quorix/quorix.h>
 
+#include "camera/fpga_registers.h"
+
 #if QUORIX_CLI_SIM
 #include "sim_cameras.h"
 #endif
@@ -33,8 +35,6 @@ constexpr int kMaxSimCameras = 10;  // as many as Quorix_EnumDevice lists
 constexpr int32_t kMaxDeviceIndex = 31;
 
 // FPGA registers of the camera board holding its configuration's version.
-constexpr uint32_t kFpgaVersionLow = 0x10;
-constexpr uint32_t kFpgaVersionHigh = 0x11;
 
 // The longest stream the tool runs [s], and the longest pause between preview frames [ms].
 constexpr long kMaxStreamSeconds = 3600;
@@ -607,8 +607,8 @@ int ShowCameraInfo(const Options& options) {
 
     // The flag is only cleared by a failed read, so one check covers both registers.
     int32_t ok = 1;
-    const uint32_t fpgaLow = Quorix_Fpga_ReadRegister(handle, kFpgaVersionLow, &ok);
-    const uint32_t fpgaHigh = Quorix_Fpga_ReadRegister(handle, kFpgaVersionHigh, &ok);
+    const uint32_t fpgaLow = Quorix_Fpga_ReadRegister(handle, quorix::fpga::kVersion0, &ok);
+    const uint32_t fpgaHigh = Quorix_Fpga_ReadRegister(handle, quorix::fpga::kVersion1, &ok);
     if (ok == 0) {
         return context.Failed("Quorix_Fpga_ReadRegister");
     }

@@ -15,10 +15,10 @@
 #include <utility>
 #include <vector>
 
-#include "platform/usb/socket_link.h"
 #include "platform/usb/socket_link_provider.h"
 #include "platform/usb/unix_socket.h"
 #include "sim/emulator.h"
+#include "sim/socket_link_server.h"
 
 namespace quorix::cli {
 
@@ -26,7 +26,7 @@ namespace {
 
 using platform::usb::ParseSocketFileName;
 using platform::usb::SocketFileName;
-using platform::usb::SocketLinkServer;
+using sim::SocketLinkServer;
 
 constexpr const char* kSimDirVariable = "QUORIX_SIM_DIR";
 constexpr std::array<int, 3> kCleanupSignals = {SIGINT, SIGTERM, SIGHUP};

@@ -1,14 +1,10 @@
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
-#include <utility>
 #include <vector>
 
 #include "platform/usb/socket_protocol.h"
@@ -19,8 +15,8 @@ namespace quorix::platform::usb {
 
 // The emulator daemon's transport: a camera emulated in one process (quorix-camsim) is used from
 // others over a Unix stream socket. SocketLink is the client end, a UsbLink whose operations run
-// on the server's device; SocketLinkServer (or ServeUsbLink for one connection) is the server
-// end. The message format is in socket_protocol.h.
+// on the server's device; the server end lives with the emulator (sim/socket_link_server.h). The
+// message format is in socket_protocol.h.
 
 // The client end. Each operation borrows an idle connection to the server or opens a new one, so
 // bulk transfers on different endpoints and control transfers run at the same time. A server
@@ -69,54 +65,6 @@ private:
     const std::string m_socketPath;
     mutable std::mutex m_mutex;
     mutable std::vector<std::unique_ptr<Connection>> m_idle;
-};
-
-// Serves one client connection: reads its requests and runs them on `device` until the client
-// disconnects, sends a malformed message or the connection is shut down (which is how another
-// thread ends it). The caller keeps ownership of the descriptor and closes it afterwards.
-void ServeUsbLink(int connectedFd, UsbLink& device);
-
-// Serves one device at a socket path: listens there and serves each client connection on a
-// thread of its own. Owned by the daemon, one per emulated camera; destroying it stops it.
-class SocketLinkServer {
-public:
-    SocketLinkServer(std::string socketPath, std::shared_ptr<UsbLink> device);
-    ~SocketLinkServer();
-    SocketLinkServer(const SocketLinkServer&) = delete;
-    SocketLinkServer& operator=(const SocketLinkServer&) = delete;
-
-    // Creates the socket (replacing a stale socket file that nobody listens on any more) and
-    // starts accepting. False when the path is unusable or another server listens there.
-    bool Start();
-    // Stops accepting, removes the socket file, ends every connection (cancelling transfers in
-    // progress) and joins all threads. Safe to call more than once.
-    void Stop();
-    bool IsRunning() const;
-    const std::string& SocketPath() const { return m_socketPath; }
-
-    // The most connections served at once; further clients are turned away.
-    static constexpr size_t kMaxConnections = 256;
-
-private:
-    struct Session {
-        UniqueFd socket;
-        std::thread thread;
-        std::atomic<bool> finished{false};
-    };
-
-    void AcceptLoop();
-    void ReapFinishedLocked();
-
-    const std::string m_socketPath;
-    const std::shared_ptr<UsbLink> m_device;
-    std::mutex m_lifecycleMutex;                 // Start and Stop
-    std::pair<uint64_t, uint64_t> m_socketFile;  // device and inode of the socket file we made
-    UniqueFd m_listener;
-    UniqueFd m_stopWake;
-    std::thread m_acceptThread;
-    std::mutex m_sessionsMutex;
-    std::list<std::unique_ptr<Session>> m_sessions;
-    std::atomic<bool> m_running{false};
 };
 
 }  // namespace quorix::platform::usb

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "camera/fpga_registers.h"
 #include "capture_fixture.h"
 
 namespace quorix {
@@ -158,7 +159,7 @@ TEST_F(EngineCaptureOneFrame, FramesOfAnotherSizeAreNeverStored) {
     auto camera = sim::AttachCamera(FastCamera());
     CaptureEngine& engine = OpenEngine();
     Configure(engine, kCoded, true);
-    ASSERT_EQ(engine.WriteFpgaRegister(CQuorixU3R5Base::kFpgaWidthLow, 0x10), 1);
+    ASSERT_EQ(engine.WriteFpgaRegister(fpga::kWidthLow, 0x10), 1);
     ASSERT_EQ(engine.StartCapture(0), 1);
     EXPECT_EQ(engine.WaitFrame(kLongWaitMs), 1);
     EXPECT_EQ(engine.FramesStored(), 0u);

@@ -271,7 +271,6 @@ INSTANTIATE_TEST_SUITE_P(Links, EngineSpeedMode,
 TEST_F(EngineSettings, TheImx252HeadHasNoSpeedModes) {
     ASSERT_NO_FATAL_FAILURE(Open());
     EXPECT_EQ(m_engine->SetSpeedMode(2), 0);
-    EXPECT_EQ(m_engine->GetSpeedMode(0, 0), 0);
 }
 
 // --- Trigger mode ----------------------------------------------------------------------------
@@ -451,12 +450,9 @@ TEST_F(EngineSettings, WithoutAHeadSettingsFailAndQueriesAnswerZero) {
         {"ReadRegisterRaw", m_engine->ReadRegisterRaw(0, 0x404, &raw), 0},
         {"SetSamplingRate", m_engine->SetSamplingRate(0, 0, &out), 0},
         {"GetGainMode", m_engine->GetGainMode(), -1},
-        {"GetRawWidthMode", m_engine->GetRawWidthMode(), 0},
         {"SupportsOutput8", m_engine->SupportsOutput8(), 1},
         {"SupportsOutput16", m_engine->SupportsOutput16(), 1},
         {"SupportsOutputColor", m_engine->SupportsOutputColor(), 1},
-        {"Reserved40", m_engine->Reserved40(), 0},
-        {"Reserved124", m_engine->Reserved124(), 0},
         {"ReadBusRegister16", m_engine->ReadBusRegister16(kEeprom7, 0, &word), 0},
     };
     for (const Case& c : cases) {
@@ -493,23 +489,17 @@ TEST_F(EngineSettings, TheImx252HeadReportsItsLimitsAndLacksOtherHeadsFeatures) 
         {"SupportsOutput8", m_engine->SupportsOutput8(), 1},
         {"SupportsOutput16", m_engine->SupportsOutput16(), 1},
         {"SupportsOutputColor", m_engine->SupportsOutputColor(), 1},
-        {"GetRawWidthMode", m_engine->GetRawWidthMode(), -1},
         {"GetGainMode", m_engine->GetGainMode(), -1},
         {"IsBlackLevelSupported", m_engine->IsBlackLevelSupported(), 0},
         {"IsCoolerSupported", m_engine->IsCoolerSupported(), 0},
         {"IsTemperatureSupported", m_engine->IsTemperatureSupported(), 0},
         {"IsInternalCorrectionSupported", m_engine->IsInternalCorrectionSupported(), 0},
-        {"IsAuxLevelSupported", m_engine->IsAuxLevelSupported(), 0},
         {"IsShortExposureModeSupported", m_engine->IsShortExposureModeSupported(), 0},
         {"IsExposureTimeExSupported", m_engine->IsExposureTimeExSupported(), 0},
-        {"SetChannelGain", m_engine->SetChannelGain(1, 5), 0},
         {"SetSamplingRate", m_engine->SetSamplingRate(0, 0, &out), 0},
         {"SetSamplingRate sensor 1", m_engine->SetSamplingRate(1, 0, &out), 0},
         {"ReadRegisterRaw sensor 1", m_engine->ReadRegisterRaw(1, 0x404, &raw), 0},
-        {"SendText", m_engine->SendText("x", 2), 0},
-        {"HeadFeature137", m_engine->HeadFeature137(), 0},
-        {"IsLineSensorCamera", m_engine->IsLineSensorCamera(), 0},
-        {"GetDeviceName", m_engine->GetDeviceName(0, nullptr, 0), 0},
+        {"IsLineSensorHead", m_engine->IsLineSensorHead(), 0},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.result, c.expected) << c.name;

@@ -42,15 +42,10 @@ TEST_F(SensorBaseOnCamera, AHeadWithoutOverridesNeverTouchesTheCamera) {
     const std::vector<std::pair<std::string, std::function<int()>>> unsupported = {
         {"IsReady", [&] { return head.IsReady(); }},
         {"Initialize", [&] { return head.Initialize(); }},
-        {"StartUp", [&] { return head.StartUp(); }},
-        {"OnStartTimeout", [&] { return head.OnStartTimeout(); }},
         {"SetCaptureWindow", [&] { return head.SetCaptureWindow(0, 2048, 0, 1536, 0); }},
         {"GetCaptureWindow", [&] { return head.GetCaptureWindow(&v, &v, &v, &v, &v); }},
         {"SetTriggerMode", [&] { return head.SetTriggerMode(1); }},
         {"GetTriggerMode", [&] { return head.GetTriggerMode(&v); }},
-        {"SetHeadMode", [&] { return head.SetHeadMode(1); }},
-        {"GetHeadMode", [&] { return head.GetHeadMode(&v); }},
-        {"IsHeadModeSupported", [&] { return head.IsHeadModeSupported(); }},
         {"SetDataWidth", [&] { return head.SetDataWidth(1); }},
         {"SetExposureLines", [&] { return head.SetExposureLines(100); }},
         {"GetExposureLines", [&] { return head.GetExposureLines(&v); }},
@@ -73,16 +68,6 @@ TEST_F(SensorBaseOnCamera, AHeadWithoutOverridesNeverTouchesTheCamera) {
         {"GetColorGainMin", [&] { return head.GetColorGainMin(&v); }},
         {"GetColorGainMax", [&] { return head.GetColorGainMax(&v); }},
         {"GetColorGainDefault", [&] { return head.GetColorGainDefault(&v); }},
-        {"SetChannelGain", [&] { return head.SetChannelGain(1, 5); }},
-        {"GetChannelGain", [&] { return head.GetChannelGain(1, &v); }},
-        {"GetChannelGainMin", [&] { return head.GetChannelGainMin(&v); }},
-        {"GetChannelGainMax", [&] { return head.GetChannelGainMax(&v); }},
-        {"GetChannelGainDefault", [&] { return head.GetChannelGainDefault(&v); }},
-        {"SetChannelOffset", [&] { return head.SetChannelOffset(1, 5); }},
-        {"GetChannelOffset", [&] { return head.GetChannelOffset(1, &v); }},
-        {"GetChannelOffsetMin", [&] { return head.GetChannelOffsetMin(&v); }},
-        {"GetChannelOffsetMax", [&] { return head.GetChannelOffsetMax(&v); }},
-        {"GetChannelOffsetDefault", [&] { return head.GetChannelOffsetDefault(&v); }},
         {"IsBlackLevelSupported", [&] { return head.IsBlackLevelSupported(); }},
         {"SetBlackLevel", [&] { return head.SetBlackLevel(80); }},
         {"GetBlackLevel", [&] { return head.GetBlackLevel(&v); }},
@@ -92,14 +77,6 @@ TEST_F(SensorBaseOnCamera, AHeadWithoutOverridesNeverTouchesTheCamera) {
         {"IsAuxValueSupported", [&] { return head.IsAuxValueSupported(); }},
         {"SetAuxValue", [&] { return head.SetAuxValue(1); }},
         {"GetAuxValue", [&] { return head.GetAuxValue(&v); }},
-        {"IsAuxLevelSupported", [&] { return head.IsAuxLevelSupported(); }},
-        {"GetAuxLevelMin", [&] { return head.GetAuxLevelMin(&v); }},
-        {"GetAuxLevelMax", [&] { return head.GetAuxLevelMax(&v); }},
-        {"GetAuxLevel", [&] { return head.GetAuxLevel(&v); }},
-        {"GetAuxLevelDefault", [&] { return head.GetAuxLevelDefault(&v); }},
-        {"SetAuxLevelMode", [&] { return head.SetAuxLevelMode(1); }},
-        {"SetAuxLevel", [&] { return head.SetAuxLevel(1); }},
-        {"GetAuxLevelMode", [&] { return head.GetAuxLevelMode(&v); }},
         {"SetExposureTime", [&] { return head.SetExposureTime(170); }},
         {"GetExposureTime", [&] { return head.GetExposureTime(&v); }},
         {"GetExposureTimeMin", [&] { return head.GetExposureTimeMin(&v); }},
@@ -119,15 +96,7 @@ TEST_F(SensorBaseOnCamera, AHeadWithoutOverridesNeverTouchesTheCamera) {
         {"WriteSensorRegister", [&] { return head.WriteSensorRegister(0x20E, 1); }},
         {"ReadSensorRegister", [&] { return head.ReadSensorRegister(0x20E, &u); }},
         {"SetSamplingRateValue", [&] { return head.SetSamplingRateValue(1); }},
-        {"Reserved83", [&] { return head.Reserved83(); }},
-        {"Reserved84", [&] { return head.Reserved84(); }},
-        {"Reserved85", [&] { return head.Reserved85(); }},
-        {"Reserved86", [&] { return head.Reserved86(); }},
-        {"Reserved87", [&] { return head.Reserved87(); }},
         {"SetSpeedMode", [&] { return head.SetSpeedMode(2); }},
-        {"GetSpeedMode", [&] { return head.GetSpeedMode(&v, 0, 0); }},
-        {"Reserved90", [&] { return head.Reserved90(); }},
-        {"Reserved91", [&] { return head.Reserved91(); }},
         {"CopyStateBlock(null)", [&] { return head.CopyStateBlock(nullptr); }},
         {"IsInternalCorrectionSupported", [&] { return head.IsInternalCorrectionSupported(); }},
         {"SetInternalCorrection", [&] { return head.SetInternalCorrection(1); }},
@@ -137,20 +106,6 @@ TEST_F(SensorBaseOnCamera, AHeadWithoutOverridesNeverTouchesTheCamera) {
         {"SetCooler", [&] { return head.SetCooler(1); }},
         {"IsTemperatureSupported", [&] { return head.IsTemperatureSupported(); }},
         {"GetTemperature", [&] { return head.GetTemperature(&d); }},
-        {"Reserved105", [&] { return head.Reserved105(); }},
-        {"Reserved106", [&] { return head.Reserved106(1); }},
-        {"Reserved107", [&] { return head.Reserved107(&v); }},
-        {"Reserved108", [&] { return head.Reserved108(); }},
-        {"Reserved109", [&] { return head.Reserved109(); }},
-        {"Reserved110", [&] { return head.Reserved110(); }},
-        {"Reserved111", [&] { return head.Reserved111(1); }},
-        {"Reserved112", [&] { return head.Reserved112(&v); }},
-        {"Reserved113", [&] { return head.Reserved113(1); }},
-        {"Reserved114", [&] { return head.Reserved114(&v); }},
-        {"Reserved115", [&] { return head.Reserved115(1); }},
-        {"Reserved116", [&] { return head.Reserved116(&v); }},
-        {"Reserved117", [&] { return head.Reserved117(1); }},
-        {"Reserved118", [&] { return head.Reserved118(&v); }},
         {"IsExposureTimeExSupported", [&] { return head.IsExposureTimeExSupported(); }},
         {"GetExposureTimeExMin",
          [&] { return static_cast<int>(head.GetExposureTimeExMin(&d) != 0.0); }},
@@ -163,27 +118,18 @@ TEST_F(SensorBaseOnCamera, AHeadWithoutOverridesNeverTouchesTheCamera) {
         {"IsShortExposureModeSupported", [&] { return head.IsShortExposureModeSupported(); }},
         {"GetShortExposureMode", [&] { return head.GetShortExposureMode(&v); }},
         {"SetShortExposureMode", [&] { return head.SetShortExposureMode(1); }},
-        {"Reserved128", [&] { return head.Reserved128(1, 2, 3); }},
-        {"Reserved129", [&] { return head.Reserved129(&v); }},
         {"IsGainModeSupported", [&] { return head.IsGainModeSupported(); }},
         {"SetGainMode", [&] { return head.SetGainMode(1); }},
-        {"Reserved133", [&] { return head.Reserved133(); }},
-        {"Reserved135", [&] { return head.Reserved135(); }},
-        {"Reserved139", [&] { return head.Reserved139(); }},
-        {"Reserved140", [&] { return head.Reserved140(); }},
     };
     for (const auto& [name, call] : unsupported)
         EXPECT_EQ(call(), 0) << name;
 
-    EXPECT_EQ(head.GetTriggerModeRaw(), 15);
     EXPECT_EQ(head.GetGainMode(), -1);
     EXPECT_EQ(head.GetRawWidthMode(), -1);
     EXPECT_EQ(head.SupportsOutput8(), 1);
     EXPECT_EQ(head.SupportsOutput16(), 1);
     EXPECT_EQ(head.SupportsOutputColor(), 1);
     head.OnSettingsApplied();
-    head.OnReservedNotice94();
-    head.OnReservedNotice103();
     head.OnCaptureStop(1);
 
     EXPECT_TRUE(Camera().Log().VendorRequests().empty());

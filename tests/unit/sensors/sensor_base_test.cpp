@@ -32,7 +32,6 @@ TEST(SensorBase, AHeadWithoutOverridesSupportsNothing) {
     EXPECT_EQ(head.GetGain(&value), 0);
     EXPECT_EQ(value, 77);
     EXPECT_EQ(head.SetExposureTime(10), 0);
-    EXPECT_EQ(head.GetTriggerModeRaw(), 15);
     EXPECT_EQ(head.SupportsOutput8(), 1);
     EXPECT_EQ(head.SupportsOutput16(), 1);
     EXPECT_EQ(head.SupportsOutputColor(), 1);
@@ -43,9 +42,6 @@ TEST(SensorBase, AHeadWithoutOverridesSupportsNothing) {
     EXPECT_EQ(value, 0);
     value = 77;
     EXPECT_EQ(head.GetAuxValue(&value), 0);
-    EXPECT_EQ(value, 0);
-    value = 77;
-    EXPECT_EQ(head.GetAuxLevelMax(&value), 0);
     EXPECT_EQ(value, 0);
     EXPECT_EQ(head.GetExposureTimeExMin(&seconds), 0.0);
     EXPECT_EQ(seconds, 0.0);

@@ -16,10 +16,12 @@
 #include "platform/usb/device_io.h"
 #include "platform/usb/socket_link_provider.h"
 #include "request_buffers.h"
+#include "sim/socket_link_server.h"
 
 namespace quorix::platform::usb {
 namespace {
 
+using sim::SocketLinkServer;
 using usbtest::FakeUsbLink;
 using usbtest::Put32;
 

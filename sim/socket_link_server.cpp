@@ -1,3 +1,5 @@
+#include "sim/socket_link_server.h"
+
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -10,9 +12,34 @@
 #include <utility>
 
 #include "platform/log.h"
-#include "platform/usb/socket_link.h"
+#include "platform/usb/socket_protocol.h"
 
-namespace quorix::platform::usb {
+namespace quorix::sim {
+
+using platform::Log;
+using platform::usb::CancelToken;
+using platform::usb::ConnectUnixSocket;
+using platform::usb::CreateWakeFd;
+using platform::usb::DecodeRequest;
+using platform::usb::EncodeReply;
+using platform::usb::EncodeResult;
+using platform::usb::ExpectedRequestPayload;
+using platform::usb::IsUsableSocketPath;
+using platform::usb::kWireReplyFlag;
+using platform::usb::kWireReplySize;
+using platform::usb::kWireRequestSize;
+using platform::usb::ReceiveAll;
+using platform::usb::SendAll;
+using platform::usb::SetupPacket;
+using platform::usb::SignalWakeFd;
+using platform::usb::TransferResult;
+using platform::usb::UniqueFd;
+using platform::usb::UsbLink;
+using platform::usb::WaitReadable;
+using platform::usb::WaitResult;
+using platform::usb::WireReply;
+using platform::usb::WireRequest;
+using platform::usb::WireType;
 
 namespace {
 
@@ -312,4 +339,4 @@ void SocketLinkServer::ReapFinishedLocked() {
     }
 }
 
-}  // namespace quorix::platform::usb
+}  // namespace quorix::sim
