@@ -1,0 +1,331 @@
+#include "imaging/image_adjuster.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstring>
+#include <new>
+
+#include "imaging/adjustment_rows.h"
+#include "imaging/demosaic_rows.h"
+#include "imaging/row_bands.h"
+
+// 16-bit samples are handled as native words: this code runs on little-endian processors only.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__);
+
+namespace quorix {
+namespace {
+
+// Rows per band below which an image is not worth splitting among threads.
+constexpr int32_t kMinRowsPerBand = 32;
+
+void PlainHueSaturationRow(uint8_t* row, int32_t width, int32_t pixelSamples,
+                           const HueRowParams& params) {
+    const auto& saturationTable =
+        *reinterpret_cast<const std::array<uint32_t, 256>*>(params.saturationTable);
+    for (int32_t x = 0; x < width; ++x) {
+        uint8_t* p = row + static_cast<ptrdiff_t>(x) * pixelSamples;
+        const uint32_t packed = HueSaturationPixel(p[0], p[1], p[2], params.shift, saturationTable);
+        for (int c = 0; c < 3; ++c) {
+            const uint32_t value = (packed >> (8 * c)) & 0xFF;
+            p[c] = static_cast<uint8_t>(value);
+        }
+        if (pixelSamples == 4) {
+            p[3] = 0;
+        }
+    }
+}
+
+void PlainTable8(uint8_t* out, const uint8_t* in, int32_t width, int32_t pixelSamples,
+                 const uint8_t* table) {
+    TableRow<uint8_t>(out, in, width, pixelSamples, table);
+}
+
+void PlainSharpen8(uint8_t* out, const uint8_t* const rows[4], int32_t width, int32_t pixelSamples,
+                   int32_t sharpness, uint16_t* sums) {
+    SharpenRow<uint8_t, uint16_t>(out, rows, width, pixelSamples, sharpness, nullptr, sums);
+}
+
+constexpr AdjustmentRowKernels kPlainKernels = {PlainHueSaturationRow, PlainTable8,
+                                                PlainSharpen8};
+
+bool ProcessorHasVbmi() {
+#if defined(__x86_64__)
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512bw") != 0 && __builtin_cpu_supports("avx512vbmi") != 0;
+#else
+    return false;
+#endif
+}
+
+// The kernels of the level the demosaic runs at (QUORIX_SIMD caps both alike); where the
+// processor also has AVX-512 byte permutes, the tables use them.
+const AdjustmentRowKernels& ChosenKernels() {
+    static const AdjustmentRowKernels kernels = [] {
+        AdjustmentRowKernels chosen = kPlainKernels;
+        if (ChosenBayerVectorLevel() == BayerVectorLevel::kAvx2) {
+            if (const AdjustmentRowKernels* avx2 = Avx2AdjustmentRowKernels()) {
+                chosen = *avx2;
+                const TableRowKernel vbmi = Avx512VbmiTableRowKernel();
+                if (vbmi != nullptr && ProcessorHasVbmi()) {
+                    chosen.table8 = vbmi;
+                }
+            }
+        }
+        return chosen;
+    }();
+    return kernels;
+}
+
+// Samples (bytes or words) per pixel of an image the adjustments take, or 0.
+int32_t PixelSamples(uint16_t bitsPerPixel) {
+    switch (bitsPerPixel) {
+        case 8:
+        case 16:
+            return 1;
+        case 24:
+        case 48:
+            return 3;
+        case 32:
+        case 64:
+            return 4;
+        default:
+            return 0;
+    }
+}
+
+// The column sums of the unsharp mask, one row's worth per band, taken before the bands start so
+// that no band allocates.
+template <typename Sum>
+class BandSums {
+public:
+    explicit BandSums(size_t perBand)
+        : m_perBand(perBand), m_sums(perBand * static_cast<size_t>(RowBandCount())) {}
+    Sum* Take() {
+        const auto band = static_cast<size_t>(m_next.fetch_add(1) % RowBandCount());
+        return m_sums.data() + band * m_perBand;
+    }
+
+private:
+    size_t m_perBand;
+    std::vector<Sum> m_sums;
+    std::atomic<int32_t> m_next{0};
+};
+
+bool FitsScratch(const CImageBuffer& image, CImageBuffer& scratch) {
+    if (scratch.Bits() != nullptr && scratch.Width() == image.Width() &&
+        scratch.Height() == image.Height() && scratch.BitsPerPixel() == image.BitsPerPixel()) {
+        return true;
+    }
+    return scratch.CopyFormat(image);
+}
+
+}  // namespace
+
+const AdjustmentRowKernels& PlainAdjustmentRowKernels() {
+    return kPlainKernels;
+}
+
+const std::vector<uint16_t>& CImageAdjuster::Kept(KeptTable& kept, int32_t value, bool wide,
+                                                  std::vector<uint16_t> (*make)(int32_t, bool)) {
+    if (!kept.valid || kept.value != value || kept.wide != wide) {
+        kept.valid = false;
+        kept.table = make(value, wide);
+        kept.value = value;
+        kept.wide = wide;
+        kept.valid = true;
+    }
+    return kept.table;
+}
+
+bool CImageAdjuster::Compose(const AdjustmentSettings& settings, bool wide, bool gamma,
+                             bool contrast, bool brightness, std::vector<uint16_t>& out) {
+    if (!gamma && !contrast && !brightness) {
+        return false;
+    }
+    const std::vector<uint16_t>* steps[3] = {
+        gamma ? &Kept(m_gamma, settings.gamma, wide, GammaTable) : nullptr,
+        contrast ? &Kept(m_contrast, settings.contrast, wide, ContrastTable) : nullptr,
+        brightness ? &Kept(m_brightness, settings.brightness, wide, BrightnessTable) : nullptr};
+    const size_t entries = wide ? 65536 : 256;
+    out.resize(entries);
+    for (size_t i = 0; i < entries; ++i) {
+        uint16_t value = static_cast<uint16_t>(i);
+        for (const std::vector<uint16_t>* step : steps) {
+            if (step != nullptr) {
+                value = (*step)[value];
+            }
+        }
+        out[i] = value;
+    }
+    return true;
+}
+
+void CImageAdjuster::Apply(CImageBuffer& image, CImageBuffer& scratch,
+                           const AdjustmentSettings& settings) {
+    if (image.Bits() == nullptr || PixelSamples(image.BitsPerPixel()) == 0) {
+        return;
+    }
+    try {
+        if (image.BitsPerPixel() == 8 || image.BitsPerPixel() == 24 ||
+            image.BitsPerPixel() == 32) {
+            Apply8(image, scratch, settings);
+        } else {
+            Apply16(image, scratch, settings);
+        }
+    } catch (const std::bad_alloc&) {
+        // Without memory for its tables a frame goes out as far as it got; the next one tries
+        // again.
+        m_gamma.valid = m_contrast.valid = m_brightness.valid = false;
+    }
+}
+
+void CImageAdjuster::Apply8(CImageBuffer& image, CImageBuffer& scratch,
+                            const AdjustmentSettings& settings) {
+    const int32_t samples = PixelSamples(image.BitsPerPixel());
+    const int32_t width = image.Width();
+    const int32_t height = image.Height();
+    const bool hue = HueSaturationActive(settings) && samples >= 3;
+    const bool sharp = SharpnessActive(settings) && FitsScratch(image, scratch);
+    const bool before = Compose(settings, false, GammaActive(settings), ContrastActive(settings),
+                                BrightnessActive(settings) && !sharp, m_before);
+    const bool after = sharp && Compose(settings, false, false, false,
+                                        BrightnessActive(settings), m_after);
+    if (!hue && !before && !sharp) {
+        return;
+    }
+    for (size_t i = 0; i < 256; ++i) {
+        m_before8[i] = static_cast<uint8_t>(before ? m_before[i] : i);
+        m_after8[i] = static_cast<uint8_t>(after ? m_after[i] : i);
+    }
+    if (hue && (!m_saturationValid || m_saturation != settings.saturation)) {
+        m_saturationTable = SaturationTable(settings.saturation);
+        m_saturation = settings.saturation;
+        m_saturationValid = true;
+    }
+    HueRowParams params;
+    params.shift = HueShift(settings.hue);
+    params.saturationFactor = static_cast<uint32_t>((settings.saturation + 256) * 256);
+    params.saturationTable = m_saturationTable.data();
+    const AdjustmentRowKernels& kernels = ChosenKernels();
+    const size_t rowBytes = static_cast<size_t>(width) * static_cast<size_t>(samples);
+
+    // Hue and saturation with the composed table, or the table alone; with sharpness the result
+    // goes to the scratch copy, which the unsharp mask reads.
+    ForEachRowBand(height, kMinRowsPerBand, [&](int32_t first, int32_t end) {
+        for (int32_t y = first; y < end; ++y) {
+            uint8_t* row = image.Row(y);
+            if (hue) {
+                kernels.hueSaturation8(row, width, samples, params);
+                if (before) {
+                    kernels.table8(sharp ? scratch.Row(y) : row, row, width, samples,
+                                   m_before8.data());
+                } else if (sharp) {
+                    std::memcpy(scratch.Row(y), row, rowBytes);
+                }
+            } else if (before) {
+                kernels.table8(sharp ? scratch.Row(y) : row, row, width, samples,
+                               m_before8.data());
+            } else {
+                std::memcpy(scratch.Row(y), row, rowBytes);
+            }
+        }
+    });
+    if (!sharp) {
+        return;
+    }
+    // The unsharp mask from the scratch copy back into the image, brightness as it writes; the
+    // two outer rows on each side are only copied back.
+    BandSums<uint16_t> sums(rowBytes);
+    ForEachRowBand(height, kMinRowsPerBand, [&](int32_t first, int32_t end) {
+        uint16_t* columnSums = sums.Take();
+        for (int32_t y = first; y < end; ++y) {
+            uint8_t* out = image.Row(y);
+            if (y >= 2 && y <= height - 3) {
+                const uint8_t* rows[4] = {scratch.Row(y - 2), scratch.Row(y - 1), scratch.Row(y),
+                                          scratch.Row(y + 1)};
+                kernels.sharpen8(out, rows, width, samples, settings.sharpness, columnSums);
+                if (after) {
+                    kernels.table8(out, out, width, samples, m_after8.data());
+                }
+            } else if (after) {
+                kernels.table8(out, scratch.Row(y), width, samples, m_after8.data());
+            } else {
+                std::memcpy(out, scratch.Row(y), rowBytes);
+            }
+        }
+    });
+}
+
+void CImageAdjuster::Apply16(CImageBuffer& image, CImageBuffer& scratch,
+                             const AdjustmentSettings& settings) {
+    const int32_t samples = PixelSamples(image.BitsPerPixel());
+    const int32_t width = image.Width();
+    const int32_t height = image.Height();
+    const bool hue = HueSaturationActive(settings) && samples >= 3;
+    const bool sharp = SharpnessActive(settings) && FitsScratch(image, scratch);
+    const bool before = Compose(settings, true, GammaActive(settings), ContrastActive(settings),
+                                BrightnessActive(settings) && !sharp, m_before);
+    const bool after =
+        sharp && Compose(settings, true, false, false, BrightnessActive(settings), m_after);
+    if (!hue && !before && !sharp) {
+        return;
+    }
+    if (hue && (!m_saturationValid || m_saturation != settings.saturation)) {
+        m_saturationTable = SaturationTable(settings.saturation);
+        m_saturation = settings.saturation;
+        m_saturationValid = true;
+    }
+    const int32_t shift = HueShift(settings.hue);
+    const size_t rowBytes = static_cast<size_t>(width) * static_cast<size_t>(samples) * 2;
+    const auto words = [](CImageBuffer& buffer, int32_t y) {
+        return reinterpret_cast<uint16_t*>(buffer.Row(y));
+    };
+
+    ForEachRowBand(height, kMinRowsPerBand, [&](int32_t first, int32_t end) {
+        for (int32_t y = first; y < end; ++y) {
+            uint16_t* row = words(image, y);
+            if (hue) {
+                // Hue and saturation see the high byte of each channel and leave the low one 0.
+                for (int32_t x = 0; x < width; ++x) {
+                    uint16_t* p = row + static_cast<ptrdiff_t>(x) * samples;
+                    const uint32_t packed = HueSaturationPixel(p[0] >> 8, p[1] >> 8, p[2] >> 8,
+                                                               shift, m_saturationTable);
+                    for (int c = 0; c < 3; ++c) {
+                        p[c] = static_cast<uint16_t>(((packed >> (8 * c)) & 0xFF) << 8);
+                    }
+                    if (samples == 4) {
+                        p[3] = 0;
+                    }
+                }
+            }
+            uint16_t* target = sharp ? words(scratch, y) : row;
+            if (before) {
+                TableRow<uint16_t>(target, row, width, samples, m_before.data());
+            } else if (sharp) {
+                std::memcpy(target, row, rowBytes);
+            }
+        }
+    });
+    if (!sharp) {
+        return;
+    }
+    BandSums<uint32_t> sums(static_cast<size_t>(width) * static_cast<size_t>(samples));
+    ForEachRowBand(height, kMinRowsPerBand, [&](int32_t first, int32_t end) {
+        uint32_t* columnSums = sums.Take();
+        for (int32_t y = first; y < end; ++y) {
+            uint16_t* out = words(image, y);
+            if (y >= 2 && y <= height - 3) {
+                const uint16_t* rows[4] = {words(scratch, y - 2), words(scratch, y - 1),
+                                           words(scratch, y), words(scratch, y + 1)};
+                SharpenRow<uint16_t, uint32_t>(out, rows, width, samples, settings.sharpness,
+                                     after ? m_after.data() : nullptr, columnSums);
+            } else if (after) {
+                TableRow<uint16_t>(out, words(scratch, y), width, samples, m_after.data());
+            } else {
+                std::memcpy(out, words(scratch, y), rowBytes);
+            }
+        }
+    });
+}
+
+}  // namespace quorix
