@@ -11,7 +11,7 @@
 // compiled here once more for AVX2 (the target is switched on only around that header and the
 // functions of this file, so no inline function shared with other files is compiled for it).
 // Hue and saturation take eight pixels at a time in 32-bit lanes: every branch of the per-pixel
-// arithmetic becomes a blend, the reciprocal table a gather, the saturation table its own
+// arithmetic becomes a blend, the reciprocal table a division, the saturation table its own
 // formula, and the sector table the rule it encodes: a channel whose distance k = (sector - base)
 // mod 6 from its own base (red 0, green 2, blue 4) is below 3 sits at the maximum, k = 5 takes the
 // rising ramp and k = 2 gives up the falling one.
@@ -30,7 +30,6 @@ struct HueVectors {
     __m256i shiftRemainder;  // shift mod 255
     __m256i shiftSectors;    // shift div 255
     __m256i saturationFactor;
-    const int* reciprocal;
 };
 
 // Colour channels of 8 three-byte pixels: the low 16 bytes hold pixels 0-3 and the high 16 bytes
@@ -91,7 +90,13 @@ QUORIX_INLINE __m256i HueSaturation8(__m256i blue, __m256i green, __m256i red,
     const __m256i n = _mm256_srli_epi32(_mm256_sub_epi32(lightness, m), 1);
     const __m256i w = _mm256_sub_epi32(_mm256_srli_epi32(_mm256_add_epi32(lightness, m), 1), n);
 
-    const __m256i q = _mm256_i32gather_epi32(params.reciprocal, chroma, 4);
+    // The reciprocal 0xFF0000 / chroma: the single-precision quotient truncated is exact or one
+    // too large (when it rounds up to the next whole number), which the product shows.
+    const __m256i dividend = _mm256_set1_epi32(0xFF0000);
+    __m256i q = _mm256_cvttps_epi32(
+        _mm256_div_ps(_mm256_cvtepi32_ps(dividend), _mm256_cvtepi32_ps(chroma)));
+    q = _mm256_add_epi32(q, _mm256_cmpgt_epi32(_mm256_mullo_epi32(q, chroma), dividend));
+    q = _mm256_andnot_si256(_mm256_cmpeq_epi32(chroma, zero), q);
     __m256i v = _mm256_srli_epi32(
         _mm256_add_epi32(_mm256_mullo_epi32(ramp, q), _mm256_set1_epi32(32768)), 16);
     v = _mm256_add_epi32(v, params.shiftRemainder);
@@ -123,8 +128,7 @@ void HueSaturationRow(uint8_t* row, int32_t width, int32_t pixelSamples,
                       const HueRowParams& params) {
     const HueVectors vectors = {
         _mm256_set1_epi32(params.shift % 255), _mm256_set1_epi32(params.shift / 255),
-        _mm256_set1_epi32(static_cast<int32_t>(params.saturationFactor)),
-        reinterpret_cast<const int*>(FixedHueSaturationTables().reciprocal.data())};
+        _mm256_set1_epi32(static_cast<int32_t>(params.saturationFactor))};
     const auto& saturationTable =
         *reinterpret_cast<const std::array<uint32_t, 256>*>(params.saturationTable);
     const __m256i byteMask = _mm256_set1_epi32(0xFF);

@@ -63,13 +63,13 @@ std::array<int32_t, 5> AutoIrisMeans(const CImageBuffer& raw) {
         uint64_t count = 0;
         for (int32_t y = firstRow; y < endRow; ++y) {
             const uint8_t* row = raw.Row(y);
+            // A 16-bit sample counts by its high byte: the 8-bit picture's sample.
             for (int32_t x = left; x < right; ++x) {
-                sum += SampleAt(row, x, wide);
+                sum += wide ? SampleAt(row, x, true) >> 8 : row[x];
             }
             count += static_cast<uint64_t>(std::max(right - left, 0));
         }
-        const uint64_t mean = count != 0 ? sum / count : 0;
-        means[i] = static_cast<int32_t>(wide ? mean >> 8 : mean);
+        means[i] = static_cast<int32_t>(count != 0 ? sum / count : 0);
     }
     return means;
 }

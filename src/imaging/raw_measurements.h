@@ -9,7 +9,8 @@
 // it is demosaiced: the brightness of five regions for the automatic exposure, the colour means
 // for the automatic Bayer gains and the one-shot gray gains, and the gray gains and offsets.
 // Levels are compared on the 8-bit scale whatever the sample width: a 16-bit sample counts by its
-// high byte, so the same threshold means the same brightness in every colour type.
+// high byte (the sample of the same picture at 8 bits), so the same threshold means the same
+// brightness in every colour type.
 namespace quorix {
 
 // The mean level of the five auto-iris regions A to E (8-bit scale; 0 for an empty region). With
