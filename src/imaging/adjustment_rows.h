@@ -42,6 +42,11 @@ const AdjustmentRowKernels* Avx2AdjustmentRowKernels();
 using TableRowKernel = void (*)(uint8_t* out, const uint8_t* in, int32_t width,
                                 int32_t pixelSamples, const uint8_t* table);
 TableRowKernel Avx512VbmiTableRowKernel();
+// Hue and saturation with AVX-512 (16 pixels a step, byte permutes for the three-byte pixels);
+// same conditions.
+using HueRowKernel = void (*)(uint8_t* row, int32_t width, int32_t pixelSamples,
+                              const HueRowParams& params);
+HueRowKernel Avx512VbmiHueRowKernel();
 
 namespace {
 

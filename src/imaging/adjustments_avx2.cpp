@@ -12,9 +12,7 @@
 // functions of this file, so no inline function shared with other files is compiled for it).
 // Hue and saturation take eight pixels at a time in 32-bit lanes: every branch of the per-pixel
 // arithmetic becomes a blend, the reciprocal table a division, the saturation table its own
-// formula, and the sector table the rule it encodes: a channel whose distance k = (sector - base)
-// mod 6 from its own base (red 0, green 2, blue 4) is below 3 sits at the maximum, k = 5 takes the
-// rising ramp and k = 2 gives up the falling one.
+// formula, and the sector table lane permutes that pick each channel's top, ramp or bottom value.
 #if defined(__x86_64__)
 #pragma GCC push_options
 #pragma GCC target("avx2")
@@ -43,18 +41,13 @@ QUORIX_INLINE __m256i SpreadChannel(__m256i pixels, int channel) {
     return _mm256_shuffle_epi8(pixels, _mm256_broadcastsi128_si256(lane));
 }
 
-// One colour channel of the result: n, plus w where the channel sits at the maximum, plus or
-// minus the ramp step t.
-QUORIX_INLINE __m256i Channel(__m256i sector, int base, __m256i n, __m256i w, __m256i t) {
-    __m256i k = _mm256_sub_epi32(sector, _mm256_set1_epi32(base));
-    k = _mm256_add_epi32(k, _mm256_and_si256(_mm256_cmpgt_epi32(_mm256_setzero_si256(), k),
-                                             _mm256_set1_epi32(6)));
-    const __m256i atTop = _mm256_cmpgt_epi32(_mm256_set1_epi32(3), k);
-    const __m256i rising = _mm256_cmpeq_epi32(k, _mm256_set1_epi32(5));
-    const __m256i falling = _mm256_cmpeq_epi32(k, _mm256_set1_epi32(2));
-    __m256i value = _mm256_add_epi32(n, _mm256_and_si256(atTop, w));
-    value = _mm256_add_epi32(value, _mm256_and_si256(rising, t));
-    return _mm256_sub_epi32(value, _mm256_and_si256(falling, t));
+// One colour channel of the result: the top value where the sector's mask lane says so, the ramp
+// value where its other mask does, else the bottom value.
+QUORIX_INLINE __m256i Channel(__m256i sector, __m256i topLanes, __m256i rampLanes, __m256i top,
+                              __m256i ramp, __m256i bottom) {
+    const __m256i atTop = _mm256_permutevar8x32_epi32(topLanes, sector);
+    const __m256i onRamp = _mm256_permutevar8x32_epi32(rampLanes, sector);
+    return _mm256_blendv_epi8(_mm256_blendv_epi8(bottom, ramp, onRamp), top, atTop);
 }
 
 // Eight pixels' blue, green, red (0..255 in 32-bit lanes) through hue and saturation; returns
@@ -109,9 +102,24 @@ QUORIX_INLINE __m256i HueSaturation8(__m256i blue, __m256i green, __m256i red,
     const __m256i t = _mm256_srli_epi32(
         _mm256_add_epi32(_mm256_mullo_epi32(w, fraction), _mm256_set1_epi32(128)), 8);
 
-    const __m256i outRed = Channel(sector, 0, n, w, t);
-    const __m256i outGreen = Channel(sector, 2, n, w, t);
-    const __m256i outBlue = Channel(sector, 4, n, w, t);
+    // In sector j the channel at distance (j - base) mod 6 below 2 from its base (red 0, green 2,
+    // blue 4) sits at the top, n + w; the one at distance 2 (an even sector) falls from the top
+    // by t, the one at distance 5 (an odd sector) rises from the bottom by t; the third stays at
+    // the bottom, n. The lanes below list, per sector 0..5, the channel's top and ramp sectors.
+    const __m256i topValue = _mm256_add_epi32(n, w);
+    const __m256i rising = _mm256_cmpeq_epi32(_mm256_and_si256(sector, _mm256_set1_epi32(1)),
+                                              _mm256_set1_epi32(1));
+    const __m256i rampValue =
+        _mm256_blendv_epi8(_mm256_sub_epi32(topValue, t), _mm256_add_epi32(n, t), rising);
+    const __m256i outRed =
+        Channel(sector, _mm256_setr_epi32(-1, -1, 0, 0, 0, 0, 0, 0),
+                _mm256_setr_epi32(0, 0, -1, 0, 0, -1, 0, 0), topValue, rampValue, n);
+    const __m256i outGreen =
+        Channel(sector, _mm256_setr_epi32(0, 0, -1, -1, 0, 0, 0, 0),
+                _mm256_setr_epi32(0, -1, 0, 0, -1, 0, 0, 0), topValue, rampValue, n);
+    const __m256i outBlue =
+        Channel(sector, _mm256_setr_epi32(0, 0, 0, 0, -1, -1, 0, 0),
+                _mm256_setr_epi32(-1, 0, 0, -1, 0, 0, 0, 0), topValue, rampValue, n);
     return _mm256_or_si256(
         _mm256_or_si256(outBlue, _mm256_slli_epi32(outGreen, 8)), _mm256_slli_epi32(outRed, 16));
 }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -48,7 +49,13 @@ void PlainSharpen8(uint8_t* out, const uint8_t* const rows[4], int32_t width, in
 constexpr AdjustmentRowKernels kPlainKernels = {PlainHueSaturationRow, PlainTable8,
                                                 PlainSharpen8};
 
+// AVX-512 where the processor has it with byte permutes, unless QUORIX_SIMD=avx2 keeps the
+// adjustments to AVX2 (to compare the kernels, or to test the AVX2 ones on any recent processor).
 bool ProcessorHasVbmi() {
+    const char* simd = std::getenv("QUORIX_SIMD");  // NOLINT(concurrency-mt-unsafe)
+    if (simd != nullptr && std::strcmp(simd, "avx2") == 0) {
+        return false;
+    }
 #if defined(__x86_64__)
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx512bw") != 0 && __builtin_cpu_supports("avx512vbmi") != 0;
@@ -58,16 +65,18 @@ bool ProcessorHasVbmi() {
 }
 
 // The kernels of the level the demosaic runs at (QUORIX_SIMD caps both alike); where the
-// processor also has AVX-512 byte permutes, the tables use them.
+// processor also has AVX-512 with byte permutes, the tables and hue and saturation use it.
 const AdjustmentRowKernels& ChosenKernels() {
     static const AdjustmentRowKernels kernels = [] {
         AdjustmentRowKernels chosen = kPlainKernels;
         if (ChosenBayerVectorLevel() == BayerVectorLevel::kAvx2) {
             if (const AdjustmentRowKernels* avx2 = Avx2AdjustmentRowKernels()) {
                 chosen = *avx2;
-                const TableRowKernel vbmi = Avx512VbmiTableRowKernel();
-                if (vbmi != nullptr && ProcessorHasVbmi()) {
-                    chosen.table8 = vbmi;
+                const TableRowKernel table = Avx512VbmiTableRowKernel();
+                const HueRowKernel hue = Avx512VbmiHueRowKernel();
+                if (table != nullptr && hue != nullptr && ProcessorHasVbmi()) {
+                    chosen.table8 = table;
+                    chosen.hueSaturation8 = hue;
                 }
             }
         }
