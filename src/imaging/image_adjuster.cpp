@@ -102,12 +102,12 @@ int32_t PixelSamples(uint16_t bitsPerPixel) {
     }
 }
 
-// The column sums of the unsharp mask, one row's worth per band, taken before the bands start so
-// that no band allocates.
+// Row buffers, one per band (the unsharp mask's column sums, the high bytes of a 16-bit row),
+// taken before the bands start so that no band allocates.
 template <typename Sum>
-class BandSums {
+class BandRows {
 public:
-    explicit BandSums(size_t perBand)
+    explicit BandRows(size_t perBand)
         : m_perBand(perBand), m_sums(perBand * static_cast<size_t>(RowBandCount())) {}
     Sum* Take() {
         const auto band = static_cast<size_t>(m_next.fetch_add(1) % RowBandCount());
@@ -244,7 +244,7 @@ void CImageAdjuster::Apply8(CImageBuffer& image, CImageBuffer& scratch,
     }
     // The unsharp mask from the scratch copy back into the image, brightness as it writes; the
     // two outer rows on each side are only copied back.
-    BandSums<uint16_t> sums(rowBytes);
+    BandRows<uint16_t> sums(rowBytes);
     ForEachRowBand(height, kMinRowsPerBand, [&](int32_t first, int32_t end) {
         uint16_t* columnSums = sums.Take();
         for (int32_t y = first; y < end; ++y) {
@@ -284,23 +284,35 @@ void CImageAdjuster::Apply16(CImageBuffer& image, CImageBuffer& scratch,
         m_saturation = settings.saturation;
         m_saturationValid = true;
     }
-    const int32_t shift = HueShift(settings.hue);
+    HueRowParams params;
+    params.shift = HueShift(settings.hue);
+    params.saturationFactor = static_cast<uint32_t>((settings.saturation + 256) * 256);
+    params.saturationTable = m_saturationTable.data();
+    const AdjustmentRowKernels& kernels = ChosenKernels();
     const size_t rowBytes = static_cast<size_t>(width) * static_cast<size_t>(samples) * 2;
+    BandRows<uint8_t> rowBytes8(hue ? static_cast<size_t>(width) * 3 : 0);
     const auto words = [](CImageBuffer& buffer, int32_t y) {
         return reinterpret_cast<uint16_t*>(buffer.Row(y));
     };
 
     ForEachRowBand(height, kMinRowsPerBand, [&](int32_t first, int32_t end) {
+        uint8_t* bytes = hue ? rowBytes8.Take() : nullptr;
         for (int32_t y = first; y < end; ++y) {
             uint16_t* row = words(image, y);
             if (hue) {
-                // Hue and saturation see the high byte of each channel and leave the low one 0.
+                // Hue and saturation see the high byte of each channel and leave the low one 0:
+                // the row's high bytes go through the 8-bit row kernel and come back.
+                for (int32_t x = 0; x < width; ++x) {
+                    const uint16_t* p = row + static_cast<ptrdiff_t>(x) * samples;
+                    for (int c = 0; c < 3; ++c) {
+                        bytes[3 * x + c] = static_cast<uint8_t>(p[c] >> 8);
+                    }
+                }
+                kernels.hueSaturation8(bytes, width, 3, params);
                 for (int32_t x = 0; x < width; ++x) {
                     uint16_t* p = row + static_cast<ptrdiff_t>(x) * samples;
-                    const uint32_t packed = HueSaturationPixel(p[0] >> 8, p[1] >> 8, p[2] >> 8,
-                                                               shift, m_saturationTable);
                     for (int c = 0; c < 3; ++c) {
-                        p[c] = static_cast<uint16_t>(((packed >> (8 * c)) & 0xFF) << 8);
+                        p[c] = static_cast<uint16_t>(bytes[3 * x + c] << 8);
                     }
                     if (samples == 4) {
                         p[3] = 0;
@@ -318,7 +330,7 @@ void CImageAdjuster::Apply16(CImageBuffer& image, CImageBuffer& scratch,
     if (!sharp) {
         return;
     }
-    BandSums<uint32_t> sums(static_cast<size_t>(width) * static_cast<size_t>(samples));
+    BandRows<uint32_t> sums(static_cast<size_t>(width) * static_cast<size_t>(samples));
     ForEachRowBand(height, kMinRowsPerBand, [&](int32_t first, int32_t end) {
         uint32_t* columnSums = sums.Take();
         for (int32_t y = first; y < end; ++y) {
