@@ -111,8 +111,12 @@ void BM_FrameCopy(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(source.SizeBytes()));
 }
-BENCHMARK(BM_FrameCopy)->ArgName("bits")->Arg(24)->Arg(48)->UseRealTime()->Unit(
-    benchmark::kMillisecond);
+BENCHMARK(BM_FrameCopy)
+    ->ArgName("bits")
+    ->Arg(24)
+    ->Arg(48)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 // OpenCV's counterparts. Arguments: the step, the depth and the thread count (1, or 0 for
 // OpenCV's default). Table and HLS conversions exist for 8-bit channels only.
@@ -174,7 +178,9 @@ void BM_OpenCv(benchmark::State& state) {
 }
 BENCHMARK(BM_OpenCv)
     ->ArgNames({"step", "bits", "threads"})
-    ->ArgsProduct({{kGammaContrast, kHueSaturation, kSharpness, kBrightness, kAll}, {24, 48}, {1, 0}})
+    ->ArgsProduct({{kGammaContrast, kHueSaturation, kSharpness, kBrightness, kAll},
+                   {24, 48},
+                   {1, 0}})
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 

@@ -3,9 +3,10 @@
 // Bayer mode 3, no gray processing, no mirroring; and at 24 and 48 bits with every output
 // adjustment on (hue, saturation, gamma, contrast, sharpness, brightness), the case the routine
 // must finish within the sensor's 8.47 ms frame period. The routine splits its rows among the
-// processors; run with QUORIX_THREADS=1 for its one-thread figures. The context runs against an emulated camera;
-// one snapshot fills the raw slot, then the routine runs again and again on that frame. For the
-// raw types (8, 16) the routine has no colour step, so their figures are its fixed cost.
+// processors; run with QUORIX_THREADS=1 for its one-thread figures. The context runs against an
+// emulated camera; one snapshot fills the raw slot, then the routine runs again and again on that
+// frame. For the raw types (8, 16) the routine has no colour step, so their figures are its fixed
+// cost.
 //
 // Reported per benchmark: items_per_second (frames per second) and bytes_per_second (bytes of the
 // output image the routine leaves).

@@ -47,7 +47,8 @@ void CQuorix::AutoIris(const CImageBuffer& raw, int32_t mode) {
         return;
     }
     // The exposure register is 16 bits wide; an exposure that rounds to nothing becomes 1.
-    int32_t exposure = static_cast<uint16_t>(static_cast<int64_t>(m_engine->GetExposureTime() * factor));
+    int32_t exposure =
+        static_cast<uint16_t>(static_cast<int64_t>(m_engine->GetExposureTime() * factor));
     if (exposure == 0) {
         exposure = 1;
     }

@@ -179,8 +179,9 @@ uint32_t HueSaturationPixel(uint32_t blue, uint32_t green, uint32_t red, int32_t
     const uint32_t newBottom = (lightness - limit) >> 1;
     uint32_t packed = fixed.gray[newBottom];
     if (chroma != 0) {
-        const uint32_t v = ((static_cast<uint32_t>(ramp) * fixed.reciprocal[chroma] + 32768u) >> 16) +
-                           static_cast<uint32_t>(shift % 255);
+        const uint32_t v =
+            ((static_cast<uint32_t>(ramp) * fixed.reciprocal[chroma] + 32768u) >> 16) +
+            static_cast<uint32_t>(shift % 255);
         const int32_t j = (sector + shift / 255 + (v > 254 ? 1 : 0)) % 6;
         const uint32_t fraction = v < 255 ? v : v - 255;
         const uint32_t width = ((lightness + limit) >> 1) - newBottom;

@@ -18,12 +18,12 @@ namespace quorix {
 
 // The adjustment values of one frame (value IDs 1-5 and 11).
 struct AdjustmentSettings {
-    int32_t hue = 0;          // [degrees] -360..360
-    int32_t saturation = 0;   // -255..255
-    int32_t gamma = 100;      // [1/100] 0..200
-    int32_t contrast = 0;     // -127..127
-    int32_t sharpness = 0;    // [1/10] 0..30
-    int32_t brightness = 0;   // -255..255
+    int32_t hue = 0;         // [degrees] -360..360
+    int32_t saturation = 0;  // -255..255
+    int32_t gamma = 100;     // [1/100] 0..200
+    int32_t contrast = 0;    // -127..127
+    int32_t sharpness = 0;   // [1/10] 0..30
+    int32_t brightness = 0;  // -255..255
 };
 
 // Whether a step changes the image; a neutral step is skipped.
@@ -60,8 +60,8 @@ int32_t HueShift(int32_t hue);
 // The tables of the integer hue/saturation arithmetic. The fixed ones (reciprocals, grays, chroma
 // limits) are the same for every saturation; the saturation table is made per saturation.
 struct HueSaturationTables {
-    std::array<uint32_t, 256> reciprocal;  // 0xFF0000 / d; entry 0 is 0 (no chroma)
-    std::array<uint32_t, 256> gray;        // 65793 k: k in all three bytes
+    std::array<uint32_t, 256> reciprocal;   // 0xFF0000 / d; entry 0 is 0 (no chroma)
+    std::array<uint32_t, 256> gray;         // 65793 k: k in all three bytes
     std::array<uint32_t, 512> chromaLimit;  // i below 256, 511 - i above
 };
 const HueSaturationTables& FixedHueSaturationTables();

@@ -35,9 +35,9 @@ struct HueVectors {
 QUORIX_INLINE __m256i SpreadChannel(__m256i pixels, int channel) {
     const auto c = static_cast<char>(channel);
     const char z = static_cast<char>(0x80);
-    const __m128i lane = _mm_setr_epi8(c, z, z, z, static_cast<char>(c + 3), z, z, z,
-                                       static_cast<char>(c + 6), z, z, z, static_cast<char>(c + 9),
-                                       z, z, z);
+    const __m128i lane =
+        _mm_setr_epi8(c, z, z, z, static_cast<char>(c + 3), z, z, z, static_cast<char>(c + 6), z, z,
+                      z, static_cast<char>(c + 9), z, z, z);
     return _mm256_shuffle_epi8(pixels, _mm256_broadcastsi128_si256(lane));
 }
 
@@ -64,8 +64,7 @@ QUORIX_INLINE __m256i HueSaturation8(__m256i blue, __m256i green, __m256i red,
     __m256i ramp = _mm256_blendv_epi8(_mm256_sub_epi32(green, blue), _mm256_sub_epi32(blue, red),
                                       greenAboveRed);
     ramp = _mm256_blendv_epi8(ramp, _mm256_sub_epi32(red, green), blueTop);
-    __m256i sector =
-        _mm256_blendv_epi8(_mm256_set1_epi32(1), _mm256_set1_epi32(3), greenAboveRed);
+    __m256i sector = _mm256_blendv_epi8(_mm256_set1_epi32(1), _mm256_set1_epi32(3), greenAboveRed);
     sector = _mm256_blendv_epi8(sector, _mm256_set1_epi32(5), blueTop);
     const __m256i negative = _mm256_cmpgt_epi32(zero, ramp);
     sector = _mm256_add_epi32(sector, negative);
@@ -74,11 +73,10 @@ QUORIX_INLINE __m256i HueSaturation8(__m256i blue, __m256i green, __m256i red,
     const __m256i lightness = _mm256_add_epi32(top, bottom);
     const __m256i limit =
         _mm256_min_epi32(lightness, _mm256_sub_epi32(_mm256_set1_epi32(511), lightness));
-    const __m256i saturated = _mm256_srli_epi32(
-        _mm256_add_epi32(
-            _mm256_mullo_epi32(chroma, params.saturationFactor),
-            _mm256_set1_epi32(32768)),
-        16);
+    const __m256i saturated =
+        _mm256_srli_epi32(_mm256_add_epi32(_mm256_mullo_epi32(chroma, params.saturationFactor),
+                                           _mm256_set1_epi32(32768)),
+                          16);
     const __m256i m = _mm256_min_epi32(limit, saturated);
     const __m256i n = _mm256_srli_epi32(_mm256_sub_epi32(lightness, m), 1);
     const __m256i w = _mm256_sub_epi32(_mm256_srli_epi32(_mm256_add_epi32(lightness, m), 1), n);
@@ -96,8 +94,8 @@ QUORIX_INLINE __m256i HueSaturation8(__m256i blue, __m256i green, __m256i red,
     const __m256i over = _mm256_cmpgt_epi32(v, _mm256_set1_epi32(254));
     sector = _mm256_sub_epi32(_mm256_add_epi32(sector, params.shiftSectors), over);
     sector = _mm256_sub_epi32(
-        sector, _mm256_and_si256(_mm256_cmpgt_epi32(sector, _mm256_set1_epi32(5)),
-                                 _mm256_set1_epi32(6)));
+        sector,
+        _mm256_and_si256(_mm256_cmpgt_epi32(sector, _mm256_set1_epi32(5)), _mm256_set1_epi32(6)));
     const __m256i fraction = _mm256_sub_epi32(v, _mm256_and_si256(over, _mm256_set1_epi32(255)));
     const __m256i t = _mm256_srli_epi32(
         _mm256_add_epi32(_mm256_mullo_epi32(w, fraction), _mm256_set1_epi32(128)), 8);
@@ -107,8 +105,8 @@ QUORIX_INLINE __m256i HueSaturation8(__m256i blue, __m256i green, __m256i red,
     // by t, the one at distance 5 (an odd sector) rises from the bottom by t; the third stays at
     // the bottom, n. The lanes below list, per sector 0..5, the channel's top and ramp sectors.
     const __m256i topValue = _mm256_add_epi32(n, w);
-    const __m256i rising = _mm256_cmpeq_epi32(_mm256_and_si256(sector, _mm256_set1_epi32(1)),
-                                              _mm256_set1_epi32(1));
+    const __m256i rising =
+        _mm256_cmpeq_epi32(_mm256_and_si256(sector, _mm256_set1_epi32(1)), _mm256_set1_epi32(1));
     const __m256i rampValue =
         _mm256_blendv_epi8(_mm256_sub_epi32(topValue, t), _mm256_add_epi32(n, t), rising);
     const __m256i outRed =
@@ -120,8 +118,8 @@ QUORIX_INLINE __m256i HueSaturation8(__m256i blue, __m256i green, __m256i red,
     const __m256i outBlue =
         Channel(sector, _mm256_setr_epi32(0, 0, 0, 0, -1, -1, 0, 0),
                 _mm256_setr_epi32(-1, 0, 0, -1, 0, 0, 0, 0), topValue, rampValue, n);
-    return _mm256_or_si256(
-        _mm256_or_si256(outBlue, _mm256_slli_epi32(outGreen, 8)), _mm256_slli_epi32(outRed, 16));
+    return _mm256_or_si256(_mm256_or_si256(outBlue, _mm256_slli_epi32(outGreen, 8)),
+                           _mm256_slli_epi32(outRed, 16));
 }
 
 void ScalarPixel(uint8_t* pixel, const HueRowParams& params, const std::array<uint32_t, 256>& s) {
@@ -134,9 +132,9 @@ void ScalarPixel(uint8_t* pixel, const HueRowParams& params, const std::array<ui
 
 void HueSaturationRow(uint8_t* row, int32_t width, int32_t pixelSamples,
                       const HueRowParams& params) {
-    const HueVectors vectors = {
-        _mm256_set1_epi32(params.shift % 255), _mm256_set1_epi32(params.shift / 255),
-        _mm256_set1_epi32(static_cast<int32_t>(params.saturationFactor))};
+    const HueVectors vectors = {_mm256_set1_epi32(params.shift % 255),
+                                _mm256_set1_epi32(params.shift / 255),
+                                _mm256_set1_epi32(static_cast<int32_t>(params.saturationFactor))};
     const auto& saturationTable =
         *reinterpret_cast<const std::array<uint32_t, 256>*>(params.saturationTable);
     const __m256i byteMask = _mm256_set1_epi32(0xFF);
@@ -155,8 +153,8 @@ void HueSaturationRow(uint8_t* row, int32_t width, int32_t pixelSamples,
             const __m256i packed =
                 HueSaturation8(SpreadChannel(pixels, 0), SpreadChannel(pixels, 1),
                                SpreadChannel(pixels, 2), vectors);
-            const __m256i bytes = _mm256_permutevar8x32_epi32(
-                _mm256_shuffle_epi8(packed, compact), gatherLanes);
+            const __m256i bytes =
+                _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(packed, compact), gatherLanes);
             _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_castsi256_si128(bytes));
             _mm_storel_epi64(reinterpret_cast<__m128i*>(p + 16),
                              _mm256_extracti128_si256(bytes, 1));
@@ -169,10 +167,10 @@ void HueSaturationRow(uint8_t* row, int32_t width, int32_t pixelSamples,
     for (; x + 8 <= width; x += 8) {
         uint8_t* p = row + static_cast<ptrdiff_t>(x) * 4;
         const __m256i pixels = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-        const __m256i packed = HueSaturation8(
-            _mm256_and_si256(pixels, byteMask),
-            _mm256_and_si256(_mm256_srli_epi32(pixels, 8), byteMask),
-            _mm256_and_si256(_mm256_srli_epi32(pixels, 16), byteMask), vectors);
+        const __m256i packed =
+            HueSaturation8(_mm256_and_si256(pixels, byteMask),
+                           _mm256_and_si256(_mm256_srli_epi32(pixels, 8), byteMask),
+                           _mm256_and_si256(_mm256_srli_epi32(pixels, 16), byteMask), vectors);
         // The fourth byte comes out 0, as the pipeline writes it.
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), packed);
     }
@@ -227,21 +225,20 @@ void Sharpen8(uint8_t* out, const uint8_t* const rows[4], int32_t width, int32_t
     const __m256i tenth = _mm256_set1_epi16(6554);
     for (i = begin; i + 16 <= end; i += 16) {
         const __m256i blur = _mm256_srli_epi16(
-            _mm256_add_epi16(_mm256_add_epi16(LoadSums(sums, i - 2 * step), LoadSums(sums, i - step)),
-                             _mm256_add_epi16(LoadSums(sums, i), LoadSums(sums, i + step))),
+            _mm256_add_epi16(
+                _mm256_add_epi16(LoadSums(sums, i - 2 * step), LoadSums(sums, i - step)),
+                _mm256_add_epi16(LoadSums(sums, i), LoadSums(sums, i + step))),
             4);
         const __m256i original = Widen16(centre + i);
         const __m256i product = _mm256_mullo_epi16(_mm256_sub_epi16(original, blur), amount);
-        const __m256i correction = _mm256_sign_epi16(
-            _mm256_mulhi_epu16(_mm256_abs_epi16(product), tenth), product);
+        const __m256i correction =
+            _mm256_sign_epi16(_mm256_mulhi_epu16(_mm256_abs_epi16(product), tenth), product);
         const __m256i value = _mm256_add_epi16(original, correction);
-        const __m256i bytes =
-            _mm256_permute4x64_epi64(_mm256_packus_epi16(value, value), 0xD8);
+        const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(value, value), 0xD8);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm256_castsi256_si128(bytes));
     }
     for (; i < end; ++i) {
-        const int32_t blur =
-            (sums[i - 2 * step] + sums[i - step] + sums[i] + sums[i + step]) >> 4;
+        const int32_t blur = (sums[i - 2 * step] + sums[i - step] + sums[i] + sums[i + step]) >> 4;
         const int32_t original = centre[i];
         const int32_t value = original + Correction<uint8_t>(sharpness, original - blur);
         out[i] = static_cast<uint8_t>(value < 0 ? 0 : (value > 255 ? 255 : value));

@@ -131,7 +131,7 @@ constexpr ThreeBytePermutes MakeThreeBytePermutes() {
 constexpr ThreeBytePermutes kThreeBytePermutes = MakeThreeBytePermutes();
 
 QUORIX_AVX512_VBMI void HueSaturationRowAvx512(uint8_t* row, int32_t width, int32_t pixelSamples,
-                                              const HueRowParams& params) {
+                                               const HueRowParams& params) {
     const __m512i shiftRemainder = _mm512_set1_epi32(params.shift % 255);
     const __m512i shiftSectors = _mm512_set1_epi32(params.shift / 255);
     const __m512i factor = _mm512_set1_epi32(static_cast<int32_t>(params.saturationFactor));
@@ -144,15 +144,14 @@ QUORIX_AVX512_VBMI void HueSaturationRowAvx512(uint8_t* row, int32_t width, int3
         const __m512i pack = _mm512_load_si512(kThreeBytePermutes.pack);
         for (int32_t x = 0; x < width; x += 16) {
             const int32_t pixels = width - x < 16 ? width - x : 16;
-            const __mmask64 bytes =
-                pixels == 16 ? (1ULL << 48) - 1 : (1ULL << (3 * pixels)) - 1;
+            const __mmask64 bytes = pixels == 16 ? (1ULL << 48) - 1 : (1ULL << (3 * pixels)) - 1;
             uint8_t* p = row + static_cast<ptrdiff_t>(x) * 3;
             const __m512i data = _mm512_maskz_loadu_epi8(bytes, p);
-            const __m512i packed = HueSaturation16(
-                _mm512_maskz_permutexvar_epi8(kLowByte, spreadBlue, data),
-                _mm512_maskz_permutexvar_epi8(kLowByte, spreadGreen, data),
-                _mm512_maskz_permutexvar_epi8(kLowByte, spreadRed, data), shiftRemainder,
-                shiftSectors, factor);
+            const __m512i packed =
+                HueSaturation16(_mm512_maskz_permutexvar_epi8(kLowByte, spreadBlue, data),
+                                _mm512_maskz_permutexvar_epi8(kLowByte, spreadGreen, data),
+                                _mm512_maskz_permutexvar_epi8(kLowByte, spreadRed, data),
+                                shiftRemainder, shiftSectors, factor);
             _mm512_mask_storeu_epi8(p, bytes, _mm512_permutexvar_epi8(pack, packed));
         }
         return;
@@ -163,10 +162,11 @@ QUORIX_AVX512_VBMI void HueSaturationRowAvx512(uint8_t* row, int32_t width, int3
         uint8_t* p = row + static_cast<ptrdiff_t>(x) * 4;
         const __m512i data = _mm512_maskz_loadu_epi32(lanes, p);
         // The fourth byte comes out 0, as the pipeline writes it.
-        const __m512i packed = HueSaturation16(
-            _mm512_and_si512(data, byteMask), _mm512_and_si512(_mm512_srli_epi32(data, 8), byteMask),
-            _mm512_and_si512(_mm512_srli_epi32(data, 16), byteMask), shiftRemainder, shiftSectors,
-            factor);
+        const __m512i packed =
+            HueSaturation16(_mm512_and_si512(data, byteMask),
+                            _mm512_and_si512(_mm512_srli_epi32(data, 8), byteMask),
+                            _mm512_and_si512(_mm512_srli_epi32(data, 16), byteMask), shiftRemainder,
+                            shiftSectors, factor);
         _mm512_mask_storeu_epi32(p, lanes, packed);
     }
 }

@@ -46,8 +46,7 @@ void PlainSharpen8(uint8_t* out, const uint8_t* const rows[4], int32_t width, in
     SharpenRow<uint8_t, uint16_t>(out, rows, width, pixelSamples, sharpness, nullptr, sums);
 }
 
-constexpr AdjustmentRowKernels kPlainKernels = {PlainHueSaturationRow, PlainTable8,
-                                                PlainSharpen8};
+constexpr AdjustmentRowKernels kPlainKernels = {PlainHueSaturationRow, PlainTable8, PlainSharpen8};
 
 // AVX-512 where the processor has it with byte permutes, unless QUORIX_SIMD=avx2 keeps the
 // adjustments to AVX2 (to compare the kernels, or to test the AVX2 ones on any recent processor).
@@ -175,8 +174,7 @@ void CImageAdjuster::Apply(CImageBuffer& image, CImageBuffer& scratch,
         return;
     }
     try {
-        if (image.BitsPerPixel() == 8 || image.BitsPerPixel() == 24 ||
-            image.BitsPerPixel() == 32) {
+        if (image.BitsPerPixel() == 8 || image.BitsPerPixel() == 24 || image.BitsPerPixel() == 32) {
             Apply8(image, scratch, settings);
         } else {
             Apply16(image, scratch, settings);
@@ -197,8 +195,8 @@ void CImageAdjuster::Apply8(CImageBuffer& image, CImageBuffer& scratch,
     const bool sharp = SharpnessActive(settings) && FitsScratch(image, scratch);
     const bool before = Compose(settings, false, GammaActive(settings), ContrastActive(settings),
                                 BrightnessActive(settings) && !sharp, m_before);
-    const bool after = sharp && Compose(settings, false, false, false,
-                                        BrightnessActive(settings), m_after);
+    const bool after =
+        sharp && Compose(settings, false, false, false, BrightnessActive(settings), m_after);
     if (!hue && !before && !sharp) {
         return;
     }
@@ -232,8 +230,7 @@ void CImageAdjuster::Apply8(CImageBuffer& image, CImageBuffer& scratch,
                     std::memcpy(scratch.Row(y), row, rowBytes);
                 }
             } else if (before) {
-                kernels.table8(sharp ? scratch.Row(y) : row, row, width, samples,
-                               m_before8.data());
+                kernels.table8(sharp ? scratch.Row(y) : row, row, width, samples, m_before8.data());
             } else {
                 std::memcpy(scratch.Row(y), row, rowBytes);
             }
@@ -339,7 +336,7 @@ void CImageAdjuster::Apply16(CImageBuffer& image, CImageBuffer& scratch,
                 const uint16_t* rows[4] = {words(scratch, y - 2), words(scratch, y - 1),
                                            words(scratch, y), words(scratch, y + 1)};
                 SharpenRow<uint16_t, uint32_t>(out, rows, width, samples, settings.sharpness,
-                                     after ? m_after.data() : nullptr, columnSums);
+                                               after ? m_after.data() : nullptr, columnSums);
             } else if (after) {
                 TableRow<uint16_t>(out, words(scratch, y), width, samples, m_after.data());
             } else {

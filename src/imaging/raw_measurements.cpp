@@ -32,11 +32,11 @@ struct Fractions {
     double bottom;
 };
 constexpr Fractions kRegions[5] = {
-    {0.1, 0.1, 0.2, 0.2},    // A
-    {0.1, 0.8, 0.2, 0.9},    // B
-    {0.45, 0.45, 0.55, 0.55}, // C
-    {0.8, 0.1, 0.9, 0.2},    // D
-    {0.8, 0.8, 0.9, 0.9},    // E
+    {0.1, 0.1, 0.2, 0.2},      // A
+    {0.1, 0.8, 0.2, 0.9},      // B
+    {0.45, 0.45, 0.55, 0.55},  // C
+    {0.8, 0.1, 0.9, 0.2},      // D
+    {0.8, 0.8, 0.9, 0.9},      // E
 };
 
 }  // namespace
@@ -201,8 +201,8 @@ void MeasureGrayGains(const CImageBuffer& raw, int32_t bayerMode, std::array<int
     gains[kGrayG1] = 128;
     for (const size_t site : {kGrayR, kGrayG2, kGrayB}) {
         if (counts[site] != 0) {
-            gains[site] = static_cast<int32_t>(std::min(std::trunc(reference / mean(site) * 128.0),
-                                                        255.0));
+            gains[site] =
+                static_cast<int32_t>(std::min(std::trunc(reference / mean(site) * 128.0), 255.0));
         }
     }
 }

@@ -39,9 +39,9 @@ class AutoIris : public AdjustmentsCamera, public ::testing::WithParamInterface<
 // Starting far too dark (or, at 16 bits, saturated) the auto iris changes the camera's exposure
 // or gain frame by frame until the picture's regions are in their band, and then leaves it:
 // within 30 frames the value stays put for three frames running, with the scene's middle gray no
-// longer black nor white. Catches a factor applied the wrong way, 16-bit means compared with 8-bit thresholds
-// (a 16-bit picture reads as white at any exposure and never settles), a change that never reaches
-// the camera or the next frame.
+// longer black nor white. Catches a factor applied the wrong way, 16-bit means compared with 8-bit
+// thresholds (a 16-bit picture reads as white at any exposure and never settles), a change that
+// never reaches the camera or the next frame.
 TEST_P(AutoIris, SettlesOnTheScene) {
     const IrisCase& c = GetParam();
     sim::CameraConfig config;
@@ -54,7 +54,8 @@ TEST_P(AutoIris, SettlesOnTheScene) {
     ASSERT_EQ(Quorix_SetAutoIris(handle, c.mode), 1);
     const auto controlled = [&] {
         int32_t ok = 0;
-        return c.mode == 1 ? Quorix_GetExposureTime(handle, &ok) : Quorix_GetGlobalGain(handle, &ok);
+        return c.mode == 1 ? Quorix_GetExposureTime(handle, &ok)
+                           : Quorix_GetGlobalGain(handle, &ok);
     };
     const int32_t start = controlled();
     std::vector<uint8_t> picture;

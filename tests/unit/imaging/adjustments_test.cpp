@@ -169,7 +169,8 @@ TEST(Adjustments, BrightnessScalesAndClips) {
     }
     AdjustmentSettings s = Neutral();
     s.brightness = -255;
-    ExpectChannelMap(8, s, [](uint32_t) { return 0u; }, "brightness -255");
+    ExpectChannelMap(
+        8, s, [](uint32_t) { return 0u; }, "brightness -255");
     s.brightness = 255;
     ExpectChannelMap(
         8, s, [](uint32_t v) { return std::min(v * 11, 255u); }, "brightness 255");
@@ -214,8 +215,7 @@ TEST(Adjustments, SharpnessOvershootsAStepEdge) {
                     }
                     for (int32_t c = 0; c < Channels(image); ++c) {
                         ASSERT_EQ(Get(image, x, y, c), static_cast<uint32_t>(expected))
-                            << bits << " bits, sharpness " << sharpness << " at " << x << ","
-                            << y;
+                            << bits << " bits, sharpness " << sharpness << " at " << x << "," << y;
                     }
                 }
             }
@@ -236,7 +236,7 @@ TEST(Adjustments, HueTurnsPureColoursRound) {
         int from;  // channel (0 blue, 1 green, 2 red) lit before
         int to;    // and after
     };
-    const Turn turns[] = {{120, 2, 1}, {120, 1, 0}, {120, 0, 2}, {-120, 2, 0},
+    const Turn turns[] = {{120, 2, 1},  {120, 1, 0},  {120, 0, 2}, {-120, 2, 0},
                           {-120, 0, 1}, {-120, 1, 2}, {360, 2, 2}, {-360, 1, 1}};
     for (const uint16_t bits : {24, 32, 48, 64}) {
         const bool wide = bits >= 48;
@@ -371,12 +371,12 @@ TEST(Adjustments, FastAdjusterMatchesThePlainSteps) {
                 AdjustImagePlain(plain, plainScratch, s);
                 adjuster.Apply(fast, fastScratch, s);
                 // Padding is compared too: neither may touch it.
-                const auto mismatch = std::mismatch(plain.Bits(), plain.Bits() + plain.SizeBytes(),
-                                                    fast.Bits());
+                const auto mismatch =
+                    std::mismatch(plain.Bits(), plain.Bits() + plain.SizeBytes(), fast.Bits());
                 ASSERT_EQ(mismatch.first, plain.Bits() + plain.SizeBytes())
                     << bits << " bits, " << size.width << "x" << size.height << ", case " << k
-                    << ": first difference at byte " << (mismatch.first - plain.Bits())
-                    << " (row " << (mismatch.first - plain.Bits()) / plain.Stride() << ")";
+                    << ": first difference at byte " << (mismatch.first - plain.Bits()) << " (row "
+                    << (mismatch.first - plain.Bits()) / plain.Stride() << ")";
             }
         }
     }

@@ -59,7 +59,7 @@ TEST(RawMeasurements, AutoIrisRegionsAndFactor) {
     }
     EXPECT_DOUBLE_EQ(AutoIrisFactor({250, 50, 50, 50, 50}), 0.85 + 4 * 0.05);
     EXPECT_DOUBLE_EQ(AutoIrisFactor({50, 201, 161, 160, 100}), 1.05 - 0.15 - 0.1);
-    EXPECT_TRUE(AutoIrisActs(AutoIrisFactor({10, 10, 10, 10, 10})));     // 1.25: brighter
+    EXPECT_TRUE(AutoIrisActs(AutoIrisFactor({10, 10, 10, 10, 10})));       // 1.25: brighter
     EXPECT_TRUE(AutoIrisActs(AutoIrisFactor({255, 255, 255, 255, 255})));  // 0.25: darker
     EXPECT_FALSE(AutoIrisActs(AutoIrisFactor({120, 120, 120, 120, 120})));
 }
