@@ -25,9 +25,9 @@ namespace {
 
 // The row's constants as vectors, made once per row.
 struct HueVectors {
-    __m256i shiftRemainder;  // shift mod 255
-    __m256i shiftSectors;    // shift div 255
-    __m256i saturationFactor;
+    __m256i shiftRemainder;    // shift mod 255
+    __m256i shiftSectors;      // shift div 255
+    __m256i saturationFactor;  // saturation + 256
 };
 
 // Colour channels of 8 three-byte pixels: the low 16 bytes hold pixels 0-3 and the high 16 bytes
@@ -73,23 +73,29 @@ QUORIX_INLINE __m256i HueSaturation8(__m256i blue, __m256i green, __m256i red,
     const __m256i lightness = _mm256_add_epi32(top, bottom);
     const __m256i limit =
         _mm256_min_epi32(lightness, _mm256_sub_epi32(_mm256_set1_epi32(511), lightness));
+    // Chroma and saturation + 256 both fit 16 bits: (c x F + 32768) >> 16 with F = that x 256 is
+    // (c x (saturation + 256) + 128) >> 8, one 16-bit multiply-add.
     const __m256i saturated =
-        _mm256_srli_epi32(_mm256_add_epi32(_mm256_mullo_epi32(chroma, params.saturationFactor),
-                                           _mm256_set1_epi32(32768)),
-                          16);
+        _mm256_srli_epi32(_mm256_add_epi32(_mm256_madd_epi16(chroma, params.saturationFactor),
+                                           _mm256_set1_epi32(128)),
+                          8);
     const __m256i m = _mm256_min_epi32(limit, saturated);
     const __m256i n = _mm256_srli_epi32(_mm256_sub_epi32(lightness, m), 1);
     const __m256i w = _mm256_sub_epi32(_mm256_srli_epi32(_mm256_add_epi32(lightness, m), 1), n);
 
     // The reciprocal 0xFF0000 / chroma: the single-precision quotient truncated is exact or one
-    // too large (when it rounds up to the next whole number), which the product shows.
-    const __m256i dividend = _mm256_set1_epi32(0xFF0000);
-    __m256i q = _mm256_cvttps_epi32(
-        _mm256_div_ps(_mm256_cvtepi32_ps(dividend), _mm256_cvtepi32_ps(chroma)));
-    q = _mm256_add_epi32(q, _mm256_cmpgt_epi32(_mm256_mullo_epi32(q, chroma), dividend));
-    q = _mm256_andnot_si256(_mm256_cmpeq_epi32(chroma, zero), q);
-    __m256i v = _mm256_srli_epi32(
-        _mm256_add_epi32(_mm256_mullo_epi32(ramp, q), _mm256_set1_epi32(32768)), 16);
+    // too large (when it rounds up to the next whole number), which its product with the chroma
+    // shows. Every product here stays below 2^24, so single precision holds it exactly.
+    const __m256 dividend = _mm256_set1_ps(16711680.0f);
+    const __m256 chromaF = _mm256_cvtepi32_ps(chroma);
+    __m256 q =
+        _mm256_round_ps(_mm256_div_ps(dividend, chromaF), _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+    q = _mm256_sub_ps(q,
+                      _mm256_and_ps(_mm256_cmp_ps(_mm256_mul_ps(q, chromaF), dividend, _CMP_GT_OQ),
+                                    _mm256_set1_ps(1.0f)));
+    q = _mm256_andnot_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(chroma, zero)), q);
+    const __m256i scaled = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(ramp), q));
+    __m256i v = _mm256_srli_epi32(_mm256_add_epi32(scaled, _mm256_set1_epi32(32768)), 16);
     v = _mm256_add_epi32(v, params.shiftRemainder);
     const __m256i over = _mm256_cmpgt_epi32(v, _mm256_set1_epi32(254));
     sector = _mm256_sub_epi32(_mm256_add_epi32(sector, params.shiftSectors), over);
@@ -98,7 +104,7 @@ QUORIX_INLINE __m256i HueSaturation8(__m256i blue, __m256i green, __m256i red,
         _mm256_and_si256(_mm256_cmpgt_epi32(sector, _mm256_set1_epi32(5)), _mm256_set1_epi32(6)));
     const __m256i fraction = _mm256_sub_epi32(v, _mm256_and_si256(over, _mm256_set1_epi32(255)));
     const __m256i t = _mm256_srli_epi32(
-        _mm256_add_epi32(_mm256_mullo_epi32(w, fraction), _mm256_set1_epi32(128)), 8);
+        _mm256_add_epi32(_mm256_madd_epi16(w, fraction), _mm256_set1_epi32(128)), 8);
 
     // In sector j the channel at distance (j - base) mod 6 below 2 from its base (red 0, green 2,
     // blue 4) sits at the top, n + w; the one at distance 2 (an even sector) falls from the top
@@ -132,9 +138,9 @@ void ScalarPixel(uint8_t* pixel, const HueRowParams& params, const std::array<ui
 
 void HueSaturationRow(uint8_t* row, int32_t width, int32_t pixelSamples,
                       const HueRowParams& params) {
-    const HueVectors vectors = {_mm256_set1_epi32(params.shift % 255),
-                                _mm256_set1_epi32(params.shift / 255),
-                                _mm256_set1_epi32(static_cast<int32_t>(params.saturationFactor))};
+    const HueVectors vectors = {
+        _mm256_set1_epi32(params.shift % 255), _mm256_set1_epi32(params.shift / 255),
+        _mm256_set1_epi32(static_cast<int32_t>(params.saturationFactor >> 8))};
     const auto& saturationTable =
         *reinterpret_cast<const std::array<uint32_t, 256>*>(params.saturationTable);
     const __m256i byteMask = _mm256_set1_epi32(0xFF);

@@ -67,22 +67,26 @@ QUORIX_AVX512_INLINE __m512i HueSaturation16(__m512i blue, __m512i green, __m512
     const __m512i lightness = _mm512_add_epi32(top, bottom);
     const __m512i limit =
         _mm512_min_epi32(lightness, _mm512_sub_epi32(_mm512_set1_epi32(511), lightness));
+    // Chroma and saturation + 256 both fit 16 bits: (c x F + 32768) >> 16 with F = that x 256 is
+    // (c x (saturation + 256) + 128) >> 8, one 16-bit multiply-add.
     const __m512i saturated = _mm512_srli_epi32(
-        _mm512_add_epi32(_mm512_mullo_epi32(chroma, saturationFactor), _mm512_set1_epi32(32768)),
-        16);
+        _mm512_add_epi32(_mm512_madd_epi16(chroma, saturationFactor), _mm512_set1_epi32(128)), 8);
     const __m512i m = _mm512_min_epi32(limit, saturated);
     const __m512i n = _mm512_srli_epi32(_mm512_sub_epi32(lightness, m), 1);
     const __m512i w = _mm512_sub_epi32(_mm512_srli_epi32(_mm512_add_epi32(lightness, m), 1), n);
 
-    // The reciprocal 0xFF0000 / chroma, from the single-precision quotient as in the AVX2 kernel.
-    const __m512i dividend = _mm512_set1_epi32(0xFF0000);
-    __m512i q = _mm512_cvttps_epi32(
-        _mm512_div_ps(_mm512_cvtepi32_ps(dividend), _mm512_cvtepi32_ps(chroma)));
-    q = _mm512_mask_sub_epi32(q, _mm512_cmpgt_epi32_mask(_mm512_mullo_epi32(q, chroma), dividend),
-                              q, _mm512_set1_epi32(1));
-    q = _mm512_maskz_mov_epi32(_mm512_test_epi32_mask(chroma, chroma), q);
-    __m512i v = _mm512_srli_epi32(
-        _mm512_add_epi32(_mm512_mullo_epi32(ramp, q), _mm512_set1_epi32(32768)), 16);
+    // The reciprocal 0xFF0000 / chroma, as in the AVX2 kernel: the truncated single-precision
+    // quotient, one less where its product with the chroma exceeds the dividend. Every product
+    // here stays below 2^24, so single precision holds it exactly.
+    const __m512 dividend = _mm512_set1_ps(16711680.0f);
+    const __m512 chromaF = _mm512_cvtepi32_ps(chroma);
+    __m512 q = _mm512_roundscale_ps(_mm512_div_ps(dividend, chromaF),
+                                    _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+    q = _mm512_mask_sub_ps(q, _mm512_cmp_ps_mask(_mm512_mul_ps(q, chromaF), dividend, _CMP_GT_OQ),
+                           q, _mm512_set1_ps(1.0f));
+    q = _mm512_maskz_mov_ps(_mm512_test_epi32_mask(chroma, chroma), q);
+    const __m512i scaled = _mm512_cvttps_epi32(_mm512_mul_ps(_mm512_cvtepi32_ps(ramp), q));
+    __m512i v = _mm512_srli_epi32(_mm512_add_epi32(scaled, _mm512_set1_epi32(32768)), 16);
     v = _mm512_add_epi32(v, shiftRemainder);
     const __mmask16 over = _mm512_cmpgt_epi32_mask(v, _mm512_set1_epi32(254));
     sector = _mm512_add_epi32(sector, shiftSectors);
@@ -91,7 +95,7 @@ QUORIX_AVX512_INLINE __m512i HueSaturation16(__m512i blue, __m512i green, __m512
                                    sector, _mm512_set1_epi32(6));
     const __m512i fraction = _mm512_mask_sub_epi32(v, over, v, _mm512_set1_epi32(255));
     const __m512i t = _mm512_srli_epi32(
-        _mm512_add_epi32(_mm512_mullo_epi32(w, fraction), _mm512_set1_epi32(128)), 8);
+        _mm512_add_epi32(_mm512_madd_epi16(w, fraction), _mm512_set1_epi32(128)), 8);
 
     const __m512i topValue = _mm512_add_epi32(n, w);
     const __mmask16 rising = _mm512_test_epi32_mask(sector, _mm512_set1_epi32(1));
@@ -134,7 +138,7 @@ QUORIX_AVX512_VBMI void HueSaturationRowAvx512(uint8_t* row, int32_t width, int3
                                                const HueRowParams& params) {
     const __m512i shiftRemainder = _mm512_set1_epi32(params.shift % 255);
     const __m512i shiftSectors = _mm512_set1_epi32(params.shift / 255);
-    const __m512i factor = _mm512_set1_epi32(static_cast<int32_t>(params.saturationFactor));
+    const __m512i factor = _mm512_set1_epi32(static_cast<int32_t>(params.saturationFactor >> 8));
     const __m512i byteMask = _mm512_set1_epi32(0xFF);
     constexpr __mmask64 kLowByte = 0x1111111111111111ULL;
     if (pixelSamples == 3) {
