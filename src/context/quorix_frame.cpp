@@ -105,7 +105,7 @@ void CQuorix::ProcessFrame() {
 
     // Automatic Bayer gains are measured on the mosaic each demosaic reads, in its phase, and
     // kept as the Bayer gain values (a colour without light keeps its gain).
-    const auto demosaic = [&](CImageBuffer& destination, const CImageBuffer& source) {
+    const auto measureBayerGains = [&](const CImageBuffer& source) {
         if (values.bayerGainAuto != 0) {
             MeasureBayerGains(source, phase, values.bayerGainRed, values.bayerGainBlue);
             values.bayerGainGreen = 100;
@@ -114,7 +114,6 @@ void CQuorix::ProcessFrame() {
             m_image.bayerGainGreen = values.bayerGainGreen;
             m_image.bayerGainBlue = values.bayerGainBlue;
         }
-        return Demosaic(destination, source, phase, values.bayerGainRed, values.bayerGainBlue);
     };
 
     // Gray processing of the raw types. Mode 1 scales and offsets each mosaic site, with gains
@@ -133,7 +132,8 @@ void CQuorix::ProcessFrame() {
     }
     if (type == 0 && values.grayMode == kGrayModeLuminance) {
         CImageBuffer& work = *m_images[kRgb24];
-        if (demosaic(work, raw)) {
+        measureBayerGains(raw);
+        if (Demosaic(work, raw, phase, values.bayerGainRed, values.bayerGainBlue)) {
             CImageBuffer::ApplyPixelOperation(raw, Luminance, work, nullptr, 0, 0, 0, 0);
         }
     }
@@ -145,12 +145,9 @@ void CQuorix::ProcessFrame() {
         MirrorImage(raw, softwareH, softwareV);
     }
 
-    if (type >= 2) {
-        demosaic(*m_images[OutputSlot()], raw);
-    }
-
     // Hue and saturation (colour types only), gamma, contrast, sharpness and brightness, in that
-    // order, each skipped while neutral.
+    // order, each skipped while neutral; a colour frame is adjusted row by row as the demosaic
+    // makes it.
     AdjustmentSettings adjustments;
     adjustments.hue = values.hue;
     adjustments.saturation = values.saturation;
@@ -158,7 +155,14 @@ void CQuorix::ProcessFrame() {
     adjustments.contrast = values.contrast;
     adjustments.sharpness = values.sharpness;
     adjustments.brightness = values.brightness;
-    m_adjuster.Apply(*m_images[OutputSlot()], *m_images[kScratch], adjustments);
+    CImageBuffer& output = *m_images[OutputSlot()];
+    if (type >= 2) {
+        measureBayerGains(raw);
+        m_adjuster.DemosaicAndApply(output, *m_images[kScratch], raw, phase, values.bayerGainRed,
+                                    values.bayerGainBlue, adjustments);
+    } else {
+        m_adjuster.Apply(output, *m_images[kScratch], adjustments);
+    }
 }
 
 }  // namespace quorix

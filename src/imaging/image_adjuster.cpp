@@ -4,9 +4,11 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <new>
 
 #include "imaging/adjustment_rows.h"
+#include "imaging/demosaic.h"
 #include "imaging/demosaic_rows.h"
 #include "imaging/row_bands.h"
 
@@ -186,80 +188,159 @@ void CImageAdjuster::Apply(CImageBuffer& image, CImageBuffer& scratch,
     }
 }
 
-void CImageAdjuster::Apply8(CImageBuffer& image, CImageBuffer& scratch,
-                            const AdjustmentSettings& settings) {
-    const int32_t samples = PixelSamples(image.BitsPerPixel());
-    const int32_t width = image.Width();
-    const int32_t height = image.Height();
-    const bool hue = HueSaturationActive(settings) && samples >= 3;
-    const bool sharp = SharpnessActive(settings) && FitsScratch(image, scratch);
-    const bool before = Compose(settings, false, GammaActive(settings), ContrastActive(settings),
-                                BrightnessActive(settings) && !sharp, m_before);
-    const bool after =
-        sharp && Compose(settings, false, false, false, BrightnessActive(settings), m_after);
-    if (!hue && !before && !sharp) {
-        return;
+bool CImageAdjuster::Prepare8(CImageBuffer& image, CImageBuffer& scratch,
+                              const AdjustmentSettings& settings, Pass8& pass) {
+    pass.image = &image;
+    pass.scratch = &scratch;
+    pass.samples = PixelSamples(image.BitsPerPixel());
+    pass.width = image.Width();
+    pass.height = image.Height();
+    pass.sharpness = settings.sharpness;
+    pass.hue = HueSaturationActive(settings) && pass.samples >= 3;
+    pass.sharp = SharpnessActive(settings) && FitsScratch(image, scratch);
+    pass.before = Compose(settings, false, GammaActive(settings), ContrastActive(settings),
+                          BrightnessActive(settings) && !pass.sharp, m_before);
+    pass.after =
+        pass.sharp && Compose(settings, false, false, false, BrightnessActive(settings), m_after);
+    if (!pass.hue && !pass.before && !pass.sharp) {
+        return false;
     }
     for (size_t i = 0; i < 256; ++i) {
-        m_before8[i] = static_cast<uint8_t>(before ? m_before[i] : i);
-        m_after8[i] = static_cast<uint8_t>(after ? m_after[i] : i);
+        m_before8[i] = static_cast<uint8_t>(pass.before ? m_before[i] : i);
+        m_after8[i] = static_cast<uint8_t>(pass.after ? m_after[i] : i);
     }
-    if (hue && (!m_saturationValid || m_saturation != settings.saturation)) {
+    if (pass.hue && (!m_saturationValid || m_saturation != settings.saturation)) {
         m_saturationTable = SaturationTable(settings.saturation);
         m_saturation = settings.saturation;
         m_saturationValid = true;
     }
-    HueRowParams params;
-    params.shift = HueShift(settings.hue);
-    params.saturationFactor = static_cast<uint32_t>((settings.saturation + 256) * 256);
-    params.saturationTable = m_saturationTable.data();
-    const AdjustmentRowKernels& kernels = ChosenKernels();
-    const size_t rowBytes = static_cast<size_t>(width) * static_cast<size_t>(samples);
+    pass.params.shift = HueShift(settings.hue);
+    pass.params.saturationFactor = static_cast<uint32_t>((settings.saturation + 256) * 256);
+    pass.params.saturationTable = m_saturationTable.data();
+    pass.kernels = &ChosenKernels();
+    pass.rowBytes = static_cast<size_t>(pass.width) * static_cast<size_t>(pass.samples);
+    pass.sharpened.assign(static_cast<size_t>(pass.height), 0);
+    return true;
+}
 
+void CImageAdjuster::FirstPass8(const Pass8& pass, int32_t y) {
     // Hue and saturation with the composed table, or the table alone; with sharpness the result
     // goes to the scratch copy, which the unsharp mask reads.
-    ForEachRowBand(height, kMinRowsPerBand, [&](int32_t first, int32_t end) {
-        for (int32_t y = first; y < end; ++y) {
-            uint8_t* row = image.Row(y);
-            if (hue) {
-                kernels.hueSaturation8(row, width, samples, params);
-                if (before) {
-                    kernels.table8(sharp ? scratch.Row(y) : row, row, width, samples,
-                                   m_before8.data());
-                } else if (sharp) {
-                    std::memcpy(scratch.Row(y), row, rowBytes);
-                }
-            } else if (before) {
-                kernels.table8(sharp ? scratch.Row(y) : row, row, width, samples, m_before8.data());
-            } else {
-                std::memcpy(scratch.Row(y), row, rowBytes);
-            }
-        }
-    });
-    if (!sharp) {
-        return;
+    const AdjustmentRowKernels& kernels = *pass.kernels;
+    uint8_t* row = pass.image->Row(y);
+    uint8_t* target = pass.sharp ? pass.scratch->Row(y) : row;
+    if (pass.hue) {
+        kernels.hueSaturation8(row, pass.width, pass.samples, pass.params);
     }
+    if (pass.before) {
+        kernels.table8(target, row, pass.width, pass.samples, m_before8.data());
+    } else if (pass.sharp) {
+        std::memcpy(target, row, pass.rowBytes);
+    }
+}
+
+void CImageAdjuster::SecondPass8(const Pass8& pass, int32_t y, uint16_t* sums) {
     // The unsharp mask from the scratch copy back into the image, brightness as it writes; the
     // two outer rows on each side are only copied back.
-    BandRows<uint16_t> sums(rowBytes);
-    ForEachRowBand(height, kMinRowsPerBand, [&](int32_t first, int32_t end) {
-        uint16_t* columnSums = sums.Take();
-        for (int32_t y = first; y < end; ++y) {
-            uint8_t* out = image.Row(y);
-            if (y >= 2 && y <= height - 3) {
-                const uint8_t* rows[4] = {scratch.Row(y - 2), scratch.Row(y - 1), scratch.Row(y),
-                                          scratch.Row(y + 1)};
-                kernels.sharpen8(out, rows, width, samples, settings.sharpness, columnSums);
-                if (after) {
-                    kernels.table8(out, out, width, samples, m_after8.data());
-                }
-            } else if (after) {
-                kernels.table8(out, scratch.Row(y), width, samples, m_after8.data());
-            } else {
-                std::memcpy(out, scratch.Row(y), rowBytes);
-            }
+    const AdjustmentRowKernels& kernels = *pass.kernels;
+    const CImageBuffer& scratch = *pass.scratch;
+    uint8_t* out = pass.image->Row(y);
+    if (y >= 2 && y <= pass.height - 3) {
+        const uint8_t* rows[4] = {scratch.Row(y - 2), scratch.Row(y - 1), scratch.Row(y),
+                                  scratch.Row(y + 1)};
+        kernels.sharpen8(out, rows, pass.width, pass.samples, pass.sharpness, sums);
+        if (pass.after) {
+            kernels.table8(out, out, pass.width, pass.samples, m_after8.data());
         }
+    } else if (pass.after) {
+        kernels.table8(out, scratch.Row(y), pass.width, pass.samples, m_after8.data());
+    } else {
+        std::memcpy(out, scratch.Row(y), pass.rowBytes);
+    }
+}
+
+void CImageAdjuster::Band8(Pass8& pass, int32_t first, int32_t end,
+                           const std::function<void(int32_t)>* produce, uint16_t* sums) {
+    // The unsharp mask of a row reads the scratch rows two above to one below it (the outer rows
+    // only their own), so it follows the first pass one row behind, as far as the band has those
+    // rows; the rows at the band's edges are left for Finish8.
+    const auto ready = [&](int32_t row, int32_t last) {
+        const bool interior = row >= 2 && row <= pass.height - 3;
+        return interior ? row - 2 >= first && row + 1 <= last : row >= first && row <= last;
+    };
+    for (int32_t y = first; y < end; ++y) {
+        if (produce != nullptr) {
+            (*produce)(y);
+        }
+        FirstPass8(pass, y);
+        if (pass.sharp && y - 1 >= first && ready(y - 1, y)) {
+            SecondPass8(pass, y - 1, sums);
+            pass.sharpened[static_cast<size_t>(y - 1)] = 1;
+        }
+    }
+    if (pass.sharp && end - 1 >= first && ready(end - 1, end - 1)) {
+        SecondPass8(pass, end - 1, sums);
+        pass.sharpened[static_cast<size_t>(end - 1)] = 1;
+    }
+}
+
+void CImageAdjuster::Finish8(Pass8& pass, uint16_t* sums) {
+    if (!pass.sharp) {
+        return;
+    }
+    for (int32_t y = 0; y < pass.height; ++y) {
+        if (pass.sharpened[static_cast<size_t>(y)] == 0) {
+            SecondPass8(pass, y, sums);
+        }
+    }
+}
+
+void CImageAdjuster::Apply8(CImageBuffer& image, CImageBuffer& scratch,
+                            const AdjustmentSettings& settings) {
+    Pass8 pass;
+    if (!Prepare8(image, scratch, settings, pass)) {
+        return;
+    }
+    BandRows<uint16_t> sums(pass.rowBytes);
+    ForEachRowBand(pass.height, kMinRowsPerBand, [&](int32_t first, int32_t end) {
+        Band8(pass, first, end, nullptr, sums.Take());
     });
+    Finish8(pass, sums.Take());
+}
+
+bool CImageAdjuster::DemosaicAndApply(CImageBuffer& image, CImageBuffer& scratch,
+                                      const CImageBuffer& raw, int32_t phase,
+                                      int32_t redGainPercent, int32_t blueGainPercent,
+                                      const AdjustmentSettings& settings) {
+    const bool eightBit = image.BitsPerPixel() == 24 || image.BitsPerPixel() == 32;
+    Pass8 pass;
+    bool prepared = false;
+    if (eightBit && raw.BitsPerPixel() == 8 && image.Width() == raw.Width() &&
+        image.Height() == raw.Height()) {
+        try {
+            prepared = Prepare8(image, scratch, settings, pass);
+        } catch (const std::bad_alloc&) {
+            m_gamma.valid = m_contrast.valid = m_brightness.valid = false;
+            prepared = false;
+        }
+    }
+    if (!prepared) {
+        if (!Demosaic(image, raw, phase, redGainPercent, blueGainPercent)) {
+            return false;
+        }
+        Apply(image, scratch, settings);
+        return true;
+    }
+    BandRows<uint16_t> sums(pass.rowBytes);
+    const bool done = DemosaicInBands(
+        image, raw, phase, redGainPercent, blueGainPercent,
+        [&](int32_t first, int32_t end, const std::function<void(int32_t)>& produce) {
+            Band8(pass, first, end, &produce, sums.Take());
+        });
+    if (done) {
+        Finish8(pass, sums.Take());
+    }
+    return done;
 }
 
 void CImageAdjuster::Apply16(CImageBuffer& image, CImageBuffer& scratch,

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
+#include "imaging/adjustment_rows.h"
 #include "imaging/adjustments.h"
 #include "imaging/image_buffer.h"
 
@@ -24,7 +27,45 @@ public:
     // it is not). An image the adjustments cannot use is left as it is.
     void Apply(CImageBuffer& image, CImageBuffer& scratch, const AdjustmentSettings& settings);
 
+    // Demosaics `raw` into `image` and applies the adjustments, the bytes of Demosaic followed by
+    // Apply; for 8-bit samples each row is adjusted as soon as it is demosaiced, while it is still
+    // in the cache. False, with nothing done, when Demosaic refuses the images.
+    bool DemosaicAndApply(CImageBuffer& image, CImageBuffer& scratch, const CImageBuffer& raw,
+                          int32_t phase, int32_t redGainPercent, int32_t blueGainPercent,
+                          const AdjustmentSettings& settings);
+
 private:
+    // One frame's 8-bit adjustment work: the image and its scratch copy, what is on, and the row
+    // kernels. The first pass (hue and saturation, the table before sharpness) works on one row;
+    // the second (unsharp mask and the table after it) needs the first pass's rows around it.
+    struct Pass8 {
+        CImageBuffer* image = nullptr;
+        CImageBuffer* scratch = nullptr;
+        int32_t samples = 0;
+        int32_t width = 0;
+        int32_t height = 0;
+        int32_t sharpness = 0;
+        bool hue = false;
+        bool sharp = false;
+        bool before = false;
+        bool after = false;
+        HueRowParams params;
+        const AdjustmentRowKernels* kernels = nullptr;
+        size_t rowBytes = 0;
+        std::vector<uint8_t> sharpened;  // per row: the second pass is done
+    };
+    // Fills `pass` for a frame; false when no step is on.
+    bool Prepare8(CImageBuffer& image, CImageBuffer& scratch, const AdjustmentSettings& settings,
+                  Pass8& pass);
+    void FirstPass8(const Pass8& pass, int32_t y);
+    void SecondPass8(const Pass8& pass, int32_t y, uint16_t* sums);
+    // Both passes over the rows [first, end) of one band, each row first made by `produce` when
+    // given; the second pass leaves the rows whose neighbours lie in other bands.
+    void Band8(Pass8& pass, int32_t first, int32_t end, const std::function<void(int32_t)>* produce,
+               uint16_t* sums);
+    // The second pass of the rows the bands left, once all bands are done.
+    void Finish8(Pass8& pass, uint16_t* sums);
+
     // A channel table kept for the value and channel width it was made for.
     struct KeptTable {
         bool valid = false;

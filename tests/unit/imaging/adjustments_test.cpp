@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/demosaic.h"
 #include "imaging/image_adjuster.h"
 
 namespace quorix {
@@ -378,6 +379,47 @@ TEST(Adjustments, FastAdjusterMatchesThePlainSteps) {
                     << ": first difference at byte " << (mismatch.first - plain.Bits()) << " (row "
                     << (mismatch.first - plain.Bits()) / plain.Stride() << ")";
             }
+        }
+    }
+}
+
+// The frame routine's way for colour frames: each row adjusted as soon as the demosaic makes it,
+// in bands on several processors, the unsharp mask following one row behind. It must give the
+// bytes of the whole demosaic followed by the plain steps, rows at the bands' edges included.
+TEST(Adjustments, RowByRowAfterTheDemosaicMatchesTheSteps) {
+    struct Case {
+        uint16_t rawBits;
+        uint16_t outBits;
+        int32_t width;
+        int32_t height;
+    };
+    const Case cases[] = {{8, 24, 37, 5}, {8, 24, 131, 97}, {8, 32, 66, 70},
+                          {8, 24, 4, 3},  {16, 48, 41, 67}, {16, 64, 9, 6}};
+    const AdjustmentSettings settings[] = {{30, 60, 140, 20, 10, 30},
+                                           {0, 0, 100, 0, 25, 0},
+                                           {-90, -255, 100, 0, 0, -40},
+                                           {0, 0, 100, 0, 0, 0}};
+    CImageAdjuster adjuster;
+    for (const Case& c : cases) {
+        for (size_t k = 0; k < std::size(settings); ++k) {
+            CImageBuffer raw;
+            ASSERT_TRUE(raw.Create(c.width, c.height, c.rawBits));
+            FillRandom(raw, static_cast<uint32_t>(c.width * 7 + c.height + k));
+            CImageBuffer plain;
+            CImageBuffer fused;
+            ASSERT_TRUE(plain.Create(c.width, c.height, c.outBits));
+            ASSERT_TRUE(fused.Create(c.width, c.height, c.outBits));
+            CImageBuffer plainScratch;
+            CImageBuffer fusedScratch;
+            ASSERT_TRUE(Demosaic(plain, raw, 3, 120, 90));
+            AdjustImagePlain(plain, plainScratch, settings[k]);
+            ASSERT_TRUE(
+                adjuster.DemosaicAndApply(fused, fusedScratch, raw, 3, 120, 90, settings[k]));
+            const auto mismatch =
+                std::mismatch(plain.Bits(), plain.Bits() + plain.SizeBytes(), fused.Bits());
+            ASSERT_EQ(mismatch.first, plain.Bits() + plain.SizeBytes())
+                << c.outBits << " bits, " << c.width << "x" << c.height << ", settings " << k
+                << ": first difference in row " << (mismatch.first - plain.Bits()) / plain.Stride();
         }
     }
 }
