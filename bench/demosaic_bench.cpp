@@ -22,20 +22,18 @@
 #include <opencv2/core.hpp>
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
-#include <vector>
 
 #include "imaging/demosaic.h"
 #include "imaging/image_buffer.h"
-#include "sim/scene.h"
+#include "scene_frames.h"
 
 namespace {
 
 using quorix::CImageBuffer;
 
-constexpr int32_t kWidth = quorix::sim::kSensorWidth;
-constexpr int32_t kHeight = quorix::sim::kSensorHeight;
-// The scene's colour filter as a Bayer mode: G R over B G.
-constexpr int32_t kBayerMode = 3;
+constexpr int32_t kWidth = quorix::bench::kSceneWidth;
+constexpr int32_t kHeight = quorix::bench::kSceneHeight;
+constexpr int32_t kBayerMode = quorix::bench::kSceneBayerMode;
 
 // OpenCV names its Bayer codes after the second and third samples of the mosaic's second row
 // (its first interior neighbourhood), not after the top-left 2 x 2 cell: our G R / B G mosaic has
@@ -44,36 +42,8 @@ constexpr int32_t kBayerMode = 3;
 constexpr int kOpenCvBgr = cv::COLOR_BayerGB2BGR;
 constexpr int kOpenCvBgra = cv::COLOR_BayerGB2BGRA;
 
-// The scene's first frame as the camera sends it, at 8 or 16 bits per sample.
-void MakeRawFrame(CImageBuffer& raw, bool sixteenBit) {
-    if (!raw.Create(kWidth, kHeight, sixteenBit ? 16 : 8)) {
-        return;
-    }
-    std::vector<uint16_t> scene(static_cast<size_t>(kWidth));
-    for (int32_t y = 0; y < kHeight; ++y) {
-        quorix::sim::Scene::NominalRow(y, 0, scene.data());
-        uint8_t* row = raw.Row(y);
-        for (int32_t x = 0; x < kWidth; ++x) {
-            const uint32_t value = scene[static_cast<size_t>(x)];
-            if (sixteenBit) {
-                const uint32_t sample = value << 4;
-                row[2 * x] = static_cast<uint8_t>(sample & 0xFF);
-                row[2 * x + 1] = static_cast<uint8_t>(sample >> 8);
-            } else {
-                row[x] = static_cast<uint8_t>(value >> 4);
-            }
-        }
-    }
-}
-
-// The raw frames, made on first use and shared by every benchmark (they run one at a time).
 const CImageBuffer& RawFrame(bool sixteenBit) {
-    static CImageBuffer frames[2];
-    CImageBuffer& raw = frames[sixteenBit ? 1 : 0];
-    if (raw.Bits() == nullptr) {
-        MakeRawFrame(raw, sixteenBit);
-    }
-    return raw;
+    return quorix::bench::SceneRawFrame(sixteenBit);
 }
 
 // The raw frame as an OpenCV matrix over the same memory.

@@ -632,7 +632,9 @@ QUORIX_API int Quorix_SetAnalogDlg(QuorixHandle handle, QuorixWindow owner);
 QUORIX_API int32_t Quorix_GetFilterValue(QuorixHandle handle, int32_t valueId, int32_t* ok);
 
 /* Writes a value by ID; the ranges are those of the named setters. Beyond them: 28 (0..1): 1
- * computes the gray gains once from the next frame; 104 gain mode (0 high gain, 1 low gain),
+ * computes the gray gains once from the next frame of the 8- or 16-bit format in gray mode 1
+ * (each site's gain from its mean against G1's, counting samples strictly between black and
+ * white on the 8-bit scale; at most 255; a site without such samples keeps its gain); 104 gain mode (0 high gain, 1 low gain),
  * passed to the camera, whose result is returned without a code (0 on the Quorix 252); 105 short
  * exposure mode (above 0 on; code 6 when the camera fails); 106 black level (records code 0 on
  * success, 6 when the camera fails). 105 and 106 record code 11 on cameras without them, as the
@@ -684,7 +686,9 @@ QUORIX_API int Quorix_SetBayerGainBlue(QuorixHandle handle, int32_t value);
 /* Returns the automatic white balance switch, 0 or 1. */
 QUORIX_API int32_t Quorix_GetBayerGainAuto(QuorixHandle handle, int32_t* ok);
 /* Switches the automatic white balance, any value (non-zero is stored as 1): while on, the
- * Bayer gains are recomputed from every colour frame (red and blue at most 400). */
+ * Bayer gains are recomputed from every colour frame so that the frame's mean red and blue match
+ * its mean green (red and blue at most 400, green reported as 100; a colour without any light
+ * keeps its gain). */
 QUORIX_API int Quorix_SetBayerGainAuto(QuorixHandle handle, int32_t value);
 /* Returns the gamma [hundredths], 0..200. */
 QUORIX_API int32_t Quorix_GetGamma(QuorixHandle handle, int32_t* ok);
@@ -842,7 +846,9 @@ QUORIX_API int32_t Quorix_GetMirrorH(QuorixHandle handle);
 QUORIX_API int32_t Quorix_GetMirrorV(QuorixHandle handle);
 
 /* Selects the automatic exposure control, run on every processed frame: it measures five areas of
- * the raw frame and scales the exposure or gain toward a mid-level picture.
+ * the raw frame (on the 8-bit scale in every colour mode) and, when they are clearly too dark or
+ * too bright, scales the exposure or gain for the next frames (factor 0.25 to 1.25 per frame);
+ * Quorix_GetExposureTime / Quorix_GetGlobalGain then report the new value.
  * mode: 0 off, 1 adjust the exposure time, 2 adjust the analog gain.
  * Returns 1, or 0 with code 9 posted only for another mode. */
 QUORIX_API int Quorix_SetAutoIris(QuorixHandle handle, int32_t mode);

@@ -496,6 +496,7 @@ int CQuorix::SetAutoIris(int32_t mode) {
         PostError(kErrArgument);
         return 0;
     }
+    std::lock_guard lock(m_valuesLock);
     m_camera.autoIris = mode;
     return 1;
 }
@@ -504,11 +505,16 @@ int32_t CQuorix::GetAutoIris(int32_t* ok) const {
     if (ok != nullptr) {
         *ok = 1;
     }
+    std::lock_guard lock(m_valuesLock);
     return m_camera.autoIris;
 }
 
 uint32_t CQuorix::GetRealExposureTime(int32_t* ok) {
-    m_lastRealExposure = static_cast<uint32_t>(m_camera.exposure) * 100U;
+    {
+        // The automatic exposure changes the exposure from the preview's thread.
+        std::lock_guard lock(m_valuesLock);
+        m_lastRealExposure = static_cast<uint32_t>(m_camera.exposure) * 100U;
+    }
     if (ok != nullptr) {
         *ok = 1;
     }

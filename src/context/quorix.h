@@ -12,6 +12,7 @@
 #include "camera/camera_model.h"
 #include "context/error_code.h"
 #include "engine/quorix_u3r5_base.h"
+#include "imaging/image_adjuster.h"
 #include "imaging/image_buffer.h"
 #include "platform/event.h"
 #include "platform/lock.h"
@@ -300,6 +301,9 @@ private:
     // Sends the stored camera values again before acquisition, in the order the head expects.
     // False when one of the head's settings did not reach the camera.
     bool ResendCameraValues();
+    // The automatic exposure (mode 1) or gain (mode 2) from one raw frame: the camera gets the
+    // new value when the frame's regions ask for a change, and the context keeps it.
+    void AutoIris(const CImageBuffer& raw, int32_t mode);
     // Reads the next frame (the newest, or in every-frame delivery the oldest waiting) into the
     // raw slot and moves its rows to their stride positions. kNone when every-frame delivery has
     // no frame waiting; kWrongSize, with the slot untouched, when the camera's frame is not
@@ -410,6 +414,8 @@ private:
     std::vector<ConfigRecord> m_configRecords;
 
     platform::CriticalSection m_frameLock;
+    // The output image's adjustments and their tables; used under the frame lock.
+    CImageAdjuster m_adjuster;
     platform::CriticalSection m_maskLock;
     bool m_maskPlanesReady = false;  // under the mask lock
 };

@@ -1,20 +1,71 @@
 // The per-frame routine of the camera context: the raw frame of the colour type's raw slot
 // becomes the image the application receives.
 
+#include <algorithm>
+#include <cstdint>
 #include <mutex>
 
 #include "context/quorix.h"
 #include "imaging/demosaic.h"
 #include "imaging/pixel_operations.h"
 #include "imaging/raw_frame.h"
+#include "imaging/raw_measurements.h"
 
 namespace quorix {
 
 namespace {
 
+constexpr int32_t kGrayModeGains = 1;
 constexpr int32_t kGrayModeLuminance = 2;
+constexpr int32_t kAutoIrisExposure = 1;
+constexpr int32_t kAutoIrisGain = 2;
+// The gain the automatic gain works from and the least it raises it to [engine units].
+constexpr int32_t kAutoIrisGainFloor = 4;
+constexpr int32_t kAutoIrisGainStep = 5;
 
 }  // namespace
+
+void CQuorix::AutoIris(const CImageBuffer& raw, int32_t mode) {
+    const double factor = AutoIrisFactor(AutoIrisMeans(raw));
+    if (!AutoIrisActs(factor)) {
+        return;
+    }
+    if (mode == kAutoIrisGain) {
+        const double wanted = std::max(m_engine->GetGain(), kAutoIrisGainFloor) * factor;
+        int32_t gain = static_cast<int32_t>(wanted);
+        if (factor > 1.0 && gain < kAutoIrisGainStep) {
+            gain = kAutoIrisGainFloor;
+        }
+        gain = std::min(std::max(gain, m_engine->GetGainMin()), m_engine->GetGainMax());
+        m_engine->SetGain(gain);
+        std::lock_guard lock(m_valuesLock);
+        m_camera.globalGain = gain;
+        m_camera.colorGainGreen1 = gain;
+        m_camera.colorGainRed = gain;
+        m_camera.colorGainBlue = gain;
+        m_camera.colorGainGreen2 = gain;
+        return;
+    }
+    // The exposure register is 16 bits wide; an exposure that rounds to nothing becomes 1.
+    int32_t exposure =
+        static_cast<uint16_t>(static_cast<int64_t>(m_engine->GetExposureTime() * factor));
+    if (exposure == 0) {
+        exposure = 1;
+    }
+    exposure = std::min(std::max(exposure, m_engine->GetExposureTimeMin()),
+                        m_engine->GetExposureTimeMax());
+    m_engine->SetExposureTime(exposure);
+    double seconds = 0.0;
+    const bool inSeconds = m_engine->IsExposureTimeExSupported() != 0;
+    if (inSeconds) {
+        m_engine->GetExposureTimeEx(&seconds);
+    }
+    std::lock_guard lock(m_valuesLock);
+    m_camera.exposure = exposure;
+    if (inSeconds) {
+        m_camera.exposureSeconds = seconds;
+    }
+}
 
 void CQuorix::ProcessFrame() {
     CImageBuffer& raw = *m_images[RawSlot()];
@@ -23,12 +74,19 @@ void CQuorix::ProcessFrame() {
     // meanwhile.
     bool mirrorH = false;
     bool mirrorV = false;
+    int32_t autoIris = 0;
     ImageValues values;
     {
         std::lock_guard lock(m_valuesLock);
         mirrorH = m_camera.mirrorH != 0;
         mirrorV = m_camera.mirrorV != 0;
+        autoIris = m_camera.autoIris;
         values = m_image;
+        // The one-shot gray gains are taken from this frame, so the request is used up.
+        if (values.grayGainAutoOnce != 0 && (type == 0 || type == 1) &&
+            values.grayMode == kGrayModeGains) {
+            m_image.grayGainAutoOnce = 0;
+        }
     }
     // The mosaic's phase follows the picture's own flips, whether the camera made them or the
     // software mirror below does, and 2x2 sub-sampling starts its lines one row further down. The
@@ -37,16 +95,44 @@ void CQuorix::ProcessFrame() {
     const int32_t phase =
         EffectiveBayerPhase(values.bayerMode, mirrorV, mirrorH, m_preparedSubSample != 0);
 
-    // Automatic exposure or gain measures the raw frame here, once the image adjustments exist.
+    // Automatic exposure or gain: the camera's next frames answer what this one measured.
+    if (autoIris == kAutoIrisExposure || autoIris == kAutoIrisGain) {
+        AutoIris(raw, autoIris);
+    }
 
     // Under the mask lock, the flat-field mask and then the dot filter work in place on the raw
     // frame here, once the corrections exist.
 
-    // Gray processing of the raw types. Mode 2 turns the 8-bit mosaic into the luminance of its
-    // demosaiced colours; a 16-bit frame has no such view and stays as it is. Mode 1 (gray gains
-    // and offsets) comes with the image adjustments.
+    // Automatic Bayer gains are measured on the mosaic each demosaic reads, in its phase, and
+    // kept as the Bayer gain values (a colour without light keeps its gain).
+    const auto measureBayerGains = [&](const CImageBuffer& source) {
+        if (values.bayerGainAuto != 0) {
+            MeasureBayerGains(source, phase, values.bayerGainRed, values.bayerGainBlue);
+            values.bayerGainGreen = 100;
+            std::lock_guard lock(m_valuesLock);
+            m_image.bayerGainRed = values.bayerGainRed;
+            m_image.bayerGainGreen = values.bayerGainGreen;
+            m_image.bayerGainBlue = values.bayerGainBlue;
+        }
+    };
+
+    // Gray processing of the raw types. Mode 1 scales and offsets each mosaic site, with gains
+    // measured from this frame when the application asked for them once. Mode 2 turns the 8-bit
+    // mosaic into the luminance of its demosaiced colours; a 16-bit frame has no such view and
+    // stays as it is.
+    if ((type == 0 || type == 1) && values.grayMode == kGrayModeGains) {
+        if (values.grayGainAutoOnce != 0) {
+            MeasureGrayGains(raw, values.bayerMode, values.grayGain);
+            std::lock_guard lock(m_valuesLock);
+            m_image.grayGain = values.grayGain;
+        }
+        if (GrayStepActive(values.grayGain, values.grayOffset)) {
+            ApplyGrayGains(raw, values.bayerMode, values.grayGain, values.grayOffset);
+        }
+    }
     if (type == 0 && values.grayMode == kGrayModeLuminance) {
         CImageBuffer& work = *m_images[kRgb24];
+        measureBayerGains(raw);
         if (Demosaic(work, raw, phase, values.bayerGainRed, values.bayerGainBlue)) {
             CImageBuffer::ApplyPixelOperation(raw, Luminance, work, nullptr, 0, 0, 0, 0);
         }
@@ -59,12 +145,24 @@ void CQuorix::ProcessFrame() {
         MirrorImage(raw, softwareH, softwareV);
     }
 
+    // Hue and saturation (colour types only), gamma, contrast, sharpness and brightness, in that
+    // order, each skipped while neutral; a colour frame is adjusted row by row as the demosaic
+    // makes it.
+    AdjustmentSettings adjustments;
+    adjustments.hue = values.hue;
+    adjustments.saturation = values.saturation;
+    adjustments.gamma = values.gamma;
+    adjustments.contrast = values.contrast;
+    adjustments.sharpness = values.sharpness;
+    adjustments.brightness = values.brightness;
+    CImageBuffer& output = *m_images[OutputSlot()];
     if (type >= 2) {
-        Demosaic(*m_images[OutputSlot()], raw, phase, values.bayerGainRed, values.bayerGainBlue);
+        measureBayerGains(raw);
+        m_adjuster.DemosaicAndApply(output, *m_images[kScratch], raw, phase, values.bayerGainRed,
+                                    values.bayerGainBlue, adjustments);
+    } else {
+        m_adjuster.Apply(output, *m_images[kScratch], adjustments);
     }
-
-    // Hue and saturation (colour types only), gamma, contrast, sharpness and brightness adjust
-    // the output image here, in that order, once the image adjustments exist.
 }
 
 }  // namespace quorix

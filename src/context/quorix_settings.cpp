@@ -245,31 +245,47 @@ int CQuorix::SetCameraValue(int32_t valueId, int32_t value) {
     }
     // The value counts from now on: the camera gets it at once when it can take it, and again
     // whenever a camera opens or acquisition starts.
+    // The automatic exposure and gain change these values from the preview's thread.
     switch (valueId) {
-        case QUORIX_VALUE_GLOBAL_GAIN:
+        case QUORIX_VALUE_GLOBAL_GAIN: {
+            std::unique_lock lock(m_valuesLock);
             m_camera.globalGain = value;
             m_camera.colorGainGreen1 = value;
             m_camera.colorGainRed = value;
             m_camera.colorGainBlue = value;
             m_camera.colorGainGreen2 = value;
+            lock.unlock();
             m_engine->SetGain(value);
             break;
-        case QUORIX_VALUE_COLOR_GAIN_RED:
+        }
+        case QUORIX_VALUE_COLOR_GAIN_RED: {
+            std::unique_lock lock(m_valuesLock);
             m_camera.colorGainRed = value;
+            lock.unlock();
             m_engine->SetColorGainRed(value);
             break;
-        case QUORIX_VALUE_COLOR_GAIN_GREEN1:
+        }
+        case QUORIX_VALUE_COLOR_GAIN_GREEN1: {
+            std::unique_lock lock(m_valuesLock);
             m_camera.colorGainGreen1 = value;
+            lock.unlock();
             m_engine->SetColorGainGreen1(value);
             break;
-        case QUORIX_VALUE_COLOR_GAIN_GREEN2:
+        }
+        case QUORIX_VALUE_COLOR_GAIN_GREEN2: {
+            std::unique_lock lock(m_valuesLock);
             m_camera.colorGainGreen2 = value;
+            lock.unlock();
             m_engine->SetColorGainGreen2(value);
             break;
-        case QUORIX_VALUE_COLOR_GAIN_BLUE:
+        }
+        case QUORIX_VALUE_COLOR_GAIN_BLUE: {
+            std::unique_lock lock(m_valuesLock);
             m_camera.colorGainBlue = value;
+            lock.unlock();
             m_engine->SetColorGainBlue(value);
             break;
+        }
         default:
             ApplyExposure(value);
             break;
@@ -278,12 +294,16 @@ int CQuorix::SetCameraValue(int32_t valueId, int32_t value) {
 }
 
 void CQuorix::ApplyExposure(int32_t exposure) {
-    m_camera.exposure = exposure;
+    {
+        std::lock_guard lock(m_valuesLock);
+        m_camera.exposure = exposure;
+    }
     m_engine->SetExposureTime(exposure);
     // A head with a seconds-based exposure reports what the new exposure came to.
     if (m_engine->IsExposureTimeExSupported()) {
         double seconds = 0.0;
         m_engine->GetExposureTimeEx(&seconds);
+        std::lock_guard lock(m_valuesLock);
         m_camera.exposureSeconds = seconds;
     }
 }

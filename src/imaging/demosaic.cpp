@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "imaging/demosaic_rows.h"
@@ -142,7 +143,7 @@ int32_t PairRow(uint8_t* out, const BayerRowSources& rows, int32_t begin, int32_
 
 template <typename Sample, int32_t PixelStep>
 void Run(CImageBuffer& destination, const CImageBuffer& source, int32_t phase, uint32_t kRed,
-         uint32_t kBlue) {
+         uint32_t kBlue, const DemosaicBand& band) {
     const Kernel<Sample> kernel{kRed, kBlue};
     const int32_t width = source.Width();
     const int32_t height = source.Height();
@@ -186,37 +187,45 @@ void Run(CImageBuffer& destination, const CImageBuffer& source, int32_t phase, u
     // columns need folded neighbours.
     const int32_t leftEnd = std::min(2, width);
     const int32_t rightBegin = std::max(leftEnd, width - 2);
+    const auto row = [&](int32_t y) {
+        const uint8_t* const* rows = &rowAt[static_cast<size_t>(y)];
+        const int32_t redRow = (y & 1) == redRowParity ? 2 : 1;
+        uint8_t* outRow = destination.Row(y);
+        for (int32_t x = 0; x < leftEnd; ++x) {
+            borderPixel(outRow, rows, redRow, x);
+        }
+        int32_t x = leftEnd;
+        if (leftEnd < rightBegin) {
+            // rows[2] is row y, rows[0] y - 2, rows[1] y - 1, rows[3] y + 1.
+            const BayerRowSources sources =
+                (y & 1) == evenColourRowParity
+                    ? BayerRowSources{rows[2], rows[0], rows[1], rows[3]}
+                    : BayerRowSources{rows[1], rows[3], rows[2], rows[0]};
+            if (vectorRow != nullptr) {
+                x = vectorRow(outRow, sources, width, gains);
+            }
+            x = pairRow(outRow, sources, x, width, gains);
+        }
+        // A last odd interior column, then the border.
+        for (; x < rightBegin; ++x) {
+            const int32_t columns[4] = {x - 2, x - 1, x, x + 1};
+            const int32_t redColumn = (x & 1) == redColumnParity ? 2 : 1;
+            kernel.Pixel(outRow + static_cast<ptrdiff_t>(x) * pixelBytes, rows, columns, redRow,
+                         redColumn);
+        }
+        for (x = rightBegin; x < width; ++x) {
+            borderPixel(outRow, rows, redRow, x);
+        }
+    };
     // Rows are independent of each other: bands of them go to the processors.
+    const std::function<void(int32_t)> produce = row;
     ForEachRowBand(height, kMinRowsPerBand, [&](int32_t firstRow, int32_t endRow) {
+        if (band) {
+            band(firstRow, endRow, produce);
+            return;
+        }
         for (int32_t y = firstRow; y < endRow; ++y) {
-            const uint8_t* const* rows = &rowAt[static_cast<size_t>(y)];
-            const int32_t redRow = (y & 1) == redRowParity ? 2 : 1;
-            uint8_t* outRow = destination.Row(y);
-            for (int32_t x = 0; x < leftEnd; ++x) {
-                borderPixel(outRow, rows, redRow, x);
-            }
-            int32_t x = leftEnd;
-            if (leftEnd < rightBegin) {
-                // rows[2] is row y, rows[0] y - 2, rows[1] y - 1, rows[3] y + 1.
-                const BayerRowSources sources =
-                    (y & 1) == evenColourRowParity
-                        ? BayerRowSources{rows[2], rows[0], rows[1], rows[3]}
-                        : BayerRowSources{rows[1], rows[3], rows[2], rows[0]};
-                if (vectorRow != nullptr) {
-                    x = vectorRow(outRow, sources, width, gains);
-                }
-                x = pairRow(outRow, sources, x, width, gains);
-            }
-            // A last odd interior column, then the border.
-            for (; x < rightBegin; ++x) {
-                const int32_t columns[4] = {x - 2, x - 1, x, x + 1};
-                const int32_t redColumn = (x & 1) == redColumnParity ? 2 : 1;
-                kernel.Pixel(outRow + static_cast<ptrdiff_t>(x) * pixelBytes, rows, columns, redRow,
-                             redColumn);
-            }
-            for (x = rightBegin; x < width; ++x) {
-                borderPixel(outRow, rows, redRow, x);
-            }
+            row(y);
         }
     });
 }
@@ -303,6 +312,11 @@ uint32_t BayerGainFixed(int32_t percent) {
 
 bool Demosaic(CImageBuffer& destination, const CImageBuffer& source, int32_t phase,
               int32_t redGainPercent, int32_t blueGainPercent) {
+    return DemosaicInBands(destination, source, phase, redGainPercent, blueGainPercent, {});
+}
+
+bool DemosaicInBands(CImageBuffer& destination, const CImageBuffer& source, int32_t phase,
+                     int32_t redGainPercent, int32_t blueGainPercent, const DemosaicBand& band) {
     if (destination.Bits() == nullptr || source.Bits() == nullptr ||
         destination.Width() != source.Width() || destination.Height() != source.Height()) {
         return false;
@@ -313,13 +327,13 @@ bool Demosaic(CImageBuffer& destination, const CImageBuffer& source, int32_t pha
     const uint16_t in = source.BitsPerPixel();
     const uint16_t out = destination.BitsPerPixel();
     if (in == 8 && out == 24) {
-        Run<uint8_t, 3>(destination, source, phase, kRed, kBlue);
+        Run<uint8_t, 3>(destination, source, phase, kRed, kBlue, band);
     } else if (in == 8 && out == 32) {
-        Run<uint8_t, 4>(destination, source, phase, kRed, kBlue);
+        Run<uint8_t, 4>(destination, source, phase, kRed, kBlue, band);
     } else if (in == 16 && out == 48) {
-        Run<uint16_t, 3>(destination, source, phase, kRed, kBlue);
+        Run<uint16_t, 3>(destination, source, phase, kRed, kBlue, band);
     } else if (in == 16 && out == 64) {
-        Run<uint16_t, 4>(destination, source, phase, kRed, kBlue);
+        Run<uint16_t, 4>(destination, source, phase, kRed, kBlue, band);
     } else {
         return false;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "imaging/image_buffer.h"
 
@@ -30,5 +31,15 @@ uint32_t BayerGainFixed(int32_t percent);
 // when either image is empty or the formats or sizes do not fit together.
 bool Demosaic(CImageBuffer& destination, const CImageBuffer& source, int32_t phase,
               int32_t redGainPercent, int32_t blueGainPercent);
+
+// Demosaic that lets the next step of the frame work on each row while it is still in the cache:
+// each band of rows [firstRow, endRow) that a processor takes is handed to `band` with
+// `produce`, which demosaics one row of the band; `band` calls it once for every row of its band,
+// in order, and may work on the rows produced so far in between. An empty `band` demosaics as
+// Demosaic does. The bands run in parallel; DemosaicInBands returns when all are done.
+using DemosaicBand = std::function<void(int32_t firstRow, int32_t endRow,
+                                        const std::function<void(int32_t row)>& produce)>;
+bool DemosaicInBands(CImageBuffer& destination, const CImageBuffer& source, int32_t phase,
+                     int32_t redGainPercent, int32_t blueGainPercent, const DemosaicBand& band);
 
 }  // namespace quorix
