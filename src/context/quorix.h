@@ -250,6 +250,15 @@ public:
     // code 5 and no plane kept, when the memory cannot be had.
     bool EnsureMaskPlanes();
 
+    // The flat-field planes from the application's side. UpdateMaskData records the current raw
+    // frame, if it is a full-sensor frame, as the dark (which = 0) or white (1) plane of its
+    // depth and derives that plane's defect map. SaveMaskFile and LoadMaskFile store the four
+    // planes in, and take them from, a mask file; a load changes nothing unless the whole file
+    // is a mask file of this sensor. 1, or 0 with the code recorded.
+    int UpdateMaskData(int32_t which);
+    int SaveMaskFile(const char* fileName);
+    int LoadMaskFile(const char* fileName);
+
     CQuorixU3R5Base* Engine() const { return m_engine.get(); }
     CImageBuffer* Image(ImageSlot slot) const { return m_images[slot].get(); }
     const CameraValues& Camera() const { return m_camera; }
@@ -330,6 +339,10 @@ private:
     // frames: the worker ends, the slots and the camera are prepared again, and a preview's
     // transfer and worker start afresh. 1, or 0 with the code recorded once acquisition ended.
     int ApplyToRunningAcquisition();
+
+    // The frame routine's corrections of the raw frame, each when switched on: the flat field,
+    // then the dot filter, under the mask lock. Nothing is touched when both are off.
+    void CorrectRawFrame(CImageBuffer& raw);
 
     // Converts `text` into the caller's UTF-16 buffer of `units` code units; code 12 when it does
     // not convert or does not fit with its terminator.

@@ -39,8 +39,7 @@ void CQuorix::ProcessFrame() {
 
     // Automatic exposure or gain measures the raw frame here, once the image adjustments exist.
 
-    // Under the mask lock, the flat-field mask and then the dot filter work in place on the raw
-    // frame here, once the corrections exist.
+    CorrectRawFrame(raw);
 
     // Gray processing of the raw types. Mode 2 turns the 8-bit mosaic into the luminance of its
     // demosaiced colours; a 16-bit frame has no such view and stays as it is. Mode 1 (gray gains
