@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "imaging/demosaic_rows.h"
+#include "imaging/mask_correction_rows.h"
 #include "imaging/row_bands.h"
 
 namespace quorix {
@@ -13,6 +15,11 @@ namespace {
 
 // Rows per band below which a frame is not worth splitting among threads.
 constexpr int32_t kMinRowsPerBand = 32;
+
+// The vector row kernels run where the processor has AVX2 and QUORIX_SIMD allows them.
+bool UseAvx2() {
+    return ChosenBayerVectorLevel() == BayerVectorLevel::kAvx2;
+}
 
 // Samples of 8- or 16-bit images (16-bit little-endian); the maps use the depth of their planes.
 template <typename Sample>
@@ -36,40 +43,14 @@ void Put(uint8_t* row, int32_t x, int32_t value) {
     }
 }
 
-// The 8-bit flat field as a table of quotients: entry (span << 8) + rise is rise x 256 / span
-// for 0 <= rise < span <= 255; every larger rise limits to 255. Built once, 64 KiB.
-const std::array<uint8_t, 256 * 256>& FlatQuotients8() {
-    static const auto table = [] {
-        std::array<uint8_t, 256 * 256> t{};
-        for (int32_t span = 1; span < 256; ++span) {
-            for (int32_t rise = 0; rise < span; ++rise) {
-                t[static_cast<size_t>((span << 8) + rise)] =
-                    static_cast<uint8_t>(rise * 256 / span);
-            }
-        }
-        return t;
-    }();
-    return table;
-}
-
-// ((v - d) x 256) / (w - d), rounded toward zero and limited to 0..255. The quotient is positive
-// only when v - d and w - d have the same sign; its size depends on their magnitudes alone.
-void FlatFieldRow8(uint8_t* samples, const uint8_t* dark, const uint8_t* white, int32_t count,
-                   const uint8_t* quotients) {
+// ((v - d) x 256) / (w - d), rounded toward zero and limited to 0..255; left alone where w = d.
+void FlatFieldRow8(uint8_t* samples, const uint8_t* dark, const uint8_t* white, int32_t count) {
     for (int32_t i = 0; i < count; ++i) {
         const int32_t d = dark[i];
         const int32_t span = white[i] - d;
-        if (span == 0) {
-            continue;
+        if (span != 0) {
+            samples[i] = static_cast<uint8_t>(std::clamp((samples[i] - d) * 256 / span, 0, 255));
         }
-        const int32_t rise = samples[i] - d;
-        int32_t value = 0;
-        if (rise != 0 && (rise ^ span) >= 0) {
-            const int32_t r = std::abs(rise);
-            const int32_t s = std::abs(span);
-            value = r >= s ? 255 : quotients[(s << 8) + r];
-        }
-        samples[i] = static_cast<uint8_t>(value);
     }
 }
 
@@ -104,6 +85,7 @@ void DetectDots(const CImageBuffer& frame, const CImageBuffer& hotMap, const CIm
     const int32_t threshold = sizeof(Sample) == 1 ? kDotThreshold8 : kDotThreshold16;
     // Frame columns below this have a defect-map entry at their sensor position.
     const int32_t mapColumns = std::clamp(hotMap.Width() - x0, 0, width);
+    const bool avx2 = UseAvx2();
     ForEachRowBand(height, kMinRowsPerBand, [&](int32_t firstRow, int32_t endRow) {
         for (int32_t y = firstRow; y < endRow; ++y) {
             uint8_t* marks = dotMap.Row(y);
@@ -120,7 +102,19 @@ void DetectDots(const CImageBuffer& frame, const CImageBuffer& hotMap, const CIm
             const uint8_t* hot = mapRow ? hotMap.Row(y0 + y) : nullptr;
             const uint8_t* dead = mapRow ? deadMap.Row(y0 + y) : nullptr;
             int32_t any = 0;
-            for (int32_t x = 1; x < width - 1; ++x) {
+            int32_t x = 1;
+            if (avx2 && mapRow && mapColumns > 1) {
+                const auto at = [](const uint8_t* p, int32_t column) {
+                    return p +
+                           static_cast<ptrdiff_t>(column) * static_cast<ptrdiff_t>(sizeof(Sample));
+                };
+                const auto kernel = sizeof(Sample) == 1 ? DetectDotsRow8Avx2 : DetectDotsRow16Avx2;
+                x += kernel(
+                    marks + static_cast<ptrdiff_t>(x) * static_cast<ptrdiff_t>(sizeof(Sample)),
+                    at(up, x), at(row, x), at(down, x), at(hot, x0 + x), at(dead, x0 + x),
+                    std::min(width - 1, mapColumns) - x, &any);
+            }
+            for (; x < width - 1; ++x) {
                 const int32_t p = Get<Sample>(row, x);
                 const int32_t mean = (Get<Sample>(row, x - 1) + Get<Sample>(row, x + 1) +
                                       Get<Sample>(up, x) + Get<Sample>(down, x)) >>
@@ -141,64 +135,81 @@ template <typename Sample>
 void ReplaceDots(CImageBuffer& frame, CImageBuffer& dotMap, const std::vector<uint8_t>& rowMarked) {
     const int32_t width = frame.Width();
     const int32_t height = frame.Height();
-    const auto marked = [&](int32_t y, int32_t x) { return Get<Sample>(dotMap.Row(y), x) != 0; };
-    const auto value = [&](int32_t y, int32_t x) { return Get<Sample>(frame.Row(y), x); };
-    // The searches to the right and down meet only pixels not reached yet, whose marks have not
-    // changed since detection, so the first unmarked one found stays valid until the scan passes
-    // it: one position per row (right) and one per column (down) moves only forward, which keeps
-    // long runs of marked pixels linear. The searches to the left and up meet pixels already
-    // passed, which are all unmarked by then.
-    std::vector<int32_t> downFound(static_cast<size_t>(width), 0);
+    const auto columns = static_cast<size_t>(width);
+    // Every pixel before the current one in scan order is unmarked by the time the scan reaches
+    // it: it either never was marked or has been replaced. So the searches to the left and up
+    // end at once, at the direct neighbours, with their current (possibly new) values. The
+    // searches to the right and down meet only pixels not reached yet, whose marks are still
+    // those of detection, and detection never marks the frame's edges, so both always find a
+    // pixel. To the right, the position found stays valid until the scan passes it. Down, the
+    // rows found are worked out beforehand for every row with marks, bottom up in one pass over
+    // those rows: long vertical runs of marks then cost no walk down a column.
+    thread_local std::vector<uint16_t> belowRows;
+    std::vector<int32_t> slotOfRow(static_cast<size_t>(height), -1);
+    int32_t slots = 0;
     for (int32_t y = 1; y < height - 1; ++y) {
-        if (rowMarked[static_cast<size_t>(y)] == 0) {
+        if (rowMarked[static_cast<size_t>(y)] != 0) {
+            slotOfRow[static_cast<size_t>(y)] = slots++;
+        }
+    }
+    if (belowRows.size() < static_cast<size_t>(slots) * columns) {
+        belowRows.resize(static_cast<size_t>(slots) * columns);
+    }
+    // next[x]: the first unmarked row below the row last handled; all equal to `nextRow` while
+    // that row has no marks.
+    std::vector<uint16_t> next(columns);
+    bool nextUniform = true;
+    int32_t nextRow = height - 1;
+    for (int32_t y = height - 2; y >= 1; --y) {
+        const int32_t slot = slotOfRow[static_cast<size_t>(y)];
+        if (slot < 0) {
+            nextUniform = true;
+            nextRow = y;
             continue;
         }
+        uint16_t* below = belowRows.data() + static_cast<size_t>(slot) * columns;
+        if (nextUniform) {
+            std::fill_n(below, columns, static_cast<uint16_t>(nextRow));
+        } else {
+            std::copy_n(next.data(), columns, below);
+        }
+        const uint8_t* marks = dotMap.Row(y);
+        const auto self = static_cast<uint16_t>(y);
+        for (int32_t x = 0; x < width; ++x) {
+            // Without a branch: the marks of a colour mosaic alternate too often to predict.
+            const auto keep =
+                static_cast<uint16_t>(-static_cast<int32_t>(Get<Sample>(marks, x) != 0));
+            next[static_cast<size_t>(x)] =
+                static_cast<uint16_t>((below[x] & keep) | (self & ~keep));
+        }
+        nextUniform = false;
+    }
+
+    uint8_t* const bits = frame.Bits();
+    const auto stride = static_cast<size_t>(frame.Stride());
+    for (int32_t y = 1; y < height - 1; ++y) {
+        const int32_t slot = slotOfRow[static_cast<size_t>(y)];
+        if (slot < 0) {
+            continue;
+        }
+        const uint16_t* below = belowRows.data() + static_cast<size_t>(slot) * columns;
         uint8_t* marks = dotMap.Row(y);
+        uint8_t* row = bits + static_cast<size_t>(y) * stride;
+        const uint8_t* up = row - stride;
         int32_t rightFound = 0;
         for (int32_t x = 1; x < width - 1; ++x) {
             if (Get<Sample>(marks, x) == 0) {
                 continue;
             }
-            int32_t sum = 0;
-            int32_t n = 0;
-            for (int32_t i = x - 1; i >= 0; --i) {
-                if (!marked(y, i)) {
-                    sum += value(y, i);
-                    ++n;
-                    break;
-                }
-            }
             if (rightFound <= x) {
                 rightFound = x + 1;
-                while (rightFound < width && marked(y, rightFound)) {
+                while (rightFound < width - 1 && Get<Sample>(marks, rightFound) != 0) {
                     ++rightFound;
                 }
             }
-            if (rightFound < width) {
-                sum += value(y, rightFound);
-                ++n;
-            }
-            for (int32_t j = y - 1; j >= 0; --j) {
-                if (!marked(j, x)) {
-                    sum += value(j, x);
-                    ++n;
-                    break;
-                }
-            }
-            int32_t& below = downFound[static_cast<size_t>(x)];
-            if (below <= y) {
-                below = y + 1;
-                while (below < height && marked(below, x)) {
-                    ++below;
-                }
-            }
-            if (below < height) {
-                sum += value(below, x);
-                ++n;
-            }
-            if (n > 0) {
-                Put<Sample>(frame.Row(y), x, sum / n);
-            }
+            const int32_t sum = Get<Sample>(row, x - 1) + Get<Sample>(row, rightFound) +
+                                Get<Sample>(up, x) + Get<Sample>(bits + below[x] * stride, x);
+            Put<Sample>(row, x, sum / 4);
             Put<Sample>(marks, x, 0);
         }
     }
@@ -235,16 +246,19 @@ void ApplyFlatField(CImageBuffer& frame, const CImageBuffer& dark, const CImageB
     const int32_t count = endColumn - firstColumn;
     const size_t offset = static_cast<size_t>(firstColumn) * (bits / 8);
     const size_t planeOffset = static_cast<size_t>(x0 + firstColumn) * (bits / 8);
-    const uint8_t* quotients = bits == 8 ? FlatQuotients8().data() : nullptr;
+    const bool avx2 = UseAvx2();
     ForEachRowBand(endRow - firstRow, kMinRowsPerBand, [&](int32_t bandFirst, int32_t bandEnd) {
         for (int32_t k = firstRow + bandFirst; k < firstRow + bandEnd; ++k) {
             uint8_t* samples = frame.Row(k) + offset;
             const uint8_t* d = dark.Row(y0 + k) + planeOffset;
             const uint8_t* w = white.Row(y0 + k) + planeOffset;
             if (bits == 8) {
-                FlatFieldRow8(samples, d, w, count, quotients);
+                const int32_t done = avx2 ? FlatFieldRow8Avx2(samples, d, w, count) : 0;
+                FlatFieldRow8(samples + done, d + done, w + done, count - done);
             } else {
-                FlatFieldRow16(samples, d, w, count);
+                const int32_t done = avx2 ? FlatFieldRow16Avx2(samples, d, w, count) : 0;
+                const ptrdiff_t at = static_cast<ptrdiff_t>(done) * 2;
+                FlatFieldRow16(samples + at, d + at, w + at, count - done);
             }
         }
     });
