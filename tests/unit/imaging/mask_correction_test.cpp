@@ -231,7 +231,8 @@ TEST_P(MaskCorrection, DotFilterFillsRunsOfMarkedPixelsInScanOrder) {
 }
 
 // Frames of odd sizes, wide enough for the vector kernels and tall enough to be split among
-// threads: a slope with noise below the threshold, spikes above it, scattered map defects.
+// threads: a slope with noise below the threshold, spikes above it (sparse, and crowded in a
+// band of rows), scattered map defects.
 TEST_P(MaskCorrection, DotFilterMatchesItsDescriptionOnRandomFrames) {
     std::mt19937 random(7);
     std::uniform_int_distribution<int32_t> noise(-Threshold() / 3, Threshold() / 3);
@@ -247,7 +248,9 @@ TEST_P(MaskCorrection, DotFilterMatchesItsDescriptionOnRandomFrames) {
         for (int32_t y = 0; y < height; ++y) {
             for (int32_t x = 0; x < width; ++x) {
                 int32_t v = Max() / 4 + (x + 2 * y) * Max() / 1024 + noise(random);
-                if (percent(random) < 3) {
+                // A band of rows as crowded with dots as a colour mosaic, the rest sparse.
+                const int32_t spikes = y >= height / 3 && y < height / 2 ? 40 : 3;
+                if (percent(random) < spikes) {
                     v += percent(random) < 50 ? Max() / 2 : -Max() / 8;
                 }
                 SetSample(frame, x, y, std::clamp(v, 0, Max()));
