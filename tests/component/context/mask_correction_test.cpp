@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "context_test_support.h"
@@ -228,6 +230,53 @@ TEST_F(MaskCorrectionTest, MaskFilesComeBackAsSavedAndOthersChangeNothing) {
     const std::string nowhere = ::testing::TempDir() + "quorix_no_such_dir/mask.msk";
     EXPECT_EQ(Quorix_SaveMaskFile(m_handle, nowhere.c_str()), 0);
     EXPECT_EQ(Quorix_GetLastError(m_handle), QUORIX_ERR_MASK_FILE);
+}
+
+// The preview's worker corrects every frame with the planes and maps while the application
+// loads and saves mask files, records a plane and switches the corrections: run under
+// ThreadSanitizer, a plane or map touched outside the mask lock, or a switch read without
+// synchronisation, is reported. The preview must keep delivering frames throughout.
+using MaskConcurrency = MaskCorrectionTest;
+
+TEST_F(MaskConcurrency, MaskFilesLoadedAndSavedWhileThePreviewCorrectsFrames) {
+    const std::string path = TempFile("concurrent.msk");
+    ASSERT_EQ(Quorix_SaveMaskFile(m_handle, path.c_str()), 1);
+    ASSERT_EQ(Quorix_SetColorMode(m_handle, 8), 1);
+    ASSERT_EQ(Quorix_SetCaptureWindowEx(m_handle, 2048, 512, 256, 1536, 256, 64), 1);
+    ASSERT_EQ(Quorix_SetMaskFilter(m_handle, 1), 1);
+    ASSERT_EQ(Quorix_SetDotFilter(m_handle, 1), 1);
+    ASSERT_EQ(Quorix_SetPreviewWindow(m_handle, nullptr, 0, 0, 0, 0), 1);
+    QuorixWindow window = Quorix_CreateMessageWindow();
+    ASSERT_NE(window, nullptr);
+    ASSERT_EQ(Quorix_CallBackPreview(m_handle, window, nullptr, 0, 1), 1);
+
+    std::atomic<bool> done{false};
+    std::thread changer([&] {
+        for (int32_t i = 0; i < 3; ++i) {
+            EXPECT_EQ(Quorix_LoadMaskFile(m_handle, path.c_str()), 1);
+            EXPECT_EQ(Quorix_SaveMaskFile(m_handle, path.c_str()), 1);
+            // A window's frame is no plane: nothing is recorded, but the call takes both locks.
+            EXPECT_EQ(Quorix_UpdateMaskData(m_handle, i % 2), 1);
+            Quorix_SetDotFilter(m_handle, i % 2);
+            Quorix_SetMaskFilter(m_handle, (i + 1) % 2);
+        }
+        done = true;
+    });
+    int framesAfter = 0;
+    QuorixMessage message;
+    while (framesAfter < 3 && Quorix_GetWindowMessage(window, &message, 5000) == 1) {
+        if (message.message != QUORIX_MSG_FRAME) {
+            continue;
+        }
+        EXPECT_NE(message.wParam, 0u) << "frame failed with code " << message.lParam;
+        if (done) {
+            ++framesAfter;
+        }
+    }
+    changer.join();
+    EXPECT_EQ(Quorix_StopPreview(m_handle), 1);
+    Quorix_DestroyMessageWindow(window);
+    EXPECT_EQ(framesAfter, 3) << "the preview stopped delivering";
 }
 
 }  // namespace
