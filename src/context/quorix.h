@@ -376,6 +376,11 @@ private:
     int32_t m_colourType = 0;                    // 0-5: 8, 16, 24, 32, 48, 64 bits per pixel
     int32_t m_preparedType = 0;       // the colour type the image slots were last prepared for
     int32_t m_preparedSubSample = 0;  // and the sub-sampling the camera was programmed with
+    // The window's start on the sensor [pixels, x then y], and whether it spans the sensor's
+    // width or height, as the frames in the raw slot were taken: the corrections read the
+    // full-sensor planes there, however the application changes the window meanwhile.
+    std::array<int32_t, 2> m_preparedOrigin{};
+    bool m_preparedWholeSpan = true;
     int32_t m_subSample = 0;
     std::atomic<int32_t> m_waitTime{10};  // [ms] between preview iterations
     std::atomic<int32_t> m_frameAvailable{0};

@@ -84,14 +84,10 @@ void CQuorix::CorrectRawFrame(CImageBuffer& raw) {
     std::lock_guard lock(m_maskLock);
     const DepthSlots& slots = raw.BitsPerPixel() == 16 ? kSlots16 : kSlots8;
     // The planes hold the whole sensor; a window's frame reads them at its place on the sensor.
-    const auto x0 = static_cast<int32_t>(m_hStart);
-    const auto y0 = static_cast<int32_t>(m_vStart);
+    const auto [x0, y0] = m_preparedOrigin;
     if (flatField) {
         // A window as wide or as high as the sensor leaves its outer two pixels alone.
-        const int32_t margin = static_cast<int32_t>(m_captureWidth) == kSensorWidth ||
-                                       static_cast<int32_t>(m_captureHeight) == kSensorHeight
-                                   ? 2
-                                   : 0;
+        const int32_t margin = m_preparedWholeSpan ? 2 : 0;
         ApplyFlatField(raw, *m_images[slots.dark], *m_images[slots.white], x0, y0, margin);
     }
     if (dots) {

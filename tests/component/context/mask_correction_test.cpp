@@ -43,9 +43,9 @@ protected:
     }
 
     // A full-sensor raw frame of the camera's current view at `bits` per sample.
-    std::vector<uint8_t> Snap(int32_t bits) {
+    std::vector<uint8_t> Snap(int32_t bits, int32_t width = kWidth, int32_t height = kHeight) {
         EXPECT_EQ(Quorix_SetColorMode(m_handle, bits), 1);
-        std::vector<uint8_t> frame(static_cast<size_t>(kWidth) * kHeight * (bits / 8));
+        std::vector<uint8_t> frame(static_cast<size_t>(width) * height * (bits / 8));
         EXPECT_EQ(Quorix_SnapShot(m_handle, frame.data(), static_cast<uint32_t>(frame.size()), 1),
                   1)
             << "code " << Quorix_GetLastError(m_handle);
@@ -82,8 +82,9 @@ protected:
     std::vector<std::string> m_files;
 };
 
-int32_t SampleAt(const std::vector<uint8_t>& frame, int32_t bits, int32_t x, int32_t y) {
-    const size_t i = static_cast<size_t>(y) * kWidth + static_cast<size_t>(x);
+int32_t SampleAt(const std::vector<uint8_t>& frame, int32_t bits, int32_t x, int32_t y,
+                 int32_t width = kWidth) {
+    const size_t i = static_cast<size_t>(y) * width + static_cast<size_t>(x);
     return bits == 8 ? frame[i] : frame[2 * i] | (frame[2 * i + 1] << 8);
 }
 
@@ -91,7 +92,8 @@ class FlatFieldTest : public MaskCorrectionTest, public ::testing::WithParamInte
 
 // With a capped lens recorded as the dark plane and an even target of 3000 as the white plane, an
 // even target of 1500 comes out at half of 256 (8 bits) or of 65536 (16 bits) everywhere inside
-// the two-pixel margin, although the lens loses up to 40 % of the light towards the corners.
+// the two-pixel margin, although the lens loses up to 40 % of the light towards the corners;
+// and so does a window.
 TEST_P(FlatFieldTest, TakesTheVignettingOutOfAnEvenTarget) {
     const int32_t bits = GetParam();
     View(0);
@@ -119,6 +121,21 @@ TEST_P(FlatFieldTest, TakesTheVignettingOutOfAnEvenTarget) {
             const int32_t value = SampleAt(flat, bits, x, y);
             if (std::abs(value - expected) > tolerance && ++outside <= 5) {
                 ADD_FAILURE() << "(" << x << "," << y << ") = " << value << ", expected "
+                              << expected << " +- " << tolerance;
+            }
+        }
+    }
+    EXPECT_EQ(outside, 0);
+
+    // A window at the middle of the bottom edge reads the planes there (the top-left corner of
+    // the planes is shaded far more), and corrects its own edges too.
+    ASSERT_EQ(Quorix_SetCaptureWindowEx(m_handle, 2048, 896, 256, 1536, 1472, 64), 1);
+    const std::vector<uint8_t> window = Snap(bits, 256, 64);
+    for (int32_t y = 0; y < 64; ++y) {
+        for (int32_t x = 0; x < 256; ++x) {
+            const int32_t value = SampleAt(window, bits, x, y, 256);
+            if (std::abs(value - expected) > tolerance && ++outside <= 5) {
+                ADD_FAILURE() << "window (" << x << "," << y << ") = " << value << ", expected "
                               << expected << " +- " << tolerance;
             }
         }
