@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "imaging/demosaic_rows.h"
@@ -272,7 +273,8 @@ void ApplyDotFilter(CImageBuffer& frame, const CImageBuffer& hotMap, const CImag
         hotMap.Width() != deadMap.Width() || hotMap.Height() != deadMap.Height() ||
         dotMap.Width() < frame.Width() || dotMap.Height() < frame.Height() ||
         frame.Bits() == nullptr || hotMap.Bits() == nullptr || deadMap.Bits() == nullptr ||
-        dotMap.Bits() == nullptr || x0 < 0 || y0 < 0) {
+        dotMap.Bits() == nullptr || x0 < 0 || y0 < 0 ||
+        frame.Height() > std::numeric_limits<uint16_t>::max()) {  // rows are kept in 16 bits
         return;
     }
     if (bits == 8) {
