@@ -43,6 +43,10 @@ struct Imperfections {
     double castRed = 1.0;
     double castGreen = 1.0;
     double castBlue = 1.0;
+    // An even target in front of the lens in place of the scene: every pixel sees this nominal
+    // value (12-bit; 0 is a capped lens), as when flat-field frames are recorded. Negative: the
+    // scene.
+    int32_t flatTarget = -1;
 
     friend bool operator==(const Imperfections&, const Imperfections&) = default;
 };

@@ -226,7 +226,12 @@ std::vector<uint8_t> FrameGenerator::Render(const FrameRecipe& recipe) {
         const int row = rows[i];
         if (row == kFiller)
             continue;  // a line the sensor did not deliver stays 0
-        Scene::NominalRow(row, recipe.frameNumber, sceneRow.data());
+        if (recipe.imperfections.flatTarget >= 0)
+            std::fill(
+                sceneRow.begin(), sceneRow.end(),
+                static_cast<uint16_t>(std::min(recipe.imperfections.flatTarget, kConverterMax)));
+        else
+            Scene::NominalRow(row, recipe.frameNumber, sceneRow.data());
         // The filter colour alternates along a row; look up the two colours once per line.
         const CfaColour evenColour = Scene::ColourAt(row, 0);
         const CfaColour oddColour = Scene::ColourAt(row, 1);
@@ -330,7 +335,9 @@ void FrameRenderer::Prepare(const FrameRecipe& recipe) {
     }
     m_changingLines.clear();
     for (size_t i = 0; i < rows.size(); ++i) {
-        if (rows[i] != FrameGenerator::kFiller && Scene::RowChangesWithFrame(rows[i]))
+        // An even target shows no frame number.
+        if (rows[i] != FrameGenerator::kFiller && recipe.imperfections.flatTarget < 0 &&
+            Scene::RowChangesWithFrame(rows[i]))
             m_changingLines.push_back({i, rows[i], m_changingLines.size()});
     }
     m_keptRows.assign(m_changingLines.size() * kSensorWidth, 0);

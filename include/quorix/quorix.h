@@ -540,19 +540,24 @@ QUORIX_API int Quorix_SaveImage(QuorixHandle handle, const char* fileName, int32
 QUORIX_API int Quorix_SaveImageW(QuorixHandle handle, const QuorixWChar* fileName, int32_t format);
 
 /* Loads the correction planes (dark and white frames, 8 and 16 bits, full sensor) from a mask
- * file written by Quorix_SaveMaskFile (18,874,408 bytes) and re-derives the defect maps.
+ * file written by Quorix_SaveMaskFile (18,874,408 bytes) and re-derives the defect maps. The whole
+ * file is read and checked before any plane changes.
  * fileName: the mask file.
- * Returns 1, or 0 with code 14 (the file cannot be read or is not a mask file of this camera;
- * a refused header leaves the planes unchanged) or 1 (no camera engine). */
+ * Returns 1, or 0 with code 14 (the file cannot be read, ends before its last plane, or is not a
+ * mask file of this camera: wrong magic, sensor size or plane size; the planes are unchanged),
+ * 5 (no memory for the planes) or 1 (no camera engine). */
 QUORIX_API int Quorix_LoadMaskFile(QuorixHandle handle, const char* fileName);
 
 /* As Quorix_LoadMaskFile with a UTF-16 file name; code 12 when the name cannot be converted or
  * needs more than 1023 bytes. */
 QUORIX_API int Quorix_LoadMaskFileW(QuorixHandle handle, const QuorixWChar* fileName);
 
-/* Saves the four correction planes to a mask file (created or overwritten).
+/* Saves the four correction planes to a mask file (created or replaced). The file is written
+ * under a temporary name beside it and renamed when complete, so a failed save leaves an earlier
+ * file of that name as it was.
  * fileName: the mask file.
- * Returns 1, or 0 with code 14 (the file cannot be opened) or 1 (no camera engine). */
+ * Returns 1, or 0 with code 14 (the file cannot be written), 5 (no memory for the planes) or 1
+ * (no camera engine). */
 QUORIX_API int Quorix_SaveMaskFile(QuorixHandle handle, const char* fileName);
 
 /* As Quorix_SaveMaskFile with a UTF-16 file name; code 12 when the name cannot be converted or
@@ -560,11 +565,14 @@ QUORIX_API int Quorix_SaveMaskFile(QuorixHandle handle, const char* fileName);
 QUORIX_API int Quorix_SaveMaskFileW(QuorixHandle handle, const QuorixWChar* fileName);
 
 /* Records the current raw frame as a correction plane, at its depth (8 bits for colour modes 8,
- * 24, 32; 16 bits for 16, 48, 64), and re-derives that plane's defect map. Take a full
- * 2048 x 1536 frame first (e.g. with Quorix_SnapShot of a dark, then an evenly lit scene); a
- * frame of another size changes nothing and still returns 1.
+ * 24, 32; 16 bits for 16, 48, 64), and re-derives that plane's defect map (hot pixels: dark plane
+ * above 192, or 12288 at 16 bits; dead pixels: white plane below 64, or 4096). Take a full
+ * 2048 x 1536 frame first (e.g. with Quorix_SnapShot of a dark, then an evenly lit scene) with the
+ * mask and dot filters off, since the plane is the frame as the frame routine left it; a frame of
+ * another size changes nothing and still returns 1.
  * which: 0 dark plane, 1 white plane.
- * Returns 1, or 0 with code 12 (which not 0 or 1) or 1 (no camera engine). */
+ * Returns 1, or 0 with code 12 (which not 0 or 1), 5 (no memory for the planes) or 1 (no camera
+ * engine). */
 QUORIX_API int Quorix_UpdateMaskData(QuorixHandle handle, int32_t which);
 
 /* Reads a configuration file of 8-byte records (two little-endian 32-bit values each; a trailing

@@ -388,24 +388,30 @@ QUORIX_API int Quorix_SaveImageW(QuorixHandle handle, const QuorixWChar* fileNam
     return UnavailableWithName(handle, fileName);
 }
 
-QUORIX_API int Quorix_LoadMaskFile(QuorixHandle handle, const char*) {
-    return Unavailable(handle, 0, 0);
+QUORIX_API int Quorix_LoadMaskFile(QuorixHandle handle, const char* fileName) {
+    return WithContext(handle, 0, [&](CQuorix& c) { return c.LoadMaskFile(fileName); });
 }
 
 QUORIX_API int Quorix_LoadMaskFileW(QuorixHandle handle, const QuorixWChar* fileName) {
-    return UnavailableWithName(handle, fileName);
+    return WithContext(handle, 0, [&](CQuorix& c) {
+        std::string narrow;
+        return ConvertName(c, fileName, narrow) ? c.LoadMaskFile(narrow.c_str()) : 0;
+    });
 }
 
-QUORIX_API int Quorix_SaveMaskFile(QuorixHandle handle, const char*) {
-    return Unavailable(handle, 0, 0);
+QUORIX_API int Quorix_SaveMaskFile(QuorixHandle handle, const char* fileName) {
+    return WithContext(handle, 0, [&](CQuorix& c) { return c.SaveMaskFile(fileName); });
 }
 
 QUORIX_API int Quorix_SaveMaskFileW(QuorixHandle handle, const QuorixWChar* fileName) {
-    return UnavailableWithName(handle, fileName);
+    return WithContext(handle, 0, [&](CQuorix& c) {
+        std::string narrow;
+        return ConvertName(c, fileName, narrow) ? c.SaveMaskFile(narrow.c_str()) : 0;
+    });
 }
 
-QUORIX_API int Quorix_UpdateMaskData(QuorixHandle handle, int32_t) {
-    return Unavailable(handle, 0, 0);
+QUORIX_API int Quorix_UpdateMaskData(QuorixHandle handle, int32_t which) {
+    return WithContext(handle, 0, [&](CQuorix& c) { return c.UpdateMaskData(which); });
 }
 
 QUORIX_API int Quorix_LoadConfigFileA(QuorixHandle handle, const char* fileName) {

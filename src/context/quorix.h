@@ -252,6 +252,15 @@ public:
     // code 5 and no plane kept, when the memory cannot be had.
     bool EnsureMaskPlanes();
 
+    // The flat-field planes from the application's side. UpdateMaskData records the current raw
+    // frame, if it is a full-sensor frame, as the dark (which = 0) or white (1) plane of its
+    // depth and derives that plane's defect map. SaveMaskFile and LoadMaskFile store the four
+    // planes in, and take them from, a mask file; a load changes nothing unless the whole file
+    // is a mask file of this sensor. 1, or 0 with the code recorded.
+    int UpdateMaskData(int32_t which);
+    int SaveMaskFile(const char* fileName);
+    int LoadMaskFile(const char* fileName);
+
     CQuorixU3R5Base* Engine() const { return m_engine.get(); }
     CImageBuffer* Image(ImageSlot slot) const { return m_images[slot].get(); }
     const CameraValues& Camera() const { return m_camera; }
@@ -336,6 +345,10 @@ private:
     // transfer and worker start afresh. 1, or 0 with the code recorded once acquisition ended.
     int ApplyToRunningAcquisition();
 
+    // The frame routine's corrections of the raw frame, each when switched on: the flat field,
+    // then the dot filter, under the mask lock. Nothing is touched when both are off.
+    void CorrectRawFrame(CImageBuffer& raw);
+
     // Converts `text` into the caller's UTF-16 buffer of `units` code units; code 12 when it does
     // not convert or does not fit with its terminator.
     int CopyAsWide(const char* text, char16_t* buffer, int32_t units);
@@ -368,6 +381,11 @@ private:
     int32_t m_colourType = 0;                    // 0-5: 8, 16, 24, 32, 48, 64 bits per pixel
     int32_t m_preparedType = 0;       // the colour type the image slots were last prepared for
     int32_t m_preparedSubSample = 0;  // and the sub-sampling the camera was programmed with
+    // The window's start on the sensor [pixels, x then y], and whether it spans the sensor's
+    // width or height, as the frames in the raw slot were taken: the corrections read the
+    // full-sensor planes there, however the application changes the window meanwhile.
+    std::array<int32_t, 2> m_preparedOrigin{};
+    bool m_preparedWholeSpan = true;
     int32_t m_subSample = 0;
     std::atomic<int32_t> m_waitTime{10};  // [ms] between preview iterations
     std::atomic<int32_t> m_frameAvailable{0};

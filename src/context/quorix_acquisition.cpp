@@ -363,6 +363,8 @@ uint32_t CQuorix::PrepareAcquisition() {
         return kErrCaptureWindow;
     }
     m_preparedSubSample = m_subSample;
+    m_preparedOrigin = {static_cast<int32_t>(m_hStart), static_cast<int32_t>(m_vStart)};
+    m_preparedWholeSpan = m_captureWidth == kSensorWidth || m_captureHeight == kSensorHeight;
     if (!ResendCameraValues() || burst.Failed()) {
         platform::Log("Context", "PrepareBuffers: the camera did not take its settings");
         return kErrRegister;

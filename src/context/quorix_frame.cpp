@@ -100,8 +100,7 @@ void CQuorix::ProcessFrame() {
         AutoIris(raw, autoIris);
     }
 
-    // Under the mask lock, the flat-field mask and then the dot filter work in place on the raw
-    // frame here, once the corrections exist.
+    CorrectRawFrame(raw);
 
     // Automatic Bayer gains are measured on the mosaic each demosaic reads, in its phase, and
     // kept as the Bayer gain values (a colour without light keeps its gain).
