@@ -16,6 +16,7 @@ namespace quorix {
 namespace {
 
 using test::AviFile;
+using test::ExpectConsistentAvi;
 using test::FileSizeLimit;
 using test::ReadAvi;
 using test::ScratchDirectory;
@@ -24,7 +25,7 @@ using test::ScratchDirectory;
 constexpr int32_t kWidth = 5;
 constexpr int32_t kHeight = 3;
 constexpr uint32_t kFrameBytes = 48;
-constexpr uint32_t kHeaderBytes = 232;
+constexpr uint32_t kHeaderBytes = test::kAviHeaderBytes;
 
 std::vector<uint8_t> Frame(uint8_t seed, uint32_t bytes = kFrameBytes) {
     std::vector<uint8_t> frame(bytes);
@@ -32,27 +33,6 @@ std::vector<uint8_t> Frame(uint8_t seed, uint32_t bytes = kFrameBytes) {
         frame[i] = static_cast<uint8_t>(seed * 31 + i);
     }
     return frame;
-}
-
-// Every frame the file's headers count is in its movi list and its index, the index points at
-// the chunks in order, and the file ends right after the index.
-void ExpectConsistent(const AviFile& avi, uint32_t frames, uint32_t frameBytes) {
-    ASSERT_TRUE(avi.valid);
-    EXPECT_EQ(avi.riffSize + 8, avi.bytes.size());
-    EXPECT_EQ(avi.totalFrames, frames);
-    EXPECT_EQ(avi.length, frames);
-    EXPECT_EQ(avi.chunkData.size(), frames);
-    ASSERT_EQ(avi.index.size(), frames);
-    EXPECT_TRUE(avi.chunksAgree);
-    EXPECT_EQ(avi.moviSize, 4 + frames * (8 + frameBytes));
-    EXPECT_EQ(avi.bytes.size(), kHeaderBytes + frames * (8 + frameBytes) + 8 + 16 * frames);
-    for (uint32_t i = 0; i < frames; ++i) {
-        // Offsets count from the "movi" identifier: the first chunk at 4, each next 8 + F on.
-        EXPECT_EQ(avi.index[i].id, "00db");
-        EXPECT_EQ(avi.index[i].flags, 0x10u);
-        EXPECT_EQ(avi.index[i].offset, 4 + i * (8 + frameBytes)) << "entry " << i;
-        EXPECT_EQ(avi.index[i].size, frameBytes);
-    }
 }
 
 TEST(AviWriter, WritesTheHeadersChunksAndIndexOfAPaddedFrameSize) {
@@ -69,7 +49,7 @@ TEST(AviWriter, WritesTheHeadersChunksAndIndexOfAPaddedFrameSize) {
     ASSERT_TRUE(writer.CloseAvi(2500));  // 25 frames per second
 
     const AviFile avi = ReadAvi(path);
-    ExpectConsistent(avi, 3, kFrameBytes);
+    ExpectConsistentAvi(avi, 3, kFrameBytes);
     EXPECT_EQ(avi.microSecondsPerFrame, 40000u);
     EXPECT_EQ(avi.scale, 400000u);
     EXPECT_EQ(avi.rate, 10000000u);
@@ -108,7 +88,7 @@ TEST(AviWriter, RateOfZeroIsBoundedToOneHundredthFramePerSecond) {
     ASSERT_EQ(writer.WriteAviFrame(Frame(1).data()), AviWriter::WriteResult::kWritten);
     ASSERT_TRUE(writer.CloseAvi(0));
     const AviFile avi = ReadAvi(path);
-    ExpectConsistent(avi, 1, kFrameBytes);
+    ExpectConsistentAvi(avi, 1, kFrameBytes);
     EXPECT_EQ(avi.microSecondsPerFrame, 100000000u);
     EXPECT_EQ(avi.scale, 1000000000u);
 }
@@ -126,7 +106,7 @@ TEST(AviWriter, StopsCleanlyAtItsSizeLimit) {
     EXPECT_EQ(writer.WriteAviFrame(Frame(2).data()), AviWriter::WriteResult::kSizeLimit);
     ASSERT_TRUE(writer.CloseAvi(3000));
     const AviFile avi = ReadAvi(path);
-    ExpectConsistent(avi, 2, kFrameBytes);
+    ExpectConsistentAvi(avi, 2, kFrameBytes);
     EXPECT_LE(avi.bytes.size(), limit);
 }
 
@@ -156,7 +136,7 @@ TEST(AviWriter, FinishesAFileTheDiskHadNoRoomFor) {
         EXPECT_TRUE(writer.CloseAvi(2500));
     }
     const AviFile avi = ReadAvi(path);
-    ExpectConsistent(avi, writer.Frames(), frameBytes);
+    ExpectConsistentAvi(avi, writer.Frames(), frameBytes);
     EXPECT_EQ(writer.Frames(), written);
     EXPECT_EQ(test::ProbeVideo(path).frames, written);
 }

@@ -186,6 +186,30 @@ inline AviFile ReadAvi(const std::string& path) {
     return avi;
 }
 
+// Bytes before the first frame chunk of the SDK's AVI files.
+inline constexpr uint32_t kAviHeaderBytes = 232;
+
+// Every frame the file's headers count is in its movi list and its index, the index points at
+// the chunks in order, and the file ends right after the index.
+inline void ExpectConsistentAvi(const AviFile& avi, uint32_t frames, uint32_t frameBytes) {
+    ASSERT_TRUE(avi.valid);
+    EXPECT_EQ(avi.riffSize + 8, avi.bytes.size());
+    EXPECT_EQ(avi.totalFrames, frames);
+    EXPECT_EQ(avi.length, frames);
+    EXPECT_EQ(avi.chunkData.size(), frames);
+    ASSERT_EQ(avi.index.size(), frames);
+    EXPECT_TRUE(avi.chunksAgree);
+    EXPECT_EQ(avi.moviSize, 4 + frames * (8 + frameBytes));
+    EXPECT_EQ(avi.bytes.size(), kAviHeaderBytes + frames * (8 + frameBytes) + 8 + 16 * frames);
+    for (uint32_t i = 0; i < frames; ++i) {
+        // Offsets count from the "movi" identifier: the first chunk at 4, each next 8 + F on.
+        EXPECT_EQ(avi.index[i].id, "00db");
+        EXPECT_EQ(avi.index[i].flags, 0x10u);
+        EXPECT_EQ(avi.index[i].offset, 4 + i * (8 + frameBytes)) << "entry " << i;
+        EXPECT_EQ(avi.index[i].size, frameBytes);
+    }
+}
+
 // What ffprobe, an independent reader, finds in a video file's first video stream: its size and
 // the frames it decodes.
 struct Probe {
