@@ -212,7 +212,8 @@ bool WriteBitmap(FILE* stream, const CImageBuffer& image) {
     WriteLe16(info + 12, header.planes);
     WriteLe16(info + 14, header.bitCount);
     WriteLe32(info + 16, header.compression);
-    WriteLe32(info + 20, header.sizeImage);
+    // The pixels' size, with their row padding: readers that size their buffer by it find it.
+    WriteLe32(info + 20, static_cast<uint32_t>(pixels));
     WriteLe32(info + 24, static_cast<uint32_t>(header.xPelsPerMeter));
     WriteLe32(info + 28, static_cast<uint32_t>(header.yPelsPerMeter));
     WriteLe32(info + 32, header.clrUsed);

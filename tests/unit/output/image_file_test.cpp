@@ -276,6 +276,7 @@ TEST_P(ImageFileFormats, WriteWhatTheirReadersExpect) {
             EXPECT_EQ(Le16(file, 26), 1);
             EXPECT_EQ(Le16(file, 28), bits);
             EXPECT_EQ(Le32(file, 30), 0u);
+            EXPECT_EQ(Le32(file, 34), kHeight * stride);
             if (bits == 8) {
                 for (uint32_t i = 0; i < 256; ++i) {
                     ASSERT_EQ(Le32(file, 54 + 4 * i), i | (i << 8) | (i << 16)) << "palette " << i;
