@@ -21,8 +21,8 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -204,10 +204,9 @@ void BM_Record(benchmark::State& state) {
         return;
     }
     const char* directory = std::getenv("QUORIX_BENCH_DIR");  // NOLINT
-    const fs::path path = (directory != nullptr && *directory != '\0'
-                               ? fs::path(directory)
-                               : fs::temp_directory_path()) /
-                          "quorix-bench-record.avi";
+    const fs::path base = directory != nullptr && *directory != '\0' ? fs::path(directory)
+                                                                     : fs::temp_directory_path();
+    const fs::path path = base / "quorix-bench-record.avi";
     const QuorixHandle handle = Quorix_Initialize(nullptr);
     const bool ready = handle != 0 && Quorix_SetColorMode(handle, bitsPerPixel) == 1 &&
                        Quorix_SetWaitTime(handle, 0) == 1 &&

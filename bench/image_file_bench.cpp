@@ -12,11 +12,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
 #include <string>
 #include <vector>
 
-#include <opencv2/core.hpp>
-#include <opencv2/imgcodecs.hpp>
 #include <quorix/quorix.h>
 
 #include "private_device_table.h"
@@ -33,7 +33,7 @@ constexpr int32_t kHeight = 1536;
 fs::path BenchDirectory() {
     const char* directory = std::getenv("QUORIX_BENCH_DIR");  // NOLINT
     return directory != nullptr && *directory != '\0' ? fs::path(directory)
-                                                       : fs::temp_directory_path();
+                                                      : fs::temp_directory_path();
 }
 
 const char* Extension(int32_t format) {

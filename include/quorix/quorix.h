@@ -92,8 +92,7 @@ typedef struct QuorixMessage {
 #define QUORIX_ERR_ARGUMENT 9u       /* invalid argument */
 #define QUORIX_ERR_RESERVED10 10u    /* not used */
 #define QUORIX_ERR_UNSUPPORTED 11u   /* not supported by this camera */
-#define QUORIX_ERR_TEXT 12u /* text conversion / output buffer; a file not written; recording;
-                               mask update */
+#define QUORIX_ERR_TEXT 12u          /* text conversion / output buffer; file; recording; mask */
 #define QUORIX_ERR_TRANSFER_STOPPED 13u /* image transfer stopped while previewing */
 #define QUORIX_ERR_MASK_FILE 14u        /* mask file could not be read or written */
 
@@ -210,6 +209,7 @@ typedef struct QuorixFrameStatistics {
 #define QUORIX_RECORD_IDLE 0     /* no recording since the context was made */
 #define QUORIX_RECORD_RUNNING 1  /* frames are being written */
 #define QUORIX_RECORD_FINISHED 2 /* the file is complete and closed */
+
 #define QUORIX_RECORD_END_NONE 0            /* still running, or none yet */
 #define QUORIX_RECORD_END_DURATION 1        /* the duration passed */
 #define QUORIX_RECORD_END_STOPPED 2         /* Quorix_StopPreview, _Close, _Release, _Record */
@@ -235,9 +235,9 @@ typedef struct QuorixRecordStatus {
     uint64_t fileBytes;     /* length of the file so far; once finished, its final length */
     uint32_t width;         /* frame size in the file [pixels] */
     uint32_t height;
-    uint32_t rate;          /* frames per second x 100, measured over the frames written (the
-                               rate in the finished file); 0 before two frames */
-    uint32_t elapsedMs;     /* from the first frame written to the newest [ms] */
+    uint32_t rate;      /* frames per second x 100, measured over the frames written (the
+                           rate in the finished file); 0 before two frames */
+    uint32_t elapsedMs; /* from the first frame written to the newest [ms] */
 } QuorixRecordStatus;
 
 #ifdef __cplusplus

@@ -405,8 +405,7 @@ QUORIX_API int Quorix_SaveImage(QuorixHandle handle, const char* fileName, int32
     return WithContext(handle, 0, [&](CQuorix& c) { return c.SaveImage(fileName, format); });
 }
 
-QUORIX_API int Quorix_SaveImageW(QuorixHandle handle, const QuorixWChar* fileName,
-                                 int32_t format) {
+QUORIX_API int Quorix_SaveImageW(QuorixHandle handle, const QuorixWChar* fileName, int32_t format) {
     return WithContext(handle, 0, [&](CQuorix& c) {
         std::string narrow;
         if (!ConvertName(c, fileName, narrow)) {

@@ -211,8 +211,8 @@ AviRecorder::Status AviRecorder::GetStatus() const {
     if (status.state == State::kRunning) {
         status.rate = MeasuredRate();
     }
-    status.elapsedMs = static_cast<uint32_t>(
-        std::min<uint64_t>(m_lastWrittenMs - m_firstWrittenMs, UINT32_MAX));
+    status.elapsedMs =
+        static_cast<uint32_t>(std::min<uint64_t>(m_lastWrittenMs - m_firstWrittenMs, UINT32_MAX));
     return status;
 }
 
@@ -222,9 +222,8 @@ void AviRecorder::RecordLoop() {
         {
             std::unique_lock lock(m_lock);
             // A frame still being converted when the end was asked for is written too.
-            m_changed.wait(lock, [this] {
-                return !m_queued.empty() || (m_finishing && m_converting == 0);
-            });
+            m_changed.wait(
+                lock, [this] { return !m_queued.empty() || (m_finishing && m_converting == 0); });
             if (m_queued.empty()) {
                 break;
             }
@@ -252,9 +251,8 @@ void AviRecorder::RecordLoop() {
                           : std::generic_category().message(error).c_str());
         m_accepting = false;
         m_finishing = true;
-        m_status.endReason = result == AviWriter::WriteResult::kSizeLimit
-                                 ? EndReason::kSizeLimit
-                                 : EndReason::kWriteFailed;
+        m_status.endReason = result == AviWriter::WriteResult::kSizeLimit ? EndReason::kSizeLimit
+                                                                          : EndReason::kWriteFailed;
         m_status.framesDropped += 1 + m_queued.size();
         for (Slot* queued : m_queued) {
             m_free.push_back(queued);

@@ -212,15 +212,15 @@ AviWriter::WriteResult AviWriter::WriteAviFrame(const uint8_t* frame) {
     std::array<uint8_t, kChunkHeaderBytes> header{};
     PutFourCc(header.data(), "00db");
     WriteLe32(header.data() + 4, m_frameBytes);
-    std::array<iovec, 2> parts = {{{header.data(), header.size()},
-                                   {const_cast<uint8_t*>(frame), m_frameBytes}}};
+    std::array<iovec, 2> parts = {
+        {{header.data(), header.size()}, {const_cast<uint8_t*>(frame), m_frameBytes}}};
     uint64_t offset = m_moviEnd;
     size_t first = 0;
     // pwritev moves on through the parts until everything is written or the file stops growing.
     while (first < parts.size()) {
-        const ssize_t written = ::pwritev(m_fd, parts.data() + first,
-                                          static_cast<int>(parts.size() - first),
-                                          static_cast<off_t>(offset));
+        const ssize_t written =
+            ::pwritev(m_fd, parts.data() + first, static_cast<int>(parts.size() - first),
+                      static_cast<off_t>(offset));
         if (written < 0 && errno == EINTR) {
             continue;
         }

@@ -75,9 +75,9 @@ private:
     int32_t m_width = 0;
     int32_t m_height = 0;
     uint32_t m_frameBytes = 0;
-    uint64_t m_moviEnd = 0;    // where the next frame chunk goes [bytes]
-    uint64_t m_fileBytes = 0;  // [bytes]
-    bool m_canReserve = true;  // the file system takes space reservations
+    uint64_t m_moviEnd = 0;        // where the next frame chunk goes [bytes]
+    uint64_t m_fileBytes = 0;      // [bytes]
+    bool m_canReserve = true;      // the file system takes space reservations
     std::vector<uint8_t> m_index;  // idx1 entries as written to the file
 };
 

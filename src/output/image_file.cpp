@@ -364,8 +364,7 @@ struct PngSettings {
     int colourType = PNG_COLOR_TYPE_GRAY;
 };
 
-bool EncodePng(FILE* stream, const RowSource& rows, const PngSettings& settings,
-               PngError& error) {
+bool EncodePng(FILE* stream, const RowSource& rows, const PngSettings& settings, PngError& error) {
     png_structp png =
         png_create_write_struct(PNG_LIBPNG_VER_STRING, &error, PngErrorExit, PngWarning);
     if (png == nullptr) {
@@ -587,8 +586,7 @@ SaveResult SaveImageFile(const char* fileName, const CImageBuffer& image, int32_
     if (!written || !file.Commit()) {
         const int error = written ? errno : writeError;
         platform::Log(kLogCategory, "writing %s (format %d) failed: %s%s%s", fileName, format,
-                      text[0] != '\0' ? text.data() : "",
-                      text[0] != '\0' && error != 0 ? ": " : "",
+                      text[0] != '\0' ? text.data() : "", text[0] != '\0' && error != 0 ? ": " : "",
                       error != 0 ? std::generic_category().message(error).c_str() : "");
         return SaveResult::kFailed;
     }

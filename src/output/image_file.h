@@ -8,13 +8,13 @@ namespace quorix {
 
 // The image file formats of Quorix_SaveImage, by their format codes.
 enum ImageFileFormat : int32_t {
-    kFileBmp = 0,          // the library's own BMP writer, at the image's depth
-    kFileRaw = 1,          // the pixel memory as it is: height x stride bytes, no header
-    kFileJpegHigh = 2,     // quality 100
-    kFileJpegMedium = 3,   // quality 70
-    kFileJpegLow = 4,      // quality 20
-    kFilePng = 5,          // 8 or 16 bits per sample, gray, RGB or RGBA
-    kFileTiff = 6,         // uncompressed, one strip, 8 or 16 bits per sample
+    kFileBmp = 0,         // the library's own BMP writer, at the image's depth
+    kFileRaw = 1,         // the pixel memory as it is: height x stride bytes, no header
+    kFileJpegHigh = 2,    // quality 100
+    kFileJpegMedium = 3,  // quality 70
+    kFileJpegLow = 4,     // quality 20
+    kFilePng = 5,         // 8 or 16 bits per sample, gray, RGB or RGBA
+    kFileTiff = 6,        // uncompressed, one strip, 8 or 16 bits per sample
     kFileFormatCount = 7,
 };
 

@@ -1,6 +1,8 @@
 // quorix - command-line tool over the SDK's public C interface. It links the SDK library and
 // calls nothing else of it; with --sim it also runs emulated cameras in its own process, which
 // the library finds through QUORIX_SIM_DIR like any other emulated camera.
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -19,8 +21,6 @@
 #include <system_error>
 #include <thread>
 #include <vector>
-
-#include <unistd.h>
 
 #include <quorix/quorix.h>
 

@@ -141,9 +141,10 @@ TEST_F(Recording, WithoutAFileNameFailsWithCode9BeforeAnythingStarts) {
 // no more is reported with code 12.
 enum class EarlyStop { kStopPreview, kClose, kRelease, kUnplug, kFullDisk };
 
-class RecordingEndedEarly : public Recording, public ::testing::WithParamInterface<EarlyStop> {};
+class RecordingStopConcurrency : public Recording,
+                                 public ::testing::WithParamInterface<EarlyStop> {};
 
-TEST_P(RecordingEndedEarly, LeavesAWholeFile) {
+TEST_P(RecordingStopConcurrency, LeavesAWholeFile) {
     const EarlyStop stop = GetParam();
     // Room for the headers and five frames, not for a sixth.
     const test::FileSizeLimit limit(stop == EarlyStop::kFullDisk
@@ -189,7 +190,7 @@ TEST_P(RecordingEndedEarly, LeavesAWholeFile) {
     ExpectWholeFile(status.framesWritten);
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryWay, RecordingEndedEarly,
+INSTANTIATE_TEST_SUITE_P(EveryWay, RecordingStopConcurrency,
                          ::testing::Values(EarlyStop::kStopPreview, EarlyStop::kClose,
                                            EarlyStop::kRelease, EarlyStop::kUnplug,
                                            EarlyStop::kFullDisk));

@@ -43,9 +43,8 @@ TEST_F(SaveImage, WritesTheLastFrameAndReportsEachFailure) {
     EXPECT_EQ(Quorix_GetLastError(handle), QUORIX_ERR_NONE);
     EXPECT_EQ(Quorix_SaveImage(handle, "", QUORIX_SAVE_PNG), 0);
     EXPECT_EQ(Quorix_GetLastError(handle), QUORIX_ERR_ARGUMENT);
-    EXPECT_EQ(Quorix_SaveImage(handle, directory.File("missing/frame.png").c_str(),
-                               QUORIX_SAVE_PNG),
-              0);
+    EXPECT_EQ(
+        Quorix_SaveImage(handle, directory.File("missing/frame.png").c_str(), QUORIX_SAVE_PNG), 0);
     EXPECT_EQ(Quorix_GetLastError(handle), QUORIX_ERR_TEXT);
     EXPECT_EQ(directory.Entries(), std::vector<std::string>{"frame.bmp"});
 }

@@ -2,6 +2,8 @@
 // headers, the frame chunks and the index; the rate patched at the end (also a rate of 0); and a
 // file that reaches its size limit or a full disk, which must still end as a readable file with
 // every frame it counts.
+#include "output/avi_writer.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -9,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "output/avi_writer.h"
 #include "output_test_support.h"
 
 namespace quorix {

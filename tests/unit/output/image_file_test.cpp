@@ -1,7 +1,12 @@
 // Image files read back with the real decoders (libjpeg, libpng, libtiff) and, for BMP and the
 // pixel dump, byte by byte: every format with every colour type, on a picture of odd width so
 // that every row of the image memory carries padding the files must handle.
+#include "output/image_file.h"
+
 #include <gtest/gtest.h>
+#include <jpeglib.h>
+#include <png.h>
+#include <tiffio.h>
 
 #include <algorithm>
 #include <array>
@@ -14,12 +19,7 @@
 #include <tuple>
 #include <vector>
 
-#include <jpeglib.h>
-#include <png.h>
-#include <tiffio.h>
-
 #include "imaging/image_buffer.h"
-#include "output/image_file.h"
 #include "output_test_support.h"
 
 namespace quorix {
@@ -104,7 +104,7 @@ struct Decoded {
     int height = 0;
     int channels = 0;
     int bitDepth = 0;
-    int colourType = -1;  // PNG
+    int colourType = -1;       // PNG
     uint16_t photometric = 0;  // TIFF
     bool progressive = false;  // JPEG
     std::vector<uint16_t> samples;
@@ -329,8 +329,8 @@ TEST_P(ImageFileFormats, WriteWhatTheirReadersExpect) {
             ASSERT_EQ(tiff.height, kHeight);
             EXPECT_EQ(tiff.bitDepth, Deep(bits) ? 16 : 8);
             EXPECT_EQ(tiff.channels, Channels(bits));
-            EXPECT_EQ(tiff.photometric, Channels(bits) == 1 ? PHOTOMETRIC_MINISBLACK
-                                                            : PHOTOMETRIC_RGB);
+            EXPECT_EQ(tiff.photometric,
+                      Channels(bits) == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
             EXPECT_EQ(tiff.samples, ExpectedSamples(bits, true));
             break;
         }
@@ -342,11 +342,11 @@ std::string FormatAndBits(const ::testing::TestParamInfo<std::tuple<int32_t, int
     return std::string(names[std::get<0>(info.param)]) + std::to_string(std::get<1>(info.param));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    AllColourTypes, ImageFileFormats,
-    ::testing::Combine(::testing::Values(kFileBmp, kFileRaw, kFileJpegHigh, kFilePng, kFileTiff),
-                       ::testing::Values(8, 16, 24, 32, 48, 64)),
-    FormatAndBits);
+INSTANTIATE_TEST_SUITE_P(AllColourTypes, ImageFileFormats,
+                         ::testing::Combine(::testing::Values(kFileBmp, kFileRaw, kFileJpegHigh,
+                                                              kFilePng, kFileTiff),
+                                            ::testing::Values(8, 16, 24, 32, 48, 64)),
+                         FormatAndBits);
 
 // A detailed picture the JPEG qualities tell apart: 20 is smaller than 70, which is smaller than
 // 100 (a mix-up of the three codes shows).
@@ -428,8 +428,7 @@ TEST_P(ImageFileFailures, FailWithoutLeavingAHalfFile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryWriter, ImageFileFailures,
-                         ::testing::Values(kFileBmp, kFileRaw, kFileJpegHigh, kFilePng,
-                                           kFileTiff));
+                         ::testing::Values(kFileBmp, kFileRaw, kFileJpegHigh, kFilePng, kFileTiff));
 
 }  // namespace
 }  // namespace quorix

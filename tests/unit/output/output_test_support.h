@@ -52,7 +52,8 @@ private:
 };
 
 // The process may write files up to `bytes` long while it lives: a write beyond fails with EFBIG
-// as on a full disk (the signal the kernel sends with it is ignored meanwhile). Applies to root too.
+// as on a full disk (the signal the kernel sends with it is ignored meanwhile). Applies to root
+// too.
 class FileSizeLimit {
 public:
     explicit FileSizeLimit(uint64_t bytes) {
@@ -101,12 +102,12 @@ inline std::string FourCc(const std::vector<uint8_t>& bytes, size_t offset) {
 
 // What an AVI file of one uncompressed video stream says about itself.
 struct AviFile {
-    bool valid = false;            // RIFF/AVI with hdrl, strl, strf, movi and idx1 where expected
-    uint32_t riffSize = 0;         // offset 4
+    bool valid = false;     // RIFF/AVI with hdrl, strl, strf, movi and idx1 where expected
+    uint32_t riffSize = 0;  // offset 4
     uint32_t microSecondsPerFrame = 0;
     uint32_t maxBytesPerSecond = 0;
     uint32_t flags = 0;
-    uint32_t totalFrames = 0;      // avih
+    uint32_t totalFrames = 0;  // avih
     uint32_t streams = 0;
     uint32_t suggestedBuffer = 0;  // avih
     uint32_t width = 0;
@@ -115,8 +116,8 @@ struct AviFile {
     std::string handler;
     uint32_t scale = 0;
     uint32_t rate = 0;
-    uint32_t length = 0;            // strh
-    uint16_t bitCount = 0;          // strf
+    uint32_t length = 0;    // strh
+    uint16_t bitCount = 0;  // strf
     uint32_t moviSize = 0;
     std::vector<size_t> chunkData;  // file offsets of the frames' data, movi order
     uint32_t chunkSize = 0;         // of the first chunk (all must agree)
