@@ -69,7 +69,8 @@ void AviRecorder::ConvertFrame(uint8_t* frame, const CImageBuffer& output) {
 
 AviRecorder::StartResult AviRecorder::Start(const char* fileName, int32_t width, int32_t height,
                                             uint32_t durationMs, EndHandler onEnd) {
-    Stop(EndReason::kStopped);
+    std::lock_guard control(m_controlLock);
+    StopLocked(EndReason::kStopped);
     if (!m_writer.OpenAvi(fileName, width, height)) {
         platform::Log(kLogCategory, "cannot create the AVI file %s: %s", fileName,
                       std::generic_category().message(errno).c_str());
@@ -188,6 +189,11 @@ void AviRecorder::Finish(EndReason reason) {
 }
 
 void AviRecorder::Stop(EndReason reason) {
+    std::lock_guard control(m_controlLock);
+    StopLocked(reason);
+}
+
+void AviRecorder::StopLocked(EndReason reason) {
     Finish(reason);
     if (m_thread.joinable()) {
         m_thread.join();

@@ -83,6 +83,8 @@ private:
         uint64_t timeMs = 0;
     };
 
+    // Stop with m_controlLock held.
+    void StopLocked(EndReason reason);
     // Body of the recorder thread.
     void RecordLoop();
     // Sets the reason and stops taking frames; the caller holds m_lock.
@@ -92,6 +94,8 @@ private:
     // Converts the output image into the file's frame layout.
     static void ConvertFrame(uint8_t* frame, const CImageBuffer& output);
 
+    // Keeps one application thread at a time in Start and Stop, which start and join the thread.
+    std::mutex m_controlLock;
     AviWriter m_writer;  // used by the recorder thread alone while it runs
     std::thread m_thread;
     EndHandler m_onEnd;
