@@ -1,6 +1,7 @@
 #include "output/avi_writer.h"
 
 #include <fcntl.h>
+#include <sys/statvfs.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -41,6 +42,8 @@ constexpr uint32_t kStreamBufferSizeOffset = 144;
 constexpr uint32_t kFormatOffset = 180;
 
 constexpr uint32_t kHasIndexWasCaptureFile = 0x00010010;
+// Free disk space below which the index's space is reserved before each frame [bytes].
+constexpr uint64_t kReserveBelowBytes = uint64_t{256} << 20;
 constexpr uint32_t kKeyFrame = 0x10;
 // The stream's rate is rate / scale frames per second with a fixed rate of 10^7.
 constexpr uint32_t kStreamRate = 10'000'000;
@@ -182,6 +185,18 @@ bool AviWriter::ReserveIndexSpace() {
     // Where the index goes once the next frame is in, and how long it then is.
     const uint64_t offset = m_moviEnd + kChunkHeaderBytes + m_frameBytes;
     const uint64_t length = IndexBytes(Frames() + 1);
+    // A reservation costs the file system work on every frame, so it is made only once the disk
+    // nears full; with more room than a few frames and the reserve, the next frame and its index
+    // fit anyway.
+    struct statvfs disk {};
+    if (::fstatvfs(m_fd, &disk) == 0) {
+        const uint64_t free = static_cast<uint64_t>(disk.f_bavail) * disk.f_frsize;
+        const uint64_t room = std::max<uint64_t>(
+            kReserveBelowBytes, 4 * (kChunkHeaderBytes + static_cast<uint64_t>(m_frameBytes)));
+        if (free > room + length) {
+            return true;
+        }
+    }
     if (::fallocate(m_fd, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset),
                     static_cast<off_t>(length)) == 0) {
         return true;

@@ -12,8 +12,10 @@ namespace quorix {
 //
 // A file that cannot grow (a full disk, the process's file size limit) is still finished: the
 // index goes where the frame that did not fit began and the file is cut there, so every frame
-// written before stays readable. The index space after the newest frame is reserved on the disk
-// before each frame where the file system can reserve, so a full disk costs no written frame.
+// written before stays readable. Once the disk nears full, the index space after the newest
+// frame is reserved before each frame where the file system can reserve, so a disk filling up
+// costs no written frame. (Without a reservation, the index takes the space the frame that did
+// not fit had taken; only if that is too little does the newest frame give way to it.)
 // RIFF sizes are 32-bit, so a file stops taking frames before it would pass 4 GiB.
 class AviWriter {
 public:
