@@ -11,7 +11,7 @@
 // when the preview stopped, not a loss), not_fetched (frames the camera made that the SDK did
 // not ask for in time), lost (overtaken + not_fetched + the failures other than stopped), and
 // cpu_ms_per_frame: this process's CPU time (user + system, every thread of the SDK) per
-// delivered frame.
+// delivered frame. The same camera also feeds an AVI recording (BM_Record, below).
 
 #include <benchmark/benchmark.h>
 #include <signal.h>
@@ -22,6 +22,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -181,6 +182,90 @@ BENCHMARK(BM_Delivery)
     ->ArgNames({"bits", "every_frame"})
     ->ArgsProduct({{8, 24, 48}, {QUORIX_DELIVERY_NEWEST, QUORIX_DELIVERY_EVERY_FRAME}})
     ->Iterations(kFramesPerRun)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+// Recording at the sensor's rate: Quorix_Record writes the preview's frames (every-frame
+// delivery, wait time 0, full frames at 24 bits) into an AVI file in $QUORIX_BENCH_DIR (default:
+// the system's temporary directory) for kRecordSeconds. One iteration is one whole recording.
+// Reported: camera_fps (frames per second the camera sent and the SDK received), offered_fps
+// (frames the preview processed and offered to the recording), written_fps (frames in the file),
+// dropped (offered frames the file could not take in time), lost_before (received frames that
+// never reached the recording: overtaken or failed), file_rate (the rate the file's headers
+// give) and cpu_ms_per_frame (this process's CPU time per written frame).
+constexpr uint32_t kRecordSeconds = 3;
+
+void BM_Record(benchmark::State& state) {
+    const auto bitsPerPixel = static_cast<int32_t>(state.range(0));
+    PrivateDeviceTable table;
+    CamsimDaemon daemon;
+    if (!daemon.HasSocket()) {
+        state.SkipWithError("quorix-camsim does not start");
+        return;
+    }
+    const char* directory = std::getenv("QUORIX_BENCH_DIR");  // NOLINT
+    const fs::path base = directory != nullptr && *directory != '\0' ? fs::path(directory)
+                                                                     : fs::temp_directory_path();
+    const fs::path path = base / "quorix-bench-record.avi";
+    const QuorixHandle handle = Quorix_Initialize(nullptr);
+    const bool ready = handle != 0 && Quorix_SetColorMode(handle, bitsPerPixel) == 1 &&
+                       Quorix_SetWaitTime(handle, 0) == 1 &&
+                       Quorix_SetDeliveryMode(handle, QUORIX_DELIVERY_EVERY_FRAME) == 1;
+    if (!ready) {
+        state.SkipWithError("the camera cannot be set up");
+    }
+    QuorixRecordStatus status{};
+    status.size = sizeof status;
+    QuorixFrameStatistics statistics{};
+    statistics.size = sizeof statistics;
+    double cpu = 0.0;
+    double seconds = 0.0;
+    for (auto _ : state) {
+        if (!ready) {
+            break;
+        }
+        const double cpuStart = ProcessCpuSeconds();
+        const auto start = std::chrono::steady_clock::now();
+        if (Quorix_Record(handle, path.c_str(), kRecordSeconds * 1000, 0) != 1) {
+            state.SkipWithError("Quorix_Record failed");
+            break;
+        }
+        do {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        } while (Quorix_GetRecordStatus(handle, &status) == 1 &&
+                 status.state == QUORIX_RECORD_RUNNING &&
+                 std::chrono::steady_clock::now() - start < std::chrono::seconds(30));
+        Quorix_StopPreview(handle);
+        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        cpu = ProcessCpuSeconds() - cpuStart;
+        Quorix_GetRecordStatus(handle, &status);
+        Quorix_GetFrameStatistics(handle, &statistics);
+    }
+    if (ready && status.framesWritten > 0) {
+        // The recording's own span: from its first frame to its last.
+        const double span = status.elapsedMs / 1000.0;
+        const uint64_t offered = status.framesWritten + status.framesDropped;
+        state.counters["camera_fps"] = static_cast<double>(statistics.framesReceived) / seconds;
+        state.counters["offered_fps"] = span > 0 ? static_cast<double>(offered) / span : 0.0;
+        state.counters["written_fps"] =
+            span > 0 ? static_cast<double>(status.framesWritten) / span : 0.0;
+        state.counters["dropped"] = static_cast<double>(status.framesDropped);
+        state.counters["lost_before"] = static_cast<double>(
+            statistics.framesOvertaken + statistics.framesFailed - statistics.failedStopped);
+        state.counters["file_rate"] = status.rate / 100.0;
+        state.counters["cpu_ms_per_frame"] =
+            cpu * 1000.0 / static_cast<double>(status.framesWritten);
+    }
+    std::error_code ignored;
+    fs::remove(path, ignored);
+    if (handle != 0) {
+        Quorix_Release(handle);
+    }
+}
+BENCHMARK(BM_Record)
+    ->ArgNames({"bits"})
+    ->Arg(24)
+    ->Iterations(1)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 

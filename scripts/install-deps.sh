@@ -5,8 +5,9 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkgconf
-  libgtest-dev libgmock-dev libbenchmark-dev
-  libopencv-core-dev libopencv-imgproc-dev
+  libjpeg62-turbo-dev libpng-dev libtiff-dev
+  libgtest-dev libgmock-dev libbenchmark-dev ffmpeg
+  libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
 )
 
 missing=()

@@ -92,7 +92,7 @@ typedef struct QuorixMessage {
 #define QUORIX_ERR_ARGUMENT 9u       /* invalid argument */
 #define QUORIX_ERR_RESERVED10 10u    /* not used */
 #define QUORIX_ERR_UNSUPPORTED 11u   /* not supported by this camera */
-#define QUORIX_ERR_TEXT 12u          /* text conversion / output buffer; recording; mask update */
+#define QUORIX_ERR_TEXT 12u          /* text conversion / output buffer; file; recording; mask */
 #define QUORIX_ERR_TRANSFER_STOPPED 13u /* image transfer stopped while previewing */
 #define QUORIX_ERR_MASK_FILE 14u        /* mask file could not be read or written */
 
@@ -205,6 +205,41 @@ typedef struct QuorixFrameStatistics {
                                   before the first */
 } QuorixFrameStatistics;
 
+/* States and end reasons of a recording (QuorixRecordStatus). */
+#define QUORIX_RECORD_IDLE 0     /* no recording since the context was made */
+#define QUORIX_RECORD_RUNNING 1  /* frames are being written */
+#define QUORIX_RECORD_FINISHED 2 /* the file is complete and closed */
+
+#define QUORIX_RECORD_END_NONE 0            /* still running, or none yet */
+#define QUORIX_RECORD_END_DURATION 1        /* the duration passed */
+#define QUORIX_RECORD_END_STOPPED 2         /* Quorix_StopPreview, _Close, _Release, _Record */
+#define QUORIX_RECORD_END_ACQUISITION 3     /* the frames ended: camera gone or stopped sending */
+#define QUORIX_RECORD_END_WRITE_FAILED 4    /* the file takes no more: disk full, I/O error */
+#define QUORIX_RECORD_END_SIZE_LIMIT 5      /* the next frame would pass the AVI's 4 GiB */
+#define QUORIX_RECORD_END_PICTURE_CHANGED 6 /* the capture window or sub-sampling changed */
+
+/* Version of the QuorixRecordStatus record this library fills. */
+#define QUORIX_RECORD_STATUS_VERSION 1u
+
+/* State of the current or last recording (Quorix_GetRecordStatus). The caller sets `size` first;
+ * while recording, framesWritten + framesDropped are the frames the preview processed since the
+ * first one. */
+typedef struct QuorixRecordStatus {
+    uint32_t size;          /* record size in bytes, set by the caller: at least 56 */
+    uint32_t version;       /* written by the library: QUORIX_RECORD_STATUS_VERSION */
+    uint32_t state;         /* QUORIX_RECORD_IDLE, _RUNNING or _FINISHED */
+    uint32_t endReason;     /* QUORIX_RECORD_END_* */
+    uint64_t framesWritten; /* frames in the file */
+    uint64_t framesDropped; /* frames processed while recording that are not in the file: the
+                               file was still busy, or it could take no more */
+    uint64_t fileBytes;     /* length of the file so far; once finished, its final length */
+    uint32_t width;         /* frame size in the file [pixels] */
+    uint32_t height;
+    uint32_t rate;      /* frames per second x 100, measured over the frames written (the
+                           rate in the finished file); 0 before two frames */
+    uint32_t elapsedMs; /* from the first frame written to the newest [ms] */
+} QuorixRecordStatus;
+
 #ifdef __cplusplus
 #define QUORIX_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
 #else
@@ -221,6 +256,8 @@ QUORIX_STATIC_ASSERT(sizeof(QuorixMessage) == 32, "message record is 32 bytes");
 QUORIX_STATIC_ASSERT(sizeof(QuorixFrameStatistics) == 104, "frame statistics record is 104 bytes");
 QUORIX_STATIC_ASSERT(offsetof(QuorixFrameStatistics, framesReceived) == 8, "received at 8");
 QUORIX_STATIC_ASSERT(offsetof(QuorixFrameStatistics, newestFrameNumber) == 96, "newest at 96");
+QUORIX_STATIC_ASSERT(sizeof(QuorixRecordStatus) == 56, "record status is 56 bytes");
+QUORIX_STATIC_ASSERT(offsetof(QuorixRecordStatus, fileBytes) == 32, "file bytes at 32");
 
 /* =============================================================================================
  * Library and handles
@@ -510,14 +547,28 @@ QUORIX_API int Quorix_SetWaitTime(QuorixHandle handle, int32_t waitTimeMs);
 /* Returns the preview pause [ms]; -1 for an unknown handle. */
 QUORIX_API int32_t Quorix_GetWaitTime(QuorixHandle handle);
 
-/* Starts the preview and records the processed frames into an uncompressed AVI file (24-bit
- * colour, at most one frame per 10 ms). The recording ends by itself durationMs after its first
- * frame; the preview keeps running until Quorix_StopPreview, which also ends a recording early.
- * No frames are delivered to the application meanwhile.
+/* Starts the preview and records the processed frames into an uncompressed AVI file: one video
+ * stream of 24-bit frames (8- and 16-bit output as gray, 48 and 64 bits by the high byte of each
+ * channel), bottom row first, rows padded to 4 bytes, with an index ("idx1"). The recording ends
+ * by itself durationMs after its first frame; the preview keeps running until
+ * Quorix_StopPreview. No frames are delivered to the application meanwhile.
+ * Frames come from the preview: to record every frame at the camera's rate, set a wait time of 0
+ * (Quorix_SetWaitTime) and every-frame delivery (Quorix_SetDeliveryMode) first. Writing the file
+ * never holds the preview up: a frame that comes while the file is still busy with the earlier
+ * ones is dropped whole and counted (Quorix_GetRecordStatus).
+ * The file is always finished (index written, headers patched with the frame count and the rate
+ * measured over the frames written) and holds every frame written, whatever ends the recording:
+ * its duration, Quorix_StopPreview, Quorix_Close, Quorix_Release, a new Quorix_Record, the camera
+ * going away or stopping (the preview ends with code 13), a change of the picture's size, a disk
+ * that fills up or a write error, or the AVI format's 4 GiB limit (RIFF sizes are 32-bit: the
+ * file ends with the frames that fit, it does not continue in further RIFF chunks). The last
+ * three record code 12 as they happen; Quorix_GetRecordStatus tells which one it was.
  * fileName: the AVI file, created or overwritten. durationMs: length [ms]. showWindow: non-zero
  *   shows the preview window (placed as for Quorix_Preview).
- * Returns 1 once recording has started, or 0 with code 9 (fileName NULL or empty), 4 (window),
- * 12 (preview or file could not be started) or 3 (no recorder thread). */
+ * Returns 1 once recording has started, or 0 with code 9 (fileName NULL or empty, before anything
+ * starts), 4 (a window was asked for: this build has no preview window; pass 0), 12 (the preview
+ * could not start, the cause recorded before it; or the file could not be created), 5 (no memory
+ * for the frame queue) or 3 (no recorder thread). */
 QUORIX_API int Quorix_Record(QuorixHandle handle, const char* fileName, uint32_t durationMs,
                              int32_t showWindow);
 
@@ -526,13 +577,30 @@ QUORIX_API int Quorix_Record(QuorixHandle handle, const char* fileName, uint32_t
 QUORIX_API int Quorix_RecordW(QuorixHandle handle, const QuorixWChar* fileName, uint32_t durationMs,
                               int32_t showWindow);
 
-/* Saves the last processed frame to a file.
- * fileName: created or overwritten. format: QUORIX_SAVE_BMP (the output format as is),
- *   QUORIX_SAVE_RAW (the pixel memory, height * stride bytes, no header), QUORIX_SAVE_JPEG_HIGH,
- *   _MEDIUM, _LOW (8-bit gray or 24-bit colour), QUORIX_SAVE_PNG, QUORIX_SAVE_TIFF (8 or 16 bits
- *   per channel, like the output).
- * Returns 1, or 0 with code 1 (no frame processed yet, or no camera engine); 0 without a code
- * when the file cannot be written or the format is unknown. */
+/* Reads the state of the current recording, or of the last one once it ended: any thread, any
+ * time.
+ * status: receives the record; its `size` must be set first, at least 56.
+ * Returns 1, or 0 with code 9 (status NULL), 5 (size below 56) or 1 (no camera engine). */
+QUORIX_API int Quorix_GetRecordStatus(QuorixHandle handle, QuorixRecordStatus* status);
+
+/* Saves the last processed frame to a file. The frame is copied at the call and encoded on the
+ * caller's thread while the preview goes on. The file is written under a temporary name in the
+ * same directory and renamed when complete: a failed save leaves no file (an existing file of
+ * that name stays as it was), a successful one replaces an existing file whole.
+ * fileName: the file. format:
+ *   QUORIX_SAVE_BMP: BMP at the output's depth (8 bits with a gray palette, pixels at offset 1078;
+ *     16, 24, 32, 48, 64 bits at offset 54), bottom row first, rows padded to 4 bytes;
+ *   QUORIX_SAVE_RAW: the pixel memory, height * stride bytes, top row first, no header;
+ *   QUORIX_SAVE_JPEG_HIGH, _MEDIUM, _LOW: progressive JPEG at quality 100, 70, 20; 8-bit gray
+ *     (16 bits: the high byte of each sample) or 24-bit colour (48, 64 bits: high bytes);
+ *   QUORIX_SAVE_PNG: 8 bits gray, 16 bits gray, 24 RGB, 32 RGBA (opaque), 48 RGB at 16 bits per
+ *     sample, 64 RGBA at 16 bits (opaque);
+ *   QUORIX_SAVE_TIFF: uncompressed, one strip, rows packed: 8 or 16 bits gray (samples as they
+ *     are), 24/48 RGB, 32/64 RGB plus an unspecified fourth sample (0 at 32 bits, 65535 at 64).
+ * Returns 1, or 0 with code 1 (no frame processed yet in the current colour mode, or no camera
+ * engine), 9 (fileName NULL or empty), 5 (no memory for the copy) or 12 (the file could not be
+ * created, written or encoded: a missing or read-only directory, a full disk, a file size limit;
+ * the reason goes to the log, QUORIX_LOG=1); 0 without a code for an unknown format. */
 QUORIX_API int Quorix_SaveImage(QuorixHandle handle, const char* fileName, int32_t format);
 
 /* As Quorix_SaveImage with a UTF-16 file name; code 12 when the name cannot be converted or needs

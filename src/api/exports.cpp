@@ -82,14 +82,6 @@ bool InRegisterRange(CQuorix& c, uint32_t address, uint32_t addressMax, uint32_t
     return false;
 }
 
-// Narrow file operations that need the engine, reached by their wide twins after conversion.
-int UnavailableWithName(QuorixHandle handle, const QuorixWChar* fileName) {
-    return WithContext(handle, 0, [&](CQuorix& c) {
-        std::string narrow;
-        return ConvertName(c, fileName, narrow) ? c.NotAvailable(0) : 0;
-    });
-}
-
 }  // namespace
 
 extern "C" {
@@ -356,36 +348,63 @@ QUORIX_API int32_t Quorix_GetWaitTime(QuorixHandle handle) {
     return WithContext(handle, -1, [](CQuorix& c) { return c.GetWaitTime(); });
 }
 
-QUORIX_API int Quorix_Record(QuorixHandle handle, const char* fileName, uint32_t, int32_t) {
-    return WithContext(handle, 0, [&](CQuorix& c) {
-        if (fileName == nullptr || fileName[0] == '\0') {
-            c.SetError(quorix::kErrArgument);
-            return 0;
-        }
-        return c.NotAvailable(0);
-    });
+QUORIX_API int Quorix_Record(QuorixHandle handle, const char* fileName, uint32_t durationMs,
+                             int32_t showWindow) {
+    return WithContext(handle, 0,
+                       [&](CQuorix& c) { return c.Record(fileName, durationMs, showWindow); });
 }
 
-QUORIX_API int Quorix_RecordW(QuorixHandle handle, const QuorixWChar* fileName, uint32_t, int32_t) {
+QUORIX_API int Quorix_RecordW(QuorixHandle handle, const QuorixWChar* fileName, uint32_t durationMs,
+                              int32_t showWindow) {
     return WithContext(handle, 0, [&](CQuorix& c) {
         std::string narrow;
         if (!ConvertName(c, fileName, narrow)) {
             return 0;
         }
-        if (narrow.empty()) {
-            c.SetError(quorix::kErrArgument);
-            return 0;
-        }
-        return c.NotAvailable(0);
+        return c.Record(narrow.c_str(), durationMs, showWindow);
     });
 }
 
-QUORIX_API int Quorix_SaveImage(QuorixHandle handle, const char*, int32_t) {
-    return Unavailable(handle, 0, 0);
+QUORIX_API int Quorix_GetRecordStatus(QuorixHandle handle, QuorixRecordStatus* status) {
+    return WithContext(handle, 0, [&](CQuorix& c) {
+        if (status == nullptr) {
+            c.SetError(quorix::kErrArgument);
+            return 0;
+        }
+        if (status->size < sizeof(QuorixRecordStatus)) {
+            c.SetError(quorix::kErrBuffer);
+            return 0;
+        }
+        if (c.Engine() == nullptr) {
+            return c.NotAvailable(0);
+        }
+        const quorix::AviRecorder::Status recording = c.GetRecordStatus();
+        status->version = QUORIX_RECORD_STATUS_VERSION;
+        status->state = static_cast<uint32_t>(recording.state);
+        status->endReason = static_cast<uint32_t>(recording.endReason);
+        status->framesWritten = recording.framesWritten;
+        status->framesDropped = recording.framesDropped;
+        status->fileBytes = recording.fileBytes;
+        status->width = static_cast<uint32_t>(recording.width);
+        status->height = static_cast<uint32_t>(recording.height);
+        status->rate = recording.rate;
+        status->elapsedMs = recording.elapsedMs;
+        return 1;
+    });
 }
 
-QUORIX_API int Quorix_SaveImageW(QuorixHandle handle, const QuorixWChar* fileName, int32_t) {
-    return UnavailableWithName(handle, fileName);
+QUORIX_API int Quorix_SaveImage(QuorixHandle handle, const char* fileName, int32_t format) {
+    return WithContext(handle, 0, [&](CQuorix& c) { return c.SaveImage(fileName, format); });
+}
+
+QUORIX_API int Quorix_SaveImageW(QuorixHandle handle, const QuorixWChar* fileName, int32_t format) {
+    return WithContext(handle, 0, [&](CQuorix& c) {
+        std::string narrow;
+        if (!ConvertName(c, fileName, narrow)) {
+            return 0;
+        }
+        return c.SaveImage(narrow.c_str(), format);
+    });
 }
 
 QUORIX_API int Quorix_LoadMaskFile(QuorixHandle handle, const char* fileName) {

@@ -14,6 +14,7 @@
 #include "engine/quorix_u3r5_base.h"
 #include "imaging/image_adjuster.h"
 #include "imaging/image_buffer.h"
+#include "output/avi_recorder.h"
 #include "platform/event.h"
 #include "platform/lock.h"
 #include "platform/message_window.h"
@@ -193,6 +194,11 @@ public:
     // The frame statistics of the current or last acquisition (the record's size is checked by
     // the caller); safe on any thread.
     void GetFrameStatistics(QuorixFrameStatistics* statistics) const;
+
+    // Image files and AVI recording of the processed frames.
+    int SaveImage(const char* fileName, int32_t format);
+    int Record(const char* fileName, uint32_t durationMs, int32_t showWindow);
+    AviRecorder::Status GetRecordStatus() const { return m_recorder.GetStatus(); }
 
     // Sizes the image slots for the colour type and window and sends the camera its settings:
     // 1, or 0 with the code recorded. Runs before every acquisition from the idle state, and
@@ -435,6 +441,8 @@ private:
     // The output image's adjustments and their tables; used under the frame lock.
     CImageAdjuster m_adjuster;
     platform::CriticalSection m_maskLock;
+    // The AVI recording fed by the preview's worker; declared after what its end handler uses.
+    AviRecorder m_recorder;
     bool m_maskPlanesReady = false;  // under the mask lock
 };
 

@@ -622,11 +622,14 @@ void CQuorix::StopAcquisition() {
     }
     // Frames still waiting in the ring now count as stopped.
     m_engine->SettleFrameCounts();
-    // A recording stops here too once recording exists.
+    // The worker has ended, so no frame is on its way to the recording any more; the recorder
+    // writes what it has and finishes the file.
+    m_recorder.Stop(AviRecorder::EndReason::kStopped);
 }
 
 void CQuorix::EndAcquisition(uint32_t code, bool record) {
     const bool previewing = m_acquisitionState.load() == 1;
+    m_recorder.Finish(AviRecorder::EndReason::kAcquisition);
     StopAcquisition();
     if (record) {
         SetError(code);
@@ -703,6 +706,8 @@ void CQuorix::PreviewLoop() {
     // error history. The acquisition state stays until the preview is stopped.
     const auto fail = [this](uint32_t code) {
         m_workerRun.store(0);
+        // No frame comes any more: a recording finishes its file with the frames it has.
+        m_recorder.Finish(AviRecorder::EndReason::kAcquisition);
         // Recorded first: a handler of the notification finds the code in the history.
         SetError(code);
         PostFrameNotification(0, code);
@@ -750,6 +755,7 @@ void CQuorix::PreviewLoop() {
             .store(m_frameRate.Count(platform::GetTickCount()));
         ProcessFrame();
         m_frameAvailable.store(1);
+        m_recorder.OfferFrame(*m_images[OutputSlot()], platform::MonotonicMs());
         // The preview window draws the frame here once it exists.
         if (m_callbackBuffer != nullptr && m_callbackSize != 0 &&
             !CopyToCaller(OutputSlot(), m_callbackOrientation, m_callbackBuffer, m_callbackSize)) {

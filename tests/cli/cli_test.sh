@@ -124,7 +124,7 @@ if [ -n "$camsim" ]; then
     [ "$(find "$daemon_dir" -name '*.sock' | wc -l)" -ge 2 ] && break
     sleep 0.1
   done
-  out=$("$quorix" snap --out "$daemon_dir/shot" 2>&1)
+  out=$("$quorix" snap -o "$daemon_dir/shot.png" 2>&1)
   grep -q "serial number QX252-000001 (simulated)" <<<"$out" ||
     fail "snap beside a killed daemon's socket says:"$'\n'"$out"
   unset QUORIX_SIM_DIR

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# `quorix snap` and `quorix stream` against the tool's own emulated camera: the files a snapshot
-# writes hold the camera's known scene in the documented layouts, and a windowless preview
-# delivers frames without errors.
+# `quorix snap`, `quorix record` and `quorix stream` against the tool's own emulated camera: the files a snapshot
+# writes hold the camera's known scene in the documented layouts, a recording is a whole AVI file,
+# and a windowless preview delivers frames without errors.
 # usage: snap_stream_test.sh QUORIX_TOOL
 #
 # Expected values come from the emulated camera's scene (sim/scene.h), seen at the camera's
@@ -98,39 +98,39 @@ out=$(cd "$work" && "$quorix" snap 2>&1)
 status=$?
 [ "$status" -eq 1 ] || fail "snap without cameras exits $status: $out"
 expect_line "No cameras found." "$out" "snap without cameras"
-[ ! -e "$work/quorix-snap.raw" ] || fail "snap without cameras wrote a file"
+[ ! -e "$work/quorix-snap.png" ] || fail "snap without cameras wrote a file"
 out=$("$quorix" stream --seconds 1 2>&1)
 status=$?
 [ "$status" -eq 1 ] || fail "stream without cameras exits $status: $out"
 expect_line "No cameras found." "$out" "stream without cameras"
 
-# --- snap: full resolution, 8-bit raw, default file names ------------------------------------------
-out=$(cd "$work" && "$quorix" snap --sim 1 2>&1)
+# --- The main job: a colour PNG from the emulated camera when none is attached ----------------------
+out=$(cd "$work" && "$quorix" snap --sim-if-none -o picture.png 2>&1)
 status=$?
-[ "$status" -eq 0 ] || fail "snap --sim 1 exits $status: $out"
+[ "$status" -eq 0 ] || fail "snap --sim-if-none -o picture.png exits $status: $out"
+expect_line "No camera attached: using the built-in emulated camera." "$out" "snap --sim-if-none"
 expect_line "Camera          Quorix252DIV-USB3-R5_01, serial number QX252-000001 (simulated)" \
-  "$out" "snap --sim 1"
-expect_line "Image           2048 x 1536 pixels" "$out" "snap --sim 1"
-grep -q "quorix-snap\.raw" <<<"$out" || fail "snap does not name the raw file: $out"
-grep -q "quorix-snap\.bmp" <<<"$out" || fail "snap does not name the BMP file: $out"
-no_leftovers "snap --sim 1"
+  "$out" "snap --sim-if-none"
+expect_line "Image           2048 x 1536 pixels, 24 bits per pixel" "$out" "snap --sim-if-none"
+png=$work/picture.png
+if [ -f "$png" ]; then
+  expect_line "Saved           picture.png (PNG, $(stat -c %s "$png") bytes)" "$out" "snap PNG"
+  # The signature, then IHDR: width and height big-endian, 8 bits per sample, colour type 2 (RGB).
+  [ "$(od -An -v -tx1 -N 8 "$png" | tr -d ' \n')" = 89504e470d0a1a0a ] ||
+    fail "picture.png has no PNG signature"
+  [ "$(od -An -v -tu1 -j 16 -N 10 "$png" | tr -s ' ' | sed 's/^ //')" = "0 0 8 0 0 0 6 0 8 2" ] ||
+    fail "picture.png is not a 2048 x 1536 8-bit RGB PNG"
+else
+  fail "snap --sim-if-none did not write $png"
+fi
+no_leftovers "snap --sim-if-none"
 
-raw=$work/quorix-snap.raw
-bmp=$work/quorix-snap.bmp
-if [ -f "$raw" ] && [ -f "$bmp" ]; then
-  [ "$(stat -c %s "$raw")" -eq $((2048 * 1536)) ] ||
-    fail "8-bit raw file of $(stat -c %s "$raw") bytes, not 2048 x 1536"
-  # The mosaic, top row first: a red patch site and its neighbours in patch 5 (rows 0..255,
-  # columns 1280..1535), where an even row holds G R and an odd row B G.
-  near "raw red site (128, 1281)" "$(raw_sample "$raw" 2048 1 128 1281)" "$(to8 3200)" "$tolerance8"
-  near "raw green site (128, 1280)" "$(raw_sample "$raw" 2048 1 128 1280)" "$(to8 400)" "$tolerance8"
-  near "raw blue site (129, 1280)" "$(raw_sample "$raw" 2048 1 129 1280)" "$(to8 400)" "$tolerance8"
-  # The gray ramps read the same through any filter colour.
-  near "raw horizontal ramp (900, 1000)" "$(raw_sample "$raw" 2048 1 900 1000)" \
-    "$(to8 $((2 * 1000)))" "$tolerance8"
-  near "raw vertical ramp (1100, 501)" "$(raw_sample "$raw" 2048 1 1100 501)" \
-    "$(to8 $((16 * (1100 - 1024))))" "$tolerance8"
-
+# --- snap -o FILE.bmp: full resolution, 24-bit colour ---------------------------------------------
+out=$("$quorix" snap --sim 1 -o "$work/shot.bmp" 2>&1)
+status=$?
+[ "$status" -eq 0 ] || fail "snap -o shot.bmp exits $status: $out"
+bmp=$work/shot.bmp
+if [ -f "$bmp" ]; then
   bmp_header "snap BMP" "$bmp" 2048 1536
   # Patch centres: patch i of the top patch row covers columns 256 i .. 256 i + 255.
   bmp_expect "patch 0 (light gray)" "$bmp" 128 128 3600 3600 3600
@@ -143,76 +143,110 @@ if [ -f "$raw" ] && [ -f "$bmp" ]; then
   value=$((16 * (1100 - 1024)))
   bmp_expect "vertical ramp (1100, 500)" "$bmp" 1100 500 "$value" "$value" "$value"
 else
-  fail "snap --sim 1 did not write $raw and $bmp"
+  fail "snap -o shot.bmp did not write $bmp"
 fi
 
-# --- snap --bits 16 --out PREFIX ---------------------------------------------------------------
-out=$("$quorix" snap --sim 1 --bits 16 --out "$work/deep" 2>&1)
+# --- snap --bits 8 / 16 --format raw: the raw mosaic as the pixel memory ------------------------------
+out=$("$quorix" snap --sim 1 --bits 8 -o "$work/mosaic.raw" 2>&1)
 status=$?
-[ "$status" -eq 0 ] || fail "snap --bits 16 exits $status: $out"
-raw=$work/deep.raw
-if [ -f "$raw" ] && [ -f "$work/deep.bmp" ]; then
+[ "$status" -eq 0 ] || fail "snap --bits 8 -o mosaic.raw exits $status: $out"
+raw=$work/mosaic.raw
+if [ -f "$raw" ]; then
+  # 2048 samples a row fill whole words: no row padding.
+  [ "$(stat -c %s "$raw")" -eq $((2048 * 1536)) ] ||
+    fail "8-bit raw file of $(stat -c %s "$raw") bytes, not 2048 x 1536"
+  # The mosaic, top row first: a red patch site and its neighbours in patch 5 (rows 0..255,
+  # columns 1280..1535), where an even row holds G R and an odd row B G.
+  near "raw red site (128, 1281)" "$(raw_sample "$raw" 2048 1 128 1281)" "$(to8 3200)" "$tolerance8"
+  near "raw green site (128, 1280)" "$(raw_sample "$raw" 2048 1 128 1280)" "$(to8 400)" "$tolerance8"
+  near "raw blue site (129, 1280)" "$(raw_sample "$raw" 2048 1 129 1280)" "$(to8 400)" "$tolerance8"
+  # The gray ramps read the same through any filter colour.
+  near "raw horizontal ramp (900, 1000)" "$(raw_sample "$raw" 2048 1 900 1000)" \
+    "$(to8 $((2 * 1000)))" "$tolerance8"
+  near "raw vertical ramp (1100, 501)" "$(raw_sample "$raw" 2048 1 1100 501)" \
+    "$(to8 $((16 * (1100 - 1024))))" "$tolerance8"
+else
+  fail "snap --bits 8 did not write $raw"
+fi
+out=$("$quorix" snap --sim 1 --bits 16 --format raw -o "$work/deep" 2>&1)
+status=$?
+[ "$status" -eq 0 ] || fail "snap --bits 16 --format raw exits $status: $out"
+raw=$work/deep
+if [ -f "$raw" ]; then
   [ "$(stat -c %s "$raw")" -eq $((2 * 2048 * 1536)) ] ||
     fail "16-bit raw file of $(stat -c %s "$raw") bytes, not 2 x 2048 x 1536"
   near "16-bit raw red site (128, 1281)" "$(raw_sample "$raw" 2048 2 128 1281)" "$(to16 3200)" \
     "$tolerance16"
   near "16-bit raw horizontal ramp (900, 1000)" "$(raw_sample "$raw" 2048 2 900 1000)" \
     "$(to16 2000)" "$tolerance16"
-  # The colour picture is 24-bit whatever the raw file's depth.
-  bmp_header "snap --bits 16 BMP" "$work/deep.bmp" 2048 1536
 else
-  fail "snap --bits 16 did not write $raw and $work/deep.bmp"
+  fail "snap --bits 16 --format raw did not write $raw"
 fi
 
-# --- snap --subsample: half the size in each direction -------------------------------------------
-out=$("$quorix" snap --sim 1 --subsample --out "$work/half" 2>&1)
+# --- snap --subsample, --window and --exposure ------------------------------------------------------
+out=$("$quorix" snap --sim 1 --subsample -o "$work/half.bmp" 2>&1)
 status=$?
 [ "$status" -eq 0 ] || fail "snap --subsample exits $status: $out"
-expect_line "Image           1024 x 768 pixels" "$out" "snap --subsample"
-raw=$work/half.raw
-if [ -f "$raw" ] && [ -f "$work/half.bmp" ]; then
-  [ "$(stat -c %s "$raw")" -eq $((1024 * 768)) ] ||
-    fail "sub-sampled raw file of $(stat -c %s "$raw") bytes, not 1024 x 768"
-  # Sub-sampled pixel (r, c) comes from within a pixel or two of scene pixel (2r, 2c); gray places
-  # read the same through any filter colour: the middle of patch 0 and the horizontal ramp.
-  near "sub-sampled raw patch 0 (64, 64)" "$(raw_sample "$raw" 1024 1 64 64)" "$(to8 3600)" \
-    "$tolerance8"
-  near "sub-sampled raw ramp (450, 500)" "$(raw_sample "$raw" 1024 1 450 500)" \
-    "$(to8 $((2 * 1000)))" "$tolerance8"
+expect_line "Image           1024 x 768 pixels, 24 bits per pixel" "$out" "snap --subsample"
+if [ -f "$work/half.bmp" ]; then
   bmp_header "snap --subsample BMP" "$work/half.bmp" 1024 768
   bmp_expect "sub-sampled patch 5 (red)" "$work/half.bmp" 64 $((5 * 128 + 64)) 3200 400 400
 else
-  fail "snap --subsample did not write $raw and $work/half.bmp"
+  fail "snap --subsample did not write $work/half.bmp"
 fi
-# The same at 16 bits, where the sensor's lines take twice as long.
-out=$("$quorix" snap --sim 1 --subsample --bits 16 --out "$work/half16" 2>&1)
+# A window on patch 1 (gray 2700) at half the default exposure of 17 ms: half the light.
+out=$("$quorix" snap --sim 1 --window 256,0,256,256 --exposure 8.5 -o "$work/window.bmp" 2>&1)
 status=$?
-[ "$status" -eq 0 ] || fail "snap --subsample --bits 16 exits $status: $out"
-raw=$work/half16.raw
-if [ -f "$raw" ]; then
-  [ "$(stat -c %s "$raw")" -eq $((2 * 1024 * 768)) ] ||
-    fail "sub-sampled 16-bit raw file of $(stat -c %s "$raw") bytes, not 2 x 1024 x 768"
-  near "sub-sampled 16-bit raw patch 0 (64, 64)" "$(raw_sample "$raw" 1024 2 64 64)" \
-    "$(to16 3600)" "$tolerance16"
+[ "$status" -eq 0 ] || fail "snap --window --exposure exits $status: $out"
+expect_line "Image           256 x 256 pixels, 24 bits per pixel" "$out" "snap --window"
+if [ -f "$work/window.bmp" ]; then
+  bmp_header "snap --window BMP" "$work/window.bmp" 256 256
+  bmp_expect "patch 1 at half exposure" "$work/window.bmp" 128 128 1350 1350 1350
 else
-  fail "snap --subsample --bits 16 did not write $raw"
+  fail "snap --window did not write $work/window.bmp"
 fi
 no_leftovers "snap --subsample"
 
 # --- snap errors: the failing call with its code, and nothing left behind ------------------------
-out=$("$quorix" snap --sim 1 --camera 5 --out "$work/none" 2>&1)
+out=$("$quorix" snap --sim 1 --camera 5 -o "$work/none.png" 2>&1)
 status=$?
 [ "$status" -eq 1 ] || fail "snap --camera 5 with one camera exits $status: $out"
 grep -q "Quorix_SetDeviceNumber failed (error 2" <<<"$out" ||
   fail "snap --camera 5 does not name the failed call and code: $out"
-[ ! -e "$work/none.raw" ] || fail "snap --camera 5 wrote a file"
-out=$("$quorix" snap --sim 1 --out "$work/missing/dir/shot" 2>&1)
+[ ! -e "$work/none.png" ] || fail "snap --camera 5 wrote a file"
+out=$("$quorix" snap --sim 1 -o "$work/missing/dir/shot.png" 2>&1)
 status=$?
-[ "$status" -ne 0 ] || fail "snap into a missing directory succeeds: $out"
-grep -q "missing/dir/shot.raw" <<<"$out" || fail "snap does not name the file it cannot write: $out"
+[ "$status" -eq 1 ] || fail "snap into a missing directory exits $status: $out"
+grep -q "missing/dir/shot.png" <<<"$out" || fail "snap does not name the file it cannot write: $out"
+grep -q "Quorix_SaveImage failed (error 12" <<<"$out" ||
+  fail "snap into a missing directory does not name the failed call and code: $out"
 no_leftovers "snap errors"
-"$quorix" snap --sim 1 --bits 24 >/dev/null 2>&1
-[ $? -eq 2 ] || fail "snap --bits 24 is not a usage error"
+"$quorix" snap --sim 1 -o "$work/shot.xyz" >/dev/null 2>&1
+[ $? -eq 2 ] || fail "snap to a file of no known format is not a usage error"
+"$quorix" snap --sim 1 --bits 12 >/dev/null 2>&1
+[ $? -eq 2 ] || fail "snap --bits 12 is not a usage error"
+[ "$(find "$work" -name '.quorix-save-*' | wc -l)" -eq 0 ] || fail "snap left temporary files"
+
+# --- record: one second of the preview into an AVI file ----------------------------------------------
+out=$("$quorix" record --sim 1 -o "$work/clip.avi" --seconds 1 --window 0,0,256,64 2>&1)
+status=$?
+[ "$status" -eq 0 ] || fail "record exits $status: $out"
+avi=$work/clip.avi
+frames=$(sed -n 's/^Recorded  *.*clip\.avi: \([0-9][0-9]*\) frames of 256 x 64 pixels at .*/\1/p' \
+  <<<"$out")
+expect_line "Ended           the time was up" "$out" "record"
+if [ -z "$frames" ] || [ "$frames" -eq 0 ]; then
+  fail "record reports no frames: $out"
+elif [ -f "$avi" ]; then
+  [ "$(head -c 4 "$avi")" = "RIFF" ] || fail "clip.avi is not a RIFF file"
+  [ "$(u32 "$avi" 4)" -eq $(($(stat -c %s "$avi") - 8)) ] || fail "clip.avi's RIFF size is off"
+  [ "$(u32 "$avi" 48)" = "$frames" ] || fail "clip.avi counts $(u32 "$avi" 48), not $frames frames"
+  [ "$(stat -c %s "$avi")" -eq $((232 + frames * (8 + 256 * 3 * 64) + 8 + 16 * frames)) ] ||
+    fail "clip.avi is $(stat -c %s "$avi") bytes, not $frames frames and their index"
+else
+  fail "record did not write $avi"
+fi
+no_leftovers "record"
 
 # --- stream: a windowless preview delivers frames ------------------------------------------------
 out=$("$quorix" stream --sim 1 --seconds 2 2>&1)

@@ -1,20 +1,25 @@
 // quorix - command-line tool over the SDK's public C interface. It links the SDK library and
 // calls nothing else of it; with --sim it also runs emulated cameras in its own process, which
 // the library finds through QUORIX_SIM_DIR like any other emulated camera.
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <span>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include <quorix/quorix.h>
@@ -40,6 +45,11 @@ constexpr int32_t kMaxDeviceIndex = 31;
 constexpr long kMaxStreamSeconds = 3600;
 constexpr long kMaxWaitMs = 10000;
 
+// Bits per pixel of pictures and recordings unless --bits says otherwise: 24-bit colour. The
+// stream's default is the 8-bit raw mosaic.
+constexpr int32_t kDefaultSnapBits = 24;
+constexpr int32_t kDefaultStreamBits = 8;
+
 int Usage(FILE* out) {
     std::fprintf(
         out,
@@ -50,8 +60,10 @@ int Usage(FILE* out) {
         "  list [options]   list the cameras that are present\n"
         "  info [options]   show a camera's name, firmware and FPGA versions, serial number\n"
         "                   and sensor limits\n"
-        "  snap [options]   take a picture: PREFIX.raw holds the raw Bayer mosaic, top row\n"
-        "                   first, without row padding; PREFIX.bmp the 24-bit colour image\n"
+        "  snap [options]   take a picture and save it (-o FILE) in the format the file's\n"
+        "                   extension names (.bmp .raw .jpg .png .tif) or --format gives\n"
+        "  record [options] record the preview into an uncompressed AVI file (-o FILE.avi)\n"
+        "                   for --seconds S\n"
         "  stream [options] run the camera's preview without a window for a while and report\n"
         "                   the frames delivered, the frame rate and the errors\n"
         "  help             show this text\n"
@@ -59,13 +71,21 @@ int Usage(FILE* out) {
         "options:\n"
         "  --sim N          first start N emulated cameras (1..%d) in this process\n"
         "  --sim-if-none    start one emulated camera when no camera is attached\n"
-        "  --camera I       info, snap, stream: the camera to use, by device index (0..%d) as\n"
-        "                   Quorix_SetDeviceNumber takes it; needed when several are present\n"
-        "  --bits B         snap: bits per sample of the raw file, 8 (default) or 16;\n"
-        "                   stream: bits per pixel delivered, 8 (default), 16, 24, 32, 48, 64\n"
-        "  --subsample      snap, stream: 2x2 sub-sampling (half the size in each direction)\n"
-        "  --out PREFIX     snap: where the files go (default quorix-snap)\n"
-        "  --seconds N      stream: how long to run (1..%ld, default 5)\n"
+        "  --camera I       info, snap, record, stream: the camera to use, by device index\n"
+        "                   (0..%d) as Quorix_SetDeviceNumber takes it; needed when several\n"
+        "                   are present\n"
+        "  -o FILE          snap: the picture (default quorix-snap.png);\n"
+        "                   record: the AVI file (default quorix-record.avi)\n"
+        "  --format F       snap: bmp, raw (the pixel memory, rows padded to 4 bytes), jpg,\n"
+        "                   png or tif; default: from the file's extension\n"
+        "  --quality Q      snap: JPEG quality 100 (default), 70 or 20\n"
+        "  --bits B         bits per pixel: 8 or 16 (the raw mosaic), 24, 32, 48 or 64\n"
+        "                   (colour); snap and record default to 24, stream to 8\n"
+        "  --exposure MS    snap, record, stream: exposure time [ms], e.g. 12.5\n"
+        "  --gain G         snap, record, stream: global gain (the camera's units, see info)\n"
+        "  --window X,Y,W,H snap, record, stream: capture window on the sensor [pixels]\n"
+        "  --subsample      snap, record, stream: 2x2 sub-sampling (half the size each way)\n"
+        "  --seconds N      record, stream: how long (1..%ld, default 5)\n"
         "  --wait MS        stream: pause before each frame [ms] (0..%ld, default 0)\n"
         "  --every-frame    stream: deliver every frame in camera order instead of the newest\n"
         "  --ring N         stream: depth of the every-frame ring (%d..%d frames, default %d)\n"
@@ -77,29 +97,42 @@ int Usage(FILE* out) {
         QUORIX_FRAME_RING_DEPTH_MAX, QUORIX_FRAME_RING_DEPTH_DEFAULT);
     return out == stderr ? kExitUsage : kExitOk;
 }
-
 // The options a command takes besides --sim and --sim-if-none.
 enum OptionSet : unsigned {
     kNoOptions = 0,
-    kCameraOption = 1u << 0,   // --camera
-    kSnapOptions = 1u << 1,    // --bits 8|16, --subsample, --out
-    kStreamOptions = 1u << 2,  // --bits (any output format), --subsample, --seconds, --wait,
-                               // --every-frame, --ring
+    kCameraOption = 1u << 0,    // --camera
+    kCameraSettings = 1u << 1,  // --bits, --exposure, --gain, --window, --subsample
+    kSnapOptions = 1u << 2,     // -o, --format, --quality
+    kRecordOptions = 1u << 3,   // -o, --seconds
+    kStreamOptions = 1u << 4,   // --seconds, --wait, --every-frame, --ring
+};
+
+// A capture window as Quorix_SetCaptureWindowEx takes it [pixels].
+struct Window {
+    int32_t x = 0;
+    int32_t y = 0;
+    int32_t width = 0;
+    int32_t height = 0;
 };
 
 struct Options {
-    int simCameras = 0;      // 0: none
-    int32_t camera = -1;     // -1: not given
-    bool simIfNone = false;  // one emulated camera when no camera is attached
-    int32_t bits = 8;        // bits per pixel of the camera's output
-    bool subSample = false;  // 2x2 sub-sampling
-    std::string outPrefix = "quorix-snap";
-    long seconds = 5;  // length of a stream [s]
-    long waitMs = 0;   // pause before each preview frame [ms]
+    int simCameras = 0;       // 0: none
+    int32_t camera = -1;      // -1: not given
+    bool simIfNone = false;   // one emulated camera when no camera is attached
+    int32_t bits = 0;         // bits per pixel of the camera's output; 0: the command's default
+    bool subSample = false;   // 2x2 sub-sampling
+    double exposureMs = 0.0;  // 0: the camera's setting
+    long gain = -1;           // -1: the camera's setting
+    bool windowGiven = false;
+    Window window;
+    std::string output;   // -o; empty: the command's default
+    int32_t format = -1;  // QUORIX_SAVE_*; -1: from the file's extension
+    long quality = 100;   // JPEG
+    long seconds = 5;     // length of a stream or a recording [s]
+    long waitMs = 0;      // pause before each preview frame [ms]
     bool everyFrame = false;
     long ringDepth = QUORIX_FRAME_RING_DEPTH_DEFAULT;
 };
-
 // Parses a whole decimal number within [minimum, maximum] or fails.
 bool ParseNumber(const char* text, long minimum, long maximum, long* value) {
     char* end = nullptr;
@@ -113,17 +146,72 @@ bool ParseNumber(const char* text, long minimum, long maximum, long* value) {
 }
 
 // Output formats by bits per pixel: the raw mosaic (8, 16) and demosaiced colour.
-bool IsRawBits(long bits) {
-    return bits == 8 || bits == 16;
-}
 bool IsOutputBits(long bits) {
-    return IsRawBits(bits) || bits == 24 || bits == 32 || bits == 48 || bits == 64;
+    return bits == 8 || bits == 16 || bits == 24 || bits == 32 || bits == 48 || bits == 64;
+}
+
+// The image file formats by name, as --format and file extensions give them.
+struct FileFormat {
+    const char* name;
+    int32_t code;  // QUORIX_SAVE_* (JPEG at quality 100)
+    const char* description;
+};
+constexpr std::array<FileFormat, 7> kFileFormats = {{
+    {"bmp", QUORIX_SAVE_BMP, "BMP"},
+    {"raw", QUORIX_SAVE_RAW, "pixel memory, no header"},
+    {"jpg", QUORIX_SAVE_JPEG_HIGH, "JPEG"},
+    {"jpeg", QUORIX_SAVE_JPEG_HIGH, "JPEG"},
+    {"png", QUORIX_SAVE_PNG, "PNG"},
+    {"tif", QUORIX_SAVE_TIFF, "TIFF"},
+    {"tiff", QUORIX_SAVE_TIFF, "TIFF"},
+}};
+
+const FileFormat* FindFormat(std::string name) {
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    for (const FileFormat& format : kFileFormats) {
+        if (name == format.name) {
+            return &format;
+        }
+    }
+    return nullptr;
+}
+
+// The format a file name's extension names, or null.
+const FileFormat* FormatOfFile(const std::string& path) {
+    const size_t dot = path.rfind('.');
+    const size_t slash = path.rfind('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
+        return nullptr;
+    }
+    return FindFormat(path.substr(dot + 1));
+}
+
+// "X,Y,W,H" in whole pixels.
+bool ParseWindow(const char* text, Window* window) {
+    std::array<long, 4> values{};
+    const char* at = text;
+    for (size_t i = 0; i < values.size(); ++i) {
+        char* end = nullptr;
+        errno = 0;
+        values[i] = std::strtol(at, &end, 10);
+        const char expected = i + 1 < values.size() ? ',' : '\0';
+        if (errno != 0 || end == at || *end != expected || values[i] < 0 || values[i] > 65535) {
+            return false;
+        }
+        at = end + 1;
+    }
+    *window = {static_cast<int32_t>(values[0]), static_cast<int32_t>(values[1]),
+               static_cast<int32_t>(values[2]), static_cast<int32_t>(values[3])};
+    return true;
 }
 
 // The options after the command word; `allowed` says which the command takes beyond --sim and
 // --sim-if-none. Prints why on failure.
 bool ParseOptions(int argc, char** argv, unsigned allowed, Options* options) {
+    const bool settings = (allowed & kCameraSettings) != 0;
     const bool snap = (allowed & kSnapOptions) != 0;
+    const bool record = (allowed & kRecordOptions) != 0;
     const bool stream = (allowed & kStreamOptions) != 0;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -144,23 +232,57 @@ bool ParseOptions(int argc, char** argv, unsigned allowed, Options* options) {
                 return false;
             }
             options->camera = static_cast<int32_t>(value);
-        } else if ((snap || stream) && arg == "--bits" && hasValue) {
-            if (!ParseNumber(argv[++i], 8, 64, &value) ||
-                !(snap ? IsRawBits(value) : IsOutputBits(value))) {
-                std::fprintf(stderr, "quorix: --bits takes %s\n",
-                             snap ? "8 or 16" : "8, 16, 24, 32, 48 or 64");
+        } else if (settings && arg == "--bits" && hasValue) {
+            if (!ParseNumber(argv[++i], 8, 64, &value) || !IsOutputBits(value)) {
+                std::fputs("quorix: --bits takes 8, 16, 24, 32, 48 or 64\n", stderr);
                 return false;
             }
             options->bits = static_cast<int32_t>(value);
-        } else if ((snap || stream) && arg == "--subsample") {
+        } else if (settings && arg == "--subsample") {
             options->subSample = true;
-        } else if (snap && arg == "--out" && hasValue) {
-            options->outPrefix = argv[++i];
-            if (options->outPrefix.empty()) {
-                std::fputs("quorix: --out takes a non-empty file name prefix\n", stderr);
+        } else if (settings && arg == "--exposure" && hasValue) {
+            const char* text = argv[++i];
+            char* end = nullptr;
+            errno = 0;
+            const double ms = std::strtod(text, &end);
+            if (errno != 0 || end == text || *end != '\0' || !(ms > 0.0) || ms > 1e6) {
+                std::fputs("quorix: --exposure takes a time in milliseconds, e.g. 12.5\n", stderr);
                 return false;
             }
-        } else if (stream && arg == "--seconds" && hasValue) {
+            options->exposureMs = ms;
+        } else if (settings && arg == "--gain" && hasValue) {
+            if (!ParseNumber(argv[++i], 0, 65535, &value)) {
+                std::fputs("quorix: --gain takes a whole number (see quorix info)\n", stderr);
+                return false;
+            }
+            options->gain = value;
+        } else if (settings && arg == "--window" && hasValue) {
+            if (!ParseWindow(argv[++i], &options->window)) {
+                std::fputs("quorix: --window takes X,Y,W,H in pixels\n", stderr);
+                return false;
+            }
+            options->windowGiven = true;
+        } else if ((snap || record) && (arg == "-o" || arg == "--output") && hasValue) {
+            options->output = argv[++i];
+            if (options->output.empty()) {
+                std::fputs("quorix: -o takes a file name\n", stderr);
+                return false;
+            }
+        } else if (snap && arg == "--format" && hasValue) {
+            const FileFormat* format = FindFormat(argv[++i]);
+            if (format == nullptr) {
+                std::fputs("quorix: --format takes bmp, raw, jpg, png or tif\n", stderr);
+                return false;
+            }
+            options->format = format->code;
+        } else if (snap && arg == "--quality" && hasValue) {
+            if (!ParseNumber(argv[++i], 20, 100, &value) ||
+                (value != 20 && value != 70 && value != 100)) {
+                std::fputs("quorix: --quality takes 100, 70 or 20\n", stderr);
+                return false;
+            }
+            options->quality = value;
+        } else if ((stream || record) && arg == "--seconds" && hasValue) {
             if (!ParseNumber(argv[++i], 1, kMaxStreamSeconds, &value)) {
                 std::fprintf(stderr, "quorix: --seconds takes 1..%ld\n", kMaxStreamSeconds);
                 return false;
@@ -189,7 +311,6 @@ bool ParseOptions(int argc, char** argv, unsigned allowed, Options* options) {
     }
     return true;
 }
-
 // What the SDK's error codes mean, for messages.
 const char* ErrorText(uint32_t code) {
     switch (code) {
@@ -433,113 +554,40 @@ int SetFormat(const Context& context, int32_t bitsPerPixel, bool subSample, Imag
     return kExitOk;
 }
 
-// Row order of the images the library copies into a caller's buffer.
-constexpr int32_t kBottomRowFirst = 0;  // as a BMP file stores them
+// Row order of the images the library copies into a caller's buffer: top row first.
 constexpr int32_t kTopRowFirst = 1;
 
-void StoreLe16(uint8_t* bytes, uint16_t value) {
-    bytes[0] = static_cast<uint8_t>(value);
-    bytes[1] = static_cast<uint8_t>(value >> 8);
-}
-
-void StoreLe32(uint8_t* bytes, uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        bytes[i] = static_cast<uint8_t>(value >> (8 * i));
-    }
-}
-
-// The two headers at the start of a BMP file, as the file lays them out (little-endian).
-#pragma pack(push, 1)
-struct BitmapFileHeader {
-    char type[2];          // "BM"
-    uint32_t fileSize;     // [bytes]
-    uint16_t reserved[2];  // 0
-    uint32_t pixelOffset;  // from the start of the file to the pixels [bytes]
-};
-struct BitmapInfoHeader {
-    uint32_t headerSize;   // 40
-    int32_t width;         // [pixels]
-    int32_t height;        // [pixels]; positive: the bottom row comes first
-    uint16_t planes;       // 1
-    uint16_t bitCount;     // 24: B, G, R bytes
-    uint32_t compression;  // 0: uncompressed
-    uint32_t imageSize;    // the pixels with their row padding [bytes]
-    int32_t xPixelsPerMetre;
-    int32_t yPixelsPerMetre;
-    uint32_t coloursUsed;       // 0: no colour table
-    uint32_t coloursImportant;  // 0: all
-};
-#pragma pack(pop)
-static_assert(sizeof(BitmapFileHeader) == 14);
-static_assert(sizeof(BitmapInfoHeader) == 40);
-static_assert(offsetof(BitmapInfoHeader, bitCount) == 14);
-static_assert(offsetof(BitmapInfoHeader, coloursImportant) == 36);
-
-constexpr size_t kBitmapHeadersSize = sizeof(BitmapFileHeader) + sizeof(BitmapInfoHeader);
-constexpr uint16_t kBitmapBitsPerPixel = 24;
-constexpr int32_t kBitmapColourMode = 24;
-
-// The headers of a 24-bit BMP file whose pixels are the rows of `layout`, bottom row first.
-std::array<uint8_t, kBitmapHeadersSize> EncodeBitmapHeaders(const ImageLayout& layout) {
-    std::array<uint8_t, kBitmapHeadersSize> bytes = {};
-    uint8_t* file = bytes.data();
-    file[offsetof(BitmapFileHeader, type)] = 'B';
-    file[offsetof(BitmapFileHeader, type) + 1] = 'M';
-    StoreLe32(file + offsetof(BitmapFileHeader, fileSize),
-              static_cast<uint32_t>(kBitmapHeadersSize) + layout.size);
-    StoreLe32(file + offsetof(BitmapFileHeader, pixelOffset),
-              static_cast<uint32_t>(kBitmapHeadersSize));
-
-    uint8_t* info = bytes.data() + sizeof(BitmapFileHeader);
-    StoreLe32(info + offsetof(BitmapInfoHeader, headerSize), sizeof(BitmapInfoHeader));
-    StoreLe32(info + offsetof(BitmapInfoHeader, width), layout.width);
-    StoreLe32(info + offsetof(BitmapInfoHeader, height), layout.height);
-    StoreLe16(info + offsetof(BitmapInfoHeader, planes), 1);
-    StoreLe16(info + offsetof(BitmapInfoHeader, bitCount), kBitmapBitsPerPixel);
-    StoreLe32(info + offsetof(BitmapInfoHeader, imageSize), layout.size);
-    // The rest stays 0: uncompressed, no resolution given, no colour table.
-    return bytes;
-}
-
-// Writes the parts one after another into a new file (replacing an old one). On failure says why
-// and removes what was written.
-bool WriteFile(const std::string& path, std::initializer_list<std::span<const uint8_t>> parts) {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        std::fprintf(stderr, "quorix: cannot create %s: %s\n", path.c_str(),
-                     std::generic_category().message(errno).c_str());
-        return false;
-    }
-    bool written = true;
-    for (const std::span<const uint8_t> part : parts) {
-        if (written && std::fwrite(part.data(), 1, part.size(), file) != part.size()) {
-            written = false;
+// Sets what the options ask of the camera: capture window, output format and sub-sampling,
+// exposure and gain; tells how its images will lie in memory. Returns kExitOk or the exit status
+// after saying why.
+int ApplySettings(const Context& context, const Options& options, int32_t defaultBits,
+                  ImageLayout* layout) {
+    const QuorixHandle handle = context.Handle();
+    if (options.windowGiven) {
+        int32_t totalWidth = 0;
+        int32_t totalHeight = 0;
+        Quorix_GetCaptureWindowEx(handle, &totalWidth, nullptr, nullptr, &totalHeight, nullptr,
+                                  nullptr);
+        const Window& w = options.window;
+        if (!Quorix_SetCaptureWindowEx(handle, totalWidth, w.x, w.width, totalHeight, w.y,
+                                       w.height)) {
+            return context.Failed("Quorix_SetCaptureWindowEx");
         }
     }
-    int error = written ? 0 : errno;
-    if (std::fclose(file) != 0 && written) {
-        written = false;
-        error = errno;
+    const int32_t bits = options.bits != 0 ? options.bits : defaultBits;
+    if (const int status = SetFormat(context, bits, options.subSample, layout); status != kExitOk) {
+        return status;
     }
-    if (!written) {
-        std::fprintf(stderr, "quorix: cannot write %s: %s\n", path.c_str(),
-                     std::generic_category().message(error).c_str());
-        std::remove(path.c_str());
+    if (options.exposureMs > 0.0) {
+        const auto microseconds = static_cast<uint32_t>(options.exposureMs * 1000.0 + 0.5);
+        if (!Quorix_SetRealExposureTime(handle, microseconds)) {
+            return context.Failed("Quorix_SetRealExposureTime");
+        }
     }
-    return written;
-}
-
-// Moves the rows of an image together, dropping the padding at the end of each row.
-void PackRows(std::vector<uint8_t>* image, const ImageLayout& layout) {
-    const uint32_t rowBytes = layout.RowBytes();
-    if (rowBytes == layout.stride) {
-        return;
+    if (options.gain >= 0 && !Quorix_SetGlobalGain(handle, static_cast<int32_t>(options.gain))) {
+        return context.Failed("Quorix_SetGlobalGain");
     }
-    for (uint32_t row = 1; row < layout.height; ++row) {
-        std::memmove(image->data() + static_cast<size_t>(row) * rowBytes,
-                     image->data() + static_cast<size_t>(row) * layout.stride, rowBytes);
-    }
-    image->resize(static_cast<size_t>(rowBytes) * layout.height);
+    return kExitOk;
 }
 
 int PrintVersion() {
@@ -665,6 +713,25 @@ int OpenAndShowCamera(const Context& context, const Options& options,
 }
 
 int TakeSnapshot(const Options& options) {
+    // The file and its format first: a wrong name costs no camera start.
+    const std::string path = options.output.empty() ? "quorix-snap.png" : options.output;
+    int32_t format = options.format;
+    if (format < 0) {
+        const FileFormat* named = FormatOfFile(path);
+        if (named == nullptr) {
+            std::fprintf(stderr,
+                         "quorix: %s: the extension names no image format; give --format "
+                         "bmp, raw, jpg, png or tif\n",
+                         path.c_str());
+            return kExitUsage;
+        }
+        format = named->code;
+    }
+    if (format == QUORIX_SAVE_JPEG_HIGH) {
+        format = options.quality == 20   ? QUORIX_SAVE_JPEG_LOW
+                 : options.quality == 70 ? QUORIX_SAVE_JPEG_MEDIUM
+                                         : QUORIX_SAVE_JPEG_HIGH;
+    }
     std::unique_ptr<SimCameras> simCameras;
     if (!StartSimCameras(options, &simCameras)) {
         return kExitFailure;
@@ -675,45 +742,32 @@ int TakeSnapshot(const Options& options) {
         status != kExitOk) {
         return status;
     }
-
-    // The mosaic as the sensor delivered it, top row first as raw files are read.
-    ImageLayout rawLayout;
-    if (const int status = SetFormat(context, options.bits, options.subSample, &rawLayout);
+    ImageLayout layout;
+    if (const int status = ApplySettings(context, options, kDefaultSnapBits, &layout);
         status != kExitOk) {
         return status;
     }
-    std::vector<uint8_t> raw(rawLayout.size);
-    if (!Quorix_SnapShot(handle, raw.data(), rawLayout.size, kTopRowFirst)) {
+    // The frame stays in the library, which writes the file.
+    if (!Quorix_SnapShot(handle, nullptr, 0, kTopRowFirst)) {
         return context.Failed("Quorix_SnapShot");
     }
-
-    // The colour picture comes bottom row first with rows padded to 4 bytes: exactly the pixel
-    // array of a 24-bit BMP file. The format changes only between frames, so this is the next one.
-    ImageLayout colourLayout;
-    if (const int status = SetFormat(context, kBitmapColourMode, options.subSample, &colourLayout);
-        status != kExitOk) {
-        return status;
+    if (!Quorix_SaveImage(handle, path.c_str(), format)) {
+        const uint32_t code = Quorix_GetLastError(handle);
+        std::fprintf(stderr, "quorix: cannot save %s\n", path.c_str());
+        return Context::Failed("Quorix_SaveImage", code);
     }
-    std::vector<uint8_t> colour(colourLayout.size);
-    if (!Quorix_SnapShot(handle, colour.data(), colourLayout.size, kBottomRowFirst)) {
-        return context.Failed("Quorix_SnapShot");
+    const char* description = "JPEG";
+    for (const FileFormat& known : kFileFormats) {
+        if (known.code == format) {
+            description = known.description;
+        }
     }
-
-    PackRows(&raw, rawLayout);
-    const std::string rawPath = options.outPrefix + ".raw";
-    if (!WriteFile(rawPath, {raw})) {
-        return kExitFailure;
-    }
-    const std::array<uint8_t, kBitmapHeadersSize> headers = EncodeBitmapHeaders(colourLayout);
-    const std::string bitmapPath = options.outPrefix + ".bmp";
-    if (!WriteFile(bitmapPath, {headers, colour})) {
-        return kExitFailure;
-    }
-    std::printf("Image           %u x %u pixels\n", colourLayout.width, colourLayout.height);
-    std::printf("Raw mosaic      %s (%d bits per sample, top row first, %zu bytes)\n",
-                rawPath.c_str(), options.bits, raw.size());
-    std::printf("Colour picture  %s (24-bit BMP, %zu bytes)\n", bitmapPath.c_str(),
-                headers.size() + colour.size());
+    std::error_code error;
+    const uintmax_t bytes = std::filesystem::file_size(path, error);
+    std::printf("Image           %u x %u pixels, %u bits per pixel\n", layout.width, layout.height,
+                layout.bytesPerPixel * 8);
+    std::printf("Saved           %s (%s, %ju bytes)\n", path.c_str(), description,
+                error ? uintmax_t{0} : bytes);
     return kExitOk;
 }
 
@@ -774,7 +828,7 @@ int RunStream(const Options& options) {
         return status;
     }
     ImageLayout layout;
-    if (const int status = SetFormat(context, options.bits, options.subSample, &layout);
+    if (const int status = ApplySettings(context, options, kDefaultStreamBits, &layout);
         status != kExitOk) {
         return status;
     }
@@ -890,6 +944,113 @@ int RunStream(const Options& options) {
     return kExitOk;
 }
 
+// Set by Ctrl-C while a recording runs: the recording then ends early, its file finished.
+volatile std::sig_atomic_t g_interrupted = 0;
+
+const char* RecordEndText(uint32_t reason) {
+    switch (reason) {
+        case QUORIX_RECORD_END_DURATION:
+            return "the time was up";
+        case QUORIX_RECORD_END_STOPPED:
+            return "stopped";
+        case QUORIX_RECORD_END_ACQUISITION:
+            return "the camera stopped sending frames";
+        case QUORIX_RECORD_END_WRITE_FAILED:
+            return "the file could not be written further (disk full?)";
+        case QUORIX_RECORD_END_SIZE_LIMIT:
+            return "the file reached the AVI format's 4 GiB limit";
+        case QUORIX_RECORD_END_PICTURE_CHANGED:
+            return "the picture's size changed";
+        default:
+            return "still running";
+    }
+}
+
+int RunRecord(const Options& options) {
+    const std::string path = options.output.empty() ? "quorix-record.avi" : options.output;
+    std::unique_ptr<SimCameras> simCameras;
+    if (!StartSimCameras(options, &simCameras)) {
+        return kExitFailure;
+    }
+    const Context context;
+    const QuorixHandle handle = context.Handle();
+    if (const int status = OpenAndShowCamera(context, options, simCameras.get());
+        status != kExitOk) {
+        return status;
+    }
+    ImageLayout layout;
+    if (const int status = ApplySettings(context, options, kDefaultSnapBits, &layout);
+        status != kExitOk) {
+        return status;
+    }
+    // Every frame the camera sends, in order and without a pause, so the file has them all.
+    if (!Quorix_SetWaitTime(handle, 0)) {
+        return context.Failed("Quorix_SetWaitTime");
+    }
+    if (!Quorix_SetDeliveryMode(handle, QUORIX_DELIVERY_EVERY_FRAME)) {
+        return context.Failed("Quorix_SetDeliveryMode");
+    }
+    const auto durationMs = static_cast<uint32_t>(options.seconds * 1000);
+    if (!Quorix_Record(handle, path.c_str(), durationMs, 0)) {
+        return context.Failed("Quorix_Record");
+    }
+    RunningPreview preview(handle);
+    std::signal(SIGINT, [](int) { g_interrupted = 1; });
+
+    // A live line on a terminal, plain lines once a second otherwise.
+    const bool terminal = ::isatty(::fileno(stdout)) != 0;
+    const auto period = std::chrono::milliseconds(terminal ? 200 : 1000);
+    using Clock = std::chrono::steady_clock;
+    // The duration counts from the first frame; a camera that sends none is given up on.
+    const Clock::time_point limit = Clock::now() + std::chrono::seconds(options.seconds + 10);
+    QuorixRecordStatus status;
+    std::memset(&status, 0, sizeof status);
+    status.size = sizeof status;
+    Clock::time_point nextLine = Clock::now() + period;
+    for (;;) {
+        if (!Quorix_GetRecordStatus(handle, &status)) {
+            return context.Failed("Quorix_GetRecordStatus");
+        }
+        if (status.state != QUORIX_RECORD_RUNNING || g_interrupted != 0 || Clock::now() > limit) {
+            break;
+        }
+        if (Clock::now() >= nextLine) {
+            nextLine += period;
+            std::printf("%sRecording       %llu frames, %.1f frames/s, %llu dropped, %.1f MB%s",
+                        terminal ? "\r" : "", static_cast<unsigned long long>(status.framesWritten),
+                        status.rate / 100.0, static_cast<unsigned long long>(status.framesDropped),
+                        static_cast<double>(status.fileBytes) / 1e6, terminal ? "   " : "\n");
+            std::fflush(stdout);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (terminal) {
+        std::printf("\n");
+    }
+    // Ends the preview, and a recording still running, whose file is then finished.
+    if (!preview.Stop()) {
+        return context.Failed("Quorix_StopPreview");
+    }
+    std::signal(SIGINT, SIG_DFL);
+    if (!Quorix_GetRecordStatus(handle, &status)) {
+        return context.Failed("Quorix_GetRecordStatus");
+    }
+    std::printf("Recorded        %s: %llu frames of %u x %u pixels at %.2f frames/s, %llu bytes\n",
+                path.c_str(), static_cast<unsigned long long>(status.framesWritten), status.width,
+                status.height, status.rate / 100.0,
+                static_cast<unsigned long long>(status.fileBytes));
+    std::printf("Dropped         %llu frames\n",
+                static_cast<unsigned long long>(status.framesDropped));
+    std::printf("Ended           %s\n", RecordEndText(status.endReason));
+    const bool complete = status.endReason == QUORIX_RECORD_END_DURATION ||
+                          (g_interrupted != 0 && status.endReason == QUORIX_RECORD_END_STOPPED);
+    if (status.framesWritten == 0) {
+        std::fputs("quorix: no frame was recorded\n", stderr);
+        return kExitFailure;
+    }
+    return complete ? kExitOk : kExitFailure;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -900,15 +1061,18 @@ int main(int argc, char** argv) {
     if (command == "version") {
         return argc == 2 ? PrintVersion() : Usage(stderr);
     }
-    if (command == "list" || command == "info" || command == "snap" || command == "stream") {
+    if (command == "list" || command == "info" || command == "snap" || command == "record" ||
+        command == "stream") {
         unsigned allowed = kNoOptions;
         if (command != "list") {
             allowed |= kCameraOption;
         }
         if (command == "snap") {
-            allowed |= kSnapOptions;
+            allowed |= kCameraSettings | kSnapOptions;
+        } else if (command == "record") {
+            allowed |= kCameraSettings | kRecordOptions;
         } else if (command == "stream") {
-            allowed |= kStreamOptions;
+            allowed |= kCameraSettings | kStreamOptions;
         }
         Options options;
         if (!ParseOptions(argc, argv, allowed, &options)) {
@@ -919,6 +1083,9 @@ int main(int argc, char** argv) {
         }
         if (command == "info") {
             return ShowCameraInfo(options);
+        }
+        if (command == "record") {
+            return RunRecord(options);
         }
         return command == "snap" ? TakeSnapshot(options) : RunStream(options);
     }

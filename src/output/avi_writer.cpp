@@ -1,0 +1,346 @@
+#include "output/avi_writer.h"
+
+#include <fcntl.h>
+#include <sys/statvfs.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/byte_order.h"
+#include "platform/log.h"
+
+namespace quorix {
+
+namespace {
+
+constexpr const char* kLogCategory = "Output";
+
+// The file's headers up to and including the movi list's identifier (little-endian):
+//   0 "RIFF" size "AVI "   12 "LIST" 200 "hdrl"   24 "avih" 56 + main header (56 bytes)
+//   88 "LIST" 124 "strl"   100 "strh" 64 + stream header (64 bytes)
+//   172 "strf" 40 + bitmap info header (40 bytes)   220 "LIST" movi size "movi"
+constexpr size_t kHeaderBytes = AviWriter::kFirstChunkOffset;
+constexpr uint32_t kRiffSizeOffset = 4;
+constexpr uint32_t kMicroSecondsPerFrameOffset = 32;
+constexpr uint32_t kMaxBytesPerSecondOffset = 36;
+constexpr uint32_t kFlagsOffset = 44;
+constexpr uint32_t kTotalFramesOffset = 48;
+constexpr uint32_t kStreamsOffset = 56;
+constexpr uint32_t kMainBufferSizeOffset = 60;
+constexpr uint32_t kMainWidthOffset = 64;
+constexpr uint32_t kMainHeightOffset = 68;
+constexpr uint32_t kStreamTypeOffset = 108;
+constexpr uint32_t kHandlerOffset = 112;
+constexpr uint32_t kScaleOffset = 128;
+constexpr uint32_t kRateOffset = 132;
+constexpr uint32_t kLengthOffset = 140;
+constexpr uint32_t kStreamBufferSizeOffset = 144;
+constexpr uint32_t kFormatOffset = 180;
+
+constexpr uint32_t kHasIndexWasCaptureFile = 0x00010010;
+// Free disk space below which the index's space is reserved before each frame [bytes].
+constexpr uint64_t kReserveBelowBytes = uint64_t{256} << 20;
+constexpr uint32_t kKeyFrame = 0x10;
+// The stream's rate is rate / scale frames per second with a fixed rate of 10^7.
+constexpr uint32_t kStreamRate = 10'000'000;
+
+void PutFourCc(uint8_t* at, const char (&code)[5]) {
+    std::memcpy(at, code, 4);
+}
+
+// Microseconds per frame and the stream's scale for a rate in hundredths of frames per second.
+uint32_t MicroSecondsPerFrame(uint32_t rate) {
+    return static_cast<uint32_t>(100'000'000ull / rate);
+}
+uint32_t StreamScale(uint32_t rate) {
+    return static_cast<uint32_t>(1'000'000'000ull / rate);
+}
+// The data rate of the file: one chunk per frame at the rate, saturated at 32 bits [bytes/s].
+uint32_t BytesPerSecond(uint32_t chunkBytes, uint32_t rate) {
+    const uint64_t bytes = static_cast<uint64_t>(chunkBytes) * rate / 100;
+    return static_cast<uint32_t>(std::min<uint64_t>(bytes, UINT32_MAX));
+}
+
+}  // namespace
+
+AviWriter::AviWriter(uint64_t maxFileBytes)
+    : m_maxFileBytes(std::min(maxFileBytes, kMaxFileBytes)) {}
+
+AviWriter::~AviWriter() {
+    if (IsOpen()) {
+        CloseAvi(kProvisionalRate);
+    }
+}
+
+uint32_t AviWriter::FrameBytesFor(int32_t width, int32_t height) {
+    if (width <= 0 || height <= 0) {
+        return 0;
+    }
+    const uint64_t stride = (static_cast<uint64_t>(width) * 3 + 3) & ~uint64_t{3};
+    const uint64_t bytes = stride * static_cast<uint64_t>(height);
+    return bytes + kChunkHeaderBytes > UINT32_MAX ? 0 : static_cast<uint32_t>(bytes);
+}
+
+bool AviWriter::OpenAvi(const char* fileName, int32_t width, int32_t height) {
+    if (IsOpen()) {
+        CloseAvi(kProvisionalRate);
+    }
+    m_index.clear();
+    m_frameBytes = FrameBytesFor(width, height);
+    if (m_frameBytes == 0 ||
+        kHeaderBytes + kChunkHeaderBytes + m_frameBytes + IndexBytes(1) > m_maxFileBytes) {
+        errno = EFBIG;
+        return false;
+    }
+    m_fd = ::open(fileName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (m_fd < 0) {
+        return false;
+    }
+    m_width = width;
+    m_height = height;
+    m_moviEnd = kFirstChunkOffset;
+    m_fileBytes = 0;
+    m_canReserve = true;
+
+    std::array<uint8_t, kHeaderBytes> header{};
+    uint8_t* h = header.data();
+    PutFourCc(h, "RIFF");
+    PutFourCc(h + 8, "AVI ");
+    PutFourCc(h + 12, "LIST");
+    WriteLe32(h + 16, 200);
+    PutFourCc(h + 20, "hdrl");
+    PutFourCc(h + 24, "avih");
+    WriteLe32(h + 28, 56);
+    WriteLe32(h + kFlagsOffset, kHasIndexWasCaptureFile);
+    WriteLe32(h + kStreamsOffset, 1);
+    WriteLe32(h + kMainBufferSizeOffset, m_frameBytes + kChunkHeaderBytes);
+    WriteLe32(h + kMainWidthOffset, static_cast<uint32_t>(width));
+    WriteLe32(h + kMainHeightOffset, static_cast<uint32_t>(height));
+    PutFourCc(h + 88, "LIST");
+    WriteLe32(h + 92, 124);
+    PutFourCc(h + 96, "strl");
+    PutFourCc(h + 100, "strh");
+    WriteLe32(h + 104, 64);
+    PutFourCc(h + kStreamTypeOffset, "vids");
+    PutFourCc(h + kHandlerOffset, "DIB ");
+    WriteLe32(h + kRateOffset, kStreamRate);
+    WriteLe32(h + kStreamBufferSizeOffset, m_frameBytes + kChunkHeaderBytes);
+    PutFourCc(h + 172, "strf");
+    WriteLe32(h + 176, 40);
+    uint8_t* format = h + kFormatOffset;
+    WriteLe32(format, 40);
+    WriteLe32(format + 4, static_cast<uint32_t>(width));
+    WriteLe32(format + 8, static_cast<uint32_t>(height));  // positive: bottom row first
+    WriteLe16(format + 12, 1);
+    WriteLe16(format + 14, 24);
+    PutFourCc(h + 220, "LIST");
+    PutFourCc(h + 228, "movi");
+    // The rate fields hold 30 frames per second until the measured rate is known; the sizes and
+    // counts stay 0 until the file is finished.
+    WriteLe32(h + kMicroSecondsPerFrameOffset, MicroSecondsPerFrame(kProvisionalRate));
+    WriteLe32(h + kMaxBytesPerSecondOffset,
+              BytesPerSecond(m_frameBytes + kChunkHeaderBytes, kProvisionalRate));
+    WriteLe32(h + kScaleOffset, StreamScale(kProvisionalRate));
+    if (!WriteAt(0, header.data(), header.size()) || !ReserveIndexSpace()) {
+        const int error = errno;
+        ::close(m_fd);
+        m_fd = -1;
+        ::unlink(fileName);
+        errno = error;
+        return false;
+    }
+    m_fileBytes = kHeaderBytes;
+    return true;
+}
+
+bool AviWriter::WriteAt(uint64_t offset, const void* data, size_t bytes) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    while (bytes > 0) {
+        const ssize_t written = ::pwrite(m_fd, p, bytes, static_cast<off_t>(offset));
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (written == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        p += written;
+        offset += static_cast<uint64_t>(written);
+        bytes -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+bool AviWriter::ReserveIndexSpace() {
+    if (!m_canReserve) {
+        return true;
+    }
+    // Where the index goes once the next frame is in, and how long it then is.
+    const uint64_t offset = m_moviEnd + kChunkHeaderBytes + m_frameBytes;
+    const uint64_t length = IndexBytes(Frames() + 1);
+    // A reservation costs the file system work on every frame, so it is made only once the disk
+    // nears full; with more room than a few frames and the reserve, the next frame and its index
+    // fit anyway.
+    struct statvfs disk {};
+    if (::fstatvfs(m_fd, &disk) == 0) {
+        const uint64_t free = static_cast<uint64_t>(disk.f_bavail) * disk.f_frsize;
+        const uint64_t room = std::max<uint64_t>(
+            kReserveBelowBytes, 4 * (kChunkHeaderBytes + static_cast<uint64_t>(m_frameBytes)));
+        if (free > room + length) {
+            return true;
+        }
+    }
+    if (::fallocate(m_fd, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset),
+                    static_cast<off_t>(length)) == 0) {
+        return true;
+    }
+    if (errno == ENOSPC || errno == EDQUOT || errno == EFBIG) {
+        return false;
+    }
+    // A file system without reservations: a full disk then costs the frame the index needs.
+    m_canReserve = false;
+    return true;
+}
+
+AviWriter::WriteResult AviWriter::WriteAviFrame(const uint8_t* frame) {
+    if (!IsOpen()) {
+        errno = EBADF;
+        return WriteResult::kFailed;
+    }
+    const uint64_t frames = Frames();
+    const uint64_t chunk = kChunkHeaderBytes + static_cast<uint64_t>(m_frameBytes);
+    // The index's offsets are counted from the "movi" identifier in 32 bits, and the finished
+    // file's RIFF size must fit 32 bits.
+    if (m_moviEnd + chunk + IndexBytes(frames + 1) > m_maxFileBytes) {
+        return WriteResult::kSizeLimit;
+    }
+    if (!ReserveIndexSpace()) {
+        return WriteResult::kFailed;
+    }
+    std::array<uint8_t, kChunkHeaderBytes> header{};
+    PutFourCc(header.data(), "00db");
+    WriteLe32(header.data() + 4, m_frameBytes);
+    std::array<iovec, 2> parts = {
+        {{header.data(), header.size()}, {const_cast<uint8_t*>(frame), m_frameBytes}}};
+    uint64_t offset = m_moviEnd;
+    size_t first = 0;
+    // pwritev moves on through the parts until everything is written or the file stops growing.
+    while (first < parts.size()) {
+        const ssize_t written =
+            ::pwritev(m_fd, parts.data() + first, static_cast<int>(parts.size() - first),
+                      static_cast<off_t>(offset));
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            if (written == 0) {
+                errno = ENOSPC;
+            }
+            // What reached the file of this frame is overwritten by the index when it closes.
+            m_fileBytes = std::max(m_fileBytes, offset);
+            return WriteResult::kFailed;
+        }
+        offset += static_cast<uint64_t>(written);
+        auto rest = static_cast<size_t>(written);
+        while (first < parts.size() && rest >= parts[first].iov_len) {
+            rest -= parts[first].iov_len;
+            ++first;
+        }
+        if (first < parts.size()) {
+            parts[first].iov_base = static_cast<uint8_t*>(parts[first].iov_base) + rest;
+            parts[first].iov_len -= rest;
+        }
+    }
+    std::array<uint8_t, kIndexEntryBytes> entry{};
+    PutFourCc(entry.data(), "00db");
+    WriteLe32(entry.data() + 4, kKeyFrame);
+    // Counted from the "movi" identifier, which sits 4 bytes before the first chunk.
+    WriteLe32(entry.data() + 8, static_cast<uint32_t>(m_moviEnd - (kFirstChunkOffset - 4)));
+    WriteLe32(entry.data() + 12, m_frameBytes);
+    m_index.insert(m_index.end(), entry.begin(), entry.end());
+    m_moviEnd += chunk;
+    m_fileBytes = m_moviEnd;
+    return WriteResult::kWritten;
+}
+
+void AviWriter::PatchHeaders(uint32_t rate) {
+    const uint64_t fileBytes = m_moviEnd + IndexBytes(Frames());
+    std::array<uint8_t, 4> value{};
+    const auto patch = [&](uint32_t offset, uint32_t number) {
+        WriteLe32(value.data(), number);
+        // These bytes lie in the first block of the file, which exists: rewriting them needs no
+        // new space.
+        WriteAt(offset, value.data(), value.size());
+    };
+    patch(kRiffSizeOffset, static_cast<uint32_t>(fileBytes - 8));
+    patch(kMoviSizeOffset, static_cast<uint32_t>(m_moviEnd - (kFirstChunkOffset - 4)));
+    patch(kTotalFramesOffset, Frames());
+    patch(kLengthOffset, Frames());
+    patch(kMicroSecondsPerFrameOffset, MicroSecondsPerFrame(rate));
+    patch(kScaleOffset, StreamScale(rate));
+    patch(kMaxBytesPerSecondOffset, BytesPerSecond(m_frameBytes + kChunkHeaderBytes, rate));
+}
+
+bool AviWriter::CloseAvi(uint32_t rate) {
+    if (!IsOpen()) {
+        errno = EBADF;
+        return false;
+    }
+    rate = std::max<uint32_t>(rate, 1);
+    // The index goes right after the last whole frame. If the file cannot take it there (a disk
+    // that filled up without reservations, a file size limit inside the index), the newest frames
+    // give way until it fits.
+    bool finished = false;
+    bool cutPartialFrame = false;
+    int error = 0;
+    while (!finished) {
+        std::array<uint8_t, 8> header{};
+        PutFourCc(header.data(), "idx1");
+        WriteLe32(header.data() + 4, static_cast<uint32_t>(m_index.size()));
+        finished = WriteAt(m_moviEnd, header.data(), header.size()) &&
+                   WriteAt(m_moviEnd + header.size(), m_index.data(), m_index.size());
+        if (finished) {
+            break;
+        }
+        error = errno;
+        // Space the failed frame took may be enough once it is given back.
+        if (!cutPartialFrame) {
+            cutPartialFrame = true;
+            if (::ftruncate(m_fd, static_cast<off_t>(m_moviEnd)) == 0) {
+                continue;
+            }
+        }
+        if (m_index.empty()) {
+            break;
+        }
+        platform::Log(kLogCategory, "AVI index does not fit after frame %u: the frame is dropped",
+                      Frames());
+        m_index.resize(m_index.size() - kIndexEntryBytes);
+        m_moviEnd -= kChunkHeaderBytes + m_frameBytes;
+    }
+    PatchHeaders(rate);
+    m_fileBytes = m_moviEnd + IndexBytes(Frames());
+    // Whatever a failed frame left beyond the index goes.
+    if (::ftruncate(m_fd, static_cast<off_t>(m_fileBytes)) != 0 && finished) {
+        finished = false;
+        error = errno;
+    }
+    if (::close(m_fd) != 0 && finished) {
+        finished = false;
+        error = errno;
+    }
+    m_fd = -1;
+    if (!finished) {
+        errno = error;
+    }
+    return finished;
+}
+
+}  // namespace quorix

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quorix {
+
+// Writes an uncompressed AVI file: one video stream of 24-bit bottom-up frames ("00db" chunks,
+// rows B, G, R padded to 4 bytes), the "idx1" index and the headers patched with the frame count
+// and the measured rate at the end. Owned by the recorder; used by one thread at a time.
+//
+// A file that cannot grow (a full disk, the process's file size limit) is still finished: the
+// index goes where the frame that did not fit began and the file is cut there, so every frame
+// written before stays readable. Once the disk nears full, the index space after the newest
+// frame is reserved before each frame where the file system can reserve, so a disk filling up
+// costs no written frame. (Without a reservation, the index takes the space the frame that did
+// not fit had taken; only if that is too little does the newest frame give way to it.)
+// RIFF sizes are 32-bit, so a file stops taking frames before it would pass 4 GiB.
+class AviWriter {
+public:
+    // Largest file whose RIFF size (file length - 8) fits 32 bits [bytes].
+    static constexpr uint64_t kMaxFileBytes = 0xFFFFFFFFull + 8;
+    // Offset of the movi list's size field and of the first frame chunk [bytes].
+    static constexpr uint32_t kMoviSizeOffset = 224;
+    static constexpr uint32_t kFirstChunkOffset = 232;
+    // The rate a file is opened with [frames per second x 100].
+    static constexpr uint32_t kProvisionalRate = 3000;
+
+    enum class WriteResult {
+        kWritten,
+        kSizeLimit,  // the frame would take the file past its size limit; nothing was written
+        kFailed,     // the file did not take the frame (errno tells why); nothing of it counts
+    };
+
+    // `maxFileBytes`: the largest file this writer makes (the RIFF limit unless smaller).
+    explicit AviWriter(uint64_t maxFileBytes = kMaxFileBytes);
+    AviWriter(const AviWriter&) = delete;
+    AviWriter& operator=(const AviWriter&) = delete;
+    // Finishes a file still open.
+    ~AviWriter();
+
+    // Bytes of one frame of this size: rows of 3 x width bytes padded to 4, times height; 0 when
+    // the size is not positive or a frame would not fit a 32-bit chunk size.
+    static uint32_t FrameBytesFor(int32_t width, int32_t height);
+
+    // Creates (or truncates) the file and writes the headers with the provisional rate and no
+    // frames. False, with errno set and no file kept open, when the file cannot be written or
+    // the size has no frames that fit.
+    bool OpenAvi(const char* fileName, int32_t width, int32_t height);
+    // Appends one frame of FrameBytes() bytes and its index entry.
+    WriteResult WriteAviFrame(const uint8_t* frame);
+    // Writes the index and patches the headers with the frame count and `rate` [frames per
+    // second x 100, at least 1], cuts the file after the index and closes it. False when the
+    // file could not be finished (errno tells why); the file is closed either way.
+    bool CloseAvi(uint32_t rate);
+
+    bool IsOpen() const { return m_fd >= 0; }
+    uint32_t FrameBytes() const { return m_frameBytes; }
+    uint32_t Frames() const { return static_cast<uint32_t>(m_index.size() / kIndexEntryBytes); }
+    // Length of the file as it stands (once closed: its final length) [bytes].
+    uint64_t FileBytes() const { return m_fileBytes; }
+
+private:
+    static constexpr size_t kIndexEntryBytes = 16;
+    static constexpr uint32_t kChunkHeaderBytes = 8;
+
+    // Bytes of the idx1 chunk for `frames` frames.
+    static uint64_t IndexBytes(uint64_t frames) { return 8 + kIndexEntryBytes * frames; }
+    // Reserves disk space for the index after the next frame; false when the disk is full.
+    bool ReserveIndexSpace();
+    bool WriteAt(uint64_t offset, const void* data, size_t bytes);
+    void PatchHeaders(uint32_t rate);
+
+    uint64_t m_maxFileBytes;
+    int m_fd = -1;
+    int32_t m_width = 0;
+    int32_t m_height = 0;
+    uint32_t m_frameBytes = 0;
+    uint64_t m_moviEnd = 0;        // where the next frame chunk goes [bytes]
+    uint64_t m_fileBytes = 0;      // [bytes]
+    bool m_canReserve = true;      // the file system takes space reservations
+    std::vector<uint8_t> m_index;  // idx1 entries as written to the file
+};
+
+}  // namespace quorix

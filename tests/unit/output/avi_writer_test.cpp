@@ -1,0 +1,146 @@
+// The AVI writer's file, read back by the test's own reader and by ffprobe: the layout of the
+// headers, the frame chunks and the index; the rate patched at the end (also a rate of 0); and a
+// file that reaches its size limit or a full disk, which must still end as a readable file with
+// every frame it counts.
+#include "output/avi_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "output_test_support.h"
+
+namespace quorix {
+namespace {
+
+using test::AviFile;
+using test::ExpectConsistentAvi;
+using test::FileSizeLimit;
+using test::ReadAvi;
+using test::ScratchDirectory;
+
+// 5 pixels of 3 bytes pad each row to 16 bytes: a frame of 3 rows is 48 bytes.
+constexpr int32_t kWidth = 5;
+constexpr int32_t kHeight = 3;
+constexpr uint32_t kFrameBytes = 48;
+constexpr uint32_t kHeaderBytes = test::kAviHeaderBytes;
+
+std::vector<uint8_t> Frame(uint8_t seed, uint32_t bytes = kFrameBytes) {
+    std::vector<uint8_t> frame(bytes);
+    for (uint32_t i = 0; i < bytes; ++i) {
+        frame[i] = static_cast<uint8_t>(seed * 31 + i);
+    }
+    return frame;
+}
+
+TEST(AviWriter, WritesTheHeadersChunksAndIndexOfAPaddedFrameSize) {
+    ScratchDirectory directory;
+    const std::string path = directory.File("clip.avi");
+    AviWriter writer;
+    ASSERT_EQ(AviWriter::FrameBytesFor(kWidth, kHeight), kFrameBytes);
+    ASSERT_TRUE(writer.OpenAvi(path.c_str(), kWidth, kHeight));
+    // Before any frame the file already has its headers.
+    EXPECT_EQ(std::filesystem::file_size(path), kHeaderBytes);
+    for (uint8_t i = 0; i < 3; ++i) {
+        ASSERT_EQ(writer.WriteAviFrame(Frame(i).data()), AviWriter::WriteResult::kWritten);
+    }
+    ASSERT_TRUE(writer.CloseAvi(2500));  // 25 frames per second
+
+    const AviFile avi = ReadAvi(path);
+    ExpectConsistentAvi(avi, 3, kFrameBytes);
+    EXPECT_EQ(avi.microSecondsPerFrame, 40000u);
+    EXPECT_EQ(avi.scale, 400000u);
+    EXPECT_EQ(avi.rate, 10000000u);
+    EXPECT_DOUBLE_EQ(avi.Rate(), 25.0);
+    // The true data rate: one chunk of 8 + F bytes per frame.
+    EXPECT_EQ(avi.maxBytesPerSecond, (8 + kFrameBytes) * 25);
+    EXPECT_EQ(avi.flags, 0x00010010u);
+    EXPECT_EQ(avi.streams, 1u);
+    EXPECT_EQ(avi.suggestedBuffer, kFrameBytes + 8);
+    EXPECT_EQ(avi.width, static_cast<uint32_t>(kWidth));
+    EXPECT_EQ(avi.height, static_cast<uint32_t>(kHeight));
+    EXPECT_EQ(avi.streamType, "vids");
+    EXPECT_EQ(avi.handler, "DIB ");
+    EXPECT_EQ(avi.bitCount, 24);
+    EXPECT_EQ(avi.chunkSize, kFrameBytes);
+    for (uint8_t i = 0; i < 3; ++i) {
+        const std::vector<uint8_t> expected = Frame(i);
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(),
+                               avi.bytes.begin() + static_cast<ptrdiff_t>(avi.chunkData[i])))
+            << "frame " << int{i};
+    }
+    // An independent reader takes the padded rows and counts every frame.
+    const test::Probe probe = test::ProbeVideo(path);
+    EXPECT_EQ(probe.width, static_cast<uint32_t>(kWidth));
+    EXPECT_EQ(probe.height, static_cast<uint32_t>(kHeight));
+    EXPECT_EQ(probe.frames, 3u);
+}
+
+// A measured rate of 0 (fewer than one frame per 100 s) is taken as one hundredth of a frame per
+// second instead of dividing by zero.
+TEST(AviWriter, RateOfZeroIsBoundedToOneHundredthFramePerSecond) {
+    ScratchDirectory directory;
+    const std::string path = directory.File("slow.avi");
+    AviWriter writer;
+    ASSERT_TRUE(writer.OpenAvi(path.c_str(), kWidth, kHeight));
+    ASSERT_EQ(writer.WriteAviFrame(Frame(1).data()), AviWriter::WriteResult::kWritten);
+    ASSERT_TRUE(writer.CloseAvi(0));
+    const AviFile avi = ReadAvi(path);
+    ExpectConsistentAvi(avi, 1, kFrameBytes);
+    EXPECT_EQ(avi.microSecondsPerFrame, 100000000u);
+    EXPECT_EQ(avi.scale, 1000000000u);
+}
+
+// A file that would pass its size limit takes no further frame and ends with the frames so far.
+TEST(AviWriter, StopsCleanlyAtItsSizeLimit) {
+    ScratchDirectory directory;
+    const std::string path = directory.File("limit.avi");
+    // Room for two frames and their index, not for a third.
+    const uint64_t limit = kHeaderBytes + 2 * (8 + kFrameBytes) + 8 + 16 * 2 + 30;
+    AviWriter writer(limit);
+    ASSERT_TRUE(writer.OpenAvi(path.c_str(), kWidth, kHeight));
+    EXPECT_EQ(writer.WriteAviFrame(Frame(0).data()), AviWriter::WriteResult::kWritten);
+    EXPECT_EQ(writer.WriteAviFrame(Frame(1).data()), AviWriter::WriteResult::kWritten);
+    EXPECT_EQ(writer.WriteAviFrame(Frame(2).data()), AviWriter::WriteResult::kSizeLimit);
+    ASSERT_TRUE(writer.CloseAvi(3000));
+    const AviFile avi = ReadAvi(path);
+    ExpectConsistentAvi(avi, 2, kFrameBytes);
+    EXPECT_LE(avi.bytes.size(), limit);
+}
+
+// A disk that fills up in the middle of a frame: the writer reports the failure, and the file it
+// closes holds the frames it reports, each readable, with nothing of the failed frame.
+TEST(AviWriter, FinishesAFileTheDiskHadNoRoomFor) {
+    ScratchDirectory directory;
+    const std::string path = directory.File("full.avi");
+    constexpr int32_t kBigWidth = 64;
+    constexpr int32_t kBigHeight = 48;
+    const uint32_t frameBytes = AviWriter::FrameBytesFor(kBigWidth, kBigHeight);  // 9216
+    const std::vector<uint8_t> frame = Frame(7, frameBytes);
+    AviWriter writer;
+    uint32_t written = 0;
+    {
+        // The fifth frame does not fit.
+        const FileSizeLimit limit(kHeaderBytes + 4 * (8 + frameBytes) + 5000);
+        ASSERT_TRUE(limit.Set());
+        ASSERT_TRUE(writer.OpenAvi(path.c_str(), kBigWidth, kBigHeight));
+        AviWriter::WriteResult result = AviWriter::WriteResult::kWritten;
+        while (result == AviWriter::WriteResult::kWritten && written < 100) {
+            result = writer.WriteAviFrame(frame.data());
+            written += result == AviWriter::WriteResult::kWritten ? 1 : 0;
+        }
+        EXPECT_EQ(result, AviWriter::WriteResult::kFailed);
+        EXPECT_EQ(written, 4u);
+        EXPECT_TRUE(writer.CloseAvi(2500));
+    }
+    const AviFile avi = ReadAvi(path);
+    ExpectConsistentAvi(avi, writer.Frames(), frameBytes);
+    EXPECT_EQ(writer.Frames(), written);
+    EXPECT_EQ(test::ProbeVideo(path).frames, written);
+}
+
+}  // namespace
+}  // namespace quorix
