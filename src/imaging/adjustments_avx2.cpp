@@ -146,12 +146,13 @@ void HueSaturationRow(uint8_t* row, int32_t width, int32_t pixelSamples,
     const __m256i byteMask = _mm256_set1_epi32(0xFF);
     int32_t x = 0;
     if (pixelSamples == 3) {
-        // Each step reads 4 bytes beyond its 8 pixels, so it stops one pixel before the row's end.
+        // Each step reads 28 bytes for its 8 pixels (24 bytes), so it runs only while those 28
+        // bytes lie inside the row.
         const __m128i compactLane =
             _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
         const __m256i compact = _mm256_broadcastsi128_si256(compactLane);
         const __m256i gatherLanes = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7);
-        for (; x + 9 <= width; x += 8) {
+        for (; 3 * static_cast<int64_t>(x) + 28 <= 3 * static_cast<int64_t>(width); x += 8) {
             uint8_t* p = row + static_cast<ptrdiff_t>(x) * 3;
             const __m256i pixels = _mm256_inserti128_si256(
                 _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))),
