@@ -712,6 +712,16 @@ int OpenAndShowCamera(const Context& context, const Options& options,
     return PrintCamera(context, index, AllCamerasEmulated(simCameras, listed));
 }
 
+// Opens and shows the camera, then applies the options' settings (colour mode `defaultBits`
+// unless they name one) and reports the image layout they give.
+int OpenAndConfigureCamera(const Context& context, const Options& options,
+                           const SimCameras* simCameras, int32_t defaultBits, ImageLayout* layout) {
+    if (const int status = OpenAndShowCamera(context, options, simCameras); status != kExitOk) {
+        return status;
+    }
+    return ApplySettings(context, options, defaultBits, layout);
+}
+
 int TakeSnapshot(const Options& options) {
     // The file and its format first: a wrong name costs no camera start.
     const std::string path = options.output.empty() ? "quorix-snap.png" : options.output;
@@ -738,12 +748,9 @@ int TakeSnapshot(const Options& options) {
     }
     const Context context;
     const QuorixHandle handle = context.Handle();
-    if (const int status = OpenAndShowCamera(context, options, simCameras.get());
-        status != kExitOk) {
-        return status;
-    }
     ImageLayout layout;
-    if (const int status = ApplySettings(context, options, kDefaultSnapBits, &layout);
+    if (const int status =
+            OpenAndConfigureCamera(context, options, simCameras.get(), kDefaultSnapBits, &layout);
         status != kExitOk) {
         return status;
     }
@@ -823,12 +830,9 @@ int RunStream(const Options& options) {
     }
     const Context context;
     const QuorixHandle handle = context.Handle();
-    if (const int status = OpenAndShowCamera(context, options, simCameras.get());
-        status != kExitOk) {
-        return status;
-    }
     ImageLayout layout;
-    if (const int status = ApplySettings(context, options, kDefaultStreamBits, &layout);
+    if (const int status =
+            OpenAndConfigureCamera(context, options, simCameras.get(), kDefaultStreamBits, &layout);
         status != kExitOk) {
         return status;
     }
@@ -974,12 +978,9 @@ int RunRecord(const Options& options) {
     }
     const Context context;
     const QuorixHandle handle = context.Handle();
-    if (const int status = OpenAndShowCamera(context, options, simCameras.get());
-        status != kExitOk) {
-        return status;
-    }
     ImageLayout layout;
-    if (const int status = ApplySettings(context, options, kDefaultSnapBits, &layout);
+    if (const int status =
+            OpenAndConfigureCamera(context, options, simCameras.get(), kDefaultSnapBits, &layout);
         status != kExitOk) {
         return status;
     }
