@@ -213,8 +213,8 @@ public:
     // Draws the processed frame into the preview window, if there is one; the worker calls it with
     // the frame lock held after each frame.
     void DrawPreview();
-    // The preview window's class name; empty while there is no window.
-    std::string PreviewWindowClass();
+    // The frames the preview window was offered and drew (0 while there is no window).
+    PreviewWindow::Counts PreviewWindowCounts();
 
     int32_t AcquisitionState() const { return m_acquisitionState.load(); }
     platform::CriticalSection& FrameLock() { return m_frameLock; }

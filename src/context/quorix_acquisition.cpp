@@ -338,9 +338,9 @@ void CQuorix::DrawPreview() {
     }
 }
 
-std::string CQuorix::PreviewWindowClass() {
+PreviewWindow::Counts CQuorix::PreviewWindowCounts() {
     std::lock_guard lock(m_frameLock);
-    return m_previewWindow ? m_previewWindow->ClassName() : std::string();
+    return m_previewWindow ? m_previewWindow->GetCounts() : PreviewWindow::Counts{};
 }
 
 // --- Buffers -------------------------------------------------------------------------------

@@ -1,5 +1,6 @@
 #include "output/preview_window.h"
 
+#include <immintrin.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include "imaging/pixel_operations.h"
 #include "platform/log.h"
 #include "platform/message_window.h"
+#include "platform/thread_priority.h"
 
 namespace quorix {
 
@@ -20,6 +22,9 @@ namespace {
 
 // How long ShowLastFrame waits for a display that does not answer [ms].
 constexpr auto kLastFrameWait = std::chrono::milliseconds(5000);
+// Frames are drawn at most this often, about a display's refresh; more would take processor
+// time from the frames without being seen [ms].
+constexpr auto kDrawInterval = std::chrono::milliseconds(16);
 
 bool IsGrayType(int32_t colourType) {
     return colourType == 0 || colourType == 1;
@@ -36,6 +41,52 @@ uint32_t Channel(uint32_t value, uint32_t mask) {
     return (scaled << shift) & mask;
 }
 
+// One row of 8-bit gray or 24-bit B, G, R pixels into B, G, R, 0 display pixels, from pixel
+// `first` on. The plain reference of the vector rows below.
+void RowToBgrx(const uint8_t* src, uint8_t* dst, int32_t first, int32_t width, bool gray) {
+    for (int32_t x = first; x < width; ++x) {
+        const uint8_t* p = gray ? src + x : src + 3 * x;
+        const uint32_t blue = p[0];
+        const uint32_t green = gray ? p[0] : p[1];
+        const uint32_t red = gray ? p[0] : p[2];
+        const uint32_t pixel = blue | (green << 8) | (red << 16);
+        std::memcpy(dst + 4 * x, &pixel, 4);
+    }
+}
+
+// The same with 128-bit byte shuffles: four colour pixels from each 16 bytes read (read only
+// while 16 bytes remain in the row), or sixteen gray pixels; the plain row finishes the tail.
+__attribute__((target("ssse3"))) void RowToBgrxSsse3(const uint8_t* src, uint8_t* dst,
+                                                     int32_t width, bool gray) {
+    int32_t x = 0;
+    if (gray) {
+        const __m128i spread[4] = {
+            _mm_setr_epi8(0, 0, 0, -1, 1, 1, 1, -1, 2, 2, 2, -1, 3, 3, 3, -1),
+            _mm_setr_epi8(4, 4, 4, -1, 5, 5, 5, -1, 6, 6, 6, -1, 7, 7, 7, -1),
+            _mm_setr_epi8(8, 8, 8, -1, 9, 9, 9, -1, 10, 10, 10, -1, 11, 11, 11, -1),
+            _mm_setr_epi8(12, 12, 12, -1, 13, 13, 13, -1, 14, 14, 14, -1, 15, 15, 15, -1)};
+        for (; x + 16 <= width; x += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x));
+            for (int k = 0; k < 4; ++k) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4 * (x + 4 * k)),
+                                 _mm_shuffle_epi8(v, spread[k]));
+            }
+        }
+    } else {
+        const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+        for (; 3 * x + 16 <= 3 * width; x += 4) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 3 * x));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4 * x), _mm_shuffle_epi8(v, spread));
+        }
+    }
+    RowToBgrx(src, dst, x, width, gray);
+}
+
+bool HasSsse3() {
+    static const bool has = __builtin_cpu_supports("ssse3") != 0;
+    return has;
+}
+
 // Puts an 8-bit gray or 24-bit B, G, R picture (top row first) into the display's image of the
 // same size.
 void ToDisplayPixels(const CImageBuffer& picture, uint8_t* out, int32_t outStride,
@@ -46,13 +97,10 @@ void ToDisplayPixels(const CImageBuffer& picture, uint8_t* out, int32_t outStrid
         const uint8_t* src = picture.Row(y);
         uint8_t* dst = out + static_cast<size_t>(y) * static_cast<size_t>(outStride);
         if (format.IsBgrx()) {
-            for (int32_t x = 0; x < width; ++x) {
-                const uint8_t* p = gray ? src + x : src + 3 * x;
-                const uint32_t blue = p[0];
-                const uint32_t green = gray ? p[0] : p[1];
-                const uint32_t red = gray ? p[0] : p[2];
-                const uint32_t pixel = blue | (green << 8) | (red << 16);
-                std::memcpy(dst + 4 * x, &pixel, 4);
+            if (HasSsse3()) {
+                RowToBgrxSsse3(src, dst, width, gray);
+            } else {
+                RowToBgrx(src, dst, 0, width, gray);
             }
             continue;
         }
@@ -266,10 +314,12 @@ void PreviewWindow::OfferFrame(const CImageBuffer& output, int32_t colourType) {
         ++m_offered;
         // A window that cannot show it, or still drawing the previous frame: this one is left
         // out, and the worker goes on with the next at once.
-        if (m_pending || !m_drawable.load()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (m_pending || !m_drawable.load() || now - m_lastStaged < kDrawInterval) {
             m_lastSkipped = true;
             return;
         }
+        m_lastStaged = now;
     }
     // The drawing thread leaves the staging image alone while nothing is pending.
     const bool staged = Stage(output, colourType);
@@ -322,6 +372,7 @@ void PreviewWindow::Close() {
 }
 
 void PreviewWindow::DrawingLoop() {
+    platform::LowerThreadPriority();
     for (;;) {
         const platform::DisplayWindowState state = m_display->ProcessEvents();
         if (m_open.load() && (state.closeRequested || state.destroyed)) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -28,8 +29,9 @@ struct PreviewPlacement {
 
 // The live picture of a preview: a window on the display that shows every processed frame it
 // can. The preview's worker offers each frame (DrawPreview); a drawing thread of the window's
-// own turns it into the display's pixels and puts it into the window, so that a slow display
-// never holds the worker up: a frame that comes while the previous one is still being drawn is
+// own, at a low priority, turns it into the display's pixels and puts it into the window, so
+// that a slow display never holds the worker up: a frame that comes while the previous one is
+// still being drawn, or less than 16 ms after the last one drawn (about a display's refresh), is
 // not drawn. What the window shows:
 // - when its client size is the frame's and the frame is not 16-bit, the frame pixel for pixel;
 // - otherwise the frame scaled by nearest neighbour into the back buffer at the client size,
@@ -67,7 +69,6 @@ public:
     // made for this placement (and, top-level, for this frame size).
     bool Serves(const PreviewPlacement& placement, int32_t frameWidth, int32_t frameHeight) const;
     bool IsOpen() const { return m_open.load(); }
-    const std::string& ClassName() const { return m_className; }
 
     // A processed frame of the worker (output image of colour type 0-5), with the frame lock
     // held. Hands it to the drawing thread when that thread is free; never waits for it.
@@ -117,6 +118,7 @@ private:
     std::condition_variable m_drawn;
     bool m_pending = false;
     bool m_lastSkipped = false;  // the newest frame offered was not staged
+    std::chrono::steady_clock::time_point m_lastStaged{};
     bool m_quit = false;
     CImageBuffer m_staged;
     int32_t m_stagedType = 0;

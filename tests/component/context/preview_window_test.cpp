@@ -4,13 +4,6 @@
 // neighbour sampled from the bottom row up when the sizes differ). Every screenshot is kept as a
 // PNG file in the build tree (tests/screenshots) for a person to look at.
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -23,76 +16,24 @@
 #include "context_test_support.h"
 #include "output/image_file.h"
 #include "picture_support.h"
+#include "support/x_server.h"
 
 // Xlib last: its macros (None, Bool, Status) would rename GoogleTest's names.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
-extern char** environ;
-
 namespace quorix {
 namespace {
 
 using test::ContextCameraTest;
+using test::XServer;
 
-constexpr int32_t kScreenWidth = 2560;
-constexpr int32_t kScreenHeight = 1700;
+constexpr int32_t kScreenWidth = XServer::kScreenWidth;
+constexpr int32_t kScreenHeight = XServer::kScreenHeight;
 // The frame of the whole sensor with 2x2 sub-sampling.
 constexpr int32_t kFrameWidth = 1024;
 constexpr int32_t kFrameHeight = 768;
 constexpr int32_t kMessageWaitMs = 10'000;
-
-// An X server for this test process alone: Xvfb picks a free display number and tells it on a
-// pipe (-displayfd) once it accepts connections.
-class XServer {
-public:
-    // "" when the server runs, else why not.
-    std::string Start() {
-        int fds[2];
-        if (pipe(fds) != 0) {
-            return "no pipe";
-        }
-        fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-        const std::string fd = std::to_string(fds[1]);
-        const std::string screen =
-            std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) + "x24";
-        const char* argv[] = {"Xvfb",         "-displayfd", fd.c_str(), "-screen", "0",
-                              screen.c_str(), "-nolisten",  "tcp",      nullptr};
-        const int spawned =
-            posix_spawnp(&m_pid, "Xvfb", nullptr, nullptr, const_cast<char* const*>(argv), environ);
-        close(fds[1]);
-        if (spawned != 0) {
-            close(fds[0]);
-            m_pid = 0;
-            return "Xvfb could not be started (" + std::string(std::strerror(spawned)) +
-                   "): install the Debian package xvfb; the preview window tests need an X "
-                   "server of their own";
-        }
-        std::string number;
-        pollfd p{fds[0], POLLIN, 0};
-        char c = 0;
-        while (poll(&p, 1, 20'000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') {
-            number += c;
-        }
-        close(fds[0]);
-        if (number.empty()) {
-            return "Xvfb did not report a display";
-        }
-        m_name = ":" + number;
-        return "";
-    }
-    ~XServer() {
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
-    const std::string& Name() const { return m_name; }
-
-private:
-    pid_t m_pid = 0;
-    std::string m_name;
-};
 
 // A window seen from the test's own connection.
 struct SeenWindow {

@@ -1,0 +1,81 @@
+#pragma once
+
+// An X server for one test or benchmark process alone: Xvfb, started on a display number it
+// picks itself and reports on a pipe (-displayfd) once it accepts connections. Used by the
+// preview window tests and the preview benchmark.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+extern char** environ;
+
+namespace quorix::test {
+
+class XServer {
+public:
+    static constexpr int kScreenWidth = 2560;
+    static constexpr int kScreenHeight = 1700;
+
+    XServer() = default;
+    XServer(const XServer&) = delete;
+    XServer& operator=(const XServer&) = delete;
+    ~XServer() {
+        if (m_pid > 0) {
+            kill(m_pid, SIGTERM);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+
+    // Starts the server with one 24-bit screen of kScreenWidth x kScreenHeight. Returns "" when
+    // it runs, else why not.
+    std::string Start() {
+        int fds[2];
+        if (pipe(fds) != 0) {
+            return "no pipe for Xvfb";
+        }
+        fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+        const std::string fd = std::to_string(fds[1]);
+        const std::string screen =
+            std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) + "x24";
+        const char* argv[] = {"Xvfb",         "-displayfd", fd.c_str(), "-screen", "0",
+                              screen.c_str(), "-nolisten",  "tcp",      nullptr};
+        const int spawned =
+            posix_spawnp(&m_pid, "Xvfb", nullptr, nullptr, const_cast<char* const*>(argv), environ);
+        close(fds[1]);
+        if (spawned != 0) {
+            close(fds[0]);
+            m_pid = 0;
+            return "Xvfb could not be started (" + std::string(std::strerror(spawned)) +
+                   "): install the Debian package xvfb (scripts/install-deps.sh); the preview "
+                   "window needs an X server of its own here";
+        }
+        std::string number;
+        pollfd p{fds[0], POLLIN, 0};
+        char c = 0;
+        while (poll(&p, 1, 20'000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') {
+            number += c;
+        }
+        close(fds[0]);
+        if (number.empty()) {
+            return "Xvfb did not report its display";
+        }
+        m_name = ":" + number;
+        return "";
+    }
+
+    // The display name, ":N", once started.
+    const std::string& Name() const { return m_name; }
+
+private:
+    pid_t m_pid = 0;
+    std::string m_name;
+};
+
+}  // namespace quorix::test
