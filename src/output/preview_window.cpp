@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "imaging/demosaic_rows.h"
 #include "imaging/pixel_operations.h"
 #include "platform/log.h"
 #include "platform/message_window.h"
@@ -82,8 +83,10 @@ __attribute__((target("ssse3"))) void RowToBgrxSsse3(const uint8_t* src, uint8_t
     RowToBgrx(src, dst, x, width, gray);
 }
 
+// The shuffles run wherever the pixel kernels run vectors (128-bit kernels need SSE4.1, which
+// has the shuffles); QUORIX_SIMD=0 keeps this to the plain rows as well.
 bool HasSsse3() {
-    static const bool has = __builtin_cpu_supports("ssse3") != 0;
+    static const bool has = ChosenBayerVectorLevel() != BayerVectorLevel::kPlain;
     return has;
 }
 
