@@ -79,8 +79,9 @@ typedef struct QuorixMessage {
 #define QUORIX_MSG_FRAME 0x8002u
 /* An error was recorded or posted: wParam = 0, lParam = the error code. */
 #define QUORIX_MSG_ERROR 0x8003u
-/* A person closed the preview window (the window manager's close): the window is gone and the
- * preview has stopped as Quorix_StopPreview stops it. Posted to the notification window given to
+/* A person closed the preview window (the window manager's close), or it was destroyed from
+ * outside (with its parent): the window is gone and the preview has stopped as Quorix_StopPreview
+ * stops it. Posted to the notification window given to
  * Quorix_Initialize and to the callback window of Quorix_CallBackPreview; wParam = 0, lParam = 0.
  * No error code is recorded. */
 #define QUORIX_MSG_PREVIEW_CLOSED 0x8004u
