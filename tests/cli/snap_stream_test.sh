@@ -303,7 +303,7 @@ if ! command -v Xvfb >/dev/null; then
   fail "Xvfb is not installed (Debian package xvfb): the preview tests need an X server"
 else
   exec {displayfd}<> <(:)
-  Xvfb -displayfd "$displayfd" -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null &
+  Xvfb -displayfd "$displayfd" -screen 0 1280x1024x24 -nolisten tcp -noreset 2>/dev/null &
   xvfb=$!
   read -r -t 20 -u "$displayfd" number
   if [ -z "$number" ]; then

@@ -44,8 +44,10 @@ public:
         const std::string fd = std::to_string(fds[1]);
         const std::string screen =
             std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) + "x24";
-        const char* argv[] = {"Xvfb",         "-displayfd", fd.c_str(), "-screen", "0",
-                              screen.c_str(), "-nolisten",  "tcp",      nullptr};
+        // -noreset: a server that resets whenever its last client leaves refuses connections
+        // for a moment between one test's windows and the next's.
+        const char* argv[] = {"Xvfb",         "-displayfd", fd.c_str(), "-screen",  "0",
+                              screen.c_str(), "-nolisten",  "tcp",      "-noreset", nullptr};
         const int spawned =
             posix_spawnp(&m_pid, "Xvfb", nullptr, nullptr, const_cast<char* const*>(argv), environ);
         close(fds[1]);
