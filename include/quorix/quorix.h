@@ -79,9 +79,9 @@ typedef struct QuorixMessage {
 #define QUORIX_MSG_FRAME 0x8002u
 /* An error was recorded or posted: wParam = 0, lParam = the error code. */
 #define QUORIX_MSG_ERROR 0x8003u
-/* A person closed the preview window (the window manager's close), or it was destroyed from
- * outside (with its parent): the window is gone and the preview has stopped as Quorix_StopPreview
- * stops it. Posted to the notification window given to
+/* A person closed the preview window (the window manager's close), it was destroyed from outside
+ * (with its parent), or its display went away: the window is gone and the preview has stopped as
+ * Quorix_StopPreview stops it. Posted to the notification window given to
  * Quorix_Initialize and to the callback window of Quorix_CallBackPreview; wParam = 0, lParam = 0.
  * No error code is recorded. */
 #define QUORIX_MSG_PREVIEW_CLOSED 0x8004u
@@ -428,10 +428,10 @@ QUORIX_API int Quorix_GetCameraInfo(QuorixHandle handle, QuorixCameraInfo* info)
  * Quorix_StopPreview leaves the window showing the last frame processed; a later preview start
  * with the same placement (and frame size, for a top-level window) shows its frames in the same
  * window, another placement replaces it. Quorix_Close and Quorix_Release destroy it. A person
- * closing the window stops the preview as Quorix_StopPreview does and posts
- * QUORIX_MSG_PREVIEW_CLOSED. X errors on the library's connection are logged (QUORIX_LOG), never
- * fatal: the library's X error handler passes errors of the application's own connections on to
- * the handler installed before it.
+ * closing the window (or the display going away) stops the preview as Quorix_StopPreview does
+ * and posts QUORIX_MSG_PREVIEW_CLOSED. X errors and a broken connection on the library's own
+ * connection are logged (QUORIX_LOG), never fatal: the library's X error and I/O error handlers
+ * pass those of the application's own connections on to the handlers installed before them.
  *
  * Returns 1, or 0 with code 4 (the window could not be made: no DISPLAY, the display refused the
  * connection or the window, a parent that is not a wrapped X11 window) or 8 (acquisition did not

@@ -270,8 +270,8 @@ uint32_t CQuorix::OpenPreviewWindow() {
     std::lock_guard windowLock(m_windowLock);
     const PreviewPlacement placement{m_previewParent, m_previewLeft, m_previewTop, m_previewWidth,
                                      m_previewHeight};
-    // A top-level window is the frame's size. A window the check refuses still gets a window of
-    // at least a pixel: the start then fails with the window's own code.
+    // A top-level window is the frame's size. A capture window the check refuses still gets a
+    // preview window of at least one pixel: the start then fails with the capture window's code.
     const int32_t frameWidth = std::clamp(OutputWidth(), 1, static_cast<int32_t>(kSensorWidth));
     const int32_t frameHeight = std::clamp(OutputHeight(), 1, static_cast<int32_t>(kSensorHeight));
     std::unique_ptr<PreviewWindow> previous;

@@ -384,12 +384,17 @@ void PreviewWindow::DrawingLoop() {
         m_drawable.store(m_open.load() && !state.destroyed && state.mapped && state.width > 0 &&
                          state.height > 0);
         bool draw = false;
+        bool quit = false;
         {
             std::lock_guard lock(m_mutex);
-            if (m_quit) {
-                return;
-            }
+            quit = m_quit;
             draw = m_pending;
+        }
+        if (quit) {
+            // The window and the connection end on this thread: after the connection broke, Xlib
+            // takes further calls on it only from the thread that met the break.
+            m_display.reset();
+            return;
         }
         if (draw) {
             Draw();

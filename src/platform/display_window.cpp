@@ -39,6 +39,7 @@ struct ConnectionTable {
     std::mutex mutex;
     std::unordered_map<Display*, X11Connection*> connections;
     XErrorHandler previous = nullptr;
+    XIOErrorHandler previousIo = nullptr;
 };
 
 ConnectionTable& Connections() {
@@ -67,17 +68,30 @@ int OnXError(Display* display, XErrorEvent* event) {
     return previous != nullptr ? previous(display, event) : 0;
 }
 
-// A connection that broke (the server went away) marks its window destroyed; returning from here
-// keeps the process alive, and Xlib fails the connection's later requests at once.
-void OnConnectionLost(Display* display, void*) {
-    ConnectionTable& table = Connections();
-    std::lock_guard lock(table.mutex);
-    const auto it = table.connections.find(display);
-    if (it != table.connections.end()) {
-        it->second->broken.store(true);
+// A broken connection (the server went away) of the library's marks its window destroyed. Xlib
+// first calls the process's I/O error handler, whose default ends the process, then the
+// connection's exit handler: the library's handlers both return for its own connections, so the
+// process goes on and Xlib fails the connection's later requests at once. A broken connection of
+// the application goes to its handler as before.
+int OnIoError(Display* display) {
+    XIOErrorHandler previous = nullptr;
+    {
+        ConnectionTable& table = Connections();
+        std::lock_guard lock(table.mutex);
+        const auto it = table.connections.find(display);
+        if (it != table.connections.end()) {
+            it->second->broken.store(true);
+            Log("Display", "the connection to the X display broke");
+            return 0;
+        }
+        previous = table.previousIo;
     }
-    Log("Display", "the connection to the X display broke");
+    return previous != nullptr ? previous(display) : 0;
 }
+
+// The exit handler of the library's connections: returning is what keeps the process alive (the
+// default one ends it); OnIoError has already marked the connection.
+void OnConnectionLost(Display*, void*) {}
 
 void InitialiseXlib() {
     static std::once_flag once;
@@ -88,6 +102,7 @@ void InitialiseXlib() {
         ConnectionTable& table = Connections();
         std::lock_guard lock(table.mutex);
         table.previous = XSetErrorHandler(OnXError);
+        table.previousIo = XSetIOErrorHandler(OnIoError);
     });
 }
 
@@ -260,12 +275,15 @@ DisplayWindow::~DisplayWindow() {
         return;
     }
     FreeImage();
-    if (x.gc != nullptr) {
-        XFreeGC(x.display, x.gc);
-    }
-    DestroyWindow();
-    if (x.ownColormap) {
-        XFreeColormap(x.display, x.colormap);
+    // A broken connection takes no more requests: what lived on the server went with it.
+    if (!x.broken.load()) {
+        if (x.gc != nullptr) {
+            XFreeGC(x.display, x.gc);
+        }
+        DestroyWindow();
+        if (x.ownColormap) {
+            XFreeColormap(x.display, x.colormap);
+        }
     }
     // Closed by the library itself: the server learns of it at once, and no broken connection
     // is ever left behind for Xlib to find.

@@ -40,9 +40,9 @@ struct DisplayWindowState {
 // memory when the display offers it (MIT-SHM) and as plain protocol requests otherwise.
 //
 // X errors on the library's connections are recorded, never fatal: the library installs one error
-// handler for the process that counts errors on its own connections and hands every other error
-// to the handler that was there before. A broken connection marks the window destroyed instead
-// of ending the process.
+// handler and one I/O error handler for the process that count errors and broken connections on
+// its own connections and hand everything else to the handlers that were there before. A broken
+// connection (the server went away) marks the window destroyed instead of ending the process.
 //
 // After Create, the window must be used by one thread at a time (its owner's drawing thread).
 class DisplayWindow {

@@ -27,10 +27,18 @@ public:
     XServer(const XServer&) = delete;
     XServer& operator=(const XServer&) = delete;
     ~XServer() {
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-            waitpid(m_pid, nullptr, 0);
+        if (m_pid <= 0) {
+            return;
         }
+        kill(m_pid, SIGTERM);
+        // A server busy shutting down gets two seconds, then goes at once.
+        for (int i = 0; i < 200; ++i) {
+            if (waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+                return;
+            }
+            usleep(10'000);
+        }
+        Kill();
     }
 
     // Starts the server with one 24-bit screen of kScreenWidth x kScreenHeight. Returns "" when
@@ -70,6 +78,15 @@ public:
         }
         m_name = ":" + number;
         return "";
+    }
+
+    // Ends the server at once, as a display that goes away.
+    void Kill() {
+        if (m_pid > 0) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+            m_pid = 0;
+        }
     }
 
     // The display name, ":N", once started.

@@ -494,5 +494,24 @@ TEST_F(PreviewWindowTest, ClosingTheWindowStopsThePreview) {
     EXPECT_EQ(Quorix_Close(handle), 1);
 }
 
+// A display that goes away while the preview shows on it (the server ends) ends the window, never
+// the process: the preview stops and the application hears of it as of a closed window.
+TEST_F(PreviewWindowTest, DisplayGoingAwayEndsTheWindowNotTheProcess) {
+    XServer doomed;
+    ASSERT_EQ(doomed.Start(), "");
+    setenv("DISPLAY", doomed.Name().c_str(), 1);
+    Attach("DOOMED");
+    const QuorixWindow notify = MessageWindow();
+    const QuorixHandle handle = OpenContext(0, 8, notify);
+    const QuorixWindow frames = MessageWindow();
+    ASSERT_EQ(Quorix_CallBackPreview(handle, frames, nullptr, 0, 1), 1);
+    ASSERT_TRUE(WaitForFrames(frames, 2));
+    doomed.Kill();
+    ASSERT_TRUE(WaitForMessage(notify, QUORIX_MSG_PREVIEW_CLOSED));
+    std::vector<uint8_t> frame(static_cast<size_t>(kFrameWidth) * kFrameHeight);
+    EXPECT_EQ(Quorix_SnapShot(handle, frame.data(), static_cast<uint32_t>(frame.size()), 1), 1);
+    EXPECT_EQ(Quorix_Close(handle), 1);
+}
+
 }  // namespace
 }  // namespace quorix
