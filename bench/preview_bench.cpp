@@ -12,8 +12,8 @@
 // adjustment on (hue, saturation, gamma, contrast, sharpness, brightness) from a camera at its own
 // frame timing, whose 118 frames per second the preview must still deliver.
 //
-// BM_PreviewWindow: the same 24-bit preview of the camera at its own frame timing (5 ms exposure,
-// 118 frames per second), without a window and with the top-level preview window (2048 x 1536) on
+// BM_PreviewWindow: the same 24-bit preview of a camera sending the sensor's 118 frames per second
+// (5 ms exposure), without a window and with the top-level preview window (2048 x 1536) on
 // an X server of the benchmark's own (Xvfb), in the same run. The application's frames must keep
 // the camera's rate with the window shown; the window shows as many as the display takes
 // (window_fps, frames drawn per second of the run).
@@ -44,14 +44,20 @@ constexpr int32_t kHeight = 1536;
 constexpr int32_t kMessageWaitMs = 5000;
 // Frames per benchmark run: about three seconds at the rates of interest.
 constexpr int64_t kFramesPerRun = 360;
+// The sensor's full rate at 2048 x 1536 [frames per second].
+constexpr double kSensorRate = 118.0;
 
 using quorix::bench::PrivateDeviceTable;
 
 // One emulated camera as fast as possible, a context on it set up for the windowless preview in
 // the colour mode, a message window for its frames and a buffer for their pixels.
 struct PreviewSetup {
-    PreviewSetup(int32_t bitsPerPixel, bool adjusted, bool cameraTiming = false) {
+    // `framesPerSecond`: a camera paced at that rate (0: its own frame timing or as fast as
+    // possible, as above).
+    PreviewSetup(int32_t bitsPerPixel, bool adjusted, bool cameraTiming = false,
+                 double framesPerSecond = 0.0) {
         quorix::sim::CameraConfig config;
+        config.framesPerSecond = framesPerSecond;
         // With the adjustments the camera keeps its own frame timing, as a real camera does (an
         // emulator rendering as fast as it can would take the processors the adjustments need),
         // with an exposure of 5 ms that lets it run at its full 118 frames per second.
@@ -172,7 +178,7 @@ void BM_PreviewWindow(benchmark::State& state) {
         }
         setenv("DISPLAY", server.Name().c_str(), 1);
     }
-    PreviewSetup setup(24, false, true);
+    PreviewSetup setup(24, false, true, kSensorRate);
     if (shown) {
         setup.ok =
             setup.ok && Quorix_SetPreviewWindow(setup.handle, nullptr, 0, 0, kWidth, kHeight) == 1;
