@@ -14,12 +14,12 @@
 // permutes that spread three-byte pixels into lanes and pack them back, masked at the row's end
 // so that no byte beyond the row is read or written.
 //
-// The 256-entry table of the channel steps with AVX-512 byte permutes: the table sits in four
-// 64-byte registers, one two-register permute looks up the low 128 entries and one the high 128
-// for 64 bytes at a time, and bit 7 of each byte picks between them. A fourth byte of 32-bit
-// pixels is kept by a blend mask; the row's last bytes go through masked loads and stores, so no
-// byte beyond the row is read or written. The target is switched on for these functions only;
-// they run only after the processor check in image_adjuster.cpp.
+// The 256-entry table of the channel steps with AVX-512 byte permutes (ByteTable below), on its
+// own or fused into the hue and saturation kernel and into the unsharp mask, which takes 64 bytes
+// a step in 16-bit lanes. A fourth byte of 32-bit pixels is kept by a blend mask; the row's last
+// bytes go through masked loads and stores, so no byte beyond the row is read or written. The
+// target is switched on for these functions only; they run only after the processor check in
+// image_adjuster.cpp.
 namespace quorix {
 
 #if defined(__x86_64__)
@@ -134,63 +134,183 @@ constexpr ThreeBytePermutes MakeThreeBytePermutes() {
 
 constexpr ThreeBytePermutes kThreeBytePermutes = MakeThreeBytePermutes();
 
-QUORIX_AVX512_VBMI void HueSaturationRowAvx512(uint8_t* row, int32_t width, int32_t pixelSamples,
-                                               const HueRowParams& params) {
+// A 256-entry byte table in four registers; LookUp maps 64 bytes at a time with one
+// two-register permute for the low 128 entries, one for the high 128, and bit 7 of each byte
+// choosing between them.
+struct ByteTable {
+    __m512i low0;
+    __m512i low1;
+    __m512i high0;
+    __m512i high1;
+};
+
+QUORIX_AVX512_INLINE ByteTable LoadByteTable(const uint8_t* table) {
+    return {_mm512_loadu_si512(table), _mm512_loadu_si512(table + 64),
+            _mm512_loadu_si512(table + 128), _mm512_loadu_si512(table + 192)};
+}
+
+QUORIX_AVX512_INLINE __m512i LookUp(const ByteTable& table, __m512i index) {
+    const __m512i low = _mm512_permutex2var_epi8(table.low0, index, table.low1);
+    const __m512i high = _mm512_permutex2var_epi8(table.high0, index, table.high1);
+    return _mm512_mask_blend_epi8(_mm512_movepi8_mask(index), low, high);
+}
+
+// The fourth bytes of 32-bit pixels in a 64-byte block that starts on a pixel.
+constexpr __mmask64 kFourthBytes = 0x8888888888888888ULL;
+
+// Hue and saturation from `in` to `out` (the same row, or another of the same size), with
+// `table`, when given, on the colour bytes of the result.
+QUORIX_AVX512_VBMI void HueTableRowAvx512(uint8_t* out, const uint8_t* in, int32_t width,
+                                          int32_t pixelSamples, const HueRowParams& params,
+                                          const uint8_t* table) {
     const __m512i shiftRemainder = _mm512_set1_epi32(params.shift % 255);
     const __m512i shiftSectors = _mm512_set1_epi32(params.shift / 255);
     const __m512i factor = _mm512_set1_epi32(static_cast<int32_t>(params.saturationFactor >> 8));
     const __m512i byteMask = _mm512_set1_epi32(0xFF);
+    const ByteTable bytes = table != nullptr ? LoadByteTable(table) : ByteTable{};
     constexpr __mmask64 kLowByte = 0x1111111111111111ULL;
-    if (pixelSamples == 3) {
-        const __m512i spreadBlue = _mm512_load_si512(kThreeBytePermutes.spread[0]);
-        const __m512i spreadGreen = _mm512_load_si512(kThreeBytePermutes.spread[1]);
-        const __m512i spreadRed = _mm512_load_si512(kThreeBytePermutes.spread[2]);
-        const __m512i pack = _mm512_load_si512(kThreeBytePermutes.pack);
-        for (int32_t x = 0; x < width; x += 16) {
-            const int32_t pixels = width - x < 16 ? width - x : 16;
-            const __mmask64 bytes = pixels == 16 ? (1ULL << 48) - 1 : (1ULL << (3 * pixels)) - 1;
-            uint8_t* p = row + static_cast<ptrdiff_t>(x) * 3;
-            const __m512i data = _mm512_maskz_loadu_epi8(bytes, p);
+    // Each step's bytes are loaded before the step before it stores its own: a load that follows
+    // a masked store whose 64-byte span it overlaps waits for that store to reach the cache.
+    const int32_t stepBytes = 16 * pixelSamples;
+    const auto maskFor = [width, pixelSamples](int32_t x) -> __mmask64 {
+        const int32_t pixels = width - x < 16 ? width - x : 16;
+        const int32_t count = pixels * pixelSamples;
+        return count == 64 ? ~0ULL : (1ULL << count) - 1;
+    };
+    __mmask64 inStep = maskFor(0);
+    __m512i data = _mm512_maskz_loadu_epi8(inStep, in);
+    const __m512i spreadBlue = _mm512_load_si512(kThreeBytePermutes.spread[0]);
+    const __m512i spreadGreen = _mm512_load_si512(kThreeBytePermutes.spread[1]);
+    const __m512i spreadRed = _mm512_load_si512(kThreeBytePermutes.spread[2]);
+    const __m512i pack = _mm512_load_si512(kThreeBytePermutes.pack);
+    for (int32_t x = 0; x < width; x += 16) {
+        const ptrdiff_t offset = static_cast<ptrdiff_t>(x) * pixelSamples;
+        __m512i result;
+        if (pixelSamples == 3) {
             const __m512i packed =
                 HueSaturation16(_mm512_maskz_permutexvar_epi8(kLowByte, spreadBlue, data),
                                 _mm512_maskz_permutexvar_epi8(kLowByte, spreadGreen, data),
                                 _mm512_maskz_permutexvar_epi8(kLowByte, spreadRed, data),
                                 shiftRemainder, shiftSectors, factor);
-            _mm512_mask_storeu_epi8(p, bytes, _mm512_permutexvar_epi8(pack, packed));
+            result = _mm512_permutexvar_epi8(pack, packed);
+            if (table != nullptr) {
+                result = LookUp(bytes, result);
+            }
+        } else {
+            // The fourth byte comes out 0, as the pipeline writes it.
+            result = HueSaturation16(_mm512_and_si512(data, byteMask),
+                                     _mm512_and_si512(_mm512_srli_epi32(data, 8), byteMask),
+                                     _mm512_and_si512(_mm512_srli_epi32(data, 16), byteMask),
+                                     shiftRemainder, shiftSectors, factor);
+            if (table != nullptr) {
+                result = _mm512_mask_blend_epi8(kFourthBytes, LookUp(bytes, result), result);
+            }
         }
-        return;
+        const __mmask64 stored = inStep;
+        if (x + 16 < width) {
+            inStep = maskFor(x + 16);
+            data = _mm512_maskz_loadu_epi8(inStep, in + offset + stepBytes);
+        }
+        _mm512_mask_storeu_epi8(out + offset, stored, result);
     }
-    for (int32_t x = 0; x < width; x += 16) {
-        const int32_t pixels = width - x < 16 ? width - x : 16;
-        const auto lanes = static_cast<__mmask16>(pixels == 16 ? 0xFFFF : (1u << pixels) - 1);
-        uint8_t* p = row + static_cast<ptrdiff_t>(x) * 4;
-        const __m512i data = _mm512_maskz_loadu_epi32(lanes, p);
-        // The fourth byte comes out 0, as the pipeline writes it.
-        const __m512i packed =
-            HueSaturation16(_mm512_and_si512(data, byteMask),
-                            _mm512_and_si512(_mm512_srli_epi32(data, 8), byteMask),
-                            _mm512_and_si512(_mm512_srli_epi32(data, 16), byteMask), shiftRemainder,
-                            shiftSectors, factor);
-        _mm512_mask_storeu_epi32(p, lanes, packed);
-    }
+}
+
+QUORIX_AVX512_VBMI void HueSaturationRowAvx512(uint8_t* row, int32_t width, int32_t pixelSamples,
+                                               const HueRowParams& params) {
+    HueTableRowAvx512(row, row, width, pixelSamples, params, nullptr);
 }
 
 QUORIX_AVX512_VBMI void TableRowVbmi(uint8_t* out, const uint8_t* in, int32_t width,
                                      int32_t pixelSamples, const uint8_t* table) {
-    const __m512i low0 = _mm512_loadu_si512(table);
-    const __m512i low1 = _mm512_loadu_si512(table + 64);
-    const __m512i high0 = _mm512_loadu_si512(table + 128);
-    const __m512i high1 = _mm512_loadu_si512(table + 192);
+    const ByteTable bytes = LoadByteTable(table);
     // Bytes to look up: all, or all but every fourth.
-    const __mmask64 colour = pixelSamples == 4 ? 0x7777777777777777ULL : ~0ULL;
+    const __mmask64 colour = pixelSamples == 4 ? ~kFourthBytes : ~0ULL;
     const size_t n = static_cast<size_t>(width) * static_cast<size_t>(pixelSamples);
     for (size_t i = 0; i < n; i += 64) {
         const __mmask64 inRow = n - i >= 64 ? ~0ULL : (1ULL << (n - i)) - 1;
         const __m512i index = _mm512_maskz_loadu_epi8(inRow, in + i);
-        const __m512i low = _mm512_permutex2var_epi8(low0, index, low1);
-        const __m512i high = _mm512_permutex2var_epi8(high0, index, high1);
-        const __m512i mapped = _mm512_mask_blend_epi8(_mm512_movepi8_mask(index), low, high);
-        _mm512_mask_storeu_epi8(out + i, inRow, _mm512_mask_blend_epi8(colour, index, mapped));
+        _mm512_mask_storeu_epi8(out + i, inRow,
+                                _mm512_mask_blend_epi8(colour, index, LookUp(bytes, index)));
+    }
+}
+
+// Sixteen-bit lanes of the 32 bytes in half `half` of a 64-byte block.
+QUORIX_AVX512_INLINE __m512i WidenHalf(__m512i block, int half) {
+    return _mm512_cvtepu8_epi16(half == 0 ? _mm512_castsi512_si256(block)
+                                          : _mm512_extracti64x4_epi64(block, 1));
+}
+
+// The unsharp mask of one row, 64 bytes a step in two halves of 32 16-bit lanes, with `table`,
+// when given, on the colour bytes written (the outer columns copied through it): the bytes of
+// SharpenRow followed by the table. The column sums of four bytes fit 16 bits, s x (o - blur)
+// stays within +-7650, whose tenth toward zero is the high half of its magnitude times 6554 with
+// the sign put back.
+QUORIX_AVX512_VBMI void SharpenTableRowAvx512(uint8_t* out, const uint8_t* const rows[4],
+                                              int32_t width, int32_t pixelSamples,
+                                              int32_t sharpness, uint16_t* sums,
+                                              const uint8_t* table) {
+    const int32_t n = width * pixelSamples;
+    const int32_t step = pixelSamples;
+    const int32_t begin = 2 * step;
+    const int32_t end = (width - 2) * step;
+    const auto tail = [](int32_t left) { return left >= 64 ? ~0ULL : (1ULL << left) - 1; };
+    for (int32_t i = 0; i < n; i += 64) {
+        const __mmask64 m = tail(n - i);
+        __m512i low = _mm512_setzero_si512();
+        __m512i high = _mm512_setzero_si512();
+        for (int r = 0; r < 4; ++r) {
+            const __m512i block = _mm512_maskz_loadu_epi8(m, rows[r] + i);
+            low = _mm512_add_epi16(low, WidenHalf(block, 0));
+            high = _mm512_add_epi16(high, WidenHalf(block, 1));
+        }
+        _mm512_mask_storeu_epi16(sums + i, static_cast<__mmask32>(m), low);
+        _mm512_mask_storeu_epi16(sums + i + 32, static_cast<__mmask32>(m >> 32), high);
+    }
+    const uint8_t* centre = rows[2];
+    const ByteTable bytes = table != nullptr ? LoadByteTable(table) : ByteTable{};
+    const __mmask64 fourth = pixelSamples == 4 ? kFourthBytes : 0;
+    const __m512i zero = _mm512_setzero_si512();
+    const __m512i amount = _mm512_set1_epi16(static_cast<int16_t>(sharpness));
+    const __m512i tenth = _mm512_set1_epi16(6554);
+    for (int32_t i = begin; i < end; i += 64) {
+        const __mmask64 m = tail(end - i);
+        const __m512i original = _mm512_maskz_loadu_epi8(m, centre + i);
+        __m256i halves[2];
+        for (int h = 0; h < 2; ++h) {
+            const int32_t j = i + 32 * h;
+            const auto lanes = static_cast<__mmask32>(m >> (32 * h));
+            const __m512i blur = _mm512_srli_epi16(
+                _mm512_add_epi16(
+                    _mm512_add_epi16(_mm512_maskz_loadu_epi16(lanes, sums + j - 2 * step),
+                                     _mm512_maskz_loadu_epi16(lanes, sums + j - step)),
+                    _mm512_add_epi16(_mm512_maskz_loadu_epi16(lanes, sums + j),
+                                     _mm512_maskz_loadu_epi16(lanes, sums + j + step))),
+                4);
+            const __m512i o = WidenHalf(original, h);
+            const __m512i product = _mm512_mullo_epi16(_mm512_sub_epi16(o, blur), amount);
+            const __m512i quotient = _mm512_mulhi_epu16(_mm512_abs_epi16(product), tenth);
+            const __m512i correction = _mm512_mask_sub_epi16(
+                quotient, _mm512_cmplt_epi16_mask(product, zero), zero, quotient);
+            const __m512i value = _mm512_max_epi16(_mm512_add_epi16(o, correction), zero);
+            halves[h] = _mm512_cvtusepi16_epi8(value);
+        }
+        __m512i result = _mm512_inserti64x4(_mm512_castsi256_si512(halves[0]), halves[1], 1);
+        if (table != nullptr) {
+            result = LookUp(bytes, result);
+        }
+        // begin is a whole number of pixels and each step 16 four-byte pixels: the fourth bytes
+        // stay in their places.
+        _mm512_mask_storeu_epi8(out + i, m, _mm512_mask_blend_epi8(fourth, result, original));
+    }
+    const auto copy = [&](int32_t i) {
+        const bool colour = pixelSamples != 4 || i % 4 != 3;
+        out[i] = colour && table != nullptr ? table[centre[i]] : centre[i];
+    };
+    for (int32_t i = 0; i < begin && i < n; ++i) {
+        copy(i);
+    }
+    for (int32_t i = end > begin ? end : begin; i < n; ++i) {
+        copy(i);
     }
 }
 
@@ -205,6 +325,14 @@ HueRowKernel Avx512VbmiHueRowKernel() {
     return HueSaturationRowAvx512;
 }
 
+HueTableRowKernel Avx512VbmiHueTableRowKernel() {
+    return HueTableRowAvx512;
+}
+
+SharpenTableRowKernel Avx512VbmiSharpenTableRowKernel() {
+    return SharpenTableRowAvx512;
+}
+
 #else
 
 TableRowKernel Avx512VbmiTableRowKernel() {
@@ -212,6 +340,14 @@ TableRowKernel Avx512VbmiTableRowKernel() {
 }
 
 HueRowKernel Avx512VbmiHueRowKernel() {
+    return nullptr;
+}
+
+HueTableRowKernel Avx512VbmiHueTableRowKernel() {
+    return nullptr;
+}
+
+SharpenTableRowKernel Avx512VbmiSharpenTableRowKernel() {
     return nullptr;
 }
 

@@ -48,7 +48,8 @@ void PlainSharpen8(uint8_t* out, const uint8_t* const rows[4], int32_t width, in
     SharpenRow<uint8_t, uint16_t>(out, rows, width, pixelSamples, sharpness, nullptr, sums);
 }
 
-constexpr AdjustmentRowKernels kPlainKernels = {PlainHueSaturationRow, PlainTable8, PlainSharpen8};
+constexpr AdjustmentRowKernels kPlainKernels = {PlainHueSaturationRow, PlainTable8, PlainSharpen8,
+                                                nullptr, nullptr};
 
 // AVX-512 where the processor has it with byte permutes, unless QUORIX_SIMD=avx2 keeps the
 // adjustments to AVX2 (to compare the kernels, or to test the AVX2 ones on any recent processor).
@@ -78,6 +79,8 @@ const AdjustmentRowKernels& ChosenKernels() {
                 if (table != nullptr && hue != nullptr && ProcessorHasVbmi()) {
                     chosen.table8 = table;
                     chosen.hueSaturation8 = hue;
+                    chosen.hueTable8 = Avx512VbmiHueTableRowKernel();
+                    chosen.sharpenTable8 = Avx512VbmiSharpenTableRowKernel();
                 }
             }
         }
@@ -229,6 +232,11 @@ void CImageAdjuster::FirstPass8(const Pass8& pass, int32_t y) {
     const AdjustmentRowKernels& kernels = *pass.kernels;
     uint8_t* row = pass.image->Row(y);
     uint8_t* target = pass.sharp ? pass.scratch->Row(y) : row;
+    if (pass.hue && kernels.hueTable8 != nullptr) {
+        kernels.hueTable8(target, row, pass.width, pass.samples, pass.params,
+                          pass.before ? m_before8.data() : nullptr);
+        return;
+    }
     if (pass.hue) {
         kernels.hueSaturation8(row, pass.width, pass.samples, pass.params);
     }
@@ -248,9 +256,14 @@ void CImageAdjuster::SecondPass8(const Pass8& pass, int32_t y, uint16_t* sums) {
     if (y >= 2 && y <= pass.height - 3) {
         const uint8_t* rows[4] = {scratch.Row(y - 2), scratch.Row(y - 1), scratch.Row(y),
                                   scratch.Row(y + 1)};
-        kernels.sharpen8(out, rows, pass.width, pass.samples, pass.sharpness, sums);
-        if (pass.after) {
-            kernels.table8(out, out, pass.width, pass.samples, m_after8.data());
+        if (kernels.sharpenTable8 != nullptr) {
+            kernels.sharpenTable8(out, rows, pass.width, pass.samples, pass.sharpness, sums,
+                                  pass.after ? m_after8.data() : nullptr);
+        } else {
+            kernels.sharpen8(out, rows, pass.width, pass.samples, pass.sharpness, sums);
+            if (pass.after) {
+                kernels.table8(out, out, pass.width, pass.samples, m_after8.data());
+            }
         }
     } else if (pass.after) {
         kernels.table8(out, scratch.Row(y), pass.width, pass.samples, m_after8.data());
