@@ -281,19 +281,28 @@ void CImageAdjuster::Band8(Pass8& pass, int32_t first, int32_t end,
         const bool interior = row >= 2 && row <= pass.height - 3;
         return interior ? row - 2 >= first && row + 1 <= last : row >= first && row <= last;
     };
+    const auto sharpen = [&](int32_t y) {
+        SecondPass8(pass, y, sums);
+        pass.sharpened[static_cast<size_t>(y)] = 1;
+        if (pass.finished != nullptr) {
+            (*pass.finished)(y);
+        }
+    };
     for (int32_t y = first; y < end; ++y) {
         if (produce != nullptr) {
             (*produce)(y);
         }
         FirstPass8(pass, y);
-        if (pass.sharp && y - 1 >= first && ready(y - 1, y)) {
-            SecondPass8(pass, y - 1, sums);
-            pass.sharpened[static_cast<size_t>(y - 1)] = 1;
+        if (!pass.sharp) {
+            if (pass.finished != nullptr) {
+                (*pass.finished)(y);
+            }
+        } else if (y - 1 >= first && ready(y - 1, y)) {
+            sharpen(y - 1);
         }
     }
     if (pass.sharp && end - 1 >= first && ready(end - 1, end - 1)) {
-        SecondPass8(pass, end - 1, sums);
-        pass.sharpened[static_cast<size_t>(end - 1)] = 1;
+        sharpen(end - 1);
     }
 }
 
@@ -304,6 +313,9 @@ void CImageAdjuster::Finish8(Pass8& pass, uint16_t* sums) {
     for (int32_t y = 0; y < pass.height; ++y) {
         if (pass.sharpened[static_cast<size_t>(y)] == 0) {
             SecondPass8(pass, y, sums);
+            if (pass.finished != nullptr) {
+                (*pass.finished)(y);
+            }
         }
     }
 }
@@ -324,7 +336,8 @@ void CImageAdjuster::Apply8(CImageBuffer& image, CImageBuffer& scratch,
 bool CImageAdjuster::DemosaicAndApply(CImageBuffer& image, CImageBuffer& scratch,
                                       const CImageBuffer& raw, int32_t phase,
                                       int32_t redGainPercent, int32_t blueGainPercent,
-                                      const AdjustmentSettings& settings) {
+                                      const AdjustmentSettings& settings,
+                                      const std::function<void(int32_t)>* finished) {
     const bool eightBit = image.BitsPerPixel() == 24 || image.BitsPerPixel() == 32;
     Pass8 pass;
     bool prepared = false;
@@ -342,8 +355,16 @@ bool CImageAdjuster::DemosaicAndApply(CImageBuffer& image, CImageBuffer& scratch
             return false;
         }
         Apply(image, scratch, settings);
+        if (finished != nullptr) {
+            ForEachRowBand(image.Height(), kMinRowsPerBand, [&](int32_t first, int32_t end) {
+                for (int32_t y = first; y < end; ++y) {
+                    (*finished)(y);
+                }
+            });
+        }
         return true;
     }
+    pass.finished = finished;
     BandRows<uint16_t> sums(pass.rowBytes);
     const bool done = DemosaicInBands(
         image, raw, phase, redGainPercent, blueGainPercent,

@@ -29,10 +29,14 @@ public:
 
     // Demosaics `raw` into `image` and applies the adjustments, the bytes of Demosaic followed by
     // Apply; for 8-bit samples each row is adjusted as soon as it is demosaiced, while it is still
-    // in the cache. False, with nothing done, when Demosaic refuses the images.
+    // in the cache. `finished`, when given, is called once for every row of `image` as soon as the
+    // row holds its final bytes (from the processors' threads, for different rows at once), so a
+    // caller can copy it out while it is in the cache. False, with nothing done, when Demosaic
+    // refuses the images.
     bool DemosaicAndApply(CImageBuffer& image, CImageBuffer& scratch, const CImageBuffer& raw,
                           int32_t phase, int32_t redGainPercent, int32_t blueGainPercent,
-                          const AdjustmentSettings& settings);
+                          const AdjustmentSettings& settings,
+                          const std::function<void(int32_t row)>* finished = nullptr);
 
 private:
     // One frame's 8-bit adjustment work: the image and its scratch copy, what is on, and the row
@@ -53,6 +57,7 @@ private:
         const AdjustmentRowKernels* kernels = nullptr;
         size_t rowBytes = 0;
         std::vector<uint8_t> sharpened;  // per row: the second pass is done
+        const std::function<void(int32_t)>* finished = nullptr;  // told of each final row
     };
     // Fills `pass` for a frame; false when no step is on.
     bool Prepare8(CImageBuffer& image, CImageBuffer& scratch, const AdjustmentSettings& settings,
