@@ -1,6 +1,5 @@
 #include "imaging/image_adjuster.h"
 
-#include <atomic>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -106,22 +105,18 @@ int32_t PixelSamples(uint16_t bitsPerPixel) {
     }
 }
 
-// Row buffers, one per band (the unsharp mask's column sums, the high bytes of a 16-bit row),
-// taken before the bands start so that no band allocates.
+// Row buffers, one per thread that runs bands (the unsharp mask's column sums, the high bytes of
+// a 16-bit row), made before the bands start so that no band allocates.
 template <typename Sum>
 class BandRows {
 public:
     explicit BandRows(size_t perBand)
         : m_perBand(perBand), m_sums(perBand * static_cast<size_t>(RowBandCount())) {}
-    Sum* Take() {
-        const auto band = static_cast<size_t>(m_next.fetch_add(1) % RowBandCount());
-        return m_sums.data() + band * m_perBand;
-    }
+    Sum* Take() { return m_sums.data() + static_cast<size_t>(CurrentBandThread()) * m_perBand; }
 
 private:
     size_t m_perBand;
     std::vector<Sum> m_sums;
-    std::atomic<int32_t> m_next{0};
 };
 
 bool FitsScratch(const CImageBuffer& image, CImageBuffer& scratch) {
