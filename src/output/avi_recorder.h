@@ -54,7 +54,7 @@ public:
     using EndHandler = std::function<void(EndReason)>;
 
     // Memory the queue's slots may take together [bytes]; at least kMinSlots slots are made.
-    static constexpr size_t kQueueBytes = size_t{64} << 20;
+    static constexpr size_t kQueueBytes = size_t{160} << 20;
     static constexpr size_t kMinSlots = 3;
     static constexpr size_t kMaxSlots = 16;
 
