@@ -1162,6 +1162,60 @@ QUORIX_API int Quorix_SetFrameRingDepth(QuorixHandle handle, int32_t depth);
 QUORIX_API int Quorix_GetFrameStatistics(QuorixHandle handle, QuorixFrameStatistics* statistics);
 
 /* =============================================================================================
+ * Settings store (Linux)
+ * Camera contexts keep their settings in the current user's settings file,
+ * $XDG_CONFIG_HOME/quorix/settings.reg (~/.config/quorix/settings.reg when XDG_CONFIG_HOME is not
+ * set): a text file in the registry-export format ("Windows Registry Editor Version 5.00", then
+ * [HKEY_CURRENT_USER\Software\Voltis\Quorix252DIV3R5Sdk\Camera_00] sections with lines such
+ * as "Gain"=dword:00000040), which may be read, edited and carried to another machine. Each
+ * camera number has its key (Camera_-1 holds what a context uses before any camera opens), with
+ * the format settings and size presets ("Size_00".."Size_99") and the subkeys "Gain", "Filter"
+ * and "Gray"; product-wide size presets for Quorix_SetCaptureWindow sit directly under the
+ * product key. A context reads them at Quorix_Initialize and Quorix_SetDeviceNumber and writes a
+ * camera's values when another camera is selected and at Quorix_Release. Changes are written
+ * atomically under a file lock, so processes saving at once lose nothing. A file that cannot be
+ * read as settings is renamed to settings.reg.corrupt-<date>-<time> and the store starts empty.
+ * These calls take no handle; contexts already running keep the values they loaded and write
+ * them again when they save.
+ * ============================================================================================= */
+
+/* The camera selector of the settings calls for the whole store. */
+#define QUORIX_SETTINGS_ALL_CAMERAS (-2147483647 - 1)
+
+/* Writes the path of the current user's settings file (which need not exist yet).
+ * buffer, size: receive the path and its terminator when size [bytes] suffices; buffer may be
+ *   NULL to ask for the size.
+ * Returns the bytes the path needs with its terminator, or 0 when the user has no home directory
+ * to keep settings in. */
+QUORIX_API int32_t Quorix_GetSettingsPath(char* buffer, int32_t size);
+
+/* Writes the stored settings as registry-export text (UTF-8, lines ending in CR LF).
+ * camera: a camera number (-1..99) for that camera's key with its subkeys, or
+ *   QUORIX_SETTINGS_ALL_CAMERAS for the whole store.
+ * buffer, size: receive the text and its terminator when size [bytes] suffices; buffer may be
+ *   NULL to ask for the size.
+ * Returns the bytes the text needs with its terminator; the text is only the header line when
+ * nothing is stored. */
+QUORIX_API int32_t Quorix_GetSettingsText(int32_t camera, char* buffer, int32_t size);
+
+/* Writes the stored settings (as Quorix_GetSettingsText) into a file, replaced atomically.
+ * Returns 1, or 0 when fileName is NULL or the file cannot be written. */
+QUORIX_API int Quorix_ExportSettings(const char* fileName, int32_t camera);
+
+/* Reads a registry-export file (UTF-8 or UTF-16 with its byte-order mark; as written by
+ * Quorix_ExportSettings, by hand, or on another machine) into the store: its sections create keys
+ * and set values, "[-key]" sections and "Name"=- lines delete. With a camera number only that
+ * camera's key and its subkeys change; the file's other keys are ignored.
+ * Returns 1, or 0 with the store unchanged when fileName is NULL, the file cannot be read or is
+ * not a registry-export text of HKEY_CURRENT_USER keys, or the store cannot be written. */
+QUORIX_API int Quorix_ImportSettings(const char* fileName, int32_t camera);
+
+/* Removes a camera's key with all its values and presets, or with QUORIX_SETTINGS_ALL_CAMERAS
+ * every setting of the product, so that contexts start from the defaults again.
+ * Returns 1, or 0 when the store cannot be written. */
+QUORIX_API int Quorix_ResetSettings(int32_t camera);
+
+/* =============================================================================================
  * Message windows and thread queues (Linux)
  * The library posts its messages (QUORIX_MSG_FRAME, QUORIX_MSG_ERROR) to message windows, or to
  * the posting thread's own queue when the target window is NULL. A message window is a queue that
