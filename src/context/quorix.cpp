@@ -408,19 +408,8 @@ int CQuorix::LoadConfigFile(const char* fileName) {
     if (file.bad()) {
         return 0;
     }
-    const auto le32 = [&bytes](size_t offset) {
-        uint32_t value = 0;
-        for (size_t i = 0; i < 4; ++i) {
-            value |= static_cast<uint32_t>(static_cast<uint8_t>(bytes[offset + i])) << (8 * i);
-        }
-        return value;
-    };
-    std::vector<ConfigRecord> records;
-    records.reserve(bytes.size() / 8);
-    // A trailing partial record is ignored.
-    for (size_t offset = 0; offset + 8 <= bytes.size(); offset += 8) {
-        records.push_back(ConfigRecord{le32(offset), le32(offset + 4)});
-    }
+    std::vector<ConfigRecord> records =
+        ParseConfigRecords(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     std::lock_guard lock(m_frameLock);
     m_configRecords = std::move(records);
     return 1;

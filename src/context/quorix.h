@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "camera/camera_model.h"
+#include "context/config_record.h"
 #include "context/error_code.h"
 #include "engine/quorix_u3r5_base.h"
 #include "imaging/image_adjuster.h"
@@ -26,8 +27,6 @@ namespace quorix {
 // The camera context behind one handle. It owns the capture engine (and through it at most one
 // open camera), keeps every value the application set, runs acquisition and records the error
 // codes of failed calls. The handle registry owns the context; exports reach it by handle.
-// One record of a configuration file: two little-endian 32-bit values. What they configure is
-// up to the application; the context keeps them for its lifetime.
 // The context's eighteen images, in slot order: the raw and output images of the six colour
 // types, the sharpness scratch copy, the preview back buffer, and the full-sensor planes and maps
 // of the flat-field and defect corrections.
@@ -89,12 +88,6 @@ struct CameraValues {
     int32_t shortExposure = 0;  // value ID 105
     int32_t gainMode = 0;       // value ID 104
     double exposureSeconds = 0.0;
-};
-
-struct ConfigRecord {
-    uint32_t first = 0;
-    uint32_t second = 0;
-    friend bool operator==(const ConfigRecord&, const ConfigRecord&) = default;
 };
 
 // The preview's frame rate: frames counted over windows of just over a second, in frames per

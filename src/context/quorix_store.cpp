@@ -9,6 +9,7 @@
 #include <string>
 
 #include "context/quorix.h"
+#include "platform/byte_order.h"
 #include "platform/settings_store.h"
 
 namespace quorix {
@@ -268,11 +269,7 @@ void CQuorix::LoadAnalogValues(const SettingsTree& tree, int32_t cameraNumber) {
             m_camera.autoIris = 0;
         }
         if (const auto bytes = tree.Bytes(key, kExposureSeconds, sizeof(double))) {
-            uint64_t bits = 0;
-            for (size_t i = 0; i < sizeof bits; ++i) {
-                bits |= static_cast<uint64_t>((*bytes)[i]) << (8 * i);
-            }
-            const auto seconds = std::bit_cast<double>(bits);
+            const auto seconds = std::bit_cast<double>(ReadLe64(bytes->data()));
             if (std::isfinite(seconds) && seconds >= 0.0) {
                 m_camera.exposureSeconds = seconds;
             }
@@ -367,11 +364,8 @@ void CQuorix::SaveCameraValues(int32_t cameraNumber) {
         for (const AnalogName& analog : kAnalogValues) {
             tree.SetDword(gainKey, analog.name, static_cast<uint32_t>(camera.*analog.field));
         }
-        const auto bits = std::bit_cast<uint64_t>(camera.exposureSeconds);
-        std::array<uint8_t, sizeof bits> bytes{};
-        for (size_t i = 0; i < bytes.size(); ++i) {
-            bytes[i] = static_cast<uint8_t>(bits >> (8 * i));
-        }
+        std::array<uint8_t, sizeof(double)> bytes{};
+        WriteLe64(bytes.data(), std::bit_cast<uint64_t>(camera.exposureSeconds));
         tree.SetBinary(gainKey, kExposureSeconds, bytes);
         for (size_t i = 0; i < filter.size(); ++i) {
             tree.SetDword(key + "\\Filter", kFilterValues[i].name,

@@ -224,6 +224,11 @@ bool SettingsStore::Update(const std::function<bool(SettingsTree&)>& change) con
         return true;
     }
     const std::string text = tree.Format();
+    // A file too large to be read back would be set aside at the next read: it is not written.
+    if (text.size() > SettingsTree::kMaxTextBytes) {
+        Log(kLogCategory, "settings of %zu bytes exceed the file's limit", text.size());
+        return false;
+    }
     if (!ReplaceFileContents(FilePath().c_str(), reinterpret_cast<const uint8_t*>(text.data()),
                              text.size())) {
         Log(kLogCategory, "cannot write %s: errno %d", FilePath().c_str(), errno);

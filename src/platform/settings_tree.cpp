@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/byte_order.h"
+
 namespace quorix::platform {
 
 namespace {
@@ -221,8 +223,7 @@ std::optional<uint32_t> SettingsTree::Dword(std::string_view path, std::string_v
     if (!bytes) {
         return std::nullopt;
     }
-    return static_cast<uint32_t>((*bytes)[0]) | static_cast<uint32_t>((*bytes)[1]) << 8 |
-           static_cast<uint32_t>((*bytes)[2]) << 16 | static_cast<uint32_t>((*bytes)[3]) << 24;
+    return ReadLe32(bytes->data());
 }
 
 std::optional<std::vector<uint8_t>> SettingsTree::Bytes(std::string_view path,
@@ -250,11 +251,9 @@ bool SettingsTree::SetValue(std::string_view path, std::string_view name, Settin
 }
 
 void SettingsTree::SetDword(std::string_view path, std::string_view name, uint32_t value) {
-    SetValue(path, name,
-             SettingsValue{SettingsValue::Kind::kDword,
-                           0,
-                           {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                            static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)}});
+    SettingsValue dword{SettingsValue::Kind::kDword, 0, std::vector<uint8_t>(4)};
+    WriteLe32(dword.bytes.data(), value);
+    SetValue(path, name, std::move(dword));
 }
 
 void SettingsTree::SetBinary(std::string_view path, std::string_view name,
@@ -404,8 +403,8 @@ bool SettingsTree::ParseValueLine(std::string_view line, const std::string& key)
             return false;
         }
         value.kind = SettingsValue::Kind::kDword;
-        value.bytes = {static_cast<uint8_t>(*number), static_cast<uint8_t>(*number >> 8),
-                       static_cast<uint8_t>(*number >> 16), static_cast<uint8_t>(*number >> 24)};
+        value.bytes.resize(4);
+        WriteLe32(value.bytes.data(), *number);
     } else if (StartsWithNoCase(data, "hex:")) {
         value.kind = SettingsValue::Kind::kBinary;
         if (!ParseHexBytes(data.substr(4), value.bytes)) {
@@ -455,10 +454,7 @@ std::string SettingsTree::Format() const {
                 continue;
             }
             if (value.kind == SettingsValue::Kind::kDword && value.bytes.size() == 4) {
-                const uint32_t dword = static_cast<uint32_t>(value.bytes[0]) |
-                                       static_cast<uint32_t>(value.bytes[1]) << 8 |
-                                       static_cast<uint32_t>(value.bytes[2]) << 16 |
-                                       static_cast<uint32_t>(value.bytes[3]) << 24;
+                const uint32_t dword = ReadLe32(value.bytes.data());
                 std::snprintf(number, sizeof number, "dword:%08x", dword);
                 text += number;
                 text += kLineEnd;
