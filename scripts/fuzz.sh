@@ -16,6 +16,6 @@ for target in settings_file config_file; do
   [ -f "fuzz/$target.dict" ] && dict=(-dict="fuzz/$target.dict")
   mkdir -p "$scratch/$target"
   echo "fuzz: $target for ${seconds} s"
-  "$build/fuzz/quorix_fuzz_$target" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
+  "$build/fuzz/quorix_fuzz_$target" -max_total_time="$seconds" -timeout=30 -print_final_stats=1 \
     "${dict[@]}" "$scratch/$target" "fuzz/corpus/$target"
 done

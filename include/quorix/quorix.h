@@ -269,6 +269,9 @@ QUORIX_API uint32_t Quorix_GetDllVersion(void);
 
 /* Creates a camera context and returns its handle. When exactly one camera is attached it is
  * opened at once, whatever its device index; otherwise choose one with Quorix_SetDeviceNumber.
+ * The capture window and the format settings (colour mode, sub-sampling, preview pause) come from
+ * the settings store's key for no camera (Camera_-1, written with defaults on first use), the
+ * opened camera's gain, exposure, mirroring and filters from its own key (see "Settings store").
  * Opening waits for the camera to report ready, as its start-up requires: a camera that never
  * does holds the call for about 200 s (400 polls, 500 ms apart) before it is given up.
  * notifyWindow: receives QUORIX_MSG_ERROR for every recorded error; NULL for none (posted-only
