@@ -1197,12 +1197,13 @@ QUORIX_API int32_t Quorix_GetSettingsPath(char* buffer, int32_t size);
  *   QUORIX_SETTINGS_ALL_CAMERAS for the whole store.
  * buffer, size: receive the text and its terminator when size [bytes] suffices; buffer may be
  *   NULL to ask for the size.
- * Returns the bytes the text needs with its terminator; the text is only the header line when
- * nothing is stored. */
+ * Returns the bytes the text needs with its terminator (the text is only the header line when
+ * nothing is stored), or 0 when the settings file exists but cannot be read. */
 QUORIX_API int32_t Quorix_GetSettingsText(int32_t camera, char* buffer, int32_t size);
 
 /* Writes the stored settings (as Quorix_GetSettingsText) into a file, replaced atomically.
- * Returns 1, or 0 when fileName is NULL or the file cannot be written. */
+ * Returns 1, or 0 when fileName is NULL, the settings cannot be read or the file cannot be
+ * written. */
 QUORIX_API int Quorix_ExportSettings(const char* fileName, int32_t camera);
 
 /* Reads a registry-export file (UTF-8 or UTF-16 with its byte-order mark; as written by

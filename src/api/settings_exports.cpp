@@ -28,9 +28,12 @@ std::string Root(int32_t camera) {
                                                  : CQuorix::SettingsCameraKey(camera);
 }
 
-std::string Text(int32_t camera) {
-    const SettingsTree stored = SettingsStore::CurrentUser().Read();
-    return (camera == QUORIX_SETTINGS_ALL_CAMERAS ? stored : stored.Subtree(Root(camera))).Format();
+// The store's text; false when its file exists but cannot be read.
+bool Text(int32_t camera, std::string& text) {
+    bool readable = true;
+    const SettingsTree stored = SettingsStore::CurrentUser().Read(&readable);
+    text = (camera == QUORIX_SETTINGS_ALL_CAMERAS ? stored : stored.Subtree(Root(camera))).Format();
+    return readable;
 }
 
 // Copies `text` with its terminator when it fits; the bytes it needs, 0 when that is no int32.
@@ -83,7 +86,8 @@ QUORIX_API int32_t Quorix_GetSettingsPath(char* buffer, int32_t size) {
 
 QUORIX_API int32_t Quorix_GetSettingsText(int32_t camera, char* buffer, int32_t size) {
     try {
-        return CopyOut(Text(camera), buffer, size);
+        std::string text;
+        return Text(camera, text) ? CopyOut(text, buffer, size) : 0;
     } catch (const std::exception&) {
         return 0;
     }
@@ -94,9 +98,10 @@ QUORIX_API int Quorix_ExportSettings(const char* fileName, int32_t camera) {
         return 0;
     }
     try {
-        const std::string text = Text(camera);
-        return quorix::platform::ReplaceFileContents(
-                   fileName, reinterpret_cast<const uint8_t*>(text.data()), text.size())
+        std::string text;
+        return Text(camera, text) &&
+                       quorix::platform::ReplaceFileContents(
+                           fileName, reinterpret_cast<const uint8_t*>(text.data()), text.size())
                    ? 1
                    : 0;
     } catch (const std::exception&) {

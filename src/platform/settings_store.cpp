@@ -176,9 +176,13 @@ void SettingsStore::SetAside() const {
     }
 }
 
-SettingsTree SettingsStore::Read() const {
+SettingsTree SettingsStore::Read(bool* readable) const {
     SettingsTree tree;
-    if (LoadFile(tree) != Load::kCorrupt) {
+    const Load load = LoadFile(tree);
+    if (readable != nullptr) {
+        *readable = load != Load::kUnreadable;
+    }
+    if (load != Load::kCorrupt) {
         return tree;
     }
     // Set aside under the lock, after a second look: a writer may have replaced it meanwhile.

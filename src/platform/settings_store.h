@@ -27,8 +27,9 @@ public:
     std::string FilePath() const;
 
     // The stored keys and values: empty when there is no file, when it cannot be read, or when it
-    // could not be parsed (it is then set aside).
-    SettingsTree Read() const;
+    // could not be parsed (it is then set aside). `readable` (may be null) is set to false only
+    // when a file exists that cannot be read.
+    SettingsTree Read(bool* readable = nullptr) const;
     // Applies `change` to the stored tree and, when it answers true, writes the result, all under
     // the lock. False when nothing could be written (no directory, an existing file that cannot
     // be read, a full disk); the file is then as it was.
