@@ -208,8 +208,9 @@ public:
     // again when the window, sub-sampling or colour type changes while acquisition runs.
     int PrepareBuffers();
     // Turns the raw frame in the colour type's raw slot into the output image. The caller holds
-    // the frame lock.
-    void ProcessFrame();
+    // the frame lock. `finished`, when given, may be called for each output row as soon as it
+    // holds its final bytes (on the processors' threads); true when it was, for every row.
+    bool ProcessFrame(const std::function<void(int32_t row)>* finished = nullptr);
 
     int32_t AcquisitionState() const { return m_acquisitionState.load(); }
     platform::CriticalSection& FrameLock() { return m_frameLock; }
@@ -350,6 +351,11 @@ private:
     RawRead ReadRawFrame();
     // Copies an output slot into the caller's buffer, bottom row first for orientation 0.
     int CopyToCaller(ImageSlot slot, int32_t orientation, void* buffer, uint32_t size);
+    // Processes the frame for the preview's caller buffer: each output row is copied into it as
+    // soon as it is done, while it is still in the cache. 1 when the buffer holds the frame, 0
+    // when it is too small (as CopyToCaller reports it); without a buffer the frame is processed
+    // and 1 returned.
+    int ProcessFrameToCaller(void* buffer, uint32_t size, int32_t orientation);
     // Sets the engine's delivery for an acquisition (every-frame only for the preview) and starts
     // the frame statistics afresh. The capture thread must not run.
     void BeginFrameStatistics(bool preview);
