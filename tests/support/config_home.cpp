@@ -66,8 +66,17 @@ private:
     int m_count = 0;
 };
 
+// Set by the test program that made the directory. A program a test starts as its child (this
+// program again in a child role) shares the test's directory, as a second process of the user
+// shares the user's settings, and makes none of its own.
+constexpr const char* kOwnerVariable = "QUORIX_TEST_CONFIG_OWNER";
+
 const bool kRegistered = [] {
+    if (std::getenv(kOwnerVariable) != nullptr) {  // NOLINT(concurrency-mt-unsafe): before main
+        return false;
+    }
     static const BaseDirectory base;
+    setenv(kOwnerVariable, base.Path().c_str(), 1);  // NOLINT(concurrency-mt-unsafe)
     ::testing::UnitTest::GetInstance()->listeners().Append(new ConfigHome(base));
     return true;
 }();
