@@ -8,6 +8,7 @@ packages=(
   libjpeg62-turbo-dev libpng-dev libtiff-dev
   libgtest-dev libgmock-dev libbenchmark-dev ffmpeg
   libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
+  clang libclang-rt-dev  # the libFuzzer targets (scripts/fuzz.sh)
 )
 
 missing=()

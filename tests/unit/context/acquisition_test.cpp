@@ -144,6 +144,8 @@ protected:
         context = std::make_unique<CQuorix>(
             [holder] { return std::unique_ptr<CQuorixU3R5Base>(std::move(*holder)); });
         ASSERT_EQ(context->Initialize(0), 1);
+        // A fresh settings store selects 24-bit colour; the tests start from the 8-bit mosaic.
+        ASSERT_EQ(context->SetColorMode(8), 1);
         engine->calls.clear();
     }
     void TearDown() override {
