@@ -13,9 +13,9 @@
 // frame timing, whose 118 frames per second the preview must still deliver.
 //
 // BM_PreviewWindow: the same 24-bit preview of a camera sending the sensor's 118 frames per second
-// (5 ms exposure), without a window and with the top-level preview window (2048 x 1536) on
-// an X server of the benchmark's own (Xvfb), in the same run. The application's frames must keep
-// the camera's rate with the window shown; the window shows as many as the display takes
+// (5 ms exposure), without a window and with the top-level preview window (2048 x 1536) on an X
+// server of the benchmark's own (Xvfb), in the same run. The application's frames must keep the
+// camera's rate with the window shown; the window shows as many as the display takes
 // (window_fps, frames drawn per second of the run).
 
 #include <benchmark/benchmark.h>
@@ -44,25 +44,23 @@ constexpr int32_t kHeight = 1536;
 constexpr int32_t kMessageWaitMs = 5000;
 // Frames per benchmark run: about three seconds at the rates of interest.
 constexpr int64_t kFramesPerRun = 360;
-// The sensor's full rate at 2048 x 1536 [frames per second].
-constexpr double kSensorRate = 118.0;
+constexpr double kSensorFramesPerSecond = 118.0;
 
 using quorix::bench::PrivateDeviceTable;
 
 // One emulated camera as fast as possible, a context on it set up for the windowless preview in
 // the colour mode, a message window for its frames and a buffer for their pixels.
 struct PreviewSetup {
-    // `framesPerSecond`: a camera paced at that rate (0: its own frame timing or as fast as
-    // possible, as above).
-    PreviewSetup(int32_t bitsPerPixel, bool adjusted, bool cameraTiming = false,
-                 double framesPerSecond = 0.0) {
+    // `paced`: the camera at the sensor's rate also without the adjustments.
+    PreviewSetup(int32_t bitsPerPixel, bool adjusted, bool everyFrame, bool paced = false) {
         quorix::sim::CameraConfig config;
-        config.framesPerSecond = framesPerSecond;
-        // With the adjustments the camera keeps its own frame timing, as a real camera does (an
-        // emulator rendering as fast as it can would take the processors the adjustments need),
-        // with an exposure of 5 ms that lets it run at its full 118 frames per second.
-        cameraTiming = cameraTiming || adjusted;
-        config.asFastAsPossible = !cameraTiming;
+        // With the adjustments the camera sends at the sensor's full 118 frames per second, as a
+        // real camera does (an emulator rendering as fast as it can would take the processors
+        // the adjustments need). Its register timing (frame length 1536 + 34 lines of 444
+        // clocks) would give only 107.5, so the rate is set outright, as the camera daemon does.
+        paced = paced || adjusted;
+        config.asFastAsPossible = !paced;
+        config.framesPerSecond = paced ? kSensorFramesPerSecond : 0.0;
         camera = quorix::sim::AttachCamera(config);
         window = Quorix_CreateMessageWindow();
         handle = Quorix_Initialize(nullptr);
@@ -70,8 +68,10 @@ struct PreviewSetup {
         buffer.resize(stride * kHeight);
         ok = window != nullptr && handle != 0 && Quorix_SetColorMode(handle, bitsPerPixel) == 1 &&
              Quorix_SetWaitTime(handle, 0) == 1 &&
-             Quorix_SetPreviewWindow(handle, nullptr, 0, 0, 0, 0) == 1;
-        if (cameraTiming) {
+             Quorix_SetPreviewWindow(handle, nullptr, 0, 0, 0, 0) == 1 &&
+             Quorix_SetDeliveryMode(handle, everyFrame ? QUORIX_DELIVERY_EVERY_FRAME
+                                                       : QUORIX_DELIVERY_NEWEST) == 1;
+        if (paced) {
             ok = ok && Quorix_SetExposureTime(handle, 50) == 1;
         }
         if (adjusted) {
@@ -123,10 +123,12 @@ struct PreviewSetup {
     bool ok = false;
 };
 
-// The arguments are the colour mode's bits per pixel and whether every adjustment is on.
+// The arguments are the colour mode's bits per pixel, whether every adjustment is on and whether
+// every frame is delivered (a few frames waiting in the ring when one takes longer) or only the
+// newest.
 void BM_CallBackPreview(benchmark::State& state) {
     const auto bitsPerPixel = static_cast<int32_t>(state.range(0));
-    PreviewSetup setup(bitsPerPixel, state.range(1) != 0);
+    PreviewSetup setup(bitsPerPixel, state.range(1) != 0, state.range(2) != 0);
     if (!setup.ok || !setup.Start()) {
         state.SkipWithError("the windowless preview does not start");
         return;
@@ -152,10 +154,11 @@ void BM_CallBackPreview(benchmark::State& state) {
     state.counters["library_fps"] = frameRate / 10.0;
 }
 BENCHMARK(BM_CallBackPreview)
-    ->ArgNames({"bits", "adjusted"})
-    ->Args({24, 0})
-    ->Args({8, 0})
-    ->Args({24, 1})
+    ->ArgNames({"bits", "adjusted", "every_frame"})
+    ->Args({24, 0, 0})
+    ->Args({8, 0, 0})
+    ->Args({24, 1, 0})
+    ->Args({24, 1, 1})
     ->Iterations(kFramesPerRun)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
@@ -178,7 +181,7 @@ void BM_PreviewWindow(benchmark::State& state) {
         }
         setenv("DISPLAY", server.Name().c_str(), 1);
     }
-    PreviewSetup setup(24, false, true, kSensorRate);
+    PreviewSetup setup(24, false, false, true);
     if (shown) {
         setup.ok =
             setup.ok && Quorix_SetPreviewWindow(setup.handle, nullptr, 0, 0, kWidth, kHeight) == 1;

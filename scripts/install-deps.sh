@@ -9,6 +9,7 @@ packages=(
   libx11-dev libxext-dev xvfb
   libgtest-dev libgmock-dev libbenchmark-dev ffmpeg
   libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
+  clang libclang-rt-dev  # the libFuzzer targets (scripts/fuzz.sh)
 )
 
 missing=()

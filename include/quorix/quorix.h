@@ -276,6 +276,9 @@ QUORIX_API uint32_t Quorix_GetDllVersion(void);
 
 /* Creates a camera context and returns its handle. When exactly one camera is attached it is
  * opened at once, whatever its device index; otherwise choose one with Quorix_SetDeviceNumber.
+ * The capture window and the format settings (colour mode, sub-sampling, preview pause) come from
+ * the settings store's key for no camera (Camera_-1, written with defaults on first use), the
+ * opened camera's gain, exposure, mirroring and filters from its own key (see "Settings store").
  * Opening waits for the camera to report ready, as its start-up requires: a camera that never
  * does holds the call for about 200 s (400 polls, 500 ms apart) before it is given up.
  * notifyWindow: receives QUORIX_MSG_ERROR for every recorded error; NULL for none (posted-only
@@ -1194,6 +1197,61 @@ QUORIX_API int Quorix_SetFrameRingDepth(QuorixHandle handle, int32_t depth);
  *   writes the 104 bytes of version 1 (leaving `size` and any bytes beyond them as they are).
  * Returns 1, or 0 with code 9 (statistics NULL), 5 (size below 104) or 1 (no camera engine). */
 QUORIX_API int Quorix_GetFrameStatistics(QuorixHandle handle, QuorixFrameStatistics* statistics);
+
+/* =============================================================================================
+ * Settings store (Linux)
+ * Camera contexts keep their settings in the current user's settings file,
+ * $XDG_CONFIG_HOME/quorix/settings.reg (~/.config/quorix/settings.reg when XDG_CONFIG_HOME is not
+ * set): a text file in the registry-export format ("Windows Registry Editor Version 5.00", then
+ * [HKEY_CURRENT_USER\Software\Voltis\Quorix252DIV3R5Sdk\Camera_00] sections with lines such
+ * as "Gain"=dword:00000040), which may be read, edited and carried to another machine. Each
+ * camera number has its key (Camera_-1 holds what a context uses before any camera opens), with
+ * the format settings and size presets ("Size_00".."Size_99") and the subkeys "Gain", "Filter"
+ * and "Gray"; product-wide size presets for Quorix_SetCaptureWindow sit directly under the
+ * product key. A context reads them at Quorix_Initialize and Quorix_SetDeviceNumber and writes a
+ * camera's values when another camera is selected and at Quorix_Release. Changes are written
+ * atomically under a file lock, so processes saving at once lose nothing. A file that cannot be
+ * read as settings is renamed to settings.reg.corrupt-<date>-<time> and the store starts empty.
+ * These calls take no handle; contexts already running keep the values they loaded and write
+ * them again when they save.
+ * ============================================================================================= */
+
+/* The camera selector of the settings calls for the whole store. */
+#define QUORIX_SETTINGS_ALL_CAMERAS (-2147483647 - 1)
+
+/* Writes the path of the current user's settings file (which need not exist yet).
+ * buffer, size: receive the path and its terminator when size [bytes] suffices; buffer may be
+ *   NULL to ask for the size.
+ * Returns the bytes the path needs with its terminator, or 0 when the user has no home directory
+ * to keep settings in. */
+QUORIX_API int32_t Quorix_GetSettingsPath(char* buffer, int32_t size);
+
+/* Writes the stored settings as registry-export text (UTF-8, lines ending in CR LF).
+ * camera: a camera number (-1..99) for that camera's key with its subkeys, or
+ *   QUORIX_SETTINGS_ALL_CAMERAS for the whole store.
+ * buffer, size: receive the text and its terminator when size [bytes] suffices; buffer may be
+ *   NULL to ask for the size.
+ * Returns the bytes the text needs with its terminator (the text is only the header line when
+ * nothing is stored), or 0 when the settings file exists but cannot be read. */
+QUORIX_API int32_t Quorix_GetSettingsText(int32_t camera, char* buffer, int32_t size);
+
+/* Writes the stored settings (as Quorix_GetSettingsText) into a file, replaced atomically.
+ * Returns 1, or 0 when fileName is NULL, the settings cannot be read or the file cannot be
+ * written. */
+QUORIX_API int Quorix_ExportSettings(const char* fileName, int32_t camera);
+
+/* Reads a registry-export file (UTF-8 or UTF-16 with its byte-order mark; as written by
+ * Quorix_ExportSettings, by hand, or on another machine) into the store: its sections create keys
+ * and set values, "[-key]" sections and "Name"=- lines delete. With a camera number only that
+ * camera's key and its subkeys change; the file's other keys are ignored.
+ * Returns 1, or 0 with the store unchanged when fileName is NULL, the file cannot be read or is
+ * not a registry-export text of HKEY_CURRENT_USER keys, or the store cannot be written. */
+QUORIX_API int Quorix_ImportSettings(const char* fileName, int32_t camera);
+
+/* Removes a camera's key with all its values and presets, or with QUORIX_SETTINGS_ALL_CAMERAS
+ * every setting of the product, so that contexts start from the defaults again.
+ * Returns 1, or 0 when the store cannot be written. */
+QUORIX_API int Quorix_ResetSettings(int32_t camera);
 
 /* =============================================================================================
  * Message windows and thread queues (Linux)

@@ -296,8 +296,9 @@ QUORIX_API int Quorix_SetPreviewWindow(QuorixHandle handle, QuorixWindow parent,
     });
 }
 
-QUORIX_API int Quorix_SetCaptureWindow(QuorixHandle handle, int32_t, int32_t) {
-    return Unavailable(handle, 0, 0);
+QUORIX_API int Quorix_SetCaptureWindow(QuorixHandle handle, int32_t width, int32_t height) {
+    return WithContext(handle, 0,
+                       [&](CQuorix& c) { return c.SetCaptureWindowBySize(width, height); });
 }
 
 QUORIX_API int Quorix_SetCaptureWindowEx(QuorixHandle handle, int32_t totalWidth, int32_t hStart,

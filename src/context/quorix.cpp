@@ -12,6 +12,7 @@
 #include "platform/charset.h"
 #include "platform/clock.h"
 #include "platform/device_notification.h"
+#include "platform/settings_store.h"
 #include "sensors/sensor_base.h"
 
 namespace quorix {
@@ -32,6 +33,13 @@ CQuorix::EngineFactory CQuorix::DefaultEngineFactory() {
 
 CQuorix::~CQuorix() {
     m_deviceNumber = -1;
+    if (m_engine) {
+        try {
+            SaveCameraValues(m_engine->GetDeviceIndex());
+        } catch (const std::exception&) {
+            // Without memory for the text the stored values stay as they were.
+        }
+    }
     Close();
     if (m_engine) {
         m_engine->CloseCamera();
@@ -73,6 +81,9 @@ int CQuorix::Initialize(platform::WindowHandle notifyWindow) {
         SetError(kErrBuffer);
         return 0;
     }
+    // The capture window of the stored size preset; the device number is still -1, so on first
+    // use this writes the defaults under "Camera_-1".
+    LoadSizeSettings();
     if (m_engine) {
         m_engine->SetCameraId(kCameraId);
         m_engine->CreateController(notifyWindow, &platform::kCameraInterfaceGuid);
@@ -87,9 +98,14 @@ int CQuorix::Initialize(platform::WindowHandle notifyWindow) {
             }
         }
     }
-    LoadAnalogValues(m_engine ? m_engine->GetDeviceIndex() : 0);
-    LoadFilterValues(0);
-    LoadGrayValues(0);
+    // The opened camera's values were loaded as it opened; the filters of a context without a
+    // camera are those of camera 0.
+    const platform::SettingsTree stored = platform::SettingsStore::CurrentUser().Read();
+    LoadAnalogValues(stored, m_engine ? m_engine->GetDeviceIndex() : 0);
+    const int32_t filterNumber = m_deviceNumber >= 0 ? m_deviceNumber : 0;
+    LoadFilterValues(stored, filterNumber);
+    LoadGrayValues(stored, filterNumber);
+    LoadSettings();
     return 1;
 }
 
@@ -128,56 +144,6 @@ bool CQuorix::EnsureMaskPlanes() {
     }
     m_maskPlanesReady = true;
     return true;
-}
-
-void CQuorix::LoadAnalogValues(int32_t /*cameraNumber*/) {
-    if (!m_engine) {
-        return;
-    }
-    m_camera.globalGain = m_engine->GetGainDefault();
-    const int32_t colourGain = m_engine->GetColorGainDefault();
-    m_camera.colorGainGreen1 = colourGain;
-    m_camera.colorGainRed = colourGain;
-    m_camera.colorGainBlue = colourGain;
-    m_camera.colorGainGreen2 = colourGain;
-    m_camera.exposure = m_engine->GetExposureTimeDefault();
-    const int32_t mirrorV = m_engine->GetMirrorVDefault();
-    const int32_t mirrorH = m_engine->GetMirrorHDefault();
-    {
-        std::lock_guard lock(m_valuesLock);
-        m_camera.mirrorV = mirrorV;
-        m_camera.mirrorH = mirrorH;
-    }
-    m_camera.autoIris = 0;
-    m_camera.gainMode = 0;
-    m_camera.blackLevel = m_engine->GetBlackLevelDefault();
-    if (m_engine->IsExposureTimeExSupported()) {
-        double seconds = 0.0;
-        m_engine->GetExposureTimeExDefault(&seconds);
-        m_camera.exposureSeconds = seconds;
-    }
-}
-
-void CQuorix::LoadFilterValues(int32_t /*cameraNumber*/) {
-    std::lock_guard lock(m_valuesLock);
-    m_image.brightness = 0;
-    m_image.contrast = 0;
-    m_image.hue = 0;
-    m_image.saturation = 0;
-    m_image.sharpness = 0;
-    m_image.bayerGainRed = 100;
-    m_image.bayerGainGreen = 100;
-    m_image.bayerGainBlue = 100;
-    m_image.gamma = 100;
-    m_image.bayerMode = 3;
-    m_image.reserved.fill(0);
-}
-
-void CQuorix::LoadGrayValues(int32_t /*cameraNumber*/) {
-    std::lock_guard lock(m_valuesLock);
-    m_image.grayMode = 0;
-    m_image.grayGain.fill(128);
-    m_image.grayOffset.fill(128);
 }
 
 bool CQuorix::SendGainsAndExposure() {
@@ -339,7 +305,11 @@ int CQuorix::SetDeviceNumber(int32_t index) {
     if (!m_engine) {
         return NotAvailable(0);
     }
-    // Settings of the camera open so far are saved here once the settings store exists.
+    // The values of the camera open so far are saved under its number, also when the same camera
+    // is selected again.
+    if (m_deviceSelected != 0) {
+        SaveCameraValues(m_engine->GetDeviceIndex());
+    }
     m_deviceSelected = 1;
     if (!m_engine->IsDeviceAvailable(index)) {
         SetError(kErrNoCamera);
@@ -359,9 +329,10 @@ int CQuorix::SetDeviceNumber(int32_t index) {
         SetError(kErrNoCamera);
         return 0;
     }
-    LoadAnalogValues(index);
-    LoadFilterValues(index);
-    LoadGrayValues(index);
+    const platform::SettingsTree stored = platform::SettingsStore::CurrentUser().Read();
+    LoadAnalogValues(stored, index);
+    LoadFilterValues(stored, index);
+    LoadGrayValues(stored, index);
     ApplyCameraValues();
     m_deviceNumber = index;
     return 1;
@@ -438,19 +409,8 @@ int CQuorix::LoadConfigFile(const char* fileName) {
     if (file.bad()) {
         return 0;
     }
-    const auto le32 = [&bytes](size_t offset) {
-        uint32_t value = 0;
-        for (size_t i = 0; i < 4; ++i) {
-            value |= static_cast<uint32_t>(static_cast<uint8_t>(bytes[offset + i])) << (8 * i);
-        }
-        return value;
-    };
-    std::vector<ConfigRecord> records;
-    records.reserve(bytes.size() / 8);
-    // A trailing partial record is ignored.
-    for (size_t offset = 0; offset + 8 <= bytes.size(); offset += 8) {
-        records.push_back(ConfigRecord{le32(offset), le32(offset + 4)});
-    }
+    std::vector<ConfigRecord> records =
+        ParseConfigRecords(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     std::lock_guard lock(m_frameLock);
     m_configRecords = std::move(records);
     return 1;

@@ -6,10 +6,12 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "camera/camera_model.h"
+#include "context/config_record.h"
 #include "context/error_code.h"
 #include "engine/quorix_u3r5_base.h"
 #include "imaging/image_adjuster.h"
@@ -19,14 +21,13 @@
 #include "platform/event.h"
 #include "platform/lock.h"
 #include "platform/message_window.h"
+#include "platform/settings_tree.h"
 
 namespace quorix {
 
 // The camera context behind one handle. It owns the capture engine (and through it at most one
 // open camera), keeps every value the application set, runs acquisition and records the error
 // codes of failed calls. The handle registry owns the context; exports reach it by handle.
-// One record of a configuration file: two little-endian 32-bit values. What they configure is
-// up to the application; the context keeps them for its lifetime.
 // The context's eighteen images, in slot order: the raw and output images of the six colour
 // types, the sharpness scratch copy, the preview back buffer, and the full-sensor planes and maps
 // of the flat-field and defect corrections.
@@ -90,12 +91,6 @@ struct CameraValues {
     double exposureSeconds = 0.0;
 };
 
-struct ConfigRecord {
-    uint32_t first = 0;
-    uint32_t second = 0;
-    friend bool operator==(const ConfigRecord&, const ConfigRecord&) = default;
-};
-
 // The preview's frame rate: frames counted over windows of just over a second, in frames per
 // second x 10. Ticks are the platform clock's milliseconds, compared by unsigned difference so
 // that the 2^32 wrap does not disturb them.
@@ -136,6 +131,11 @@ public:
     static constexpr uint32_t kSerialNumberPauseMs = 10;
     // Longest preview pause Quorix_SetWaitTime accepts [ms].
     static constexpr int32_t kMaxWaitTimeMs = 60'000;
+
+    // The settings store's product key, and the key of a camera number under it ("Camera_%02d";
+    // -1 before any camera is open).
+    static constexpr const char* kSettingsProductKey = "Software\\Voltis\\Quorix252DIV3R5Sdk";
+    static std::string SettingsCameraKey(int32_t number);
 
     explicit CQuorix(EngineFactory engineFactory = DefaultEngineFactory());
     CQuorix(const CQuorix&) = delete;
@@ -188,6 +188,9 @@ public:
                          int32_t height);
     int SetCaptureWindowEx(int32_t totalWidth, int32_t hStart, int32_t width, int32_t totalHeight,
                            int32_t vStart, int32_t height);
+    // Selects the first product-wide size preset of the settings store that is `width` x
+    // `height`: 1, or 0 with code 4 when there is none.
+    int SetCaptureWindowBySize(int32_t width, int32_t height);
     int SetColorMode(int32_t bitsPerPixel);
     // How the preview delivers frames (QUORIX_DELIVERY_*) and the depth of the every-frame ring;
     // both wait for the next preview start and are refused while acquisition runs.
@@ -207,8 +210,9 @@ public:
     // again when the window, sub-sampling or colour type changes while acquisition runs.
     int PrepareBuffers();
     // Turns the raw frame in the colour type's raw slot into the output image. The caller holds
-    // the frame lock.
-    void ProcessFrame();
+    // the frame lock. `finished`, when given, may be called for each output row as soon as it
+    // holds its final bytes (on the processors' threads); true when it was, for every row.
+    bool ProcessFrame(const std::function<void(int32_t row)>* finished = nullptr);
 
     // Draws the processed frame into the preview window, if there is one; the worker calls it with
     // the frame lock held after each frame.
@@ -286,12 +290,32 @@ private:
     // Formats the name of the camera with this 1-based number into a buffer of kMinDeviceNameBytes
     // or more.
     static void FormatDeviceName(int32_t number, char* buffer, size_t size);
-    // Loads the analog, image-filter and gray-filter values stored for a camera number. A camera
-    // without stored values gets the defaults: the engine's for the analog values, neutral ones
-    // for the filters.
-    void LoadAnalogValues(int32_t cameraNumber);
-    void LoadFilterValues(int32_t cameraNumber);
-    void LoadGrayValues(int32_t cameraNumber);
+
+    // The settings store (quorix_store.cpp). Every camera has a key of its number, under which the
+    // context keeps its format settings and size presets, its analog values ("Gain") and its
+    // image and gray filters ("Filter", "Gray").
+    //
+    // Colour type, sub-sampling, wait time and clock of the current device number's key: 1, or 0
+    // with nothing changed when there is no such key. The colour type is corrected to one the
+    // camera can deliver.
+    int LoadSettings();
+    // The first use of the store writes its defaults (product key, the camera key of the current
+    // device number with the default size preset and format settings) and answers 0; otherwise
+    // the capture window and buffer count come from the size preset the camera key selects: 1,
+    // or 0 with the window unchanged when the key, its "Size" or the preset is missing.
+    int LoadSizeSettings();
+    // Loads the analog, image-filter and gray-filter values stored for a camera number. A missing
+    // group gets the defaults: the engine's for the analog values, neutral ones for the filters.
+    // A value of the wrong size, or outside what its setter accepts, is not read.
+    void LoadAnalogValues(const platform::SettingsTree& tree, int32_t cameraNumber);
+    void LoadFilterValues(const platform::SettingsTree& tree, int32_t cameraNumber);
+    void LoadGrayValues(const platform::SettingsTree& tree, int32_t cameraNumber);
+    // Writes the analog, image-filter and gray-filter values under a camera number, in one
+    // change of the store, when a camera is open: without one the values are no camera's.
+    void SaveCameraValues(int32_t cameraNumber);
+    // Whether the value lies in the range its value ID's setter accepts (true for IDs without
+    // one).
+    static bool InStoredRange(int32_t valueId, int32_t value);
     // Sends the analog values to a newly opened camera, in the order the camera expects them.
     void ApplyCameraValues();
     // The global gain, the four colour gains and the exposure, in that order. False when the
@@ -335,6 +359,11 @@ private:
     RawRead ReadRawFrame();
     // Copies an output slot into the caller's buffer, bottom row first for orientation 0.
     int CopyToCaller(ImageSlot slot, int32_t orientation, void* buffer, uint32_t size);
+    // Processes the frame for the preview's caller buffer: each output row is copied into it as
+    // soon as it is done, while it is still in the cache. 1 when the buffer holds the frame, 0
+    // when it is too small (as CopyToCaller reports it); without a buffer the frame is processed
+    // and 1 returned.
+    int ProcessFrameToCaller(void* buffer, uint32_t size, int32_t orientation);
     // Sets the engine's delivery for an acquisition (every-frame only for the preview) and starts
     // the frame statistics afresh. The capture thread must not run.
     void BeginFrameStatistics(bool preview);
@@ -410,6 +439,7 @@ private:
     std::array<int32_t, 2> m_preparedOrigin{};
     bool m_preparedWholeSpan = true;
     int32_t m_subSample = 0;
+    int32_t m_clock = 0;                  // kept with the format settings, not used by the context
     std::atomic<int32_t> m_waitTime{10};  // [ms] between preview iterations
     std::atomic<int32_t> m_frameAvailable{0};
     uint32_t m_snapshotTimeout = 3000;  // [ms]

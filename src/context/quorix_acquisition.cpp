@@ -577,8 +577,7 @@ int CQuorix::SnapShot(void* buffer, uint32_t size, int32_t orientation) {
         ReadRawFrame() != RawRead::kFrame) {
         return fail(kErrAcquisition);
     }
-    ProcessFrame();
-    if (buffer != nullptr && size != 0 && !CopyToCaller(OutputSlot(), orientation, buffer, size)) {
+    if (ProcessFrameToCaller(buffer, size, orientation) == 0) {
         m_framesFailedBuffer.fetch_add(1);
         return fail(kErrBuffer);
     }
@@ -843,12 +842,12 @@ void CQuorix::PreviewLoop() {
                 static_cast<uint32_t>(kBitsPerColourType.at(static_cast<size_t>(m_preparedType))));
         std::atomic_ref<uint32_t>(m_frameInfo.frameRate)
             .store(m_frameRate.Count(platform::GetTickCount()));
-        ProcessFrame();
+        const int copied =
+            ProcessFrameToCaller(m_callbackBuffer, m_callbackSize, m_callbackOrientation);
         m_frameAvailable.store(1);
         m_recorder.OfferFrame(*m_images[OutputSlot()], platform::MonotonicMs());
         DrawPreview();
-        if (m_callbackBuffer != nullptr && m_callbackSize != 0 &&
-            !CopyToCaller(OutputSlot(), m_callbackOrientation, m_callbackBuffer, m_callbackSize)) {
+        if (copied == 0) {
             m_framesFailedBuffer.fetch_add(1);
             continue;
         }

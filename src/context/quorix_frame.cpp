@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <functional>
 #include <mutex>
 
 #include "context/quorix.h"
@@ -67,7 +69,7 @@ void CQuorix::AutoIris(const CImageBuffer& raw, int32_t mode) {
     }
 }
 
-void CQuorix::ProcessFrame() {
+bool CQuorix::ProcessFrame(const std::function<void(int32_t row)>* finished) {
     CImageBuffer& raw = *m_images[RawSlot()];
     const int32_t type = m_preparedType;
     // One consistent set of values for the whole frame, however the application changes them
@@ -157,11 +159,35 @@ void CQuorix::ProcessFrame() {
     CImageBuffer& output = *m_images[OutputSlot()];
     if (type >= 2) {
         measureBayerGains(raw);
-        m_adjuster.DemosaicAndApply(output, *m_images[kScratch], raw, phase, values.bayerGainRed,
-                                    values.bayerGainBlue, adjustments);
-    } else {
-        m_adjuster.Apply(output, *m_images[kScratch], adjustments);
+        return m_adjuster.DemosaicAndApply(output, *m_images[kScratch], raw, phase,
+                                           values.bayerGainRed, values.bayerGainBlue, adjustments,
+                                           finished) &&
+               finished != nullptr;
     }
+    m_adjuster.Apply(output, *m_images[kScratch], adjustments);
+    return false;
+}
+
+int CQuorix::ProcessFrameToCaller(void* buffer, uint32_t size, int32_t orientation) {
+    const CImageBuffer& image = *m_images[OutputSlot()];
+    const auto stride = static_cast<size_t>(image.Stride());
+    const int32_t height = image.Height();
+    if (buffer == nullptr || size == 0 || image.Bits() == nullptr ||
+        size < stride * static_cast<size_t>(height)) {
+        ProcessFrame();
+        return buffer == nullptr || size == 0 ? 1
+                                              : CopyToCaller(OutputSlot(), orientation, buffer, size);
+    }
+    auto* out = static_cast<uint8_t*>(buffer);
+    // Bottom row first for orientation 0, as device-independent bitmaps store their rows.
+    const std::function<void(int32_t)> copyRow = [&](int32_t y) {
+        const auto target = static_cast<size_t>(orientation != 0 ? y : height - 1 - y);
+        std::memcpy(out + target * stride, image.Row(y), stride);
+    };
+    if (ProcessFrame(&copyRow)) {
+        return 1;
+    }
+    return CopyToCaller(OutputSlot(), orientation, buffer, size);
 }
 
 }  // namespace quorix

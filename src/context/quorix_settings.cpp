@@ -134,6 +134,11 @@ int32_t* CQuorix::StoredImageValue(int32_t valueId) {
     }
 }
 
+bool CQuorix::InStoredRange(int32_t valueId, int32_t value) {
+    const ValueRange* range = StoredRange(valueId);
+    return range == nullptr || (value >= range->minimum && value <= range->maximum);
+}
+
 int32_t CQuorix::GetFilterValue(int32_t valueId, int32_t* ok) {
     SetFlag(ok, 1);
     if (!m_engine) {

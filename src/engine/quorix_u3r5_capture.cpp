@@ -25,6 +25,10 @@
 #include <optional>
 #include <system_error>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "camera/fpga_registers.h"
 #include "engine/quorix_u3r5_base.h"
 #include "platform/clock.h"
@@ -76,6 +80,37 @@ constexpr uint32_t kFrameRateWindowMs = 1000;
 // Copies one row into `destination` with its pixels in reverse order. Eight bytes at a time: the
 // word's bytes reversed, then for two-byte pixels each pixel's two bytes put back in order; the
 // pixels left over one by one.
+#if defined(__x86_64__)
+// The same for processors with AVX2, 32 bytes at a time: each 16-byte half reversed by a byte
+// shuffle (for two-byte pixels, pixel by pixel), then the halves swapped. Returns the pixels done.
+template <size_t kPixelBytes>
+__attribute__((target("avx2"))) size_t ReverseRowAvx2(const uint8_t* source,
+                                                       uint8_t* destination, size_t width) {
+    constexpr size_t kPixelsPerStep = 32 / kPixelBytes;
+    const __m128i half = kPixelBytes == 1
+                             ? _mm_setr_epi8(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0)
+                             : _mm_setr_epi8(14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1);
+    const __m256i reverse = _mm256_broadcastsi128_si256(half);
+    const uint8_t* end = source + width * kPixelBytes;
+    size_t i = 0;
+    for (; i + kPixelsPerStep <= width; i += kPixelsPerStep) {
+        const __m256i data = _mm256_loadu_si256(
+            reinterpret_cast<const __m256i*>(end - (i + kPixelsPerStep) * kPixelBytes));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(destination + i * kPixelBytes),
+                            _mm256_permute4x64_epi64(_mm256_shuffle_epi8(data, reverse), 0x4E));
+    }
+    return i;
+}
+
+bool HasAvx2() {
+    static const bool avx2 = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return avx2;
+}
+#endif
+
 template <size_t kPixelBytes>
 void ReverseRow(const uint8_t* source, uint8_t* destination, size_t width) {
     static_assert(kPixelBytes == 1 || kPixelBytes == 2);
@@ -83,6 +118,11 @@ void ReverseRow(const uint8_t* source, uint8_t* destination, size_t width) {
     constexpr uint64_t kLowBytes = 0x00FF00FF00FF00FFull;
     const uint8_t* end = source + width * kPixelBytes;
     size_t i = 0;
+#if defined(__x86_64__)
+    if (HasAvx2()) {
+        i = ReverseRowAvx2<kPixelBytes>(source, destination, width);
+    }
+#endif
     for (; i + kPixelsPerWord <= width; i += kPixelsPerWord) {
         uint64_t word = 0;
         std::memcpy(&word, end - (i + kPixelsPerWord) * kPixelBytes, sizeof word);

@@ -32,6 +32,15 @@ struct AdjustmentRowKernels {
     // `sums` has room for width x pixelSamples values.
     void (*sharpen8)(uint8_t* out, const uint8_t* const rows[4], int32_t width,
                      int32_t pixelSamples, int32_t sharpness, uint16_t* sums);
+    // Fused forms, null where the level has none. Hue and saturation from `in` to `out` (the same
+    // row or another), then `table`, when not null, on the colour bytes: one pass for what
+    // hueSaturation8 followed by table8 does in two.
+    void (*hueTable8)(uint8_t* out, const uint8_t* in, int32_t width, int32_t pixelSamples,
+                      const HueRowParams& params, const uint8_t* table);
+    // sharpen8 followed by `table`, when not null, on the colour bytes of `out`.
+    void (*sharpenTable8)(uint8_t* out, const uint8_t* const rows[4], int32_t width,
+                          int32_t pixelSamples, int32_t sharpness, uint16_t* sums,
+                          const uint8_t* table);
 };
 
 const AdjustmentRowKernels& PlainAdjustmentRowKernels();
@@ -47,6 +56,12 @@ TableRowKernel Avx512VbmiTableRowKernel();
 using HueRowKernel = void (*)(uint8_t* row, int32_t width, int32_t pixelSamples,
                               const HueRowParams& params);
 HueRowKernel Avx512VbmiHueRowKernel();
+// The fused forms of AdjustmentRowKernels with AVX-512 (the unsharp mask 64 bytes a step); same
+// conditions.
+using HueTableRowKernel = decltype(AdjustmentRowKernels::hueTable8);
+HueTableRowKernel Avx512VbmiHueTableRowKernel();
+using SharpenTableRowKernel = decltype(AdjustmentRowKernels::sharpenTable8);
+SharpenTableRowKernel Avx512VbmiSharpenTableRowKernel();
 
 namespace {
 

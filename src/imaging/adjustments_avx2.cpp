@@ -260,7 +260,8 @@ void Sharpen8(uint8_t* out, const uint8_t* const rows[4], int32_t width, int32_t
     }
 }
 
-constexpr AdjustmentRowKernels kAvx2Kernels = {HueSaturationRow, Table8, Sharpen8};
+constexpr AdjustmentRowKernels kAvx2Kernels = {HueSaturationRow, Table8, Sharpen8, nullptr,
+                                                nullptr};
 
 }  // namespace
 }  // namespace quorix

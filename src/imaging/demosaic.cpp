@@ -187,10 +187,10 @@ void Run(CImageBuffer& destination, const CImageBuffer& source, int32_t phase, u
     // columns need folded neighbours.
     const int32_t leftEnd = std::min(2, width);
     const int32_t rightBegin = std::max(leftEnd, width - 2);
-    const auto row = [&](int32_t y) {
+    const auto row = [&](int32_t y, uint8_t* out) {
         const uint8_t* const* rows = &rowAt[static_cast<size_t>(y)];
         const int32_t redRow = (y & 1) == redRowParity ? 2 : 1;
-        uint8_t* outRow = destination.Row(y);
+        uint8_t* outRow = out != nullptr ? out : destination.Row(y);
         for (int32_t x = 0; x < leftEnd; ++x) {
             borderPixel(outRow, rows, redRow, x);
         }
@@ -218,14 +218,14 @@ void Run(CImageBuffer& destination, const CImageBuffer& source, int32_t phase, u
         }
     };
     // Rows are independent of each other: bands of them go to the processors.
-    const std::function<void(int32_t)> produce = row;
+    const DemosaicRow produce = row;
     ForEachRowBand(height, kMinRowsPerBand, [&](int32_t firstRow, int32_t endRow) {
         if (band) {
             band(firstRow, endRow, produce);
             return;
         }
         for (int32_t y = firstRow; y < endRow; ++y) {
-            row(y);
+            row(y, nullptr);
         }
     });
 }

@@ -34,11 +34,14 @@ bool Demosaic(CImageBuffer& destination, const CImageBuffer& source, int32_t pha
 
 // Demosaic that lets the next step of the frame work on each row while it is still in the cache:
 // each band of rows [firstRow, endRow) that a processor takes is handed to `band` with
-// `produce`, which demosaics one row of the band; `band` calls it once for every row of its band,
-// in order, and may work on the rows produced so far in between. An empty `band` demosaics as
-// Demosaic does. The bands run in parallel; DemosaicInBands returns when all are done.
-using DemosaicBand = std::function<void(int32_t firstRow, int32_t endRow,
-                                        const std::function<void(int32_t row)>& produce)>;
+// `produce(row, out)`, which demosaics one row into `out` (a row of the destination's width and
+// format) or, with `out` null, into the destination's own row. `band` calls it with null once for
+// every row of its band, in order, and may work on the rows produced so far in between; it may
+// also produce rows outside its band, into rows of its own. An empty `band` demosaics as Demosaic
+// does. The bands run in parallel; DemosaicInBands returns when all are done.
+using DemosaicRow = std::function<void(int32_t row, uint8_t* out)>;
+using DemosaicBand =
+    std::function<void(int32_t firstRow, int32_t endRow, const DemosaicRow& produce)>;
 bool DemosaicInBands(CImageBuffer& destination, const CImageBuffer& source, int32_t phase,
                      int32_t redGainPercent, int32_t blueGainPercent, const DemosaicBand& band);
 

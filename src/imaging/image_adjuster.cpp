@@ -1,6 +1,5 @@
 #include "imaging/image_adjuster.h"
 
-#include <atomic>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +19,9 @@ namespace {
 
 // Rows per band below which an image is not worth splitting among threads.
 constexpr int32_t kMinRowsPerBand = 32;
+// The first pass's rows a thread keeps when the unsharp mask reads them from its own rows: it
+// needs four at a time.
+constexpr int32_t kRollingRows = 8;
 
 void PlainHueSaturationRow(uint8_t* row, int32_t width, int32_t pixelSamples,
                            const HueRowParams& params) {
@@ -48,7 +50,8 @@ void PlainSharpen8(uint8_t* out, const uint8_t* const rows[4], int32_t width, in
     SharpenRow<uint8_t, uint16_t>(out, rows, width, pixelSamples, sharpness, nullptr, sums);
 }
 
-constexpr AdjustmentRowKernels kPlainKernels = {PlainHueSaturationRow, PlainTable8, PlainSharpen8};
+constexpr AdjustmentRowKernels kPlainKernels = {PlainHueSaturationRow, PlainTable8, PlainSharpen8,
+                                                nullptr, nullptr};
 
 // AVX-512 where the processor has it with byte permutes, unless QUORIX_SIMD=avx2 keeps the
 // adjustments to AVX2 (to compare the kernels, or to test the AVX2 ones on any recent processor).
@@ -78,6 +81,8 @@ const AdjustmentRowKernels& ChosenKernels() {
                 if (table != nullptr && hue != nullptr && ProcessorHasVbmi()) {
                     chosen.table8 = table;
                     chosen.hueSaturation8 = hue;
+                    chosen.hueTable8 = Avx512VbmiHueTableRowKernel();
+                    chosen.sharpenTable8 = Avx512VbmiSharpenTableRowKernel();
                 }
             }
         }
@@ -103,22 +108,18 @@ int32_t PixelSamples(uint16_t bitsPerPixel) {
     }
 }
 
-// Row buffers, one per band (the unsharp mask's column sums, the high bytes of a 16-bit row),
-// taken before the bands start so that no band allocates.
+// Row buffers, one per thread that runs bands (the unsharp mask's column sums, the high bytes of
+// a 16-bit row), made before the bands start so that no band allocates.
 template <typename Sum>
 class BandRows {
 public:
     explicit BandRows(size_t perBand)
         : m_perBand(perBand), m_sums(perBand * static_cast<size_t>(RowBandCount())) {}
-    Sum* Take() {
-        const auto band = static_cast<size_t>(m_next.fetch_add(1) % RowBandCount());
-        return m_sums.data() + band * m_perBand;
-    }
+    Sum* Take() { return m_sums.data() + static_cast<size_t>(CurrentBandThread()) * m_perBand; }
 
 private:
     size_t m_perBand;
     std::vector<Sum> m_sums;
-    std::atomic<int32_t> m_next{0};
 };
 
 bool FitsScratch(const CImageBuffer& image, CImageBuffer& scratch) {
@@ -223,74 +224,125 @@ bool CImageAdjuster::Prepare8(CImageBuffer& image, CImageBuffer& scratch,
     return true;
 }
 
-void CImageAdjuster::FirstPass8(const Pass8& pass, int32_t y) {
+void CImageAdjuster::FirstPass8(const Pass8& pass, uint8_t* source, uint8_t* target) {
     // Hue and saturation with the composed table, or the table alone; with sharpness the result
-    // goes to the scratch copy, which the unsharp mask reads.
+    // goes where the unsharp mask reads it.
     const AdjustmentRowKernels& kernels = *pass.kernels;
-    uint8_t* row = pass.image->Row(y);
-    uint8_t* target = pass.sharp ? pass.scratch->Row(y) : row;
+    if (pass.hue && kernels.hueTable8 != nullptr) {
+        kernels.hueTable8(target, source, pass.width, pass.samples, pass.params,
+                          pass.before ? m_before8.data() : nullptr);
+        return;
+    }
     if (pass.hue) {
-        kernels.hueSaturation8(row, pass.width, pass.samples, pass.params);
+        kernels.hueSaturation8(source, pass.width, pass.samples, pass.params);
     }
     if (pass.before) {
-        kernels.table8(target, row, pass.width, pass.samples, m_before8.data());
-    } else if (pass.sharp) {
-        std::memcpy(target, row, pass.rowBytes);
+        kernels.table8(target, source, pass.width, pass.samples, m_before8.data());
+    } else if (target != source) {
+        std::memcpy(target, source, pass.rowBytes);
     }
 }
 
-void CImageAdjuster::SecondPass8(const Pass8& pass, int32_t y, uint16_t* sums) {
-    // The unsharp mask from the scratch copy back into the image, brightness as it writes; the
-    // two outer rows on each side are only copied back.
+void CImageAdjuster::SecondPass8(const Pass8& pass, int32_t y, const uint8_t* const around[4],
+                                 uint16_t* sums) {
+    // The unsharp mask back into the image, brightness as it writes; the two outer rows on each
+    // side are only copied back.
     const AdjustmentRowKernels& kernels = *pass.kernels;
-    const CImageBuffer& scratch = *pass.scratch;
     uint8_t* out = pass.image->Row(y);
     if (y >= 2 && y <= pass.height - 3) {
-        const uint8_t* rows[4] = {scratch.Row(y - 2), scratch.Row(y - 1), scratch.Row(y),
-                                  scratch.Row(y + 1)};
-        kernels.sharpen8(out, rows, pass.width, pass.samples, pass.sharpness, sums);
-        if (pass.after) {
-            kernels.table8(out, out, pass.width, pass.samples, m_after8.data());
+        if (kernels.sharpenTable8 != nullptr) {
+            kernels.sharpenTable8(out, around, pass.width, pass.samples, pass.sharpness, sums,
+                                  pass.after ? m_after8.data() : nullptr);
+        } else {
+            kernels.sharpen8(out, around, pass.width, pass.samples, pass.sharpness, sums);
+            if (pass.after) {
+                kernels.table8(out, out, pass.width, pass.samples, m_after8.data());
+            }
         }
     } else if (pass.after) {
-        kernels.table8(out, scratch.Row(y), pass.width, pass.samples, m_after8.data());
+        kernels.table8(out, around[2], pass.width, pass.samples, m_after8.data());
     } else {
-        std::memcpy(out, scratch.Row(y), pass.rowBytes);
+        std::memcpy(out, around[2], pass.rowBytes);
     }
 }
 
-void CImageAdjuster::Band8(Pass8& pass, int32_t first, int32_t end,
-                           const std::function<void(int32_t)>* produce, uint16_t* sums) {
-    // The unsharp mask of a row reads the scratch rows two above to one below it (the outer rows
-    // only their own), so it follows the first pass one row behind, as far as the band has those
-    // rows; the rows at the band's edges are left for Finish8.
+uint8_t* CImageAdjuster::FirstPassRow(const Pass8& pass, const BandBuffers& buffers, int32_t y) {
+    if (!pass.rolling) {
+        return pass.scratch->Row(y);
+    }
+    return buffers.rolling + static_cast<size_t>(y % kRollingRows) * pass.rowBytes;
+}
+
+void CImageAdjuster::Sharpen8(Pass8& pass, const BandBuffers& buffers, int32_t y) {
+    const uint8_t* centre = FirstPassRow(pass, buffers, y);
+    const bool interior = y >= 2 && y <= pass.height - 3;
+    const uint8_t* const around[4] = {
+        interior ? FirstPassRow(pass, buffers, y - 2) : centre,
+        interior ? FirstPassRow(pass, buffers, y - 1) : centre, centre,
+        interior ? FirstPassRow(pass, buffers, y + 1) : centre};
+    SecondPass8(pass, y, around, buffers.sums);
+    pass.sharpened[static_cast<size_t>(y)] = 1;
+    if (pass.finished != nullptr) {
+        (*pass.finished)(y);
+    }
+}
+
+void CImageAdjuster::Band8(Pass8& pass, int32_t first, int32_t end, const DemosaicRow* produce,
+                           const BandBuffers& buffers) {
+    const auto firstPass = [&](int32_t y, uint8_t* source) {
+        FirstPass8(pass, source, pass.sharp ? FirstPassRow(pass, buffers, y) : source);
+    };
+    // Rolling, the band makes the first pass of the two rows above it and the one below it in
+    // its own rows (the demosaic writing them there too): the image's rows there are another
+    // band's.
+    if (pass.rolling) {
+        for (int32_t y = std::max(first - 2, 0); y < first; ++y) {
+            (*produce)(y, buffers.own);
+            firstPass(y, buffers.own);
+        }
+    }
+    // The unsharp mask of a row reads the first pass's rows two above to one below it (the
+    // outer rows only their own), so it follows the first pass one row behind; with the scratch
+    // image the rows at the band's edges are left for Finish8.
     const auto ready = [&](int32_t row, int32_t last) {
+        if (pass.rolling) {
+            return true;
+        }
         const bool interior = row >= 2 && row <= pass.height - 3;
         return interior ? row - 2 >= first && row + 1 <= last : row >= first && row <= last;
     };
     for (int32_t y = first; y < end; ++y) {
         if (produce != nullptr) {
-            (*produce)(y);
+            (*produce)(y, nullptr);
         }
-        FirstPass8(pass, y);
-        if (pass.sharp && y - 1 >= first && ready(y - 1, y)) {
-            SecondPass8(pass, y - 1, sums);
-            pass.sharpened[static_cast<size_t>(y - 1)] = 1;
+        firstPass(y, pass.image->Row(y));
+        if (!pass.sharp) {
+            if (pass.finished != nullptr) {
+                (*pass.finished)(y);
+            }
+        } else if (y - 1 >= first && ready(y - 1, y)) {
+            Sharpen8(pass, buffers, y - 1);
         }
     }
-    if (pass.sharp && end - 1 >= first && ready(end - 1, end - 1)) {
-        SecondPass8(pass, end - 1, sums);
-        pass.sharpened[static_cast<size_t>(end - 1)] = 1;
+    if (!pass.sharp || end - 1 < first) {
+        return;
+    }
+    if (pass.rolling && end < pass.height) {
+        (*produce)(end, buffers.own);
+        firstPass(end, buffers.own);
+    }
+    if (ready(end - 1, end - 1)) {
+        Sharpen8(pass, buffers, end - 1);
     }
 }
 
-void CImageAdjuster::Finish8(Pass8& pass, uint16_t* sums) {
-    if (!pass.sharp) {
+void CImageAdjuster::Finish8(Pass8& pass, const BandBuffers& buffers) {
+    if (!pass.sharp || pass.rolling) {
         return;
     }
     for (int32_t y = 0; y < pass.height; ++y) {
         if (pass.sharpened[static_cast<size_t>(y)] == 0) {
-            SecondPass8(pass, y, sums);
+            Sharpen8(pass, buffers, y);
         }
     }
 }
@@ -303,15 +355,16 @@ void CImageAdjuster::Apply8(CImageBuffer& image, CImageBuffer& scratch,
     }
     BandRows<uint16_t> sums(pass.rowBytes);
     ForEachRowBand(pass.height, kMinRowsPerBand, [&](int32_t first, int32_t end) {
-        Band8(pass, first, end, nullptr, sums.Take());
+        Band8(pass, first, end, nullptr, BandBuffers{sums.Take()});
     });
-    Finish8(pass, sums.Take());
+    Finish8(pass, BandBuffers{sums.Take()});
 }
 
 bool CImageAdjuster::DemosaicAndApply(CImageBuffer& image, CImageBuffer& scratch,
                                       const CImageBuffer& raw, int32_t phase,
                                       int32_t redGainPercent, int32_t blueGainPercent,
-                                      const AdjustmentSettings& settings) {
+                                      const AdjustmentSettings& settings,
+                                      const std::function<void(int32_t)>* finished) {
     const bool eightBit = image.BitsPerPixel() == 24 || image.BitsPerPixel() == 32;
     Pass8 pass;
     bool prepared = false;
@@ -329,16 +382,33 @@ bool CImageAdjuster::DemosaicAndApply(CImageBuffer& image, CImageBuffer& scratch
             return false;
         }
         Apply(image, scratch, settings);
+        if (finished != nullptr) {
+            ForEachRowBand(image.Height(), kMinRowsPerBand, [&](int32_t first, int32_t end) {
+                for (int32_t y = first; y < end; ++y) {
+                    (*finished)(y);
+                }
+            });
+        }
         return true;
     }
+    pass.finished = finished;
+    // The unsharp mask reads the first pass's rows from a few rows of each thread's own, which
+    // stay in the cache, instead of from a whole scratch image.
+    pass.rolling = pass.sharp;
     BandRows<uint16_t> sums(pass.rowBytes);
+    BandRows<uint8_t> rows(pass.rolling ? (kRollingRows + 1) * pass.rowBytes : 0);
     const bool done = DemosaicInBands(
         image, raw, phase, redGainPercent, blueGainPercent,
-        [&](int32_t first, int32_t end, const std::function<void(int32_t)>& produce) {
-            Band8(pass, first, end, &produce, sums.Take());
+        [&](int32_t first, int32_t end, const DemosaicRow& produce) {
+            BandBuffers buffers{sums.Take()};
+            if (pass.rolling) {
+                buffers.rolling = rows.Take();
+                buffers.own = buffers.rolling + kRollingRows * pass.rowBytes;
+            }
+            Band8(pass, first, end, &produce, buffers);
         });
     if (done) {
-        Finish8(pass, sums.Take());
+        Finish8(pass, BandBuffers{sums.Take()});
     }
     return done;
 }

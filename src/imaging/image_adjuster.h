@@ -8,6 +8,7 @@
 
 #include "imaging/adjustment_rows.h"
 #include "imaging/adjustments.h"
+#include "imaging/demosaic.h"
 #include "imaging/image_buffer.h"
 
 namespace quorix {
@@ -29,10 +30,14 @@ public:
 
     // Demosaics `raw` into `image` and applies the adjustments, the bytes of Demosaic followed by
     // Apply; for 8-bit samples each row is adjusted as soon as it is demosaiced, while it is still
-    // in the cache. False, with nothing done, when Demosaic refuses the images.
+    // in the cache. `finished`, when given, is called once for every row of `image` as soon as the
+    // row holds its final bytes (from the processors' threads, for different rows at once), so a
+    // caller can copy it out while it is in the cache. False, with nothing done, when Demosaic
+    // refuses the images.
     bool DemosaicAndApply(CImageBuffer& image, CImageBuffer& scratch, const CImageBuffer& raw,
                           int32_t phase, int32_t redGainPercent, int32_t blueGainPercent,
-                          const AdjustmentSettings& settings);
+                          const AdjustmentSettings& settings,
+                          const std::function<void(int32_t row)>* finished = nullptr);
 
 private:
     // One frame's 8-bit adjustment work: the image and its scratch copy, what is on, and the row
@@ -49,22 +54,42 @@ private:
         bool sharp = false;
         bool before = false;
         bool after = false;
+        // The first pass's rows go to a few rows of each thread's own instead of the scratch
+        // image (the rows around a band's edges made twice, once by each band).
+        bool rolling = false;
         HueRowParams params;
         const AdjustmentRowKernels* kernels = nullptr;
         size_t rowBytes = 0;
         std::vector<uint8_t> sharpened;  // per row: the second pass is done
+        const std::function<void(int32_t)>* finished = nullptr;  // told of each final row
+    };
+    // A thread's row buffers: the unsharp mask's column sums, and when rolling the first pass's
+    // last rows and a row that the demosaic makes outside the band.
+    struct BandBuffers {
+        uint16_t* sums = nullptr;
+        uint8_t* rolling = nullptr;
+        uint8_t* own = nullptr;
     };
     // Fills `pass` for a frame; false when no step is on.
     bool Prepare8(CImageBuffer& image, CImageBuffer& scratch, const AdjustmentSettings& settings,
                   Pass8& pass);
-    void FirstPass8(const Pass8& pass, int32_t y);
-    void SecondPass8(const Pass8& pass, int32_t y, uint16_t* sums);
+    // The first pass of one row from `source` (the image's row, or a row of the thread's own,
+    // which it may change) into `target` (the same row without sharpness).
+    void FirstPass8(const Pass8& pass, uint8_t* source, uint8_t* target);
+    // The second pass of row y into the image from the first pass's rows y-2 .. y+1 (only the
+    // row itself at the two outer rows on each side).
+    void SecondPass8(const Pass8& pass, int32_t y, const uint8_t* const around[4],
+                     uint16_t* sums);
+    // The first pass's row y, where the second pass reads it.
+    uint8_t* FirstPassRow(const Pass8& pass, const BandBuffers& buffers, int32_t y);
+    void Sharpen8(Pass8& pass, const BandBuffers& buffers, int32_t y);
     // Both passes over the rows [first, end) of one band, each row first made by `produce` when
-    // given; the second pass leaves the rows whose neighbours lie in other bands.
-    void Band8(Pass8& pass, int32_t first, int32_t end, const std::function<void(int32_t)>* produce,
-               uint16_t* sums);
+    // given; with the scratch image the second pass leaves the rows whose neighbours lie in other
+    // bands, rolling it makes those neighbours itself.
+    void Band8(Pass8& pass, int32_t first, int32_t end, const DemosaicRow* produce,
+               const BandBuffers& buffers);
     // The second pass of the rows the bands left, once all bands are done.
-    void Finish8(Pass8& pass, uint16_t* sums);
+    void Finish8(Pass8& pass, const BandBuffers& buffers);
 
     // A channel table kept for the value and channel width it was made for.
     struct KeptTable {

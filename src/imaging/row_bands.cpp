@@ -1,6 +1,7 @@
 #include "imaging/row_bands.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
@@ -12,6 +13,13 @@ namespace quorix {
 namespace {
 
 constexpr int32_t kMaxBands = 16;
+// Bands per thread: the threads take them in turn, so one that the system runs late, or that
+// meets slower rows, does fewer of them instead of holding the others up.
+constexpr int32_t kBandsPerThread = 4;
+
+// The calling thread's index among the threads that take bands: 0 for a caller, 1 and up for
+// the pool's workers.
+thread_local int32_t t_bandWorker = 0;
 
 int32_t ConfiguredBandCount() {
     // Read once, before any thread of the pool exists.
@@ -26,8 +34,11 @@ int32_t ConfiguredBandCount() {
     return std::clamp(static_cast<int32_t>(processors), 1, kMaxBands);
 }
 
-// Worker threads that each take one band of a job and go back to waiting. One job at a time:
-// a caller that finds the pool busy does its rows itself instead of waiting for it.
+// Worker threads that join the caller in taking the bands of a job, one after the other, until
+// none is left. One job at a time: a caller that finds the pool busy does its rows itself
+// instead of waiting for it. The caller waits only for the workers that took a band; one that
+// wakes after the bands are gone stays out of the job, so a worker the system runs late never
+// holds the caller up.
 class BandPool {
 public:
     explicit BandPool(int32_t workers) {
@@ -49,10 +60,8 @@ public:
     BandPool(const BandPool&) = delete;
     BandPool& operator=(const BandPool&) = delete;
 
-    int32_t Workers() const { return static_cast<int32_t>(m_threads.size()); }
-
-    // Runs the bands: band 0 on the caller, band i on worker i - 1. False, having run nothing,
-    // when another caller's job is in progress.
+    // Runs the bands on the caller and the workers. False, having run nothing, when another
+    // caller's job is in progress.
     bool Run(const std::vector<std::pair<int32_t, int32_t>>& bands,
              const std::function<void(int32_t, int32_t)>& work) {
         std::unique_lock job(m_jobMutex, std::try_to_lock);
@@ -63,20 +72,34 @@ public:
             std::lock_guard lock(m_mutex);
             m_bands = &bands;
             m_work = &work;
-            m_pending = static_cast<int32_t>(bands.size()) - 1;
+            m_next.store(0);
+            m_open = true;
             ++m_generation;
         }
         m_wake.notify_all();
-        work(bands[0].first, bands[0].second);
+        TakeBands(bands, work);
         std::unique_lock lock(m_mutex);
-        m_done.wait(lock, [this] { return m_pending == 0; });
+        m_open = false;
+        m_done.wait(lock, [this] { return m_running == 0; });
         m_bands = nullptr;
         m_work = nullptr;
         return true;
     }
 
 private:
+    void TakeBands(const std::vector<std::pair<int32_t, int32_t>>& bands,
+                   const std::function<void(int32_t, int32_t)>& work) {
+        for (;;) {
+            const auto band = static_cast<size_t>(m_next.fetch_add(1));
+            if (band >= bands.size()) {
+                return;
+            }
+            work(bands[band].first, bands[band].second);
+        }
+    }
+
     void Serve(int32_t index) {
+        t_bandWorker = index + 1;
         uint64_t seen = 0;
         std::unique_lock lock(m_mutex);
         for (;;) {
@@ -85,17 +108,16 @@ private:
                 return;
             }
             seen = m_generation;
-            // A worker without a band in a job may wake only after it ended.
-            const size_t band = static_cast<size_t>(index) + 1;
-            if (m_bands == nullptr || band >= m_bands->size()) {
+            if (!m_open) {
                 continue;
             }
-            const auto [first, end] = (*m_bands)[band];
+            ++m_running;
+            const std::vector<std::pair<int32_t, int32_t>>& bands = *m_bands;
             const std::function<void(int32_t, int32_t)>& work = *m_work;
             lock.unlock();
-            work(first, end);
+            TakeBands(bands, work);
             lock.lock();
-            if (--m_pending == 0) {
+            if (--m_running == 0) {
                 m_done.notify_one();
             }
         }
@@ -103,12 +125,14 @@ private:
 
     std::vector<std::thread> m_threads;
     std::mutex m_jobMutex;  // held by the caller whose job runs
-    std::mutex m_mutex;     // guards everything below
+    std::mutex m_mutex;     // guards everything below but m_next
     std::condition_variable m_wake;
     std::condition_variable m_done;
     const std::vector<std::pair<int32_t, int32_t>>* m_bands = nullptr;
     const std::function<void(int32_t, int32_t)>* m_work = nullptr;
-    int32_t m_pending = 0;
+    std::atomic<int32_t> m_next{0};  // the next band to take
+    bool m_open = false;             // workers may still join the job
+    int32_t m_running = 0;           // workers in the job
     uint64_t m_generation = 0;
     bool m_stopping = false;
 };
@@ -126,13 +150,18 @@ int32_t RowBandCount() {
     return count;
 }
 
+int32_t CurrentBandThread() {
+    return t_bandWorker;
+}
+
 void ForEachRowBand(int32_t rows, int32_t minRowsPerBand,
                     const std::function<void(int32_t firstRow, int32_t endRow)>& work) {
     if (rows <= 0) {
         return;
     }
-    const int32_t bandCount = std::min(RowBandCount(), rows / std::max<int32_t>(minRowsPerBand, 1));
-    if (bandCount < 2) {
+    const int32_t bandCount =
+        std::min(RowBandCount() * kBandsPerThread, rows / std::max<int32_t>(minRowsPerBand, 1));
+    if (bandCount < 2 || RowBandCount() < 2) {
         work(0, rows);
         return;
     }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <new>
 #include <system_error>
 #include <utility>
@@ -48,6 +50,15 @@ void AviRecorder::ConvertFrame(uint8_t* frame, const CImageBuffer& output) {
         operation(frame, output.Bits(), whole, 0, 0, 3, output.BytesPerPixel(), stride,
                   output.Stride(), 0, 0);
     };
+    // A slot's bytes come from earlier frames at other places: the padding of rows whose pixels
+    // are not whole words is cleared.
+    const size_t rowBytes = static_cast<size_t>(width) * 3;
+    if (static_cast<size_t>(stride) > rowBytes) {
+        for (int32_t y = 0; y < height; ++y) {
+            std::memset(frame + static_cast<size_t>(y) * stride + rowBytes, 0,
+                        static_cast<size_t>(stride) - rowBytes);
+        }
+    }
     switch (output.BitsPerPixel()) {
         case 8:
             GrayToBgrFlipped<1>(frame, stride, output);
@@ -76,20 +87,25 @@ AviRecorder::StartResult AviRecorder::Start(const char* fileName, int32_t width,
                       std::generic_category().message(errno).c_str());
         return StartResult::kFileFailed;
     }
-    const size_t frameBytes = m_writer.FrameBytes();
-    const size_t slots = std::clamp(kQueueBytes / frameBytes, kMinSlots, kMaxSlots);
+    const size_t slotBytes = m_writer.SlotBytes();
+    const size_t slots = std::clamp(kQueueBytes / slotBytes, kMinSlots, kMaxSlots);
     std::unique_lock lock(m_lock);
     // A frame the worker was still converting for the previous recording goes back first.
     m_changed.wait(lock, [this] { return m_converting == 0; });
     try {
-        if (m_slots.size() != slots || m_slots.empty() || m_slots[0]->frame.size() != frameBytes) {
+        if (m_slots.size() != slots || m_slotBytes != slotBytes) {
             m_slots.clear();
+            m_slotBytes = 0;
             for (size_t i = 0; i < slots; ++i) {
                 auto slot = std::make_unique<Slot>();
-                // Zeroed, so the row padding of a width whose rows are not whole words is 0.
-                slot->frame.assign(frameBytes, 0);
+                void* memory = nullptr;
+                if (::posix_memalign(&memory, AviWriter::kSlotAlignment, slotBytes) != 0) {
+                    throw std::bad_alloc();
+                }
+                slot->memory.reset(static_cast<uint8_t*>(memory));
                 m_slots.push_back(std::move(slot));
             }
+            m_slotBytes = slotBytes;
         }
         m_free.clear();
         m_queued.clear();
@@ -106,6 +122,7 @@ AviRecorder::StartResult AviRecorder::Start(const char* fileName, int32_t width,
     m_accepting = true;
     m_finishing = false;
     m_started = false;
+    m_framesTaken = 0;
     m_durationMs = durationMs;
     m_firstWrittenMs = 0;
     m_lastWrittenMs = 0;
@@ -128,6 +145,7 @@ AviRecorder::StartResult AviRecorder::Start(const char* fileName, int32_t width,
 
 void AviRecorder::OfferFrame(const CImageBuffer& output, uint64_t nowMs) {
     Slot* slot = nullptr;
+    uint64_t frameNumber = 0;
     {
         std::lock_guard lock(m_lock);
         if (!m_accepting) {
@@ -153,8 +171,10 @@ void AviRecorder::OfferFrame(const CImageBuffer& output, uint64_t nowMs) {
         slot = m_free.back();
         m_free.pop_back();
         ++m_converting;
+        // Frames reach the file in the order they take slots.
+        frameNumber = m_framesTaken++;
     }
-    ConvertFrame(slot->frame.data(), output);
+    ConvertFrame(slot->memory.get() + m_writer.SlotFrameOffset(frameNumber), output);
     slot->timeMs = nowMs;
     std::lock_guard lock(m_lock);
     --m_converting;
@@ -236,7 +256,7 @@ void AviRecorder::RecordLoop() {
             slot = m_queued.front();
             m_queued.pop_front();
         }
-        const AviWriter::WriteResult result = m_writer.WriteAviFrame(slot->frame.data());
+        const AviWriter::WriteResult result = m_writer.WriteAviSlot(slot->memory.get());
         const int error = errno;
         std::lock_guard lock(m_lock);
         m_free.push_back(slot);

@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -53,7 +54,7 @@ public:
     using EndHandler = std::function<void(EndReason)>;
 
     // Memory the queue's slots may take together [bytes]; at least kMinSlots slots are made.
-    static constexpr size_t kQueueBytes = size_t{64} << 20;
+    static constexpr size_t kQueueBytes = size_t{160} << 20;
     static constexpr size_t kMinSlots = 3;
     static constexpr size_t kMaxSlots = 16;
 
@@ -78,8 +79,10 @@ public:
     Status GetStatus() const;
 
 private:
+    // A frame slot of the writer's layout (AviWriter::SlotBytes) with one frame as the file
+    // stores it.
     struct Slot {
-        std::vector<uint8_t> frame;  // one frame as the file stores it
+        std::unique_ptr<uint8_t, void (*)(void*)> memory{nullptr, std::free};
         uint64_t timeMs = 0;
     };
 
@@ -91,7 +94,7 @@ private:
     void RequestFinish(EndReason reason);
     // The rate measured over the frames written so far; the caller holds m_lock.
     uint32_t MeasuredRate() const;
-    // Converts the output image into the file's frame layout.
+    // Converts the output image into the file's frame layout, row padding 0.
     static void ConvertFrame(uint8_t* frame, const CImageBuffer& output);
 
     // Keeps one application thread at a time in Start and Stop, which start and join the thread.
@@ -108,6 +111,8 @@ private:
     bool m_accepting = false;  // frames are taken
     bool m_finishing = false;  // the recorder thread finishes the file once the queue is empty
     bool m_started = false;    // the first frame has been offered
+    uint64_t m_framesTaken = 0;  // frames given a slot: the next one's number in the file
+    size_t m_slotBytes = 0;
     int m_converting = 0;      // slots the worker is filling outside the lock
     uint64_t m_endMs = 0;
     uint32_t m_durationMs = 0;

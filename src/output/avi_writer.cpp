@@ -8,7 +8,11 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "platform/byte_order.h"
 #include "platform/log.h"
@@ -67,6 +71,73 @@ uint32_t BytesPerSecond(uint32_t chunkBytes, uint32_t rate) {
 
 }  // namespace
 
+// Writes one block range at a time for the writer's thread, which meanwhile writes another.
+class AviWriter::PartWriter {
+public:
+    PartWriter() : m_thread([this] { Serve(); }) {}
+    ~PartWriter() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stopping = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+    }
+    PartWriter(const PartWriter&) = delete;
+    PartWriter& operator=(const PartWriter&) = delete;
+
+    void Start(AviWriter* writer, uint64_t offset, const uint8_t* data, size_t bytes) {
+        std::lock_guard lock(m_mutex);
+        m_writer = writer;
+        m_offset = offset;
+        m_data = data;
+        m_bytes = bytes;
+        m_pending = true;
+        m_changed.notify_all();
+    }
+    // Waits for the range started last; false with errno set when it was not written.
+    bool Wait() {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return !m_pending; });
+        errno = m_error;
+        return m_written;
+    }
+
+private:
+    void Serve() {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_changed.wait(lock, [this] { return m_stopping || (m_pending && !m_busy); });
+            if (m_stopping) {
+                return;
+            }
+            m_busy = true;
+            lock.unlock();
+            const bool written = m_writer->WriteAt(m_offset, m_data, m_bytes);
+            const int error = errno;
+            lock.lock();
+            m_busy = false;
+            m_written = written;
+            m_error = error;
+            m_pending = false;
+            m_changed.notify_all();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    AviWriter* m_writer = nullptr;
+    uint64_t m_offset = 0;
+    const uint8_t* m_data = nullptr;
+    size_t m_bytes = 0;
+    bool m_pending = false;
+    bool m_busy = false;
+    bool m_written = false;
+    int m_error = 0;
+    bool m_stopping = false;
+    std::thread m_thread;  // last: starts once everything above is set up
+};
+
 AviWriter::AviWriter(uint64_t maxFileBytes)
     : m_maxFileBytes(std::min(maxFileBytes, kMaxFileBytes)) {}
 
@@ -74,6 +145,35 @@ AviWriter::~AviWriter() {
     if (IsOpen()) {
         CloseAvi(kProvisionalRate);
     }
+}
+
+bool AviWriter::WriteInParts(uint64_t offset, const uint8_t* data, size_t bytes) {
+    // Parts of whole blocks, all but the last on the part writers; small writes in one piece.
+    const size_t part = bytes / kDirectParts / kSlotAlignment * kSlotAlignment;
+    if (part == 0) {
+        return WriteAt(offset, data, bytes);
+    }
+    try {
+        while (m_partWriters.size() < kDirectParts - 1) {
+            m_partWriters.push_back(std::make_unique<PartWriter>());
+        }
+    } catch (const std::system_error&) {
+        return WriteAt(offset, data, bytes);
+    }
+    for (size_t i = 0; i + 1 < kDirectParts; ++i) {
+        m_partWriters[i]->Start(this, offset + i * part, data + i * part, part);
+    }
+    const size_t last = (kDirectParts - 1) * part;
+    bool written = WriteAt(offset + last, data + last, bytes - last);
+    int error = errno;
+    for (size_t i = 0; i + 1 < kDirectParts; ++i) {
+        if (!m_partWriters[i]->Wait() && written) {
+            written = false;
+            error = errno;
+        }
+    }
+    errno = error;
+    return written;
 }
 
 uint32_t AviWriter::FrameBytesFor(int32_t width, int32_t height) {
@@ -154,6 +254,48 @@ bool AviWriter::OpenAvi(const char* fileName, int32_t width, int32_t height) {
         return false;
     }
     m_fileBytes = kHeaderBytes;
+    // Frames of two blocks or more go to the disk directly where the file system allows: the
+    // headers, written already, are the first bytes held back for the first frame's write.
+    m_direct = m_frameBytes >= 2 * kSlotAlignment && SetDirect(true);
+    if (m_direct) {
+        m_heldBack.assign(header.begin(), header.end());
+    } else {
+        m_heldBack.clear();
+    }
+    return true;
+}
+
+bool AviWriter::SetDirect(bool direct) {
+    const int flags = ::fcntl(m_fd, F_GETFL);
+    if (flags < 0) {
+        return false;
+    }
+    return ::fcntl(m_fd, F_SETFL, direct ? flags | O_DIRECT : flags & ~O_DIRECT) == 0;
+}
+
+size_t AviWriter::SlotBytes() const {
+    const size_t bytes = kSlotAlignment + kChunkHeaderBytes + m_frameBytes + kSlotAlignment;
+    return (bytes + kSlotAlignment - 1) / kSlotAlignment * kSlotAlignment;
+}
+
+size_t AviWriter::SlotFrameOffset(uint64_t frameNumber) const {
+    const uint64_t chunk = kFirstChunkOffset + frameNumber * (kChunkHeaderBytes + m_frameBytes);
+    return static_cast<size_t>(chunk % kSlotAlignment) + kChunkHeaderBytes;
+}
+
+bool AviWriter::FlushHeldBack() {
+    if (m_direct) {
+        m_direct = false;
+        SetDirect(false);
+    }
+    if (m_heldBack.empty()) {
+        return true;
+    }
+    const uint64_t start = m_moviEnd - m_heldBack.size();
+    if (!WriteAt(start, m_heldBack.data(), m_heldBack.size())) {
+        return false;
+    }
+    m_heldBack.clear();
     return true;
 }
 
@@ -214,6 +356,23 @@ AviWriter::WriteResult AviWriter::WriteAviFrame(const uint8_t* frame) {
         errno = EBADF;
         return WriteResult::kFailed;
     }
+    if (!m_ownSlot) {
+        void* memory = nullptr;
+        if (::posix_memalign(&memory, kSlotAlignment, SlotBytes()) != 0) {
+            errno = ENOMEM;
+            return WriteResult::kFailed;
+        }
+        m_ownSlot.reset(static_cast<uint8_t*>(memory));
+    }
+    std::memcpy(m_ownSlot.get() + SlotFrameOffset(Frames()), frame, m_frameBytes);
+    return WriteAviSlot(m_ownSlot.get());
+}
+
+AviWriter::WriteResult AviWriter::WriteAviSlot(uint8_t* slot) {
+    if (!IsOpen()) {
+        errno = EBADF;
+        return WriteResult::kFailed;
+    }
     const uint64_t frames = Frames();
     const uint64_t chunk = kChunkHeaderBytes + static_cast<uint64_t>(m_frameBytes);
     // The index's offsets are counted from the "movi" identifier in 32 bits, and the finished
@@ -224,39 +383,35 @@ AviWriter::WriteResult AviWriter::WriteAviFrame(const uint8_t* frame) {
     if (!ReserveIndexSpace()) {
         return WriteResult::kFailed;
     }
-    std::array<uint8_t, kChunkHeaderBytes> header{};
-    PutFourCc(header.data(), "00db");
-    WriteLe32(header.data() + 4, m_frameBytes);
-    std::array<iovec, 2> parts = {
-        {{header.data(), header.size()}, {const_cast<uint8_t*>(frame), m_frameBytes}}};
-    uint64_t offset = m_moviEnd;
-    size_t first = 0;
-    // pwritev moves on through the parts until everything is written or the file stops growing.
-    while (first < parts.size()) {
-        const ssize_t written =
-            ::pwritev(m_fd, parts.data() + first, static_cast<int>(parts.size() - first),
-                      static_cast<off_t>(offset));
-        if (written < 0 && errno == EINTR) {
-            continue;
+    // The chunk header goes right before the frame, where the slot has room for it.
+    const size_t at = SlotFrameOffset(frames) - kChunkHeaderBytes;
+    uint8_t* header = slot + at;
+    PutFourCc(header, "00db");
+    WriteLe32(header + 4, m_frameBytes);
+    const uint64_t end = m_moviEnd + chunk;
+    bool written = false;
+    if (m_direct) {
+        // Whole blocks from the block the chunk starts in: the bytes of that block before the
+        // chunk are the ones held back; the partial block at the end is held back in turn.
+        std::memcpy(slot + at - m_heldBack.size(), m_heldBack.data(), m_heldBack.size());
+        const uint64_t start = m_moviEnd - m_heldBack.size();
+        const uint64_t whole = end / kSlotAlignment * kSlotAlignment;
+        written = WriteInParts(start, slot + at - m_heldBack.size(), whole - start);
+        if (!written && errno == EINVAL) {
+            // The file system takes no direct I/O after all: ordinary writes from here on.
+            m_direct = false;
+            SetDirect(false);
+        } else if (written) {
+            m_heldBack.assign(slot + at + (whole - m_moviEnd), slot + at + chunk);
         }
-        if (written <= 0) {
-            if (written == 0) {
-                errno = ENOSPC;
-            }
-            // What reached the file of this frame is overwritten by the index when it closes.
-            m_fileBytes = std::max(m_fileBytes, offset);
-            return WriteResult::kFailed;
-        }
-        offset += static_cast<uint64_t>(written);
-        auto rest = static_cast<size_t>(written);
-        while (first < parts.size() && rest >= parts[first].iov_len) {
-            rest -= parts[first].iov_len;
-            ++first;
-        }
-        if (first < parts.size()) {
-            parts[first].iov_base = static_cast<uint8_t*>(parts[first].iov_base) + rest;
-            parts[first].iov_len -= rest;
-        }
+    }
+    if (!m_direct) {
+        written = FlushHeldBack() && WriteInParts(m_moviEnd, header, chunk);
+    }
+    if (!written) {
+        // What reached the file of this frame is overwritten by the index when it closes.
+        m_fileBytes = std::max(m_fileBytes, m_moviEnd);
+        return WriteResult::kFailed;
     }
     std::array<uint8_t, kIndexEntryBytes> entry{};
     PutFourCc(entry.data(), "00db");
@@ -265,7 +420,7 @@ AviWriter::WriteResult AviWriter::WriteAviFrame(const uint8_t* frame) {
     WriteLe32(entry.data() + 8, static_cast<uint32_t>(m_moviEnd - (kFirstChunkOffset - 4)));
     WriteLe32(entry.data() + 12, m_frameBytes);
     m_index.insert(m_index.end(), entry.begin(), entry.end());
-    m_moviEnd += chunk;
+    m_moviEnd = end;
     m_fileBytes = m_moviEnd;
     return WriteResult::kWritten;
 }
@@ -294,6 +449,8 @@ bool AviWriter::CloseAvi(uint32_t rate) {
         return false;
     }
     rate = std::max<uint32_t>(rate, 1);
+    // The last frame's held-back bytes first; a frame that cannot be completed gives way below.
+    bool heldBackWritten = FlushHeldBack();
     // The index goes right after the last whole frame. If the file cannot take it there (a disk
     // that filled up without reservations, a file size limit inside the index), the newest frames
     // give way until it fits.
@@ -304,7 +461,7 @@ bool AviWriter::CloseAvi(uint32_t rate) {
         std::array<uint8_t, 8> header{};
         PutFourCc(header.data(), "idx1");
         WriteLe32(header.data() + 4, static_cast<uint32_t>(m_index.size()));
-        finished = WriteAt(m_moviEnd, header.data(), header.size()) &&
+        finished = heldBackWritten && WriteAt(m_moviEnd, header.data(), header.size()) &&
                    WriteAt(m_moviEnd + header.size(), m_index.data(), m_index.size());
         if (finished) {
             break;
@@ -324,6 +481,9 @@ bool AviWriter::CloseAvi(uint32_t rate) {
                       Frames());
         m_index.resize(m_index.size() - kIndexEntryBytes);
         m_moviEnd -= kChunkHeaderBytes + m_frameBytes;
+        // Everything before an earlier frame's end reached the file with the next frame's write.
+        m_heldBack.clear();
+        heldBackWritten = true;
     }
     PatchHeaders(rate);
     m_fileBytes = m_moviEnd + IndexBytes(Frames());
@@ -332,6 +492,9 @@ bool AviWriter::CloseAvi(uint32_t rate) {
         finished = false;
         error = errno;
     }
+    m_heldBack.clear();
+    m_direct = false;
+    m_partWriters.clear();
     if (::close(m_fd) != 0 && finished) {
         finished = false;
         error = errno;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -39,6 +41,8 @@ public:
     AviWriter& operator=(const AviWriter&) = delete;
     // Finishes a file still open.
     ~AviWriter();
+    AviWriter(AviWriter&&) = delete;
+    AviWriter& operator=(AviWriter&&) = delete;
 
     // Bytes of one frame of this size: rows of 3 x width bytes padded to 4, times height; 0 when
     // the size is not positive or a frame would not fit a 32-bit chunk size.
@@ -48,8 +52,22 @@ public:
     // frames. False, with errno set and no file kept open, when the file cannot be written or
     // the size has no frames that fit.
     bool OpenAvi(const char* fileName, int32_t width, int32_t height);
-    // Appends one frame of FrameBytes() bytes and its index entry.
+    // Appends one frame of FrameBytes() bytes and its index entry (copied into a slot of the
+    // writer's own, then as WriteAviSlot).
     WriteResult WriteAviFrame(const uint8_t* frame);
+
+    // Frame slots: memory that a frame is converted into where the file takes it as it is, so
+    // that on file systems that allow it the frames go to the disk straight from there (direct
+    // I/O, no copy through the system's page cache; frames of at least two blocks only). A slot
+    // has SlotBytes() bytes aligned to kSlotAlignment; frame number n (from 0) must have its
+    // FrameBytes() bytes at SlotFrameOffset(n). The writer uses the bytes before and after them.
+    static constexpr size_t kSlotAlignment = 4096;
+    size_t SlotBytes() const;
+    size_t SlotFrameOffset(uint64_t frameNumber) const;
+    // Appends the next frame from its slot (the frame number is Frames()); as WriteAviFrame.
+    WriteResult WriteAviSlot(uint8_t* slot);
+    // The file's frames go to the disk by direct I/O.
+    bool WritesDirect() const { return m_direct; }
     // Writes the index and patches the headers with the frame count and `rate` [frames per
     // second x 100, at least 1], cuts the file after the index and closes it. False when the
     // file could not be finished (errno tells why); the file is closed either way.
@@ -70,6 +88,10 @@ private:
     // Reserves disk space for the index after the next frame; false when the disk is full.
     bool ReserveIndexSpace();
     bool WriteAt(uint64_t offset, const void* data, size_t bytes);
+    // Turns direct I/O on or off for the open file; false when the file system refuses.
+    bool SetDirect(bool direct);
+    // Writes the bytes of the last partial block that direct writes hold back, by ordinary I/O.
+    bool FlushHeldBack();
     void PatchHeaders(uint32_t rate);
 
     uint64_t m_maxFileBytes;
@@ -81,6 +103,21 @@ private:
     uint64_t m_fileBytes = 0;      // [bytes]
     bool m_canReserve = true;      // the file system takes space reservations
     std::vector<uint8_t> m_index;  // idx1 entries as written to the file
+    // Direct I/O writes whole blocks only: the bytes from the last block boundary before
+    // m_moviEnd up to it are held back here until the next frame's write or the close.
+    bool m_direct = false;
+    std::vector<uint8_t> m_heldBack;
+    // Threads that write parts of each frame while the writer's thread writes the last: a disk
+    // takes several writes at once faster than one, and the system copies into its page cache on
+    // several processors.
+    class PartWriter;
+    static constexpr size_t kDirectParts = 4;
+    std::vector<std::unique_ptr<PartWriter>> m_partWriters;
+    // A frame's write in kDirectParts parts at once (whole blocks but the last, for direct I/O)
+    // where the threads run.
+    bool WriteInParts(uint64_t offset, const uint8_t* data, size_t bytes);
+    // The slot WriteAviFrame copies frames into.
+    std::unique_ptr<uint8_t, void (*)(void*)> m_ownSlot{nullptr, std::free};
 };
 
 }  // namespace quorix

@@ -40,6 +40,17 @@ bool ReplaceFileContents(const char* path, const uint8_t* data, size_t size) {
         ::unlink(temporary.c_str());
         return false;
     }
+    // The rename itself reaches the disk with the directory: until then a power cut could bring
+    // back the old file.
+    const std::string name(path);
+    const size_t slash = name.rfind('/');
+    const std::string directory =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : name.substr(0, slash));
+    const int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
     return true;
 }
 

@@ -53,11 +53,14 @@ TEST(Handles, ReleasingTheMiddleOfThreeKeepsTheOthers) {
     ASSERT_NE(a, 0u);
     ASSERT_NE(b, 0u);
     ASSERT_NE(c, 0u);
+    ASSERT_EQ(Quorix_SetWaitTime(a, 11), 1);
+    ASSERT_EQ(Quorix_SetWaitTime(b, 12), 1);
+    ASSERT_EQ(Quorix_SetWaitTime(c, 13), 1);
     ASSERT_EQ(Quorix_Release(b), 1);
     // The remaining handles still answer with their contexts' stored values; the released one
     // gives the no-context result.
-    EXPECT_EQ(Quorix_GetWaitTime(a), 10);
-    EXPECT_EQ(Quorix_GetWaitTime(c), 10);
+    EXPECT_EQ(Quorix_GetWaitTime(a), 11);
+    EXPECT_EQ(Quorix_GetWaitTime(c), 13);
     EXPECT_EQ(Quorix_GetWaitTime(b), -1);
     EXPECT_EQ(Quorix_Release(b), 0);
     EXPECT_EQ(Quorix_Release(a), 1);

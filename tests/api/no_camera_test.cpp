@@ -324,13 +324,15 @@ TEST_F(NoCamera, DeliverySettingsAndStatisticsCheckTheirArguments) {
     EXPECT_EQ(statistics.newestFrameNumber, -1);
 }
 
-// Values the context keeps by itself answer without a camera and keep their defaults.
+// Values the context keeps by itself answer without a camera and keep their defaults. The first
+// context of an empty settings store writes the first-use defaults under Camera_-1 (its device
+// number before any camera opens) and loads them: 24-bit colour and a 1 ms preview pause.
 TEST_F(NoCamera, StoredValuesAnswerWithTheirDefaults) {
     EXPECT_EQ(Quorix_Width(handle), 2048);
     EXPECT_EQ(Quorix_Height(handle), 1536);
-    EXPECT_EQ(Quorix_GetColorMode(handle), 8);
+    EXPECT_EQ(Quorix_GetColorMode(handle), 24);
     EXPECT_EQ(Quorix_GetSubSample(handle), 0);
-    EXPECT_EQ(Quorix_GetWaitTime(handle), 10);
+    EXPECT_EQ(Quorix_GetWaitTime(handle), 1);
     int32_t v[6] = {-1, -1, -1, -1, -1, -1};
     EXPECT_EQ(Quorix_GetCaptureWindowEx(handle, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]), 1);
     EXPECT_EQ(std::vector<int32_t>(v, v + 6), (std::vector<int32_t>{2048, 0, 2048, 1536, 0, 1536}));

@@ -14,6 +14,9 @@ expect_line() {
 unset QUORIX_SIM_DIR
 TMPDIR=$(mktemp -d)
 export TMPDIR
+# The tool's settings go to the test's directory, never the user's.
+XDG_CONFIG_HOME=$TMPDIR/config
+export XDG_CONFIG_HOME
 no_leftovers() {
   local left
   left=$(find "$TMPDIR" -mindepth 1 -maxdepth 1 -name 'quorix-sim-*')

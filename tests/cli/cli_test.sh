@@ -134,6 +134,35 @@ if [ -n "$camsim" ]; then
   rm -rf "$daemon_dir"
 fi
 
+# --- Settings ------------------------------------------------------------------------------------
+# The store is the test's own (cli_support.sh sets XDG_CONFIG_HOME), written by the commands above.
+# After a reset it is empty; a file written by hand is merged in; a camera's part can be shown,
+# exported, reset and imported again.
+header="Windows Registry Editor Version 5.00"
+"$quorix" settings reset || fail "settings reset fails"
+out=$("$quorix" settings show 2>&1 | tr -d '\r')
+[ "$out" = "$header" ] || fail "settings show after a reset says: $out"
+product='HKEY_CURRENT_USER\Software\Voltis\Quorix252DIV3R5Sdk'
+printf '%s\n\n; by hand\n[%s\\Camera_00\\Gain]\n"Global"=dword:12c\n[%s\\Camera_01]\n"Color"=dword:1\n' \
+  "$header" "$product" "$product" >"$TMPDIR/hand.reg"
+"$quorix" settings import "$TMPDIR/hand.reg" || fail "settings import of a hand-written file fails"
+camera0=$("$quorix" settings show --camera 0 | tr -d '\r')
+expect_line "[$product\\Camera_00\\Gain]" "$camera0" "settings show --camera 0"
+expect_line '"Global"=dword:0000012c' "$camera0" "settings show --camera 0"
+grep -q Camera_01 <<<"$camera0" && fail "settings show --camera 0 shows camera 1"
+"$quorix" settings export "$TMPDIR/camera0.reg" --camera 0 || fail "settings export fails"
+"$quorix" settings reset --camera 0 || fail "settings reset --camera 0 fails"
+[ "$("$quorix" settings show --camera 0 | tr -d '\r')" = "$header" ] ||
+  fail "settings reset --camera 0 leaves camera 0's key"
+grep -q '"Color"=dword:00000001' <<<"$("$quorix" settings show)" ||
+  fail "settings reset --camera 0 removed camera 1's key"
+echo "not settings" >"$TMPDIR/bad.reg"
+"$quorix" settings import "$TMPDIR/bad.reg" 2>/dev/null && fail "settings import of a bad file succeeds"
+"$quorix" settings import "$TMPDIR/camera0.reg" || fail "settings import of an exported file fails"
+[ "$("$quorix" settings show --camera 0 | tr -d '\r')" = "$camera0" ] ||
+  fail "camera 0's settings do not come back from their export"
+"$quorix" settings show --camera 100 >/dev/null 2>&1 && fail "settings show --camera 100 is accepted"
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed" >&2
   exit 1

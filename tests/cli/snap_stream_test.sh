@@ -309,7 +309,7 @@ else
   if [ -z "$number" ]; then
     fail "Xvfb did not start"
   else
-    out=$(DISPLAY=":$number" "$quorix" preview --sim 1 --seconds 1 --subsample 2>&1)
+    out=$(DISPLAY=":$number" "$quorix" preview --sim 1 --seconds 2 --subsample 2>&1)
     status=$?
     [ "$status" -eq 0 ] || fail "preview exits $status: $out"
     expect_line "Frame size      1024 x 768, 24 bits" "$out" "preview"

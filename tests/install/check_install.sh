@@ -21,4 +21,5 @@ libdir=$(pkg-config --variable=libdir quorix)
 # shellcheck disable=SC2046
 "$cc" -std=c11 -Wall -Wextra -Werror -pedantic -o "$prefix/hello_quorix" "$source" \
   "${extra[@]}" $(pkg-config --cflags --libs quorix) -Wl,-rpath,"$libdir"
-"$prefix/hello_quorix"
+# The program's settings go to the prefix, never the user's.
+XDG_CONFIG_HOME="$prefix/config" "$prefix/hello_quorix"

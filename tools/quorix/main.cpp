@@ -25,6 +25,7 @@
 #include <quorix/quorix.h>
 
 #include "camera/fpga_registers.h"
+#include "settings_command.h"
 #include "show_window.h"
 
 #if QUORIX_CLI_SIM
@@ -69,6 +70,7 @@ int Usage(FILE* out) {
         "                   in its title, until the window is closed (or for --seconds S)\n"
         "  stream [options] run the camera's preview without a window for a while and report\n"
         "                   the frames delivered, the frame rate and the errors\n"
+        "%s"
         "  help             show this text\n"
         "\n"
         "options:\n"
@@ -100,9 +102,10 @@ int Usage(FILE* out) {
         "\n"
         "environment:\n"
         "  QUORIX_SIM_DIR  socket directory of a running quorix-camsim, whose cameras are\n"
-        "                  listed as well (also with --sim)\n",
-        kMaxSimCameras, kMaxDeviceIndex, kMaxStreamSeconds, kMaxWaitMs, QUORIX_FRAME_RING_DEPTH_MIN,
-        QUORIX_FRAME_RING_DEPTH_MAX, QUORIX_FRAME_RING_DEPTH_DEFAULT);
+        "                  listed as well (also with --sim)\n"
+        "  XDG_CONFIG_HOME the settings file is quorix/settings.reg in it (default ~/.config)\n",
+        quorix::cli::kSettingsUsage, kMaxSimCameras, kMaxDeviceIndex, kMaxStreamSeconds, kMaxWaitMs,
+        QUORIX_FRAME_RING_DEPTH_MIN, QUORIX_FRAME_RING_DEPTH_MAX, QUORIX_FRAME_RING_DEPTH_DEFAULT);
     return out == stderr ? kExitUsage : kExitOk;
 }
 // The options a command takes besides --sim and --sim-if-none.
@@ -1234,6 +1237,9 @@ int main(int argc, char** argv) {
             return RunPreview(options);
         }
         return command == "snap" ? TakeSnapshot(options) : RunStream(options);
+    }
+    if (command == "settings") {
+        return quorix::cli::RunSettings(argc - 2, argv + 2);
     }
     if (command == "help" || command == "--help" || command == "-h") {
         return Usage(stdout);

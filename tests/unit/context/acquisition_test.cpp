@@ -14,6 +14,9 @@
 
 #include "context/quorix.h"
 #include "fake_engine.h"
+#include "imaging/adjustments.h"
+#include "imaging/demosaic.h"
+#include "imaging/image_buffer.h"
 #include "platform/clock.h"
 #include "platform/message_window.h"
 
@@ -141,6 +144,8 @@ protected:
         context = std::make_unique<CQuorix>(
             [holder] { return std::unique_ptr<CQuorixU3R5Base>(std::move(*holder)); });
         ASSERT_EQ(context->Initialize(0), 1);
+        // A fresh settings store selects 24-bit colour; the tests start from the 8-bit mosaic.
+        ASSERT_EQ(context->SetColorMode(8), 1);
         engine->calls.clear();
     }
     void TearDown() override {
@@ -340,6 +345,55 @@ TEST_F(Acquisition, SubSamplingChangedInTheCaptureStateAppliesToTheNextSnapShot)
     for (size_t pixel = 0; pixel < image.size(); pixel += 3) {
         ASSERT_EQ(image[pixel + 0], 40) << "blue at pixel " << pixel / 3;
         ASSERT_EQ(image[pixel + 2], 200) << "red at pixel " << pixel / 3;
+    }
+}
+
+// With adjustments on, the rows reach the caller's buffer as they are finished, on several
+// threads: each must land in its place, bottom row first for orientation 0, with the bytes of the
+// whole demosaic followed by the plain steps. Two bands of rows, so rows at a band's edge too.
+TEST_F(Acquisition, AdjustedRowsLandInTheirPlacesInTheCallersBuffer) {
+    constexpr int32_t kWidth = 70;
+    constexpr int32_t kHeight = 90;
+    UseWindow(kWidth, kHeight);
+    engine->frame.resize(static_cast<size_t>(kWidth) * kHeight);
+    uint32_t seed = 12345;
+    for (uint8_t& sample : engine->frame) {
+        seed = seed * 1103515245u + 12345u;
+        sample = static_cast<uint8_t>(seed >> 24);
+    }
+    ASSERT_EQ(context->SetColorMode(24), 1);
+    const AdjustmentSettings settings{30, 60, 140, 20, 10, 30};
+    ASSERT_EQ(context->SetFilterValue(QUORIX_VALUE_HUE, settings.hue), 1);
+    ASSERT_EQ(context->SetFilterValue(QUORIX_VALUE_SATURATION, settings.saturation), 1);
+    ASSERT_EQ(context->SetFilterValue(QUORIX_VALUE_GAMMA, settings.gamma), 1);
+    ASSERT_EQ(context->SetFilterValue(QUORIX_VALUE_CONTRAST, settings.contrast), 1);
+    ASSERT_EQ(context->SetFilterValue(QUORIX_VALUE_SHARPNESS, settings.sharpness), 1);
+    ASSERT_EQ(context->SetFilterValue(QUORIX_VALUE_BRIGHTNESS, settings.brightness), 1);
+
+    CImageBuffer raw;
+    CImageBuffer expected;
+    CImageBuffer scratch;
+    ASSERT_TRUE(raw.Create(kWidth, kHeight, 8));
+    ASSERT_TRUE(expected.Create(kWidth, kHeight, 24));
+    for (int32_t y = 0; y < kHeight; ++y) {
+        std::memcpy(raw.Row(y), &engine->frame[static_cast<size_t>(y) * kWidth], kWidth);
+    }
+    // The camera's own pattern, G R / B G.
+    ASSERT_TRUE(Demosaic(expected, raw, 3, 100, 100));
+    AdjustImagePlain(expected, scratch, settings);
+
+    const size_t stride = static_cast<size_t>(expected.Stride());
+    for (const int32_t orientation : {0, 1}) {
+        std::vector<uint8_t> image(stride * kHeight);
+        ASSERT_EQ(context->SnapShot(image.data(), static_cast<uint32_t>(image.size()), orientation),
+                  1);
+        for (int32_t y = 0; y < kHeight; ++y) {
+            const int32_t row = orientation != 0 ? y : kHeight - 1 - y;
+            ASSERT_EQ(std::memcmp(&image[static_cast<size_t>(row) * stride], expected.Row(y),
+                                  static_cast<size_t>(kWidth) * 3),
+                      0)
+                << "orientation " << orientation << ", image row " << y;
+        }
     }
 }
 

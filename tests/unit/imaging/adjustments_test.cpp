@@ -8,12 +8,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "imaging/adjustment_rows.h"
 #include "imaging/demosaic.h"
 #include "imaging/image_adjuster.h"
 
@@ -378,6 +380,74 @@ TEST(Adjustments, FastAdjusterMatchesThePlainSteps) {
                     << bits << " bits, " << size.width << "x" << size.height << ", case " << k
                     << ": first difference at byte " << (mismatch.first - plain.Bits()) << " (row "
                     << (mismatch.first - plain.Bits()) / plain.Stride() << ")";
+            }
+        }
+    }
+}
+
+// The vector hue and saturation kernels take every one of the 2^24 colours to the pixel function's
+// result, in three- and four-byte pixels: their lane arithmetic (products split into 16-bit
+// halves, the reciprocal from tables, masks for the sectors) must agree everywhere, not only on
+// the colours a random frame happens to hold.
+TEST(Adjustments, VectorHueKernelsAgreeOnEveryColour) {
+    struct Kernel {
+        const char* name;
+        HueRowKernel run;
+    };
+    std::vector<Kernel> kernels;
+#if defined(__x86_64__)
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2") != 0) {
+        kernels.push_back({"AVX2", Avx2AdjustmentRowKernels()->hueSaturation8});
+    }
+    if (__builtin_cpu_supports("avx512bw") != 0 && __builtin_cpu_supports("avx512vbmi") != 0) {
+        kernels.push_back({"AVX-512", Avx512VbmiHueRowKernel()});
+    }
+#endif
+    if (kernels.empty()) {
+        GTEST_SKIP() << "this processor runs the plain kernel only, which is the pixel function";
+    }
+    constexpr int32_t kWidth = 4099;  // rows that end inside a vector step
+    const struct {
+        int32_t hue;
+        int32_t saturation;
+    } settings[] = {{137, 255}, {-301, -90}};
+    for (const auto& setting : settings) {
+        const std::array<uint32_t, 256> saturationTable = SaturationTable(setting.saturation);
+        HueRowParams params;
+        params.shift = HueShift(setting.hue);
+        params.saturationFactor = static_cast<uint32_t>((setting.saturation + 256) * 256);
+        params.saturationTable = saturationTable.data();
+        for (const int32_t samples : {3, 4}) {
+            std::vector<uint8_t> row(static_cast<size_t>(kWidth) * samples);
+            for (const Kernel& kernel : kernels) {
+                for (uint32_t first = 0; first < (1u << 24); first += kWidth) {
+                    const uint32_t count = std::min<uint32_t>(kWidth, (1u << 24) - first);
+                    for (uint32_t i = 0; i < count; ++i) {
+                        const uint32_t colour = first + i;
+                        uint8_t* p = &row[static_cast<size_t>(i) * samples];
+                        p[0] = static_cast<uint8_t>(colour);
+                        p[1] = static_cast<uint8_t>(colour >> 8);
+                        p[2] = static_cast<uint8_t>(colour >> 16);
+                        if (samples == 4) {
+                            p[3] = 0x5A;
+                        }
+                    }
+                    kernel.run(row.data(), static_cast<int32_t>(count), samples, params);
+                    for (uint32_t i = 0; i < count; ++i) {
+                        const uint32_t colour = first + i;
+                        const uint32_t expected =
+                            HueSaturationPixel(colour & 0xFF, (colour >> 8) & 0xFF, colour >> 16,
+                                               params.shift, saturationTable);
+                        const uint8_t* p = &row[static_cast<size_t>(i) * samples];
+                        const uint32_t got = p[0] | (p[1] << 8) | (p[2] << 16) |
+                                             (samples == 4 ? p[3] << 24 : 0);
+                        ASSERT_EQ(got, expected)
+                            << kernel.name << ", " << samples << " samples, hue " << setting.hue
+                            << ", saturation " << setting.saturation << ", colour 0x" << std::hex
+                            << colour;
+                    }
+                }
             }
         }
     }

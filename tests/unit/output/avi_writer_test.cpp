@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -109,6 +110,36 @@ TEST(AviWriter, StopsCleanlyAtItsSizeLimit) {
     const AviFile avi = ReadAvi(path);
     ExpectConsistentAvi(avi, 2, kFrameBytes);
     EXPECT_LE(avi.bytes.size(), limit);
+}
+
+// Frames of several blocks go to the disk by direct I/O where the file system allows it: whole
+// blocks only, the bytes of each last partial block held back for the next frame's write and the
+// close. Every frame must come back byte for byte, whichever way the file system took them; the
+// chunk boundaries fall at a different place in a block each time (9224-byte chunks).
+TEST(AviWriter, FramesOfSeveralBlocksComeBackWhole) {
+    ScratchDirectory directory;
+    const std::string path = directory.File("direct.avi");
+    constexpr int32_t kBigWidth = 64;
+    constexpr int32_t kBigHeight = 48;
+    const uint32_t frameBytes = AviWriter::FrameBytesFor(kBigWidth, kBigHeight);
+    AviWriter writer;
+    ASSERT_TRUE(writer.OpenAvi(path.c_str(), kBigWidth, kBigHeight));
+    std::cout << "direct I/O: " << (writer.WritesDirect() ? "yes" : "no") << "\n";
+    constexpr uint8_t kFrames = 7;
+    for (uint8_t i = 0; i < kFrames; ++i) {
+        ASSERT_EQ(writer.WriteAviFrame(Frame(i, frameBytes).data()),
+                  AviWriter::WriteResult::kWritten);
+    }
+    ASSERT_TRUE(writer.CloseAvi(11800));
+    const AviFile avi = ReadAvi(path);
+    ExpectConsistentAvi(avi, kFrames, frameBytes);
+    ASSERT_EQ(avi.chunkData.size(), kFrames);
+    for (uint8_t i = 0; i < kFrames; ++i) {
+        const std::vector<uint8_t> expected = Frame(i, frameBytes);
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(),
+                               avi.bytes.begin() + static_cast<ptrdiff_t>(avi.chunkData[i])))
+            << "frame " << int{i};
+    }
 }
 
 // A disk that fills up in the middle of a frame: the writer reports the failure, and the file it

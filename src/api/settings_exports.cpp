@@ -1,0 +1,155 @@
+// The current user's settings store for Linux applications and the quorix tool: where it is, its
+// text, export, import and reset. None of these takes a context; contexts read and write the
+// store themselves.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include <quorix/quorix.h>
+
+#include "context/quorix.h"
+#include "platform/file_replace.h"
+#include "platform/settings_store.h"
+
+namespace {
+
+using quorix::CQuorix;
+using quorix::platform::SettingsStore;
+using quorix::platform::SettingsTree;
+
+// The root of what a call with this camera selector covers.
+std::string Root(int32_t camera) {
+    return camera == QUORIX_SETTINGS_ALL_CAMERAS ? std::string(CQuorix::kSettingsProductKey)
+                                                 : CQuorix::SettingsCameraKey(camera);
+}
+
+// The store's text; false when its file exists but cannot be read.
+bool Text(int32_t camera, std::string& text) {
+    bool readable = true;
+    const SettingsTree stored = SettingsStore::CurrentUser().Read(&readable);
+    text = (camera == QUORIX_SETTINGS_ALL_CAMERAS ? stored : stored.Subtree(Root(camera))).Format();
+    return readable;
+}
+
+// Copies `text` with its terminator when it fits; the bytes it needs, 0 when that is no int32.
+int32_t CopyOut(const std::string& text, char* buffer, int32_t size) {
+    if (text.size() + 1 > static_cast<size_t>(INT32_MAX)) {
+        return 0;
+    }
+    const auto needed = static_cast<int32_t>(text.size() + 1);
+    if (buffer != nullptr && size >= needed) {
+        std::memcpy(buffer, text.c_str(), text.size() + 1);
+    }
+    return needed;
+}
+
+// The whole file, at most one byte more than a settings text may hold; false when unreadable.
+bool ReadFile(const char* fileName, std::string& bytes) {
+    const int fd = ::open(fileName, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat info = {};
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    char buffer[16384];
+    while (ok && bytes.size() <= SettingsTree::kMaxTextBytes) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            bytes.append(buffer, static_cast<size_t>(n));
+        } else if (n == 0) {
+            break;
+        } else if (errno != EINTR) {
+            ok = false;
+        }
+    }
+    ::close(fd);
+    return ok;
+}
+
+}  // namespace
+
+extern "C" {
+
+QUORIX_API int32_t Quorix_GetSettingsPath(char* buffer, int32_t size) {
+    try {
+        const SettingsStore store = SettingsStore::CurrentUser();
+        return store.Directory().empty() ? 0 : CopyOut(store.FilePath(), buffer, size);
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+QUORIX_API int32_t Quorix_GetSettingsText(int32_t camera, char* buffer, int32_t size) {
+    try {
+        std::string text;
+        return Text(camera, text) ? CopyOut(text, buffer, size) : 0;
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+QUORIX_API int Quorix_ExportSettings(const char* fileName, int32_t camera) {
+    if (fileName == nullptr || fileName[0] == '\0') {
+        return 0;
+    }
+    try {
+        std::string text;
+        return Text(camera, text) &&
+                       quorix::platform::ReplaceFileContents(
+                           fileName, reinterpret_cast<const uint8_t*>(text.data()), text.size())
+                   ? 1
+                   : 0;
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+QUORIX_API int Quorix_ImportSettings(const char* fileName, int32_t camera) {
+    if (fileName == nullptr) {
+        return 0;
+    }
+    try {
+        std::string text;
+        if (!ReadFile(fileName, text)) {
+            return 0;
+        }
+        bool parsed = false;
+        const bool written = SettingsStore::CurrentUser().Update([&](SettingsTree& stored) {
+            // The file applies to a copy: a text that fails half-way changes nothing.
+            SettingsTree changed = stored;
+            parsed = changed.Parse(text);
+            if (!parsed) {
+                return false;
+            }
+            if (camera == QUORIX_SETTINGS_ALL_CAMERAS) {
+                stored = std::move(changed);
+            } else {
+                stored.ReplaceSubtree(Root(camera), changed);
+            }
+            return true;
+        });
+        return parsed && written ? 1 : 0;
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+QUORIX_API int Quorix_ResetSettings(int32_t camera) {
+    try {
+        return SettingsStore::CurrentUser().Update([camera](SettingsTree& stored) {
+            stored.DeleteKey(Root(camera));
+            return true;
+        })
+                   ? 1
+                   : 0;
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+}  // extern "C"
