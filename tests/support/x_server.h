@@ -7,14 +7,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstring>
+#include <algorithm>
+#include <cstdlib>
 #include <string>
-
-extern char** environ;
 
 namespace quorix::test {
 
@@ -42,8 +41,15 @@ public:
     }
 
     // Starts the server with one 24-bit screen of kScreenWidth x kScreenHeight. Returns "" when
-    // it runs, else why not.
+    // it runs, else why not. The server ends with this process however it ends (a crashed test
+    // leaves no server behind holding its output), and writes nothing into the test's output.
     std::string Start() {
+        const std::string program = FindProgram("Xvfb");
+        if (program.empty()) {
+            return "Xvfb is not installed: install the Debian package xvfb "
+                   "(scripts/install-deps.sh); the preview window needs an X server of its own "
+                   "here";
+        }
         int fds[2];
         if (pipe(fds) != 0) {
             return "no pipe for Xvfb";
@@ -56,15 +62,24 @@ public:
         // for a moment between one test's windows and the next's.
         const char* argv[] = {"Xvfb",         "-displayfd", fd.c_str(), "-screen",  "0",
                               screen.c_str(), "-nolisten",  "tcp",      "-noreset", nullptr};
-        const int spawned =
-            posix_spawnp(&m_pid, "Xvfb", nullptr, nullptr, const_cast<char* const*>(argv), environ);
+        const pid_t parent = getpid();
+        m_pid = fork();
+        if (m_pid == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (getppid() != parent) {
+                _exit(127);
+            }
+            const int null = open("/dev/null", O_RDWR);
+            dup2(null, STDOUT_FILENO);
+            dup2(null, STDERR_FILENO);
+            execv(program.c_str(), const_cast<char* const*>(argv));
+            _exit(127);
+        }
         close(fds[1]);
-        if (spawned != 0) {
+        if (m_pid < 0) {
             close(fds[0]);
             m_pid = 0;
-            return "Xvfb could not be started (" + std::string(std::strerror(spawned)) +
-                   "): install the Debian package xvfb (scripts/install-deps.sh); the preview "
-                   "window needs an X server of its own here";
+            return "Xvfb could not be started";
         }
         std::string number;
         pollfd p{fds[0], POLLIN, 0};
@@ -93,6 +108,22 @@ public:
     const std::string& Name() const { return m_name; }
 
 private:
+    // The program's path from PATH, or "" when it is not there.
+    static std::string FindProgram(const std::string& name) {
+        const char* path = std::getenv("PATH");
+        std::string directories = path != nullptr ? path : "/usr/bin:/bin";
+        size_t start = 0;
+        while (start <= directories.size()) {
+            const size_t end = std::min(directories.find(':', start), directories.size());
+            const std::string candidate = directories.substr(start, end - start) + "/" + name;
+            if (access(candidate.c_str(), X_OK) == 0) {
+                return candidate;
+            }
+            start = end + 1;
+        }
+        return "";
+    }
+
     pid_t m_pid = 0;
     std::string m_name;
 };
