@@ -24,6 +24,7 @@ struct X11Connection {
     Colormap colormap = 0;
     bool ownColormap = false;
     GC gc = nullptr;
+    bool ownGc = false;  // made for a window of another depth than the screen's
     XImage* image = nullptr;
     XShmSegmentInfo shm{};
     Atom wmProtocols = 0;
@@ -249,7 +250,14 @@ bool DisplayWindow::Open(const Options& options) {
             XFree(hints);
         }
     }
-    x.gc = XCreateGC(display, m_window, 0, nullptr);
+    // The screen's own graphics context where the window has the screen's depth: it lives with
+    // the connection, so even a connection that broke leaves nothing of it behind.
+    if (x.depth == DefaultDepth(display, screen)) {
+        x.gc = DefaultGC(display, screen);
+    } else {
+        x.gc = XCreateGC(display, m_window, 0, nullptr);
+        x.ownGc = true;
+    }
     m_state.width = empty ? 0 : width;
     m_state.height = empty ? 0 : height;
     if (!empty) {
@@ -277,7 +285,7 @@ DisplayWindow::~DisplayWindow() {
     FreeImage();
     // A broken connection takes no more requests: what lived on the server went with it.
     if (!x.broken.load()) {
-        if (x.gc != nullptr) {
+        if (x.gc != nullptr && x.ownGc) {
             XFreeGC(x.display, x.gc);
         }
         DestroyWindow();

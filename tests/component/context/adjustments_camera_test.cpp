@@ -206,6 +206,13 @@ TEST_F(AdjustmentsCamera, ConcurrencyTwoPreviewsKeepTheirOwnSaturation) {
         for (int i = 0; i < 2; ++i) {
             ASSERT_EQ(Quorix_SetSaturation(handles[i], i == 0 ? 255 : -255), 1);
         }
+        // Frame messages already queued tell of frames made before the change: only those that
+        // come after it count (the first of them may still have been under way).
+        for (int i = 0; i < 2; ++i) {
+            QuorixMessage message;
+            while (Quorix_GetWindowMessage(windows[i], &message, 0) == 1) {
+            }
+        }
     }
     for (int i = 0; i < 2; ++i) {
         EXPECT_EQ(Quorix_StopPreview(handles[i]), 1);
