@@ -58,7 +58,7 @@ public:
 
     // After the modal loop: unless OK closed it, the kept values go back to the camera and the
     // context. Returns 1, the exported call's result.
-    int Finish();
+    int Finish() override;
 
     // Whether the page is the one of colour heads (with colour gains).
     bool ColourPage() const { return m_colourPage; }

@@ -37,7 +37,7 @@ public:
 
     // After the modal loop: after OK the context reloads the capture window and format settings
     // from the store; then the preview or capture that ran before starts again. Returns 1.
-    int Finish();
+    int Finish() override;
 
     // The presets as the dialog holds them now.
     std::vector<Preset> Presets() const {

@@ -108,6 +108,12 @@ public:
     // The Escape key or the window's close button: Cancel.
     void Escape() { Click(kIdCancel); }
 
+    // Called by the exported call once the modal loop has ended (a dialog still open counts as
+    // cancelled): what the dialog does after closing. Returns the call's result, 1.
+    virtual int Finish() = 0;
+    // Shows the context's values again, for values the frames change while the dialog is open.
+    virtual void Refresh() {}
+
 protected:
     DialogModel(platform::Language language, std::string caption);
 

@@ -39,12 +39,12 @@ public:
     ~ImageDialog() override;
 
     // After the modal loop: unless OK closed it, the values from before are put back. Returns 1.
-    int Finish();
+    int Finish() override;
 
     bool HasGrayPage() const { return m_grayPage; }
     // Shows the context's values again: the automatic Bayer and gray gains change them from the
     // frames while the dialog is open, so a view calls this now and then.
-    void Refresh();
+    void Refresh() override;
 
 private:
     void RefreshPages();
