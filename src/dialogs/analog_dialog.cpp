@@ -284,6 +284,9 @@ void AnalogDialog::ShowMilliseconds() {
 // --- Changes -----------------------------------------------------------------------------------
 
 void AnalogDialog::OnTrio(int32_t /*page*/, const Trio& trio, int32_t value) {
+    if (std::find(m_touched.begin(), m_touched.end(), trio.trackbar) == m_touched.end()) {
+        m_touched.push_back(trio.trackbar);
+    }
     const auto store = [&](int32_t CameraValues::*field) {
         m_context.UpdateCameraValues([&](CameraValues& values) { values.*field = value; });
     };
@@ -336,6 +339,7 @@ void AnalogDialog::OnEdit(int32_t /*page*/, int32_t id) {
     if (!number || list->selection < 0) {
         return;  // nothing complete typed yet
     }
+    m_secondsTyped = true;
     const double seconds = ScaleFromUnit(*number, m_units[static_cast<size_t>(list->selection)]);
     if (!m_engine.SetExposureTimeEx(seconds)) {
         return;  // refused by the camera: the values stay what the camera has
@@ -474,8 +478,14 @@ void AnalogDialog::ReadBack() {
         return control != nullptr && control->visible;
     };
     const auto checked = [&](int32_t id) { return visible(id) && FindOn(kPage, id)->checked; };
+    // Only what the user changed: the automatic exposure or gain may have moved the others since
+    // they were shown, and the context's values are then the newer ones (and the camera's).
+    const auto touched = [&](const Trio& trio) {
+        return visible(trio.edit) &&
+               std::find(m_touched.begin(), m_touched.end(), trio.trackbar) != m_touched.end();
+    };
     std::optional<double> seconds;
-    if (visible(kIdSeconds)) {
+    if (m_secondsTyped && visible(kIdSeconds)) {
         const Control* list = FindOn(kPage, kIdUnit);
         const std::optional<double> number = ParseSeconds(FindOn(kPage, kIdSeconds)->text);
         if (number && list->selection >= 0) {
@@ -484,21 +494,22 @@ void AnalogDialog::ReadBack() {
     }
     const Control* gainMode = FindOn(kPage, kIdGainMode);
     m_context.UpdateCameraValues([&](CameraValues& values) {
-        values.globalGain = TrioValue(kPage, kGlobalGain);
-        if (m_colourPage) {
-            values.colorGainGreen1 = TrioValue(kPage, kColourGainGreen1);
-            values.colorGainRed = TrioValue(kPage, kColourGainRed);
-            values.colorGainBlue = TrioValue(kPage, kColourGainBlue);
-            values.colorGainGreen2 = TrioValue(kPage, kColourGainGreen2);
-        }
-        if (visible(kExposure.edit)) {
-            values.exposure = TrioValue(kPage, kExposure);
+        const std::pair<const Trio*, int32_t CameraValues::*> trios[] = {
+            {&kGlobalGain, &CameraValues::globalGain},
+            {&kColourGainGreen1, &CameraValues::colorGainGreen1},
+            {&kColourGainRed, &CameraValues::colorGainRed},
+            {&kColourGainBlue, &CameraValues::colorGainBlue},
+            {&kColourGainGreen2, &CameraValues::colorGainGreen2},
+            {&kExposure, &CameraValues::exposure},
+            {&kBlackLevel, &CameraValues::blackLevel},
+        };
+        for (const auto& [trio, field] : trios) {
+            if (touched(*trio)) {
+                values.*field = TrioValue(kPage, *trio);
+            }
         }
         if (seconds) {
             values.exposureSeconds = *seconds;
-        }
-        if (visible(kBlackLevel.edit)) {
-            values.blackLevel = TrioValue(kPage, kBlackLevel);
         }
         values.mirrorV = checked(kIdMirrorV) ? 1 : 0;
         values.mirrorH = checked(kIdMirrorH) ? 1 : 0;

@@ -91,6 +91,8 @@ private:
     bool m_shortExposure = false;
     bool m_gainMode = false;
     std::vector<ExposureUnit> m_units;  // of the entries of the unit list
+    std::vector<int32_t> m_touched;     // trackbars of the trios the user moved
+    bool m_secondsTyped = false;
     bool m_finished = false;
 };
 

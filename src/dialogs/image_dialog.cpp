@@ -169,6 +169,9 @@ void ImageDialog::RefreshPages() {
 }
 
 void ImageDialog::OnTrio(int32_t page, const Trio& trio, int32_t value) {
+    if (std::find(m_touched.begin(), m_touched.end(), trio.trackbar) == m_touched.end()) {
+        m_touched.push_back(trio.trackbar);
+    }
     if (const Setting* setting = SettingOf(page, trio)) {
         m_context.UpdateImageValues([&](ImageValues& values) { setting->value(values) = value; });
     }
@@ -254,14 +257,14 @@ void ImageDialog::ReadBack() {
         }
         return -1;
     };
+    // Only what the user moved: the frames' automatic gains may have changed the others since
+    // they were shown, and the context's values are then the newer ones.
+    const auto touched = [&](const Trio& trio) {
+        return std::find(m_touched.begin(), m_touched.end(), trio.trackbar) != m_touched.end();
+    };
     m_context.UpdateImageValues([&](ImageValues& values) {
-        // Gains the frames measure while the dialog is open are newer than what it shows.
-        const bool bayerMeasured = values.bayerGainAuto != 0;
         for (const Setting& setting : kImageSettings) {
-            const bool measured = setting.trio.trackbar == kGainRed.trackbar ||
-                                  setting.trio.trackbar == kGainGreen.trackbar ||
-                                  setting.trio.trackbar == kGainBlue.trackbar;
-            if (!(measured && bayerMeasured)) {
+            if (touched(setting.trio)) {
                 setting.value(values) = TrioValue(kImagePage, setting.trio);
             }
         }
@@ -269,11 +272,9 @@ void ImageDialog::ReadBack() {
             values.bayerMode = mode;
         }
         if (m_grayPage) {
-            const bool grayMeasured = values.grayGainAutoOnce != 0;
-            for (size_t i = 0; i < std::size(kGraySettings); ++i) {
-                // The first four are the gains the frames measure.
-                if (!(i < 4 && grayMeasured)) {
-                    kGraySettings[i].value(values) = TrioValue(kGrayPage, kGraySettings[i].trio);
+            for (const Setting& setting : kGraySettings) {
+                if (touched(setting.trio)) {
+                    setting.value(values) = TrioValue(kGrayPage, setting.trio);
                 }
             }
             if (const int32_t mode = checkedMode(kGrayPage, kIdGrayMode0, kGrayModes); mode >= 0) {

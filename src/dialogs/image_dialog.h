@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "context/quorix.h"
 #include "dialogs/dialog_model.h"
@@ -56,6 +57,7 @@ private:
 
     CQuorix& m_context;
     ImageValues m_kept;
+    std::vector<int32_t> m_touched;  // trackbars of the trios the user moved
     bool m_grayPage = false;
     bool m_finished = false;
 };

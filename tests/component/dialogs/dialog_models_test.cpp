@@ -138,7 +138,14 @@ TEST_P(ImageDialogPages, PagesEnabledControlsAndDefault) {
     EXPECT_EQ(dialog.Scroll(ImageDialog::kHue.trackbar, 90), !c.monochrome);
     EXPECT_TRUE(Get(dialog, ImageDialog::kIdBayerMode0).checked);
 
+    // A view redraws what the listener names: Default must name what it changed.
+    std::vector<int32_t> changed;
+    dialog.SetListener([&](const Control& control) { changed.push_back(control.id); });
     ASSERT_TRUE(dialog.Click(DialogModel::kIdDefault));
+    for (const int32_t id : {ImageDialog::kGamma.trackbar, ImageDialog::kGamma.edit,
+                             ImageDialog::kGamma.upDown, ImageDialog::kIdBayerMode0 + 3}) {
+        EXPECT_NE(std::find(changed.begin(), changed.end(), id), changed.end()) << id;
+    }
     const ImageValues& values = Context().Images();
     EXPECT_EQ(values.gamma, 100);
     EXPECT_EQ(values.bayerGainRed, 100);
@@ -162,6 +169,36 @@ INSTANTIATE_TEST_SUITE_P(ColourTypes, ImageDialogPages,
                          [](const ::testing::TestParamInfo<ColourTypeCase>& info) {
                              return "Bits" + std::to_string(info.param.bits);
                          });
+
+// "Once" measures the Bayer gains on the next frame only: a camera casting red down to 0.6 gets
+// a red gain near 100 / 0.6 and the automatic gains are off again afterwards. Catches a one-shot
+// that stays on and keeps overwriting the gains.
+TEST(ImageDialogWhiteBalance, OnceMeasuresOneFrameAndSwitchesOff) {
+    sim::CameraConfig config;
+    config.serialNumber = "QX252-001601";
+    config.asFastAsPossible = true;
+    config.imperfections.castRed = 0.6;
+    const auto camera = sim::AttachCamera(config);
+    test::ScopedSectionName section;
+    const QuorixHandle handle = Quorix_Initialize(nullptr);
+    ASSERT_NE(handle, 0u);
+    ASSERT_EQ(Quorix_SetColorMode(handle, 24), 1);
+    ASSERT_EQ(Quorix_SetCaptureWindowEx(handle, 2048, 0, 1024, 1536, 0, 256), 1);
+    {
+        ImageDialog dialog(*SdkRegistry().Lookup(handle), kEnglish);
+        ASSERT_TRUE(dialog.Click(ImageDialog::kIdAutoOnce));
+        std::vector<uint8_t> picture(1024 * 3 * 256);
+        ASSERT_EQ(Quorix_SnapShot(handle, picture.data(), static_cast<uint32_t>(picture.size()), 1),
+                  1);
+        ASSERT_TRUE(dialog.Click(DialogModel::kIdOk));
+        dialog.Finish();
+    }
+    int32_t ok = 0;
+    EXPECT_EQ(Quorix_GetBayerGainAuto(handle, &ok), 0);
+    EXPECT_NEAR(Quorix_GetBayerGainRed(handle, &ok), 100 / 0.6, 100 / 0.6 * 0.1);
+    Quorix_Release(handle);
+    sim::DetachAllCameras();
+}
 
 // A brightness of -255 set in the dialog while the preview runs turns the delivered frames black
 // (every value x 0); Cancel brings the picture back. Catches a dialog that changes a copy the
