@@ -314,6 +314,10 @@ private:
     void LoadAnalogValues(const platform::SettingsTree& tree, int32_t cameraNumber);
     void LoadFilterValues(const platform::SettingsTree& tree, int32_t cameraNumber);
     void LoadGrayValues(const platform::SettingsTree& tree, int32_t cameraNumber);
+    // The stored filter (or gray) values of a camera, or their defaults when its key is missing
+    // (then false). The caller holds m_valuesLock.
+    bool LoadImageValueGroup(const platform::SettingsTree& tree, int32_t cameraNumber,
+                             bool filter);
     // Writes the analog, image-filter and gray-filter values under a camera number, in one
     // change of the store, when a camera is open: without one the values are no camera's.
     void SaveCameraValues(int32_t cameraNumber);

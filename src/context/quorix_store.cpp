@@ -84,6 +84,23 @@ constexpr char kExposureSeconds[] = "ExposureEx";  // 8 bytes: a little-endian I
 // camera without 8-bit output turns 8 bits and 32-bit colour into 16 bits or 24-bit colour, one
 // without colour turns 24-bit colour into 16 or 8 bits, one without 16-bit output turns 16 bits
 // into colour or 8 bits.
+// Reads one group of stored image values under `key` into `store(valueId, value, fromFile)`: a
+// group without its key gives every value's default (fromFile false), a missing value stays as
+// it is. False when the key is missing.
+template <size_t N, typename Store>
+bool LoadStoredValues(const SettingsTree& tree, const std::string& key,
+                      const std::array<StoredImageDefault, N>& values, const Store& store) {
+    const bool stored = tree.HasKey(key);
+    for (const StoredImageDefault& value : values) {
+        if (!stored) {
+            store(value.valueId, value.fallback, false);
+        } else if (const auto read = tree.Dword(key, value.name)) {
+            store(value.valueId, static_cast<int32_t>(*read), true);
+        }
+    }
+    return stored;
+}
+
 int32_t CorrectColourType(int32_t type, CQuorixU3R5Base& engine) {
     const bool eight = engine.SupportsOutput8() != 0;
     const bool sixteen = engine.SupportsOutput16() != 0;
@@ -301,41 +318,28 @@ void CQuorix::LoadAnalogValues(const SettingsTree& tree, int32_t cameraNumber) {
     }
 }
 
-void CQuorix::LoadFilterValues(const SettingsTree& tree, int32_t cameraNumber) {
-    const std::string key = CameraKey(cameraNumber) + "\\Filter";
-    const bool stored = tree.HasKey(key);
-    std::lock_guard lock(m_valuesLock);
-    for (const StoredImageDefault& value : kFilterValues) {
-        int32_t* target = StoredImageValue(value.valueId);
-        if (!stored) {
-            *target = value.fallback;
-        } else if (const auto read = tree.Dword(key, value.name)) {
-            const auto number = static_cast<int32_t>(*read);
-            if (InStoredRange(value.valueId, number)) {
-                *target = number;
-            }
+bool CQuorix::LoadImageValueGroup(const SettingsTree& tree, int32_t cameraNumber, bool filter) {
+    // A value read from the file is taken only inside its setter's range.
+    const auto store = [this](int32_t valueId, int32_t value, bool fromFile) {
+        if (!fromFile || InStoredRange(valueId, value)) {
+            *StoredImageValue(valueId) = value;
         }
-    }
-    if (!stored) {
+    };
+    const std::string key = CameraKey(cameraNumber) + (filter ? "\\Filter" : "\\Gray");
+    return filter ? LoadStoredValues(tree, key, kFilterValues, store)
+                  : LoadStoredValues(tree, key, kGrayValues, store);
+}
+
+void CQuorix::LoadFilterValues(const SettingsTree& tree, int32_t cameraNumber) {
+    std::lock_guard lock(m_valuesLock);
+    if (!LoadImageValueGroup(tree, cameraNumber, true)) {
         m_image.reserved.fill(0);
     }
 }
 
 void CQuorix::LoadGrayValues(const SettingsTree& tree, int32_t cameraNumber) {
-    const std::string key = CameraKey(cameraNumber) + "\\Gray";
-    const bool stored = tree.HasKey(key);
     std::lock_guard lock(m_valuesLock);
-    for (const StoredImageDefault& value : kGrayValues) {
-        int32_t* target = StoredImageValue(value.valueId);
-        if (!stored) {
-            *target = value.fallback;
-        } else if (const auto read = tree.Dword(key, value.name)) {
-            const auto number = static_cast<int32_t>(*read);
-            if (InStoredRange(value.valueId, number)) {
-                *target = number;
-            }
-        }
-    }
+    LoadImageValueGroup(tree, cameraNumber, false);
 }
 
 void CQuorix::SaveCameraValues(int32_t cameraNumber) {
