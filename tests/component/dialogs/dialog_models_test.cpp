@@ -210,10 +210,12 @@ TEST_F(DialogModels, ImageDialogChangesReachThePreviewFrames) {
     std::vector<uint8_t> picture(256 * 64);
     QuorixWindow window = Quorix_CreateMessageWindow();
     ASSERT_NE(window, nullptr);
-    ASSERT_EQ(Quorix_CallBackPreview(m_handle, window, picture.data(),
-                                     static_cast<uint32_t>(picture.size()), 1),
-              1);
-    // The frames after the next one: a frame in the works keeps the values it started with.
+    const auto start = [&] {
+        return Quorix_CallBackPreview(m_handle, window, picture.data(),
+                                      static_cast<uint32_t>(picture.size()), 1);
+    };
+    // Two frames on (a frame in the works keeps the values it started with), the preview is
+    // stopped so that the worker no longer writes the picture, and its brightest value read.
     const auto brightestAfterTwoFrames = [&] {
         int frames = 0;
         QuorixMessage message;
@@ -221,17 +223,22 @@ TEST_F(DialogModels, ImageDialogChangesReachThePreviewFrames) {
             frames += message.message == QUORIX_MSG_FRAME && message.wParam != 0 ? 1 : 0;
         }
         EXPECT_EQ(frames, 2) << "the preview stopped delivering";
+        EXPECT_EQ(Quorix_StopPreview(m_handle), 1);
+        while (Quorix_GetWindowMessage(window, &message, 0) == 1) {
+        }
         return *std::max_element(picture.begin(), picture.end());
     };
+    ASSERT_EQ(start(), 1);
     EXPECT_GT(brightestAfterTwoFrames(), 100);
+    ASSERT_EQ(start(), 1);
     {
         ImageDialog dialog(Context(), kEnglish);
         ASSERT_TRUE(dialog.Scroll(ImageDialog::kBrightness.trackbar, -255));
         EXPECT_EQ(brightestAfterTwoFrames(), 0);
         dialog.Escape();
     }
+    ASSERT_EQ(start(), 1);
     EXPECT_GT(brightestAfterTwoFrames(), 100);
-    EXPECT_EQ(Quorix_StopPreview(m_handle), 1);
     Quorix_DestroyMessageWindow(window);
 }
 
