@@ -26,8 +26,6 @@ std::string CameraKey(int32_t number) {
     return CQuorix::SettingsCameraKey(number);
 }
 
-constexpr auto& kPresetValues = kSizePresetValues;
-
 // A stored image value: its name, value ID and the value a missing key gives.
 struct StoredImageDefault {
     const char* name;
@@ -184,8 +182,8 @@ int CQuorix::LoadSizeSettings() {
             const std::string preset = SizePresetKey(key, 0);
             const std::array<uint32_t, 7> window = {
                 kSensorWidth, kSensorHeight, kSensorWidth, kSensorHeight, 0, 0, 4};
-            for (size_t i = 0; i < kPresetValues.size(); ++i) {
-                stored.SetDword(preset, kPresetValues[i], window[i]);
+            for (size_t i = 0; i < kSizePresetValues.size(); ++i) {
+                stored.SetDword(preset, kSizePresetValues[i], window[i]);
             }
             stored.SetDword(key, "Size", 0);
             stored.SetDword(key, "Color", static_cast<uint32_t>(colour));
@@ -211,8 +209,8 @@ int CQuorix::LoadSizeSettings() {
     std::array<uint32_t*, 7> fields = {&m_totalWidth,    &m_totalHeight, &m_captureWidth,
                                        &m_captureHeight, &m_hStart,      &m_vStart,
                                        &m_bufferCount};
-    for (size_t i = 0; i < kPresetValues.size(); ++i) {
-        if (const auto value = tree.Dword(preset, kPresetValues[i])) {
+    for (size_t i = 0; i < kSizePresetValues.size(); ++i) {
+        if (const auto value = tree.Dword(preset, kSizePresetValues[i])) {
             *fields[i] = *value;
         }
     }
@@ -236,8 +234,8 @@ int CQuorix::SetCaptureWindowBySize(int32_t width, int32_t height) {
             break;
         }
         std::array<uint32_t, 7> values{};
-        for (size_t i = 0; i < kPresetValues.size(); ++i) {
-            values[i] = tree.Dword(preset, kPresetValues[i]).value_or(0);
+        for (size_t i = 0; i < kSizePresetValues.size(); ++i) {
+            values[i] = tree.Dword(preset, kSizePresetValues[i]).value_or(0);
         }
         if (values[2] != static_cast<uint32_t>(width) ||
             values[3] != static_cast<uint32_t>(height)) {
