@@ -11,20 +11,31 @@
 // reports in the frame info (library_fps, the last value seen). At 24 bits also with every image
 // adjustment on (hue, saturation, gamma, contrast, sharpness, brightness) from a camera at its own
 // frame timing, whose 118 frames per second the preview must still deliver.
+//
+// BM_PreviewWindow: the same 24-bit preview of a camera sending the sensor's 118 frames per second
+// (5 ms exposure), without a window and with the top-level preview window (2048 x 1536) on an X
+// server of the benchmark's own (Xvfb), in the same run. The application's frames must keep the
+// camera's rate with the window shown; the window shows as many as the display takes
+// (window_fps, frames drawn per second of the run).
 
 #include <benchmark/benchmark.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include <quorix/quorix.h>
 
+#include "api/sdk_chain.h"
+#include "context/quorix.h"
 #include "private_device_table.h"
 #include "sim/emulator.h"
+#include "support/x_server.h"
 
 namespace {
 
@@ -40,14 +51,16 @@ using quorix::bench::PrivateDeviceTable;
 // One emulated camera as fast as possible, a context on it set up for the windowless preview in
 // the colour mode, a message window for its frames and a buffer for their pixels.
 struct PreviewSetup {
-    PreviewSetup(int32_t bitsPerPixel, bool adjusted, bool everyFrame) {
+    // `paced`: the camera at the sensor's rate also without the adjustments.
+    PreviewSetup(int32_t bitsPerPixel, bool adjusted, bool everyFrame, bool paced = false) {
         quorix::sim::CameraConfig config;
         // With the adjustments the camera sends at the sensor's full 118 frames per second, as a
         // real camera does (an emulator rendering as fast as it can would take the processors
         // the adjustments need). Its register timing (frame length 1536 + 34 lines of 444
         // clocks) would give only 107.5, so the rate is set outright, as the camera daemon does.
-        config.asFastAsPossible = !adjusted;
-        config.framesPerSecond = adjusted ? kSensorFramesPerSecond : 0.0;
+        paced = paced || adjusted;
+        config.asFastAsPossible = !paced;
+        config.framesPerSecond = paced ? kSensorFramesPerSecond : 0.0;
         camera = quorix::sim::AttachCamera(config);
         window = Quorix_CreateMessageWindow();
         handle = Quorix_Initialize(nullptr);
@@ -58,11 +71,13 @@ struct PreviewSetup {
              Quorix_SetPreviewWindow(handle, nullptr, 0, 0, 0, 0) == 1 &&
              Quorix_SetDeliveryMode(handle, everyFrame ? QUORIX_DELIVERY_EVERY_FRAME
                                                        : QUORIX_DELIVERY_NEWEST) == 1;
+        if (paced) {
+            ok = ok && Quorix_SetExposureTime(handle, 50) == 1;
+        }
         if (adjusted) {
-            ok = ok && Quorix_SetExposureTime(handle, 50) == 1 && Quorix_SetHue(handle, 30) == 1 &&
-                 Quorix_SetSaturation(handle, 60) == 1 && Quorix_SetGamma(handle, 140) == 1 &&
-                 Quorix_SetContrast(handle, 20) == 1 && Quorix_SetSharpness(handle, 10) == 1 &&
-                 Quorix_SetBrightness(handle, 30) == 1;
+            ok = ok && Quorix_SetHue(handle, 30) == 1 && Quorix_SetSaturation(handle, 60) == 1 &&
+                 Quorix_SetGamma(handle, 140) == 1 && Quorix_SetContrast(handle, 20) == 1 &&
+                 Quorix_SetSharpness(handle, 10) == 1 && Quorix_SetBrightness(handle, 30) == 1;
         }
     }
     ~PreviewSetup() {
@@ -144,6 +159,66 @@ BENCHMARK(BM_CallBackPreview)
     ->Args({8, 0, 0})
     ->Args({24, 1, 0})
     ->Args({24, 1, 1})
+    ->Iterations(kFramesPerRun)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+// The argument is whether the preview window is shown.
+void BM_PreviewWindow(benchmark::State& state) {
+    const bool shown = state.range(0) != 0;
+    // One X server for the whole run, started when the first window needs it.
+    static quorix::test::XServer server;
+    static bool started = false;
+    static std::string failure;
+    if (shown && !started) {
+        started = true;
+        failure = server.Start();
+    }
+    if (shown) {
+        if (!failure.empty()) {
+            state.SkipWithError(failure.c_str());
+            return;
+        }
+        setenv("DISPLAY", server.Name().c_str(), 1);
+    }
+    PreviewSetup setup(24, false, false, true);
+    if (shown) {
+        setup.ok =
+            setup.ok && Quorix_SetPreviewWindow(setup.handle, nullptr, 0, 0, kWidth, kHeight) == 1;
+    }
+    if (!setup.ok || !setup.Start()) {
+        state.SkipWithError("the preview does not start");
+        return;
+    }
+    uint32_t frameRate = 0;
+    if (!setup.NextFrame(&frameRate)) {
+        state.SkipWithError("no first frame");
+        return;
+    }
+    quorix::CQuorix* context = quorix::SdkRegistry().Lookup(setup.handle);
+    const uint64_t drawnBefore = context->PreviewWindowCounts().drawn;
+    const uint64_t rendered = setup.camera->FramesProduced();
+    const auto start = std::chrono::steady_clock::now();
+    for (auto _ : state) {
+        if (!setup.NextFrame(&frameRate)) {
+            state.SkipWithError("a frame message reported an error or none came");
+            break;
+        }
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const uint64_t drawn = context->PreviewWindowCounts().drawn - drawnBefore;
+    const uint64_t cameraFrames = setup.camera->FramesProduced() - rendered;
+    Quorix_StopPreview(setup.handle);
+    state.SetItemsProcessed(state.iterations());
+    state.counters["camera_frames"] = static_cast<double>(cameraFrames);
+    state.counters["library_fps"] = frameRate / 10.0;
+    state.counters["window_fps"] = static_cast<double>(drawn) / seconds;
+}
+BENCHMARK(BM_PreviewWindow)
+    ->ArgName("window")
+    ->Arg(0)
+    ->Arg(1)
     ->Iterations(kFramesPerRun)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);

@@ -50,8 +50,9 @@ typedef char16_t QuorixWChar; /* one UTF-16 code unit */
 /* Names one camera context. 0 is never a valid handle. */
 typedef uint32_t QuorixHandle;
 
-/* A window that receives posted messages: a message window made with
- * Quorix_CreateMessageWindow (later also a wrapped X11 window). NULL means "no window"; a post to
+/* A window: a message window made with Quorix_CreateMessageWindow, which receives posted
+ * messages, or an X11 window of the application wrapped with Quorix_WrapX11Window, which serves
+ * as the parent of a preview window and receives no messages. NULL means "no window"; a post to
  * NULL goes to the posting thread's own queue. */
 typedef struct QuorixWindowTag* QuorixWindow;
 
@@ -78,6 +79,12 @@ typedef struct QuorixMessage {
 #define QUORIX_MSG_FRAME 0x8002u
 /* An error was recorded or posted: wParam = 0, lParam = the error code. */
 #define QUORIX_MSG_ERROR 0x8003u
+/* A person closed the preview window (the window manager's close), it was destroyed from outside
+ * (with its parent), or its display went away: the window is gone and the preview has stopped as
+ * Quorix_StopPreview stops it. Posted to the notification window given to
+ * Quorix_Initialize and to the callback window of Quorix_CallBackPreview; wParam = 0, lParam = 0.
+ * No error code is recorded. */
+#define QUORIX_MSG_PREVIEW_CLOSED 0x8004u
 
 /* Error codes (Quorix_GetLastError, lParam of QUORIX_MSG_ERROR). */
 #define QUORIX_ERR_NONE 0u           /* success marker recorded by a few queries */
@@ -347,8 +354,9 @@ QUORIX_API int Quorix_GetDeviceNameW(QuorixHandle handle, int32_t index, QuorixW
  * opened). */
 QUORIX_API int Quorix_SetDeviceNumber(QuorixHandle handle, int32_t index);
 
-/* Ends preview, recording and the capture state and destroys the preview window; the camera
- * stays open and the handle valid. Afterwards Quorix_SaveImage needs a new frame.
+/* Destroys the preview window (and the library's connection to the display it was on), then ends
+ * preview, recording and the capture state; the camera stays open and the handle valid.
+ * Afterwards Quorix_SaveImage needs a new frame. Quorix_Release does the same.
  * Returns 1. */
 QUORIX_API int Quorix_Close(QuorixHandle handle);
 
@@ -404,9 +412,34 @@ QUORIX_API int Quorix_GetCameraInfo(QuorixHandle handle, QuorixCameraInfo* info)
 /* Starts the live preview: frames are taken continuously, processed and drawn into a preview
  * window placed as set with Quorix_SetPreviewWindow (by default a top-level window the size of
  * the frame). No frames are delivered to the application (see Quorix_CallBackPreview).
- * Returns 1, or 0 with code 4 (the window could not be made) or 8 (acquisition did not start; the
- * cause is recorded before it, e.g. 2 no camera open, 7 invalid capture window, 6 the camera did
- * not take its settings; the window is closed again). */
+ *
+ * The preview window. The library opens a connection of its own to the X display named by
+ * DISPLAY and makes the window there, of the class "VideoRenderer_<context>_<start>" (its
+ * WM_CLASS; every context and window has its own): a child titled "ActiveMovie Window" inside
+ * the parent at the placement's position and size, or a top-level window titled "Active Window"
+ * whose client area is exactly the frame (Quorix_Width x Quorix_Height, halved with sub-sample 1)
+ * and which is centred on the screen. A child of 0 x 0 exists but shows nothing. The library
+ * runs no message loop for the application and paints nothing on its own: each processed frame
+ * is drawn as it comes, by a drawing thread of the library, so a display slower than the camera
+ * shows fewer frames while the application's frames and messages keep the camera's rate.
+ * 8- and 16-bit frames show in gray (16 bits by their high byte), colour frames by the high
+ * byte of each channel. When the window's client area is not the frame's size (or the frame is
+ * 16-bit) the frame is scaled by nearest neighbour into the window: window row d of ch rows shows
+ * frame row h - 1 - trunc((ch - 1 - d) * (h / ch)), window column j of cw shows frame column
+ * trunc(j * (w / cw)), ratios in single precision; a window resized by the application or a
+ * person is filled so from the next frame on.
+ * Quorix_StopPreview leaves the window showing the last frame processed; a later preview start
+ * with the same placement (and frame size, for a top-level window) shows its frames in the same
+ * window, another placement replaces it. Quorix_Close and Quorix_Release destroy it. A person
+ * closing the window (or the display going away) stops the preview as Quorix_StopPreview does
+ * and posts QUORIX_MSG_PREVIEW_CLOSED. X errors and a broken connection on the library's own
+ * connection are logged (QUORIX_LOG), never fatal: the library's X error and I/O error handlers
+ * pass those of the application's own connections on to the handlers installed before them.
+ *
+ * Returns 1, or 0 with code 4 (the window could not be made: no DISPLAY, the display refused the
+ * connection or the window, a parent that is not a wrapped X11 window) or 8 (acquisition did not
+ * start; the cause is recorded before it, e.g. 2 no camera open, 7 invalid capture window, 6 the
+ * camera did not take its settings; the window is closed again). */
 QUORIX_API int Quorix_Preview(QuorixHandle handle);
 
 /* Starts the live preview like Quorix_Preview and hands every processed frame to the application:
@@ -469,10 +502,11 @@ QUORIX_API int Quorix_SnapShot(QuorixHandle handle, void* buffer, uint32_t buffe
 QUORIX_API int Quorix_GetImage(QuorixHandle handle, void* buffer, uint32_t bufferSize,
                                int32_t orientation);
 
-/* Sets where the preview window appears; it is made when a preview starts.
- * parent: with a window, the preview is a child of it at (left, top) of width x height [pixels];
- *   NULL makes a top-level window the size of the frame, centred on the screen, unless all four
- *   numbers are 0: then no window is made and frames are only delivered.
+/* Sets where the preview window appears; it is made when a preview starts (see Quorix_Preview).
+ * parent: an X11 window wrapped with Quorix_WrapX11Window: the preview is a child of it at
+ *   (left, top) of width x height [pixels]; NULL makes a top-level window the size of the frame,
+ *   centred on the screen, unless all four numbers are 0: then no window is made and frames are
+ *   only delivered.
  * Default: NULL, 0, 0, 2048, 1536. Returns 1, or 0 with code 1 (no camera engine). */
 QUORIX_API int Quorix_SetPreviewWindow(QuorixHandle handle, QuorixWindow parent, int32_t left,
                                        int32_t top, int32_t width, int32_t height);
@@ -569,7 +603,7 @@ QUORIX_API int32_t Quorix_GetWaitTime(QuorixHandle handle);
  * fileName: the AVI file, created or overwritten. durationMs: length [ms]. showWindow: non-zero
  *   shows the preview window (placed as for Quorix_Preview).
  * Returns 1 once recording has started, or 0 with code 9 (fileName NULL or empty, before anything
- * starts), 4 (a window was asked for: this build has no preview window; pass 0), 12 (the preview
+ * starts), 4 (the preview window could not be made, see Quorix_Preview), 12 (the preview
  * could not start, the cause recorded before it; or the file could not be created), 5 (no memory
  * for the frame queue) or 3 (no recorder thread). */
 QUORIX_API int Quorix_Record(QuorixHandle handle, const char* fileName, uint32_t durationMs,
@@ -1265,6 +1299,13 @@ QUORIX_API int Quorix_GetThreadMessage(QuorixMessage* message, int32_t timeoutMs
  * message: receives it (the message is removed).
  * Returns 1 when a message was taken, 0 when none is pending, -1 for a NULL message. */
 QUORIX_API int Quorix_PeekThreadMessage(QuorixMessage* message);
+
+/* Wraps an X11 window id of the application (a Window on the display named by DISPLAY) as a
+ * QuorixWindow, to pass as the parent to Quorix_SetPreviewWindow. The handle needs no release;
+ * the X11 window must exist while a preview window is made in it. Messages posted to it are
+ * dropped.
+ * Returns the handle, or NULL for window id 0. */
+QUORIX_API QuorixWindow Quorix_WrapX11Window(unsigned long x11Window);
 
 /* Returns a file descriptor for poll/select that is readable while messages are pending in the
  * calling thread's queue. Owned by the library (do not read from or close it), valid until the

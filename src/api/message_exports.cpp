@@ -81,6 +81,14 @@ QUORIX_API int Quorix_PeekThreadMessage(QuorixMessage* message) {
     return Peek(0, message);
 }
 
+QUORIX_API QuorixWindow Quorix_WrapX11Window(unsigned long x11Window) {
+    // X window ids are 29-bit values; anything wider names no window.
+    if (x11Window > 0xFFFF'FFFFul) {
+        return nullptr;
+    }
+    return ToWindow(quorix::platform::WrapX11Window(static_cast<uint32_t>(x11Window)));
+}
+
 QUORIX_API int Quorix_GetThreadMessageFd(void) {
     return quorix::platform::MessageFd(0);
 }

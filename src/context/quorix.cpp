@@ -339,7 +339,8 @@ int CQuorix::SetDeviceNumber(int32_t index) {
 }
 
 int CQuorix::Close() {
-    // The preview window and its device context go first once the preview window exists.
+    // The preview window goes first; the worker then draws nothing more.
+    DestroyPreviewWindow();
     if (m_engine) {
         StopPreview();
         m_engine->StopCapture(0);

@@ -17,6 +17,7 @@
 #include "imaging/image_adjuster.h"
 #include "imaging/image_buffer.h"
 #include "output/avi_recorder.h"
+#include "output/preview_window.h"
 #include "platform/event.h"
 #include "platform/lock.h"
 #include "platform/message_window.h"
@@ -123,6 +124,7 @@ public:
     static constexpr std::array<int32_t, 6> kBitsPerColourType = {8, 16, 24, 32, 48, 64};
     static constexpr uint32_t kMsgFrame = QUORIX_MSG_FRAME;
     static constexpr uint32_t kMsgError = QUORIX_MSG_ERROR;
+    static constexpr uint32_t kMsgPreviewClosed = QUORIX_MSG_PREVIEW_CLOSED;
     static constexpr size_t kErrorHistoryDepth = 20;
     static constexpr int kEnumEntries = 10;             // names written by EnumDevice
     static constexpr int kDeviceNameBytes = 256;        // bytes (or UTF-16 units) per name entry
@@ -214,6 +216,12 @@ public:
     // the frame lock. `finished`, when given, may be called for each output row as soon as it
     // holds its final bytes (on the processors' threads); true when it was, for every row.
     bool ProcessFrame(const std::function<void(int32_t row)>* finished = nullptr);
+
+    // Draws the processed frame into the preview window, if there is one; the worker calls it with
+    // the frame lock held after each frame.
+    void DrawPreview();
+    // The frames the preview window was offered and drew (0 while there is no window).
+    PreviewWindow::Counts PreviewWindowCounts();
 
     int32_t AcquisitionState() const { return m_acquisitionState.load(); }
     platform::CriticalSection& FrameLock() { return m_frameLock; }
@@ -379,6 +387,15 @@ private:
     void PostFrameNotification(uintptr_t frameInfo, intptr_t code);
     // True when the preview placement asks for a window: a parent or any non-zero number.
     bool PlacementWantsWindow() const;
+    // Makes the preview window for the placement, or keeps the one an earlier start left when it
+    // still serves: kErrNone, or code 4 when no window can be made (no display, a parent that is
+    // no X11 window).
+    uint32_t OpenPreviewWindow();
+    // Destroys the preview window, if any. Not on the window's drawing thread.
+    void DestroyPreviewWindow();
+    // A person closed the preview window: the preview stops as StopPreview stops it, and the
+    // application hears of it (on the window's drawing thread).
+    void OnPreviewWindowClosed();
     // Body of the preview's worker thread.
     void PreviewLoop();
     // Starts the worker thread; false, with the run flag cleared, when no thread can be made.
@@ -449,6 +466,12 @@ private:
     int32_t m_previewTop = 0;
     int32_t m_previewWidth = kSensorWidth;
     int32_t m_previewHeight = kSensorHeight;
+
+    // The preview window; the pointer changes under the frame lock, which the worker holds while
+    // it draws.
+    std::unique_ptr<PreviewWindow> m_previewWindow;
+    // Keeps one thread at a time in making and destroying the window.
+    std::mutex m_windowLock;
 
     // Where the preview delivers its frames; set by CallBackPreview, cleared by Preview.
     std::atomic<platform::WindowHandle> m_callbackWindow{0};

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <system_error>
 
@@ -10,6 +11,7 @@
 #include "imaging/raw_frame.h"
 #include "platform/clock.h"
 #include "platform/log.h"
+#include "platform/random.h"
 #include "sensors/sensor_base.h"
 #include "sensors/sensor_imx252.h"
 
@@ -264,6 +266,83 @@ bool CQuorix::PlacementWantsWindow() const {
            m_previewHeight != 0;
 }
 
+uint32_t CQuorix::OpenPreviewWindow() {
+    std::lock_guard windowLock(m_windowLock);
+    const PreviewPlacement placement{m_previewParent, m_previewLeft, m_previewTop, m_previewWidth,
+                                     m_previewHeight};
+    // A top-level window is the frame's size. A capture window the check refuses still gets a
+    // preview window of at least one pixel: the start then fails with the capture window's code.
+    const int32_t frameWidth = std::clamp(OutputWidth(), 1, static_cast<int32_t>(kSensorWidth));
+    const int32_t frameHeight = std::clamp(OutputHeight(), 1, static_cast<int32_t>(kSensorHeight));
+    std::unique_ptr<PreviewWindow> previous;
+    {
+        std::lock_guard lock(m_frameLock);
+        // A window left by an earlier start that still serves shows this preview too; one that
+        // does not is replaced, so no window outlives its use.
+        if (m_previewWindow && m_previewWindow->Serves(placement, frameWidth, frameHeight)) {
+            return kErrNone;
+        }
+        previous = std::move(m_previewWindow);
+    }
+    previous.reset();
+    if (!m_images[kPreviewBuffer]) {
+        return kErrWindow;
+    }
+    // A class of its own for every context and every window: the context's address and the
+    // time plus a random number.
+    char className[64];
+    std::snprintf(className, sizeof className, "VideoRenderer_%08x_%08x",
+                  static_cast<uint32_t>(reinterpret_cast<uintptr_t>(this)),
+                  platform::GetTickCount() + platform::Random());
+    PreviewWindow::CreateResult result{};
+    std::unique_ptr<PreviewWindow> window = PreviewWindow::Create(
+        placement, frameWidth, frameHeight, className, *m_images[kPreviewBuffer],
+        [this] { OnPreviewWindowClosed(); }, &result);
+    if (!window) {
+        platform::Log("Context", "no preview window (%s)",
+                      result == PreviewWindow::CreateResult::kNoDisplay ? "no display" : "refused");
+        return kErrWindow;
+    }
+    std::lock_guard lock(m_frameLock);
+    m_previewWindow = std::move(window);
+    return kErrNone;
+}
+
+void CQuorix::DestroyPreviewWindow() {
+    std::lock_guard windowLock(m_windowLock);
+    std::unique_ptr<PreviewWindow> window;
+    {
+        std::lock_guard lock(m_frameLock);
+        window = std::move(m_previewWindow);
+    }
+    // Destroyed outside the frame lock: its drawing thread may be stopping the preview, which
+    // waits for the worker, which takes that lock.
+    window.reset();
+}
+
+void CQuorix::OnPreviewWindowClosed() {
+    StopPreview();
+    const platform::WindowHandle notify = m_notifyWindow;
+    const platform::WindowHandle callback = m_callbackWindow.load();
+    if (notify != 0) {
+        platform::PostMessage(notify, kMsgPreviewClosed, 0, 0);
+    }
+    if (callback != 0 && callback != notify) {
+        platform::PostMessage(callback, kMsgPreviewClosed, 0, 0);
+    }
+}
+
+void CQuorix::DrawPreview() {
+    if (m_previewWindow) {
+        m_previewWindow->OfferFrame(*m_images[OutputSlot()], m_preparedType);
+    }
+}
+
+PreviewWindow::Counts CQuorix::PreviewWindowCounts() {
+    std::lock_guard lock(m_frameLock);
+    return m_previewWindow ? m_previewWindow->GetCounts() : PreviewWindow::Counts{};
+}
+
 // --- Buffers -------------------------------------------------------------------------------
 
 bool CQuorix::CreateSlots(int32_t width, int32_t height) {
@@ -369,7 +448,8 @@ uint32_t CQuorix::PrepareAcquisition() {
         platform::Log("Context", "PrepareBuffers: the camera did not take its settings");
         return kErrRegister;
     }
-    // A visible preview window gets its back buffer here once the preview window exists.
+    // The preview window's back buffer is made by its drawing thread at the window's size, when
+    // the first frame needs it.
     return kErrNone;
 }
 
@@ -615,9 +695,17 @@ void CQuorix::StopWorker() {
 }
 
 void CQuorix::StopAcquisition() {
-    const bool running = m_acquisitionState.exchange(0) != 0;
-    if (running || m_worker.joinable()) {
+    const int32_t previous = m_acquisitionState.exchange(0);
+    if (previous != 0 || m_worker.joinable()) {
         StopWorker();
+    }
+    if (previous == 1) {
+        // The window keeps showing the last frame processed, also when the display was still
+        // busy with an earlier one as it came.
+        std::lock_guard lock(m_frameLock);
+        if (m_previewWindow && m_frameAvailable.load() != 0) {
+            m_previewWindow->ShowLastFrame(*m_images[OutputSlot()], m_preparedType);
+        }
     }
     // Frames still waiting in the ring now count as stopped.
     m_engine->SettleFrameCounts();
@@ -686,11 +774,13 @@ int CQuorix::CallBackPreview(platform::WindowHandle window, void* buffer, uint32
         m_callbackSize = size;
         m_callbackOrientation = orientation;
     }
-    // This build draws no preview window: a placement that asks for one cannot be served. A
-    // placement of all zeros without a parent runs the preview for its frames only.
+    // A placement of all zeros without a parent runs the preview for its frames only.
     if (PlacementWantsWindow()) {
-        SetError(kErrWindow);
-        return 0;
+        const uint32_t code = OpenPreviewWindow();
+        if (code != kErrNone) {
+            SetError(code);
+            return 0;
+        }
     }
     if (!StartPreview()) {
         Close();
@@ -756,7 +846,7 @@ void CQuorix::PreviewLoop() {
             ProcessFrameToCaller(m_callbackBuffer, m_callbackSize, m_callbackOrientation);
         m_frameAvailable.store(1);
         m_recorder.OfferFrame(*m_images[OutputSlot()], platform::MonotonicMs());
-        // The preview window draws the frame here once it exists.
+        DrawPreview();
         if (copied == 0) {
             m_framesFailedBuffer.fetch_add(1);
             continue;

@@ -62,10 +62,12 @@ int CQuorix::Record(const char* fileName, uint32_t durationMs, int32_t showWindo
         m_callbackSize = 0;
         m_callbackOrientation = 0;
     }
-    // This build draws no preview window, so a recording that asks to show one cannot start.
     if (showWindow != 0 && PlacementWantsWindow()) {
-        SetError(kErrWindow);
-        return 0;
+        const uint32_t code = OpenPreviewWindow();
+        if (code != kErrNone) {
+            SetError(code);
+            return 0;
+        }
     }
     if (!StartPreview()) {
         Close();

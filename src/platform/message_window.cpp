@@ -9,6 +9,7 @@ namespace {
 
 constexpr WindowHandle kFirstWindow = 0x51'0001;
 constexpr WindowHandle kWindowStride = 0x1'0000;
+constexpr WindowHandle kX11Tag = WindowHandle{1} << (sizeof(WindowHandle) * 8 - 1);
 
 struct WindowTable {
     std::mutex mutex;
@@ -40,6 +41,15 @@ std::shared_ptr<MessageQueue> FindQueue(WindowHandle window) {
 }
 
 }  // namespace
+
+WindowHandle WrapX11Window(uint32_t x11Window) {
+    return x11Window == 0 ? 0 : kX11Tag | x11Window;
+}
+
+uint32_t X11WindowOf(WindowHandle window) {
+    const WindowHandle id = window & ~kX11Tag;
+    return (window & kX11Tag) != 0 && id <= 0xFFFF'FFFFu ? static_cast<uint32_t>(id) : 0;
+}
 
 WindowHandle CreateMessageWindow() {
     auto queue = MessageQueue::Create();

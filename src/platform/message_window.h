@@ -17,6 +17,13 @@ enum class WaitResult {
     kInvalid,  // unknown window, or destroyed before or while waiting
 };
 
+// An X11 window of the application (a preview parent) as a window handle, and back. A wrapped
+// window is no message window: posts to it are dropped. Its handle has the top bit set, which no
+// message window's handle ever reaches. WrapX11Window returns 0 for window id 0.
+WindowHandle WrapX11Window(uint32_t x11Window);
+// The X11 window id of a wrapped handle; 0 for any other handle.
+uint32_t X11WindowOf(WindowHandle window);
+
 // Returns 0 when no queue could be made.
 WindowHandle CreateMessageWindow();
 

@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "platform/log.h"
@@ -30,6 +31,15 @@ bool RaiseThreadPriority() {
     Log("Engine", "capture thread: real-time scheduling refused (%s), normal priority",
         std::strerror(refused));
     return false;
+}
+
+void LowerThreadPriority() {
+    constexpr int kLowered = 10;
+    const int current = getpriority(PRIO_PROCESS, 0);
+    const int nice = current + kLowered > 19 ? 19 : current + kLowered;
+    if (setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), nice) != 0) {
+        Log("Preview", "drawing thread: nice %d refused (%s)", nice, std::strerror(errno));
+    }
 }
 
 }  // namespace quorix::platform

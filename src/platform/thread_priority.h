@@ -8,4 +8,9 @@ namespace quorix::platform {
 // True when real-time scheduling was granted.
 bool RaiseThreadPriority();
 
+// Gives the calling thread a smaller share of a busy machine (nice 10 above the process's), for
+// work that may fall behind without harm (drawing the preview window), so that it never takes
+// the processors from the frames. Logged when refused.
+void LowerThreadPriority();
+
 }  // namespace quorix::platform

@@ -5,6 +5,7 @@
 // this camera lacks report code 11.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -90,11 +91,17 @@ TEST_F(NoCamera, AcquisitionFindsNoCamera) {
 }
 
 // With the preview placement asking for a window, a preview cannot start on a machine without a
-// display window of its own: code 4 before any camera is looked for.
-TEST_F(NoCamera, PreviewWithAWindowPlacementReportsTheWindow) {
+// display: code 4 before any camera is looked for.
+TEST_F(NoCamera, PreviewWithAWindowPlacementAndNoDisplayReportsTheWindow) {
+    const char* display = std::getenv("DISPLAY");
+    const std::string saved = display != nullptr ? display : "";
+    unsetenv("DISPLAY");
     Check({
         {"Preview", [](QuorixHandle h) { return Quorix_Preview(h) == 0; }, 4, 0},
     });
+    if (display != nullptr) {
+        setenv("DISPLAY", saved.c_str(), 1);
+    }
 }
 
 // A windowless preview without a camera fails to start: the missing camera, then the failed start.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # `quorix snap`, `quorix record` and `quorix stream` against the tool's own emulated camera: the files a snapshot
 # writes hold the camera's known scene in the documented layouts, a recording is a whole AVI file,
-# and a windowless preview delivers frames without errors.
+# and a windowless preview delivers frames without errors; `quorix preview` and `record --show`
+# show the picture in a window on an Xvfb server of the test's own.
 # usage: snap_stream_test.sh QUORIX_TOOL
 #
 # Expected values come from the emulated camera's scene (sim/scene.h), seen at the camera's
@@ -291,6 +292,39 @@ if [ -z "$failed" ] || [ "$overtaken" -ne 0 ] || [ "$delivered" -eq 0 ] ||
 fi
 "$quorix" stream --sim 1 --ring 3 >/dev/null 2>&1
 [ $? -eq 2 ] || fail "stream --ring 3 is not a usage error"
+
+# --- preview: the picture in a window on an X server of the test's own ---------------------------
+# Without a display the preview cannot show anything and says so.
+out=$(env -u DISPLAY "$quorix" preview --sim 1 --seconds 1 2>&1)
+status=$?
+[ "$status" -eq 1 ] || fail "preview without a display exits $status: $out"
+expect_line "quorix: no X display (DISPLAY is not set)" "$out" "preview without a display"
+if ! command -v Xvfb >/dev/null; then
+  fail "Xvfb is not installed (Debian package xvfb): the preview tests need an X server"
+else
+  exec {displayfd}<> <(:)
+  Xvfb -displayfd "$displayfd" -screen 0 1280x1024x24 -nolisten tcp -noreset 2>/dev/null &
+  xvfb=$!
+  read -r -t 20 -u "$displayfd" number
+  if [ -z "$number" ]; then
+    fail "Xvfb did not start"
+  else
+    out=$(DISPLAY=":$number" "$quorix" preview --sim 1 --seconds 2 --subsample 2>&1)
+    status=$?
+    [ "$status" -eq 0 ] || fail "preview exits $status: $out"
+    expect_line "Frame size      1024 x 768, 24 bits" "$out" "preview"
+    frames=$(sed -n 's/^Frames *\([0-9]*\) delivered.*/\1/p' <<<"$out")
+    [ "${frames:-0}" -gt 0 ] || fail "preview delivered no frames: $out"
+    out=$(DISPLAY=":$number" "$quorix" record --sim 1 --seconds 1 --subsample --show \
+      -o "$TMPDIR/shown.avi" 2>&1)
+    status=$?
+    [ "$status" -eq 0 ] || fail "record --show exits $status: $out"
+    expect_line "Ended           the time was up" "$out" "record --show"
+    no_leftovers "preview"
+  fi
+  kill "$xvfb"
+  wait "$xvfb" 2>/dev/null
+fi
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed" >&2

@@ -26,6 +26,8 @@
 
 #include "camera/fpga_registers.h"
 #include "settings_command.h"
+#include "show_window.h"
+
 #if QUORIX_CLI_SIM
 #include "sim_cameras.h"
 #endif
@@ -63,7 +65,9 @@ int Usage(FILE* out) {
         "  snap [options]   take a picture and save it (-o FILE) in the format the file's\n"
         "                   extension names (.bmp .raw .jpg .png .tif) or --format gives\n"
         "  record [options] record the preview into an uncompressed AVI file (-o FILE.avi)\n"
-        "                   for --seconds S\n"
+        "                   for --seconds S; --show shows it in a window meanwhile\n"
+        "  preview [options] show the camera's live picture in a window, with the frame rate\n"
+        "                   in its title, until the window is closed (or for --seconds S)\n"
         "  stream [options] run the camera's preview without a window for a while and report\n"
         "                   the frames delivered, the frame rate and the errors\n"
         "%s"
@@ -72,7 +76,8 @@ int Usage(FILE* out) {
         "options:\n"
         "  --sim N          first start N emulated cameras (1..%d) in this process\n"
         "  --sim-if-none    start one emulated camera when no camera is attached\n"
-        "  --camera I       info, snap, record, stream: the camera to use, by device index\n"
+        "  --camera I       info, snap, record, stream, preview: the camera to use, by device\n"
+        "                   index\n"
         "                   (0..%d) as Quorix_SetDeviceNumber takes it; needed when several\n"
         "                   are present\n"
         "  -o FILE          snap: the picture (default quorix-snap.png);\n"
@@ -81,12 +86,16 @@ int Usage(FILE* out) {
         "                   png or tif; default: from the file's extension\n"
         "  --quality Q      snap: JPEG quality 100 (default), 70 or 20\n"
         "  --bits B         bits per pixel: 8 or 16 (the raw mosaic), 24, 32, 48 or 64\n"
-        "                   (colour); snap and record default to 24, stream to 8\n"
-        "  --exposure MS    snap, record, stream: exposure time [ms], e.g. 12.5\n"
-        "  --gain G         snap, record, stream: global gain (the camera's units, see info)\n"
-        "  --window X,Y,W,H snap, record, stream: capture window on the sensor [pixels]\n"
-        "  --subsample      snap, record, stream: 2x2 sub-sampling (half the size each way)\n"
-        "  --seconds N      record, stream: how long (1..%ld, default 5)\n"
+        "                   (colour); snap, record and preview default to 24, stream to 8\n"
+        "  --exposure MS    snap, record, stream, preview: exposure time [ms], e.g. 12.5\n"
+        "  --gain G         snap, record, stream, preview: global gain (the camera's units)\n"
+        "  --window X,Y,W,H snap, record, stream, preview: capture window on the sensor\n"
+        "                   [pixels]\n"
+        "  --subsample      snap, record, stream, preview: 2x2 sub-sampling (half the size\n"
+        "                   each way)\n"
+        "  --seconds N      record, stream, preview: how long (1..%ld; default 5, preview:\n"
+        "                   until its window is closed)\n"
+        "  --show           record: show the picture in a window while recording\n"
         "  --wait MS        stream: pause before each frame [ms] (0..%ld, default 0)\n"
         "  --every-frame    stream: deliver every frame in camera order instead of the newest\n"
         "  --ring N         stream: depth of the every-frame ring (%d..%d frames, default %d)\n"
@@ -107,6 +116,8 @@ enum OptionSet : unsigned {
     kSnapOptions = 1u << 2,     // -o, --format, --quality
     kRecordOptions = 1u << 3,   // -o, --seconds
     kStreamOptions = 1u << 4,   // --seconds, --wait, --every-frame, --ring
+    kShowOption = 1u << 5,      // --show
+    kPreviewOptions = 1u << 6,  // --seconds
 };
 
 // A capture window as Quorix_SetCaptureWindowEx takes it [pixels].
@@ -131,7 +142,9 @@ struct Options {
     int32_t format = -1;  // QUORIX_SAVE_*; -1: from the file's extension
     long quality = 100;   // JPEG
     long seconds = 5;     // length of a stream or a recording [s]
-    long waitMs = 0;      // pause before each preview frame [ms]
+    bool secondsGiven = false;
+    bool show = false;  // a recording shown in a window
+    long waitMs = 0;    // pause before each preview frame [ms]
     bool everyFrame = false;
     long ringDepth = QUORIX_FRAME_RING_DEPTH_DEFAULT;
 };
@@ -284,12 +297,16 @@ bool ParseOptions(int argc, char** argv, unsigned allowed, Options* options) {
                 return false;
             }
             options->quality = value;
-        } else if ((stream || record) && arg == "--seconds" && hasValue) {
+        } else if ((stream || record || (allowed & kPreviewOptions) != 0) && arg == "--seconds" &&
+                   hasValue) {
             if (!ParseNumber(argv[++i], 1, kMaxStreamSeconds, &value)) {
                 std::fprintf(stderr, "quorix: --seconds takes 1..%ld\n", kMaxStreamSeconds);
                 return false;
             }
             options->seconds = value;
+            options->secondsGiven = true;
+        } else if ((allowed & kShowOption) != 0 && arg == "--show") {
+            options->show = true;
         } else if (stream && arg == "--wait" && hasValue) {
             if (!ParseNumber(argv[++i], 0, kMaxWaitMs, &value)) {
                 std::fprintf(stderr, "quorix: --wait takes 0..%ld ms\n", kMaxWaitMs);
@@ -798,6 +815,26 @@ private:
     QuorixWindow m_window;
 };
 
+using quorix::cli::ShowWindow;
+
+// Opens the tool's window for the pictures of `layout` and makes it the preview's parent, the
+// library's window filling it. Returns kExitOk or the exit status after saying why.
+int OpenShowWindow(const Context& context, const ImageLayout& layout, const std::string& title,
+                   std::unique_ptr<ShowWindow>* show) {
+    std::string error;
+    *show = ShowWindow::Open(static_cast<int32_t>(layout.width),
+                             static_cast<int32_t>(layout.height), title, &error);
+    if (!*show) {
+        std::fprintf(stderr, "quorix: %s\n", error.c_str());
+        return kExitFailure;
+    }
+    if (!Quorix_SetPreviewWindow(context.Handle(), (*show)->Parent(), 0, 0, (*show)->Width(),
+                                 (*show)->Height())) {
+        return context.Failed("Quorix_SetPreviewWindow");
+    }
+    return kExitOk;
+}
+
 // Ends a running preview on every way out, before the buffer the library's thread fills goes away.
 class RunningPreview {
 public:
@@ -993,8 +1030,16 @@ int RunRecord(const Options& options) {
     if (!Quorix_SetDeliveryMode(handle, QUORIX_DELIVERY_EVERY_FRAME)) {
         return context.Failed("Quorix_SetDeliveryMode");
     }
+    // The window is shown in the tool's own window, which a person may close to end early.
+    std::unique_ptr<ShowWindow> show;
+    if (options.show) {
+        if (const int status = OpenShowWindow(context, layout, "quorix record " + path, &show);
+            status != kExitOk) {
+            return status;
+        }
+    }
     const auto durationMs = static_cast<uint32_t>(options.seconds * 1000);
-    if (!Quorix_Record(handle, path.c_str(), durationMs, 0)) {
+    if (!Quorix_Record(handle, path.c_str(), durationMs, options.show ? 1 : 0)) {
         return context.Failed("Quorix_Record");
     }
     RunningPreview preview(handle);
@@ -1014,7 +1059,8 @@ int RunRecord(const Options& options) {
         if (!Quorix_GetRecordStatus(handle, &status)) {
             return context.Failed("Quorix_GetRecordStatus");
         }
-        if (status.state != QUORIX_RECORD_RUNNING || g_interrupted != 0 || Clock::now() > limit) {
+        if (status.state != QUORIX_RECORD_RUNNING || g_interrupted != 0 || Clock::now() > limit ||
+            (show && !show->Pump())) {
             break;
         }
         if (Clock::now() >= nextLine) {
@@ -1045,13 +1091,108 @@ int RunRecord(const Options& options) {
     std::printf("Dropped         %llu frames\n",
                 static_cast<unsigned long long>(status.framesDropped));
     std::printf("Ended           %s\n", RecordEndText(status.endReason));
+    const bool stoppedByPerson = g_interrupted != 0 || (show && !show->Pump());
     const bool complete = status.endReason == QUORIX_RECORD_END_DURATION ||
-                          (g_interrupted != 0 && status.endReason == QUORIX_RECORD_END_STOPPED);
+                          (stoppedByPerson && status.endReason == QUORIX_RECORD_END_STOPPED);
     if (status.framesWritten == 0) {
         std::fputs("quorix: no frame was recorded\n", stderr);
         return kExitFailure;
     }
     return complete ? kExitOk : kExitFailure;
+}
+
+int RunPreview(const Options& options) {
+    std::unique_ptr<SimCameras> simCameras;
+    if (!StartSimCameras(options, &simCameras)) {
+        return kExitFailure;
+    }
+    const MessageWindow messages;
+    if (messages.Window() == nullptr) {
+        std::fputs("quorix: could not create a message window\n", stderr);
+        return kExitFailure;
+    }
+    // The tool's window outlives the context, whose release destroys the library's window in it.
+    std::unique_ptr<ShowWindow> show;
+    const Context context;
+    const QuorixHandle handle = context.Handle();
+    ImageLayout layout;
+    if (const int status =
+            OpenAndConfigureCamera(context, options, simCameras.get(), kDefaultSnapBits, &layout);
+        status != kExitOk) {
+        return status;
+    }
+    const std::string picture = std::to_string(layout.width) + " x " +
+                                std::to_string(layout.height) + ", " +
+                                std::to_string(layout.bytesPerPixel * 8) + " bits";
+    if (const int status = OpenShowWindow(context, layout, "quorix preview " + picture, &show);
+        status != kExitOk) {
+        return status;
+    }
+    if (!Quorix_SetWaitTime(handle, 0)) {
+        return context.Failed("Quorix_SetWaitTime");
+    }
+    if (!Quorix_CallBackPreview(handle, messages.Window(), nullptr, 0, kTopRowFirst)) {
+        return context.Failed("Quorix_CallBackPreview");
+    }
+    RunningPreview preview(handle);
+    std::signal(SIGINT, [](int) { g_interrupted = 1; });
+
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    const Clock::time_point end = options.secondsGiven
+                                      ? start + std::chrono::seconds(options.seconds)
+                                      : Clock::time_point::max();
+    Clock::time_point secondStart = start;
+    uint64_t frames = 0;
+    uint64_t framesThisSecond = 0;
+    uint32_t lostCode = 0;
+    while (g_interrupted == 0 && lostCode == 0 && Clock::now() < end && show->Pump()) {
+        QuorixMessage message;
+        std::memset(&message, 0, sizeof message);
+        const int taken = Quorix_GetWindowMessage(messages.Window(), &message, 50);
+        if (taken < 0) {
+            std::fputs("quorix: the message window failed\n", stderr);
+            return kExitFailure;
+        }
+        if (taken == 1 && message.message == QUORIX_MSG_FRAME) {
+            if (message.wParam != 0) {
+                ++frames;
+                ++framesThisSecond;
+            } else if (message.lParam == QUORIX_ERR_TRANSFER_STOPPED ||
+                       message.lParam == QUORIX_ERR_ACQUISITION) {
+                // The preview has ended: no more frames come.
+                lostCode = static_cast<uint32_t>(message.lParam);
+            }
+        }
+        const Clock::time_point now = Clock::now();
+        if (now - secondStart >= std::chrono::seconds(1)) {
+            const double rate = static_cast<double>(framesThisSecond) /
+                                std::chrono::duration<double>(now - secondStart).count();
+            char title[160];
+            std::snprintf(title, sizeof title, "quorix preview %s - %.1f frames/s", picture.c_str(),
+                          rate);
+            show->SetTitle(title);
+            secondStart = now;
+            framesThisSecond = 0;
+        }
+    }
+    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    if (!preview.Stop()) {
+        return context.Failed("Quorix_StopPreview");
+    }
+    std::signal(SIGINT, SIG_DFL);
+    std::printf("Frame size      %s\n", picture.c_str());
+    std::printf("Frames          %llu delivered in %.2f s, %.1f frames/s\n",
+                static_cast<unsigned long long>(frames), elapsed,
+                static_cast<double>(frames) / elapsed);
+    if (lostCode != 0) {
+        return Context::Failed("the preview", lostCode);
+    }
+    if (frames == 0) {
+        std::fprintf(stderr, "quorix: no frame arrived in %.2f s\n", elapsed);
+        return kExitFailure;
+    }
+    return kExitOk;
 }
 
 }  // namespace
@@ -1065,7 +1206,7 @@ int main(int argc, char** argv) {
         return argc == 2 ? PrintVersion() : Usage(stderr);
     }
     if (command == "list" || command == "info" || command == "snap" || command == "record" ||
-        command == "stream") {
+        command == "stream" || command == "preview") {
         unsigned allowed = kNoOptions;
         if (command != "list") {
             allowed |= kCameraOption;
@@ -1073,7 +1214,9 @@ int main(int argc, char** argv) {
         if (command == "snap") {
             allowed |= kCameraSettings | kSnapOptions;
         } else if (command == "record") {
-            allowed |= kCameraSettings | kRecordOptions;
+            allowed |= kCameraSettings | kRecordOptions | kShowOption;
+        } else if (command == "preview") {
+            allowed |= kCameraSettings | kPreviewOptions;
         } else if (command == "stream") {
             allowed |= kCameraSettings | kStreamOptions;
         }
@@ -1089,6 +1232,9 @@ int main(int argc, char** argv) {
         }
         if (command == "record") {
             return RunRecord(options);
+        }
+        if (command == "preview") {
+            return RunPreview(options);
         }
         return command == "snap" ? TakeSnapshot(options) : RunStream(options);
     }

@@ -155,7 +155,7 @@ protected:
         ASSERT_EQ(Quorix_SetColorMode(m_handle, 8), 1);
         ASSERT_EQ(Quorix_SetSubSample(m_handle, 1), 1);
     }
-    // Windowless frame delivery (no preview window in this build).
+    // Windowless frame delivery: placement all zeros, so no preview window is made.
     void UseNoPreviewWindow() {
         ASSERT_EQ(Quorix_SetPreviewWindow(m_handle, nullptr, 0, 0, 0, 0), 1);
     }
@@ -497,10 +497,14 @@ TEST_F(AcquisitionState, PreviewAndCaptureStateExcludeEachOther) {
 
 // --- Preview and frame notifications -----------------------------------------------------------
 
-// This build has no preview window: with the default placement (a top-level window) both
-// previews fail with code 4, and nothing is left running.
-TEST_F(AcquisitionState, PreviewWithTheDefaultPlacementFailsWithCode4) {
+// Without a display (DISPLAY unset, or naming a display no server answers for) the preview
+// window of the default placement cannot be made: both previews fail with code 4, the process
+// goes on, nothing is left running, and a window-less preview still delivers its frames.
+TEST_F(AcquisitionState, PreviewWithoutADisplayFailsWithCode4) {
     ASSERT_NO_FATAL_FAILURE(UseSmallPictures());
+    const char* display = std::getenv("DISPLAY");
+    const std::string saved = display != nullptr ? display : "";
+    unsetenv("DISPLAY");
     EXPECT_EQ(Quorix_Preview(m_handle), 0);
     std::vector<uint32_t> codes = Errors();
     ASSERT_FALSE(codes.empty());
@@ -513,10 +517,30 @@ TEST_F(AcquisitionState, PreviewWithTheDefaultPlacementFailsWithCode4) {
     ASSERT_FALSE(codes.empty());
     EXPECT_EQ(codes.front(), 4u);
 
+    // A display number no server has (the highest the protocol allows).
+    setenv("DISPLAY", ":65535", 1);
+    EXPECT_EQ(Quorix_Preview(m_handle), 0);
+    codes = Errors();
+    ASSERT_FALSE(codes.empty());
+    EXPECT_EQ(codes.front(), 4u);
+
     EXPECT_FALSE(FramesRequested());
     EXPECT_EQ(Drain(window), 0);
     EXPECT_EQ(Quorix_SnapShot(m_handle, buffer.data(), kSubSampled8Bytes, 1), 1)
         << "a preview was left running";
+
+    ASSERT_EQ(Quorix_SetPreviewWindow(m_handle, nullptr, 0, 0, 0, 0), 1);
+    ASSERT_EQ(Quorix_CallBackPreview(m_handle, window, buffer.data(), kSubSampled8Bytes, 1), 1);
+    QuorixMessage message{};
+    ASSERT_EQ(Quorix_GetWindowMessage(window, &message, kMessageWaitMs), 1);
+    EXPECT_EQ(message.message, QUORIX_MSG_FRAME);
+    EXPECT_NE(message.wParam, 0u) << "the window-less preview delivers frames";
+    EXPECT_EQ(Quorix_StopPreview(m_handle), 1);
+    if (display != nullptr) {
+        setenv("DISPLAY", saved.c_str(), 1);
+    } else {
+        unsetenv("DISPLAY");
+    }
 }
 
 // A callback buffer too small for the picture does not end the preview: every frame records
