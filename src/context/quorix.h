@@ -64,12 +64,15 @@ struct ImageValues {
     int32_t bayerGainGreen = 0;           // 8 [%]
     int32_t bayerGainBlue = 0;            // 9 [%]
     int32_t bayerGainAuto = 0;            // 10
+    // Set with the automatic Bayer gains for one measurement only: the frame that measures them
+    // switches both off (the image dialog's "Once").
+    int32_t bayerGainAutoOnce = 0;
     int32_t gamma = 0;                    // 11 [1/100]
     int32_t bayerMode = 0;                // 12
     int32_t grayMode = 0;                 // 19
     std::array<int32_t, 4> grayGain{};    // 20-23: R, G1, G2, B; 128 = 1.0
     std::array<int32_t, 4> grayOffset{};  // 24-27
-    int32_t grayGainAutoOnce = 0;         // 28
+    int32_t grayGainAutoOnce = 0;         // 28; 1 the next frame, -1 every frame
     std::array<int32_t, 9> reserved{};    // kept with the filter values, not reachable by ID
 };
 
@@ -278,6 +281,15 @@ public:
     int UpdateMaskData(int32_t which);
     int SaveMaskFile(const char* fileName);
     int LoadMaskFile(const char* fileName);
+
+    // The settings dialogs work on the context's values in place while they are open, so the
+    // running preview shows every change at once. Each change runs under the values lock, the
+    // lock the preview's worker reads them under; `change` must not call back into the context.
+    void UpdateCameraValues(const std::function<void(CameraValues&)>& change);
+    void UpdateImageValues(const std::function<void(ImageValues&)>& change);
+    // Takes the capture window and the format settings from the store again, after the format
+    // dialog saved new ones.
+    void ReloadFormatSettings();
 
     CQuorixU3R5Base* Engine() const { return m_engine.get(); }
     CImageBuffer* Image(ImageSlot slot) const { return m_images[slot].get(); }

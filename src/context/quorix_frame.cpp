@@ -84,8 +84,9 @@ bool CQuorix::ProcessFrame(const std::function<void(int32_t row)>* finished) {
         mirrorV = m_camera.mirrorV != 0;
         autoIris = m_camera.autoIris;
         values = m_image;
-        // The one-shot gray gains are taken from this frame, so the request is used up.
-        if (values.grayGainAutoOnce != 0 && (type == 0 || type == 1) &&
+        // The one-shot gray gains are taken from this frame, so the request is used up; the
+        // gray-filter dialog's -1 asks for them from every frame.
+        if (values.grayGainAutoOnce == 1 && (type == 0 || type == 1) &&
             values.grayMode == kGrayModeGains) {
             m_image.grayGainAutoOnce = 0;
         }
@@ -114,6 +115,10 @@ bool CQuorix::ProcessFrame(const std::function<void(int32_t row)>* finished) {
             m_image.bayerGainRed = values.bayerGainRed;
             m_image.bayerGainGreen = values.bayerGainGreen;
             m_image.bayerGainBlue = values.bayerGainBlue;
+            if (values.bayerGainAutoOnce != 0) {
+                m_image.bayerGainAuto = 0;
+                m_image.bayerGainAutoOnce = 0;
+            }
         }
     };
 

@@ -202,6 +202,7 @@ int CQuorix::SetFilterValue(int32_t valueId, int32_t value) {
         case QUORIX_VALUE_BAYER_GAIN_AUTO: {
             std::lock_guard lock(m_valuesLock);
             m_image.bayerGainAuto = value != 0 ? 1 : 0;
+            m_image.bayerGainAutoOnce = 0;
             return 1;
         }
         case QUORIX_VALUE_GLOBAL_GAIN:

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "context/quorix.h"
+#include "context/settings_keys.h"
 #include "platform/byte_order.h"
 #include "platform/settings_store.h"
 
@@ -20,21 +21,10 @@ using platform::SettingsStore;
 using platform::SettingsTree;
 
 constexpr const char* kProductKey = CQuorix::kSettingsProductKey;
-constexpr int kMaxPresets = 100;  // "Size_00" .. "Size_99"
 
 std::string CameraKey(int32_t number) {
     return CQuorix::SettingsCameraKey(number);
 }
-
-// A size preset below `key`.
-std::string PresetKey(const std::string& key, int32_t index) {
-    char name[32];
-    std::snprintf(name, sizeof name, "\\Size_%02d", static_cast<int>(index));
-    return key + name;
-}
-
-// The seven values of a size preset, in the order of the capture window's fields.
-constexpr std::array<const char*, 7> kPresetValues = {"TH", "TV", "EH", "EV", "EHS", "EVS", "Buf"};
 
 // A stored image value: its name, value ID and the value a missing key gives.
 struct StoredImageDefault {
@@ -189,11 +179,11 @@ int CQuorix::LoadSizeSettings() {
                 return false;
             }
             stored.CreateKey(kProductKey);
-            const std::string preset = PresetKey(key, 0);
+            const std::string preset = SizePresetKey(key, 0);
             const std::array<uint32_t, 7> window = {
                 kSensorWidth, kSensorHeight, kSensorWidth, kSensorHeight, 0, 0, 4};
-            for (size_t i = 0; i < kPresetValues.size(); ++i) {
-                stored.SetDword(preset, kPresetValues[i], window[i]);
+            for (size_t i = 0; i < kSizePresetValues.size(); ++i) {
+                stored.SetDword(preset, kSizePresetValues[i], window[i]);
             }
             stored.SetDword(key, "Size", 0);
             stored.SetDword(key, "Color", static_cast<uint32_t>(colour));
@@ -211,7 +201,7 @@ int CQuorix::LoadSizeSettings() {
     if (!size) {
         return 0;
     }
-    const std::string preset = PresetKey(key, static_cast<int32_t>(*size));
+    const std::string preset = SizePresetKey(key, static_cast<int32_t>(*size));
     if (!tree.HasKey(preset)) {
         return 0;
     }
@@ -219,8 +209,8 @@ int CQuorix::LoadSizeSettings() {
     std::array<uint32_t*, 7> fields = {&m_totalWidth,    &m_totalHeight, &m_captureWidth,
                                        &m_captureHeight, &m_hStart,      &m_vStart,
                                        &m_bufferCount};
-    for (size_t i = 0; i < kPresetValues.size(); ++i) {
-        if (const auto value = tree.Dword(preset, kPresetValues[i])) {
+    for (size_t i = 0; i < kSizePresetValues.size(); ++i) {
+        if (const auto value = tree.Dword(preset, kSizePresetValues[i])) {
             *fields[i] = *value;
         }
     }
@@ -238,14 +228,14 @@ int CQuorix::SetCaptureWindowBySize(int32_t width, int32_t height) {
     }
     // The product-wide presets, in index order up to the first missing one; a missing value
     // counts as 0.
-    for (int32_t index = 0; index < kMaxPresets; ++index) {
-        const std::string preset = PresetKey(kProductKey, index);
+    for (int32_t index = 0; index < kMaxSizePresets; ++index) {
+        const std::string preset = SizePresetKey(kProductKey, index);
         if (!tree.HasKey(preset)) {
             break;
         }
         std::array<uint32_t, 7> values{};
-        for (size_t i = 0; i < kPresetValues.size(); ++i) {
-            values[i] = tree.Dword(preset, kPresetValues[i]).value_or(0);
+        for (size_t i = 0; i < kSizePresetValues.size(); ++i) {
+            values[i] = tree.Dword(preset, kSizePresetValues[i]).value_or(0);
         }
         if (values[2] != static_cast<uint32_t>(width) ||
             values[3] != static_cast<uint32_t>(height)) {
@@ -262,6 +252,11 @@ int CQuorix::SetCaptureWindowBySize(int32_t width, int32_t height) {
     }
     SetError(kErrWindow);
     return 0;
+}
+
+void CQuorix::ReloadFormatSettings() {
+    LoadSizeSettings();
+    LoadSettings();
 }
 
 // --- Analog, image-filter and gray-filter values -------------------------------------------------
@@ -380,6 +375,16 @@ void CQuorix::SaveCameraValues(int32_t cameraNumber) {
         }
         return true;
     });
+}
+
+void CQuorix::UpdateCameraValues(const std::function<void(CameraValues&)>& change) {
+    std::lock_guard lock(m_valuesLock);
+    change(m_camera);
+}
+
+void CQuorix::UpdateImageValues(const std::function<void(ImageValues&)>& change) {
+    std::lock_guard lock(m_valuesLock);
+    change(m_image);
 }
 
 }  // namespace quorix
