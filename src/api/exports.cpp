@@ -11,6 +11,7 @@
 #include <quorix/quorix.h>
 
 #include "api/export_guard.h"
+#include "dialogs/dialog_window.h"
 #include "platform/byte_order.h"
 #include "platform/charset.h"
 
@@ -39,13 +40,6 @@ bool ConvertName(CQuorix& context, const QuorixWChar* wide, std::string& narrow)
         return false;
     }
     return true;
-}
-
-// Camera operations that acquisition, image processing, files and dialogs carry out. Until those
-// parts of the SDK exist they are not available: code 1 and the failure result.
-template <typename R>
-R Unavailable(QuorixHandle handle, R noContext, R failure) {
-    return WithContext(handle, noContext, [&](CQuorix& c) { return c.NotAvailable(failure); });
 }
 
 // The camera info record as the caller laid it out: `size` at offset 0 says how much of it
@@ -445,16 +439,22 @@ QUORIX_API int Quorix_LoadConfigFileW(QuorixHandle handle, const QuorixWChar* fi
     });
 }
 
-QUORIX_API int Quorix_SetCameraDlg(QuorixHandle handle, QuorixWindow) {
-    return Unavailable(handle, 0, 0);
+QUORIX_API int Quorix_SetCameraDlg(QuorixHandle handle, QuorixWindow owner) {
+    return WithContext(handle, 0, [&](CQuorix& c) {
+        return quorix::dialogs::ShowDialog(quorix::dialogs::DialogKind::kCamera, c, owner);
+    });
 }
 
-QUORIX_API int Quorix_SetImageDlg(QuorixHandle handle, QuorixWindow) {
-    return Unavailable(handle, 0, 0);
+QUORIX_API int Quorix_SetImageDlg(QuorixHandle handle, QuorixWindow owner) {
+    return WithContext(handle, 0, [&](CQuorix& c) {
+        return quorix::dialogs::ShowDialog(quorix::dialogs::DialogKind::kImage, c, owner);
+    });
 }
 
-QUORIX_API int Quorix_SetAnalogDlg(QuorixHandle handle, QuorixWindow) {
-    return Unavailable(handle, 0, 0);
+QUORIX_API int Quorix_SetAnalogDlg(QuorixHandle handle, QuorixWindow owner) {
+    return WithContext(handle, 0, [&](CQuorix& c) {
+        return quorix::dialogs::ShowDialog(quorix::dialogs::DialogKind::kAnalog, c, owner);
+    });
 }
 
 // --- Filter values -----------------------------------------------------------------------------

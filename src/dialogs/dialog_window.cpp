@@ -1,0 +1,123 @@
+#include "dialogs/dialog_window.h"
+
+#include <dlfcn.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "dialogs/dialog_view.h"
+#include "platform/language.h"
+#include "platform/log.h"
+
+namespace quorix::dialogs {
+namespace {
+
+// The model as the view module reaches it.
+class ModelPort final : public DialogPort {
+public:
+    explicit ModelPort(DialogModel& model) : m_model(model) {}
+    const std::string& Caption() const override { return m_model.Caption(); }
+    const std::vector<Control>& Controls() const override { return m_model.Controls(); }
+    int Result() const override { return m_model.Result(); }
+    void SetListener(DialogModel::Listener listener) override {
+        m_model.SetListener(std::move(listener));
+    }
+    bool Scroll(int32_t id, int32_t position) override { return m_model.Scroll(id, position); }
+    bool EditText(int32_t id, const std::string& text) override {
+        return m_model.EditText(id, text);
+    }
+    bool Select(int32_t id, int32_t index) override { return m_model.Select(id, index); }
+    bool Check(int32_t id, bool checked) override { return m_model.Check(id, checked); }
+    bool Click(int32_t id) override { return m_model.Click(id); }
+    void Escape() override { m_model.Escape(); }
+
+private:
+    DialogModel& m_model;
+};
+
+struct ViewModule {
+    ViewOpenFunction open = nullptr;
+    ViewRunFunction run = nullptr;
+};
+
+// The directory of the library that holds this code, with its final '/'; "" when unknown (the
+// dynamic loader's search path is used then).
+std::string OwnDirectory() {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<const void*>(&ShowDialog), &info) == 0 ||
+        info.dli_fname == nullptr) {
+        return "";
+    }
+    const std::string path = info.dli_fname;
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
+void* OpenModule() {
+    const std::string besideUs = OwnDirectory() + kViewModuleName;
+    if (void* module = dlopen(besideUs.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+        return module;
+    }
+    platform::Log("Dialogs", "%s", dlerror());
+    void* module = dlopen(kViewModuleName, RTLD_NOW | RTLD_LOCAL);
+    if (module == nullptr) {
+        platform::Log("Dialogs", "%s", dlerror());
+    }
+    return module;
+}
+
+// The view module, loaded once and kept for the life of the process (the toolkit it loads
+// cannot be unloaded safely). Null when it is missing or of another version; tried again then.
+const ViewModule* LoadViewModule() {
+    static std::mutex mutex;
+    static ViewModule loaded;
+    const std::lock_guard lock(mutex);
+    if (loaded.run != nullptr) {
+        return &loaded;
+    }
+    void* module = OpenModule();
+    if (module == nullptr) {
+        return nullptr;
+    }
+    const auto version = reinterpret_cast<ViewVersionFunction>(dlsym(module, kViewVersionSymbol));
+    const auto open = reinterpret_cast<ViewOpenFunction>(dlsym(module, kViewOpenSymbol));
+    const auto run = reinterpret_cast<ViewRunFunction>(dlsym(module, kViewRunSymbol));
+    if (version == nullptr || open == nullptr || run == nullptr ||
+        version() != kViewInterfaceVersion) {
+        platform::Log("Dialogs", "%s is not a view module of this library", kViewModuleName);
+        dlclose(module);
+        return nullptr;
+    }
+    loaded.open = open;
+    loaded.run = run;
+    return &loaded;
+}
+
+}  // namespace
+
+int ShowDialog(DialogKind kind, CQuorix& context, QuorixWindow /*owner*/) {
+    // The dialogs set up and change an open camera.
+    if (context.Engine() == nullptr || context.DeviceNumber() < 0) {
+        return context.NotAvailable(0);
+    }
+    // The module and the display are checked before the model exists: the camera dialog's model
+    // stops a running preview, which must not happen for a dialog that cannot be shown.
+    const ViewModule* module = LoadViewModule();
+    if (module == nullptr || module->open() == 0) {
+        platform::Log("Dialogs", "no dialog view: %s",
+                      module == nullptr ? "no module" : "no display");
+        context.SetError(kErrWindow);
+        return 0;
+    }
+    std::unique_ptr<DialogModel> model = OpenDialog(kind, context, platform::SystemLanguage());
+    if (model == nullptr) {
+        return context.NotAvailable(0);
+    }
+    ModelPort port(*model);
+    module->run(&port, 0);
+    model->SetListener(nullptr);
+    return model->Finish();
+}
+
+}  // namespace quorix::dialogs

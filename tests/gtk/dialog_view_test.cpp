@@ -1,0 +1,219 @@
+// The settings dialogs as a user sees them: the exported calls show the GTK view module's modal
+// dialog on an X server of the test's own, and the test works its widgets, found by the names
+// they carry (their control identifiers), from the dialog's own main loop.
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+#include "component/context/context_test_support.h"
+#include "support/x_server.h"
+
+namespace quorix {
+namespace {
+
+constexpr int32_t kIdOk = 1;
+constexpr int32_t kIdBrightnessTrackbar = 2001;
+constexpr int32_t kIdBrightnessEdit = 2002;
+
+// The widget named `name` at or below `widget`, or null.
+GtkWidget* FindNamed(GtkWidget* widget, const std::string& name) {
+    if (name == gtk_widget_get_name(widget)) {
+        return widget;
+    }
+    if (!GTK_IS_CONTAINER(widget)) {
+        return nullptr;
+    }
+    GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+    GtkWidget* found = nullptr;
+    for (GList* child = children; child != nullptr && found == nullptr; child = child->next) {
+        found = FindNamed(GTK_WIDGET(child->data), name);
+    }
+    g_list_free(children);
+    return found;
+}
+
+// The dialog's window once it is shown, or null.
+GtkWidget* ShownDialog() {
+    GList* windows = gtk_window_list_toplevels();
+    GtkWidget* dialog = nullptr;
+    for (GList* window = windows; window != nullptr; window = window->next) {
+        GtkWidget* widget = GTK_WIDGET(window->data);
+        if (std::string(gtk_widget_get_name(widget)) == "QuorixDialog" &&
+            gtk_widget_get_mapped(widget)) {
+            dialog = widget;
+        }
+    }
+    g_list_free(windows);
+    return dialog;
+}
+
+// The control `id` on the page the dialog shows now.
+GtkWidget* OnShownPage(GtkWidget* dialog, int32_t id) {
+    GtkWidget* notebook = FindNamed(dialog, "1001");
+    if (notebook == nullptr) {
+        return nullptr;
+    }
+    GtkNotebook* tabs = GTK_NOTEBOOK(notebook);
+    return FindNamed(gtk_notebook_get_nth_page(tabs, gtk_notebook_get_current_page(tabs)),
+                     std::to_string(id));
+}
+
+// Runs `work` on the dialog once it is shown, from the dialog's own main loop (the call that
+// shows it does not return before it closes). `work` must close the dialog; the bounded wait
+// closes it with Escape when the test failed to, so that a broken view fails instead of hanging.
+class DialogDriver {
+public:
+    explicit DialogDriver(std::function<void(GtkWidget*)> work) : m_work(std::move(work)) {
+        m_source = g_timeout_add(20, &DialogDriver::Tick, this);
+    }
+    ~DialogDriver() {
+        if (m_source != 0) {
+            g_source_remove(m_source);
+        }
+    }
+    DialogDriver(const DialogDriver&) = delete;
+    DialogDriver& operator=(const DialogDriver&) = delete;
+    bool Ran() const { return m_ran; }
+
+private:
+    static gboolean Tick(gpointer self) {
+        auto* driver = static_cast<DialogDriver*>(self);
+        GtkWidget* dialog = ShownDialog();
+        if (dialog == nullptr) {
+            if (++driver->m_ticks < 500) {
+                return G_SOURCE_CONTINUE;
+            }
+            driver->m_source = 0;
+            return G_SOURCE_REMOVE;
+        }
+        if (driver->m_ran) {
+            ADD_FAILURE() << "the dialog stayed open";
+            g_signal_emit_by_name(dialog, "close");
+            driver->m_source = 0;
+            return G_SOURCE_REMOVE;
+        }
+        driver->m_ran = true;
+        driver->m_work(dialog);
+        // Looks once more, much later: the dialog must be gone by then.
+        driver->m_source = g_timeout_add(5000, &DialogDriver::Tick, driver);
+        return G_SOURCE_REMOVE;
+    }
+
+    std::function<void(GtkWidget*)> m_work;
+    guint m_source = 0;
+    int m_ticks = 0;
+    bool m_ran = false;
+};
+
+// Escape pressed on the dialog, as the keyboard delivers it.
+void PressEscape(GtkWidget* dialog) {
+    GdkEvent* event = gdk_event_new(GDK_KEY_PRESS);
+    event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(dialog)));
+    event->key.keyval = GDK_KEY_Escape;
+    // GTK matches its key bindings by the key's hardware code.
+    GdkKeymapKey* keys = nullptr;
+    gint count = 0;
+    if (gdk_keymap_get_entries_for_keyval(gdk_keymap_get_for_display(gdk_display_get_default()),
+                                          GDK_KEY_Escape, &keys, &count) &&
+        count > 0) {
+        event->key.hardware_keycode = static_cast<guint16>(keys[0].keycode);
+        event->key.group = static_cast<guint8>(keys[0].group);
+    }
+    g_free(keys);
+    event->key.send_event = TRUE;
+    event->key.time = GDK_CURRENT_TIME;
+    gdk_event_set_device(
+        event, gdk_seat_get_keyboard(gdk_display_get_default_seat(gdk_display_get_default())));
+    gtk_main_do_event(event);
+    gdk_event_free(event);
+}
+
+class DialogView : public test::ContextCameraTest {
+protected:
+    static void SetUpTestSuite() {
+        const std::string failure = s_server.Start();
+        if (!failure.empty()) {
+            s_skip = failure;
+        }
+    }
+    void SetUp() override {
+        if (!s_skip.empty()) {
+            GTEST_SKIP() << s_skip;
+        }
+        Attach("QX252-001700");
+        m_handle = Initialize();
+        setenv("DISPLAY", s_server.Name().c_str(), 1);
+    }
+
+    static inline test::XServer s_server;
+    static inline std::string s_skip;
+    QuorixHandle m_handle = 0;
+};
+
+// Without a display the call fails with code 4 and leaves the context as it was. (First in the
+// file: once GTK has a display in this process it keeps it.) Catches a call that reports
+// success, or a model (whose camera dialog stops the preview) built before the display check.
+TEST_F(DialogView, NoDisplayFailsWithCodeFourAndChangesNothing) {
+    ASSERT_EQ(Quorix_SetBrightness(m_handle, 12), 1);
+    const char* display = getenv("DISPLAY");
+    const std::string saved = display != nullptr ? display : "";
+    unsetenv("DISPLAY");
+    EXPECT_EQ(Quorix_SetImageDlg(m_handle, nullptr), 0);
+    EXPECT_EQ(Quorix_GetLastError(m_handle), 4u);
+    int32_t ok = 0;
+    EXPECT_EQ(Quorix_GetBrightness(m_handle, &ok), 12);
+    setenv("DISPLAY", saved.c_str(), 1);
+}
+
+// The image dialog's brightness scale has the filter's range (-255 to 255); moving it changes
+// the context's brightness at once and the spin button follows; Escape closes the dialog as
+// Cancel and puts the old brightness back. Catches an unnamed or unwired scale, a view that does
+// not redraw from the model, and Escape that does not cancel.
+TEST_F(DialogView, ImageDialogScaleChangesTheValueAndEscapeCancels) {
+    ASSERT_EQ(Quorix_SetBrightness(m_handle, 10), 1);
+    int32_t during = 0;
+    DialogDriver driver([&](GtkWidget* dialog) {
+        GtkWidget* scale = OnShownPage(dialog, kIdBrightnessTrackbar);
+        GtkWidget* spin = OnShownPage(dialog, kIdBrightnessEdit);
+        ASSERT_TRUE(scale != nullptr && GTK_IS_SCALE(scale));
+        ASSERT_TRUE(spin != nullptr && GTK_IS_SPIN_BUTTON(spin));
+        GtkAdjustment* range = gtk_range_get_adjustment(GTK_RANGE(scale));
+        EXPECT_EQ(gtk_adjustment_get_lower(range), -255.0);
+        EXPECT_EQ(gtk_adjustment_get_upper(range), 255.0);
+        EXPECT_EQ(gtk_range_get_value(GTK_RANGE(scale)), 10.0);
+        gtk_range_set_value(GTK_RANGE(scale), 150);
+        int32_t ok = 0;
+        during = Quorix_GetBrightness(m_handle, &ok);
+        EXPECT_EQ(gtk_spin_button_get_value_as_int(GTK_SPIN_BUTTON(spin)), 150);
+        PressEscape(dialog);
+    });
+    EXPECT_EQ(Quorix_SetImageDlg(m_handle, nullptr), 1);
+    EXPECT_TRUE(driver.Ran());
+    EXPECT_EQ(during, 150);
+    int32_t ok = 0;
+    EXPECT_EQ(Quorix_GetBrightness(m_handle, &ok), 10);
+}
+
+// Typing into the brightness spin button and pressing OK keeps the new value. Catches an OK
+// that restores like Cancel, and a spin button that never reaches the model.
+TEST_F(DialogView, ImageDialogOkKeepsTheTypedValue) {
+    ASSERT_EQ(Quorix_SetBrightness(m_handle, 10), 1);
+    DialogDriver driver([&](GtkWidget* dialog) {
+        GtkWidget* spin = OnShownPage(dialog, kIdBrightnessEdit);
+        ASSERT_TRUE(spin != nullptr && GTK_IS_SPIN_BUTTON(spin));
+        gtk_spin_button_set_value(GTK_SPIN_BUTTON(spin), -40);
+        GtkWidget* ok = FindNamed(dialog, std::to_string(kIdOk));
+        ASSERT_TRUE(ok != nullptr && GTK_IS_BUTTON(ok));
+        gtk_button_clicked(GTK_BUTTON(ok));
+    });
+    EXPECT_EQ(Quorix_SetImageDlg(m_handle, nullptr), 1);
+    EXPECT_TRUE(driver.Ran());
+    int32_t ok = 0;
+    EXPECT_EQ(Quorix_GetBrightness(m_handle, &ok), -40);
+}
+
+}  // namespace
+}  // namespace quorix
