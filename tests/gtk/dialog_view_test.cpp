@@ -15,6 +15,9 @@ namespace quorix {
 namespace {
 
 constexpr int32_t kIdOk = 1;
+constexpr int32_t kIdCancel = 2;
+constexpr int32_t kIdMirrorV = 1028;  // analog dialog
+constexpr int32_t kIdClock = 1014;    // camera dialog
 constexpr int32_t kIdBrightnessTrackbar = 2001;
 constexpr int32_t kIdBrightnessEdit = 2002;
 
@@ -213,6 +216,46 @@ TEST_F(DialogView, ImageDialogOkKeepsTheTypedValue) {
     EXPECT_TRUE(driver.Ran());
     int32_t ok = 0;
     EXPECT_EQ(Quorix_GetBrightness(m_handle, &ok), -40);
+}
+
+void Press(GtkWidget* dialog, int32_t id) {
+    GtkWidget* button = FindNamed(dialog, std::to_string(id));
+    ASSERT_TRUE(button != nullptr && GTK_IS_BUTTON(button)) << "no button " << id;
+    gtk_button_clicked(GTK_BUTTON(button));
+}
+
+// The analog dialog: the vertical mirror check box shows the camera's setting and, ticked,
+// mirrors at once; its Cancel button restores it. The camera dialog: the clock list shows its
+// three entries with the high-speed one chosen, and stays disabled. Catches check boxes and
+// combo boxes drawn without the model's state, or a Cancel button not wired to the model.
+TEST_F(DialogView, AnalogAndCameraDialogsShowTheModelsState) {
+    ASSERT_EQ(Quorix_SetMirrorV(m_handle, 0), 1);
+    int32_t during = -1;
+    DialogDriver analog([&](GtkWidget* dialog) {
+        GtkWidget* mirror = OnShownPage(dialog, kIdMirrorV);
+        ASSERT_TRUE(mirror != nullptr && GTK_IS_CHECK_BUTTON(mirror));
+        EXPECT_FALSE(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(mirror)));
+        gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(mirror), TRUE);
+        during = Quorix_GetMirrorV(m_handle);
+        Press(dialog, kIdCancel);
+    });
+    EXPECT_EQ(Quorix_SetAnalogDlg(m_handle, nullptr), 1);
+    EXPECT_TRUE(analog.Ran());
+    EXPECT_EQ(during, 1);
+    EXPECT_EQ(Quorix_GetMirrorV(m_handle), 0);
+
+    DialogDriver camera([&](GtkWidget* dialog) {
+        GtkWidget* clock = OnShownPage(dialog, kIdClock);
+        ASSERT_TRUE(clock != nullptr && GTK_IS_COMBO_BOX(clock));
+        EXPECT_FALSE(gtk_widget_get_sensitive(clock));
+        EXPECT_EQ(gtk_combo_box_get_active(GTK_COMBO_BOX(clock)), 2);
+        EXPECT_EQ(
+            gtk_tree_model_iter_n_children(gtk_combo_box_get_model(GTK_COMBO_BOX(clock)), nullptr),
+            3);
+        Press(dialog, kIdCancel);
+    });
+    EXPECT_EQ(Quorix_SetCameraDlg(m_handle, nullptr), 1);
+    EXPECT_TRUE(camera.Ran());
 }
 
 }  // namespace
