@@ -5,6 +5,7 @@
 #include <gtk/gtk.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -111,6 +112,41 @@ private:
     bool m_ran = false;
 };
 
+// Keeps what the dialog shows as a PNG file in the build tree, for a person to look at.
+void KeepScreenshot(GtkWidget* dialog, const std::string& name) {
+    // Has the dialog draw itself again and waits until it has, or for at most five seconds.
+    bool drawn = false;
+    bool late = false;
+    const guint bound = g_timeout_add(5000, G_SOURCE_FUNC(+[](gpointer flag) {
+                                          *static_cast<bool*>(flag) = true;
+                                          return G_SOURCE_REMOVE;
+                                      }),
+                                      &late);
+    const gulong handler =
+        g_signal_connect_after(dialog, "draw", G_CALLBACK(+[](GtkWidget*, cairo_t*, gpointer flag) {
+                                   *static_cast<bool*>(flag) = true;
+                                   return FALSE;
+                               }),
+                               &drawn);
+    gtk_widget_queue_draw(dialog);
+    while (!drawn && !late) {
+        gtk_main_iteration_do(TRUE);
+    }
+    g_signal_handler_disconnect(dialog, handler);
+    if (!late) {
+        g_source_remove(bound);
+    }
+    gdk_display_sync(gtk_widget_get_display(dialog));
+    GdkWindow* window = gtk_widget_get_window(dialog);
+    GdkPixbuf* shot = gdk_pixbuf_get_from_window(window, 0, 0, gdk_window_get_width(window),
+                                                 gdk_window_get_height(window));
+    ASSERT_NE(shot, nullptr) << name;
+    std::filesystem::create_directories(QUORIX_SCREENSHOT_DIR);
+    const std::string file = std::string(QUORIX_SCREENSHOT_DIR) + "/" + name + ".png";
+    EXPECT_TRUE(gdk_pixbuf_save(shot, file.c_str(), "png", nullptr, nullptr)) << file;
+    g_object_unref(shot);
+}
+
 // Escape pressed on the dialog, as the keyboard delivers it.
 void PressEscape(GtkWidget* dialog) {
     GdkEvent* event = gdk_event_new(GDK_KEY_PRESS);
@@ -187,6 +223,7 @@ TEST_F(DialogView, ImageDialogScaleChangesTheValueAndEscapeCancels) {
         EXPECT_EQ(gtk_adjustment_get_lower(range), -255.0);
         EXPECT_EQ(gtk_adjustment_get_upper(range), 255.0);
         EXPECT_EQ(gtk_range_get_value(GTK_RANGE(scale)), 10.0);
+        KeepScreenshot(dialog, "image_dialog");
         gtk_range_set_value(GTK_RANGE(scale), 150);
         int32_t ok = 0;
         during = Quorix_GetBrightness(m_handle, &ok);
@@ -237,6 +274,7 @@ TEST_F(DialogView, AnalogAndCameraDialogsShowTheModelsState) {
         EXPECT_FALSE(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(mirror)));
         gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(mirror), TRUE);
         during = Quorix_GetMirrorV(m_handle);
+        KeepScreenshot(dialog, "analog_dialog");
         Press(dialog, kIdCancel);
     });
     EXPECT_EQ(Quorix_SetAnalogDlg(m_handle, nullptr), 1);
@@ -252,6 +290,7 @@ TEST_F(DialogView, AnalogAndCameraDialogsShowTheModelsState) {
         EXPECT_EQ(
             gtk_tree_model_iter_n_children(gtk_combo_box_get_model(GTK_COMBO_BOX(clock)), nullptr),
             3);
+        KeepScreenshot(dialog, "camera_dialog");
         Press(dialog, kIdCancel);
     });
     EXPECT_EQ(Quorix_SetCameraDlg(m_handle, nullptr), 1);
