@@ -314,5 +314,32 @@ TEST_F(DialogView, AnalogAndCameraDialogsShowTheModelsState) {
     EXPECT_TRUE(camera.Ran());
 }
 
+// Under a Japanese locale the dialog shows the Japanese texts: the tab and the Cancel button of
+// the camera dialog. Catches a view that shows texts of its own instead of the model's.
+TEST_F(DialogView, JapaneseLocaleShowsJapaneseTexts) {
+    const char* locale = getenv("LC_ALL");
+    const std::string saved = locale != nullptr ? locale : "";
+    setenv("LC_ALL", "ja_JP.UTF-8", 1);
+    DialogDriver camera([&](GtkWidget* dialog) {
+        GtkWidget* notebook = FindNamed(dialog, "1001");
+        ASSERT_TRUE(notebook != nullptr && GTK_IS_NOTEBOOK(notebook));
+        GtkNotebook* tabs = GTK_NOTEBOOK(notebook);
+        EXPECT_STREQ(gtk_notebook_get_tab_label_text(tabs, gtk_notebook_get_nth_page(tabs, 0)),
+                     "ストリーム形式");
+        GtkWidget* cancel = FindNamed(dialog, std::to_string(kIdCancel));
+        ASSERT_TRUE(cancel != nullptr && GTK_IS_BUTTON(cancel));
+        EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(cancel)), "キャンセル");
+        KeepScreenshot(dialog, "camera_dialog_ja");
+        gtk_button_clicked(GTK_BUTTON(cancel));
+    });
+    EXPECT_EQ(Quorix_SetCameraDlg(m_handle, nullptr), 1);
+    if (locale != nullptr) {
+        setenv("LC_ALL", saved.c_str(), 1);
+    } else {
+        unsetenv("LC_ALL");
+    }
+    EXPECT_TRUE(camera.Ran());
+}
+
 }  // namespace
 }  // namespace quorix
