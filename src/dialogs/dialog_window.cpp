@@ -101,6 +101,11 @@ int ShowDialog(DialogKind kind, CQuorix& context, QuorixWindow /*owner*/) {
     if (context.Engine() == nullptr || context.DeviceNumber() < 0) {
         return context.NotAvailable(0);
     }
+    // GTK serves one thread at a time: dialogs of contexts on different threads open one after
+    // the other, never together. The thread showing a dialog may open another from within its
+    // main loop (a timer of the application's), which nests.
+    static std::recursive_mutex toolkit;
+    const std::lock_guard lock(toolkit);
     // The module and the display are checked before the model exists: the camera dialog's model
     // stops a running preview, which must not happen for a dialog that cannot be shown.
     const ViewModule* module = LoadViewModule();
