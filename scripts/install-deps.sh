@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev ffmpeg
   libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
   clang libclang-rt-dev  # the libFuzzer targets (scripts/fuzz.sh)
+  python3-numpy python3-pytest  # the Python package (python/quorix) and its tests
 )
 
 missing=()
