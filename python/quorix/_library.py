@@ -50,6 +50,20 @@ class Message(ctypes.Structure):
     ]
 
 
+class FrameInfo(ctypes.Structure):
+    """QuorixFrameInfo: the record a frame message's wParam points to (32 bytes)."""
+
+    _fields_ = [
+        ("zero", ctypes.c_uint32),
+        ("width", ctypes.c_uint32),
+        ("height", ctypes.c_uint32),
+        ("bitsPerPixel", ctypes.c_uint32),
+        ("frameRate", ctypes.c_uint32),
+        ("padding", ctypes.c_uint32),
+        ("callbackBuffer", ctypes.c_uint64),
+    ]
+
+
 class FrameStatistics(ctypes.Structure):
     """QuorixFrameStatistics: what became of the frames of the current acquisition (104 bytes)."""
 
@@ -89,7 +103,8 @@ class RecordStatus(ctypes.Structure):
     ]
 
 
-for _record, _size in ((CameraInfo, 56), (Message, 32), (FrameStatistics, 104), (RecordStatus, 56)):
+for _record, _size in ((CameraInfo, 56), (Message, 32), (FrameInfo, 32), (FrameStatistics, 104),
+                      (RecordStatus, 56)):
     assert ctypes.sizeof(_record) == _size, _record.__name__
 
 # --- Constants of the public header ----------------------------------------------------------

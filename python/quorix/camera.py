@@ -407,22 +407,16 @@ class Camera:
 
     # --- Frames ----------------------------------------------------------------------------------
 
-    def _output_layout(self):
-        """(width, height, bits) of the frames the SDK delivers now."""
-        width, height = self.size
-        return width, height, self.bits
-
     def _use_bits(self, bits):
         if bits not in _FORMATS:
             raise QuorixError(9, f"bits {bits!r}: 8, 16, 24, 32, 48 or 64")
         if self.bits != bits:
             self.bits = bits
 
-    def _take(self, function, *arguments):
-        """Calls SnapShot or GetImage into new memory and returns the image."""
-        width, height, bits = self._output_layout()
+    def _take(self, function, width, height, bits):
+        """Calls SnapShot or GetImage for an image of that layout into new memory."""
         buffer = np.empty(height * _stride(width, bits), np.uint8)
-        self._call(function, buffer.ctypes.data, buffer.nbytes, _TOP_ROW_FIRST, *arguments)
+        self._call(function, buffer.ctypes.data, buffer.nbytes, _TOP_ROW_FIRST)
         return _image(buffer, width, height, bits)
 
     def snap(self, bits=24):
@@ -432,7 +426,8 @@ class Camera:
         unused channel.
         """
         self._use_bits(bits)
-        return self._take("Quorix_SnapShot")
+        width, height = self.size
+        return self._take("Quorix_SnapShot", width, height, bits)
 
     def _statistics(self):
         statistics = lib.FrameStatistics(size=ctypes.sizeof(lib.FrameStatistics))
@@ -445,21 +440,32 @@ class Camera:
         return {name: getattr(statistics, name) for name, _ in lib.FrameStatistics._fields_
                 if name not in ("size", "version")}
 
-    def _newest_frame(self):
+    def _newest_frame(self, info):
         """Copies the newest delivered frame with its number, or None when none stays still.
 
-        The library overwrites its frame as soon as the next one is processed, and numbers
-        frames only by counting them. The copy is therefore taken while the delivered count
-        stands still and no frame is on its way through the library: then the copy is exactly
-        the frame that count names.
+        info: the library's QuorixFrameInfo record, which describes the newest frame.
+        The library overwrites its frame and the record as soon as the next frame is processed,
+        and numbers frames only by counting them. The copy is therefore taken while the
+        delivered count stands still and no frame is on its way through the library: then the
+        copy is exactly the frame that count names, of the size the record gives (which a live
+        change of the window or format changes from one frame to the next).
         """
         for _ in range(_COPY_ATTEMPTS):
             before = self._statistics()
             stamp = time.monotonic()
-            image = self._take("Quorix_GetImage")
+            layout = (info.width, info.height, info.bitsPerPixel)
+            try:
+                image = self._take("Quorix_GetImage", *layout)
+            except QuorixError as error:
+                if error.code != 5:
+                    raise
+                # A frame of another size or format came meanwhile, or the format changed and
+                # its first frame is still to come.
+                continue
             after = self._statistics()
             if (before.framesDelivered == after.framesDelivered and after.framesPending == 0
-                    and after.framesDelivered > 0):
+                    and after.framesDelivered > 0
+                    and (info.width, info.height, info.bitsPerPixel) == layout):
                 return Frame(image, after.framesDelivered - 1, stamp)
         return None
 
@@ -503,17 +509,18 @@ class Camera:
                         return
                 if not poller.poll(timeout):
                     continue
-                delivered = False
+                info = None
                 while self._lib.Quorix_PeekWindowMessage(window, ctypes.byref(message)) == 1:
                     if message.message != lib.MSG_FRAME:
                         continue
                     if message.wParam == 0:
                         # The frames ended: lParam says why (13 transfer stopped, 8, 5).
                         raise QuorixError(message.lParam, "stream")
-                    delivered = True
-                if not delivered:
+                    # wParam: the address of the context's frame info record.
+                    info = lib.FrameInfo.from_address(message.wParam)
+                if info is None:
                     continue
-                frame = self._newest_frame()
+                frame = self._newest_frame(info)
                 if frame is None or frame.number <= last_number:
                     continue
                 last_number = frame.number

@@ -13,13 +13,14 @@ import ctypes
 import os
 import subprocess
 import sys
+import time
 
 import numpy as np
 import pytest
 
 import quorix
 from quorix import _library
-from conftest import Daemon
+from conftest import FRAMES_PER_SECOND, Daemon
 
 # Patch colours (red, green, blue), 12 bits, patch (i, j) at index 8 i + j.
 PATCH_RED = 5  # (3200, 400, 400)
@@ -42,8 +43,10 @@ def tolerance(bits):
 
 
 def frame_code(image):
-    """The frame number the emulated camera drew into an 8-bit raw frame."""
-    cells = image[1440 + 32, 32::64][:32]
+    """The frame number the emulated camera drew into an 8-bit raw frame, full or sub-sampled
+    (half the scene's coordinates)."""
+    half = 2 if image.shape == (768, 1024) else 1
+    cells = image[(1440 + 32) // half, 32 // half :: 64 // half][:32]
     return sum(1 << k for k, cell in enumerate(cells) if cell > 128)
 
 
@@ -102,6 +105,24 @@ def test_stream_yields_every_frame_in_order(cam):
     assert stamps == sorted(stamps)
     # The camera stopped with the loop.
     assert cam.statistics()["framesPending"] == 0
+
+
+def test_stream_follows_a_live_change(cam):
+    """Catches a stream that ends, or yields a frame cut to the wrong size, when the sub-sampling
+    changes while the camera runs: every frame yielded shows its own picture whole."""
+    cam.subsample = 1
+    shapes, codes = [], []
+    for frame in cam.stream(bits=8, seconds=30):
+        shapes.append(frame.image.shape)
+        codes.append(frame_code(frame.image))
+        if len(shapes) == 3:
+            # A frame of the old size is delivered meanwhile and waits for the loop.
+            time.sleep(3 / FRAMES_PER_SECOND)
+            cam.subsample = 0
+        if shapes.count((1536, 2048)) == 3:
+            break
+    assert shapes == [(768, 1024)] * (len(shapes) - 3) + [(1536, 2048)] * 3
+    assert codes == sorted(codes) and len(set(codes)) == len(codes)
 
 
 def test_properties_round_trip_and_refuse_out_of_range(cam):
