@@ -50,7 +50,7 @@ FILTERS = {
     "bayer_gain_auto": (10, 0, 1, "automatic white balance, 0 off, 1 on"),
     "gamma": (11, 0, 200, "gamma [hundredths], 100 neutral"),
     "bayer_mode": (12, 0, 3, "mosaic order at the top-left pixel: 0 GBRG, 1 RGGB, 2 BGGR, 3 GRBG"),
-    "gray_mode": (19, 0, 2, "gray processing of 8/16 bits: 0 off, 1 gains and offsets, 2 luminance"),
+    "gray_mode": (19, 0, 2, "gray processing of 8/16 bits: 0 off, 1 gains, offsets, 2 luminance"),
     "gray_gain_r": (20, 0, 255, "gray gain of the red sites, 128 = x1.0"),
     "gray_gain_g1": (21, 0, 255, "gray gain of the green sites in the red rows, 128 = x1.0"),
     "gray_gain_g2": (22, 0, 255, "gray gain of the green sites in the blue rows, 128 = x1.0"),
@@ -285,7 +285,8 @@ class Camera:
 
     def _get_value(self, value_id):
         ok = ctypes.c_int32(0)
-        value = self._call("Quorix_GetFilterValue", value_id, ctypes.byref(ok), failed=lambda r: False)
+        value = self._call("Quorix_GetFilterValue", value_id, ctypes.byref(ok),
+                           failed=lambda result: False)
         if ok.value == 0:
             raise self._fail(f"Quorix_GetFilterValue({value_id})")
         return value
@@ -444,11 +445,16 @@ class Camera:
         """Copies the newest delivered frame with its number, or None when none stays still.
 
         info: the library's QuorixFrameInfo record, which describes the newest frame.
-        The library overwrites its frame and the record as soon as the next frame is processed,
-        and numbers frames only by counting them. The copy is therefore taken while the
-        delivered count stands still and no frame is on its way through the library: then the
-        copy is exactly the frame that count names, of the size the record gives (which a live
-        change of the window or format changes from one frame to the next).
+        The library overwrites its frame and the record as soon as it has processed the next
+        one, and numbers frames only by counting them. GetImage copies the frame whole (no
+        frame is processed while it copies); the copy is the frame the delivered count names
+        when the count stood still around it and, either before or after it, no frame was on
+        its way through the library (its pending count is 0). A frame that arrives during the
+        copy leaves the copy as it is (it waits until the copy is done), so only a pending
+        count on both sides makes the copy uncertain; it is then taken again.
+        One case this cannot tell apart: the library's thread finishes a frame while the copy
+        waits for it and is then held up between handing the frame over and counting it for
+        the whole copy; that frame would carry the number of the one before.
         """
         for _ in range(_COPY_ATTEMPTS):
             before = self._statistics()
@@ -463,8 +469,8 @@ class Camera:
                 # its first frame is still to come.
                 continue
             after = self._statistics()
-            if (before.framesDelivered == after.framesDelivered and after.framesPending == 0
-                    and after.framesDelivered > 0
+            if (before.framesDelivered == after.framesDelivered and after.framesDelivered > 0
+                    and (before.framesPending == 0 or after.framesPending == 0)
                     and (info.width, info.height, info.bitsPerPixel) == layout):
                 return Frame(image, after.framesDelivered - 1, stamp)
         return None

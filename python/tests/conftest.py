@@ -17,7 +17,7 @@ import quorix
 
 # The emulated camera's frame rate for every test: slow enough for a loaded machine to take each
 # frame, so that a stream that loses one is at fault.
-FRAMES_PER_SECOND = 20
+FRAMES_PER_SECOND = 10
 
 
 class Daemon:
