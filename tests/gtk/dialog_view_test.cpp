@@ -12,23 +12,6 @@
 #include "component/context/context_test_support.h"
 #include "support/x_server.h"
 
-// GTK and the libraries under it keep allocations for the life of the process (type system,
-// fonts, themes) that the leak checker of sanitizer builds reports at exit; they are not this
-// SDK's.
-extern "C" __attribute__((visibility("default"), used)) const char* __lsan_default_suppressions() {
-    return "leak:libglib-2.0.so\n"
-           "leak:libgobject-2.0.so\n"
-           "leak:libgio-2.0.so\n"
-           "leak:libgtk-3.so\n"
-           "leak:libgdk-3.so\n"
-           "leak:libfontconfig.so\n"
-           "leak:libpango\n"
-           "leak:libcairo.so\n"
-           "leak:libharfbuzz.so\n"
-           "leak:libatk\n"
-           "leak:libdbus\n";
-}
-
 namespace quorix {
 namespace {
 
