@@ -321,13 +321,14 @@ else
     status=$?
     [ "$status" -eq 0 ] || fail "record --show exits $status: $out"
     expect_line "Ended           the time was up" "$out" "record --show"
-    # dialog: the image dialog opens over the live picture; Escape (a real key press, through
+    # dialog: the image dialog opens over the live picture; once it is mapped (its X window
+    # exists, with its title, a moment before), Escape (a real key press, through
     # the server's test extension) cancels it and the tool ends.
     DISPLAY=":$number" timeout 60 "$quorix" dialog image --sim 1 --subsample >"$TMPDIR/dialog.out" 2>&1 &
     dialog=$!
     window=""
     for _ in $(seq 1 80); do
-      window=$(DISPLAY=":$number" xdotool search --name '^Property$' 2>/dev/null | head -n 1)
+      window=$(DISPLAY=":$number" xdotool search --onlyvisible --name '^Property$' 2>/dev/null | head -n 1)
       [ -n "$window" ] && break
       sleep 0.25
     done
