@@ -29,7 +29,9 @@ cd "$work" || exit 1
 "$@" || { echo "FAIL: $* exited with $?" >&2; exit 1; }
 
 # be32 FILE OFFSET: the big-endian 32-bit number at OFFSET.
-be32() { od -An -v -tu1 -j "$2" -N 4 "$1" | awk '{ print (($1 * 256 + $2) * 256 + $3) * 256 + $4 }'; }
+be32() {
+  od -An -v -tu1 -j "$2" -N 4 "$1" | awk '{ print (($1 * 256 + $2) * 256 + $3) * 256 + $4 }'
+}
 IFS=: read -r kind file width height <<<"$check"
 case $kind in
   png)
