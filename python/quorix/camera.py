@@ -356,11 +356,10 @@ class Camera:
         try:
             self._set_window(x, y, width, height)
         except QuorixError:
-            # The SDK keeps an invalid window set while idle; the camera keeps its valid one.
-            try:
+            # The SDK keeps an invalid window that is set while the camera is idle, so that
+            # every later frame would fail: the valid one is set again.
+            if self.window != previous:
                 self._set_window(*previous)
-            except QuorixError:
-                pass
             raise
 
     def _set_window(self, x, y, width, height):
