@@ -101,9 +101,6 @@ _RECORD_END_FAILURES = {3: 13, 4: 12, 5: 12}
 _RECORD_GRACE_SECONDS = 10
 _RECORD_LOOK_SECONDS = 0.05
 
-# How often a frame is copied again when the library moved on to a newer one meanwhile.
-_COPY_ATTEMPTS = 20
-
 CameraEntry = namedtuple("CameraEntry", "index name")
 CameraEntry.__doc__ = "A camera that is present: its device index and its name."
 
@@ -441,7 +438,8 @@ class Camera:
                 if name not in ("size", "version")}
 
     def _newest_frame(self, info):
-        """Copies the newest delivered frame with its number, or None when none stays still.
+        """Copies the newest delivered frame with its number, or None when the copy cannot be
+        told apart from the next frame.
 
         info: the library's QuorixFrameInfo record, which describes the newest frame.
         The library overwrites its frame and the record as soon as it has processed the next
@@ -449,29 +447,28 @@ class Camera:
         frame is processed while it copies); the copy is the frame the delivered count names
         when the count stood still around it and, either before or after it, no frame was on
         its way through the library (its pending count is 0). A frame that arrives during the
-        copy leaves the copy as it is (it waits until the copy is done), so only a pending
-        count on both sides makes the copy uncertain; it is then taken again.
+        copy leaves the copy as it is: it waits until the copy is done. Otherwise the next
+        frame is on its way and brings its own message, so the copy is given up.
         One case this cannot tell apart: the library's thread finishes a frame while the copy
         waits for it and is then held up between handing the frame over and counting it for
         the whole copy; that frame would carry the number of the one before.
         """
-        for _ in range(_COPY_ATTEMPTS):
-            before = self._statistics()
-            stamp = time.monotonic()
-            layout = (info.width, info.height, info.bitsPerPixel)
-            try:
-                image = self._take("Quorix_GetImage", *layout)
-            except QuorixError as error:
-                if error.code != 5:
-                    raise
-                # A frame of another size or format came meanwhile, or the format changed and
-                # its first frame is still to come.
-                continue
-            after = self._statistics()
-            if (before.framesDelivered == after.framesDelivered and after.framesDelivered > 0
-                    and (before.framesPending == 0 or after.framesPending == 0)
-                    and (info.width, info.height, info.bitsPerPixel) == layout):
-                return Frame(image, after.framesDelivered - 1, stamp)
+        before = self._statistics()
+        stamp = time.monotonic()
+        layout = (info.width, info.height, info.bitsPerPixel)
+        try:
+            image = self._take("Quorix_GetImage", *layout)
+        except QuorixError as error:
+            if error.code != 5:
+                raise
+            # A frame of another size or format came meanwhile, or the format changed and its
+            # first frame is still to come.
+            return None
+        after = self._statistics()
+        if (before.framesDelivered == after.framesDelivered and after.framesDelivered > 0
+                and (before.framesPending == 0 or after.framesPending == 0)
+                and (info.width, info.height, info.bitsPerPixel) == layout):
+            return Frame(image, after.framesDelivered - 1, stamp)
         return None
 
     def stream(self, bits=24, seconds=None, count=None):
