@@ -220,3 +220,14 @@ def test_command_line(daemon, tmp_path):
     subprocess.run([sys.executable, "-m", "quorix", "snap", "--bits", "8", "-o", str(shot)],
                    env=environment, capture_output=True, check=True)
     assert shot.read_bytes()[:2] == b"BM"
+
+
+def test_library_named_by_quorix_library_is_the_one_loaded(tmp_path):
+    """Catches QUORIX_LIBRARY being passed over for another copy of the library (the build tree's
+    or an installed one)."""
+    missing = str(tmp_path / "libquorix-missing.so")
+    environment = dict(os.environ, QUORIX_LIBRARY=missing,
+                       PYTHONPATH=os.path.dirname(os.path.dirname(quorix.__file__)))
+    run = subprocess.run([sys.executable, "-c", "import quorix; quorix.cameras()"],
+                         env=environment, capture_output=True, text=True)
+    assert run.returncode != 0 and missing in run.stderr
