@@ -2,7 +2,7 @@
 
 The library is looked for, in this order:
 
-1. the path in the environment variable ``QUORIX_LIBRARY``;
+1. the path in the environment variable ``QUORIX_LIBRARY`` (when it is set, nothing else);
 2. the build tree of the source checkout this package sits in (``<checkout>/build/libquorix.so``),
    so that ``PYTHONPATH=python python3 -m quorix list`` works right after a build;
 3. the dynamic loader's search path (``LD_LIBRARY_PATH``, ``/etc/ld.so.conf``), as an installed
@@ -185,17 +185,14 @@ _SONAME = "libquorix.so.2"
 
 def candidate_paths():
     """The places the library is looked for, in order (see the module's description)."""
-    paths = []
     configured = os.environ.get("QUORIX_LIBRARY")
     if configured:
+        # The library the user named, or none: another copy would hide the mistake.
         return [configured]
     checkout = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
     built = os.path.join(checkout, "build", LIBRARY_NAME)
-    if os.path.exists(built):
-        paths.append(built)
     # Plain names: the dynamic loader searches its path for them.
-    paths += [_SONAME, LIBRARY_NAME]
-    return paths
+    return ([built] if os.path.exists(built) else []) + [_SONAME, LIBRARY_NAME]
 
 
 _lock = threading.Lock()
