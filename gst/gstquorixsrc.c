@@ -38,9 +38,11 @@ enum {
     kTopRowFirst = 1,
 };
 
-/* Frames the rate is measured over before the caps are set, and the longest the measurement
- * waits once two frames are in: a slow camera gets its rate from fewer frames. */
-enum { kRateFrames = 12 };
+/* The camera's rate is measured before the caps are set: from the third frame on (the first
+ * ones may come at once, made before they were asked for), over at least kRateIntervals frame
+ * periods and RATE_MEASURE_MIN, or over what came in RATE_MEASURE_MAX from a slow camera. */
+enum { kRateSkippedFrames = 2, kRateIntervals = 8 };
+#define RATE_MEASURE_MIN (150 * GST_MSECOND)
 #define RATE_MEASURE_MAX (GST_SECOND)
 
 enum {
@@ -52,6 +54,7 @@ enum {
     PROP_WINDOW,
     PROP_MIRROR,
     PROP_LOST_FRAMES,
+    PROP_LATE_FRAMES,
 };
 
 /* The mosaic's colour order at the picture's top-left pixel by the SDK's Bayer phase 0..3. */
@@ -68,6 +71,7 @@ struct _GstQuorixSrc {
     gchar* window; /* "X,Y,W,H" on the sensor, NULL keeps the stored capture window */
     GstQuorixMirror mirror;
     guint64 lost_frames;
+    guint64 late_frames; /* of those, the frames the SDK delivered while downstream was busy */
 
     /* The camera, from start() to stop(); the handle is read under the object lock by the
      * property setters. */
@@ -86,7 +90,6 @@ struct _GstQuorixSrc {
     gint bits;       /* bits per pixel of the SDK's output */
     gsize frame_size; /* [bytes], height x stride */
     GstClockTime frame_duration;
-    GQueue early; /* frames taken while the rate was measured, each with its arrival time */
 
     /* Frame accounting since the preview started. */
     guint64 taken;    /* the SDK's delivered count that the last frame copied carried */
@@ -95,12 +98,6 @@ struct _GstQuorixSrc {
     guint64 pushed;   /* buffers handed downstream */
     GstClockTime last_pts;
 };
-
-/* A frame taken before the caps were set. */
-typedef struct {
-    GstBuffer* buffer;
-    guint64 lost; /* frames lost just before it */
-} EarlyFrame;
 
 G_DEFINE_TYPE(GstQuorixSrc, gst_quorix_src, GST_TYPE_PUSH_SRC)
 
@@ -259,6 +256,9 @@ static void gst_quorix_src_get_property(GObject* object, guint id, GValue* value
         case PROP_LOST_FRAMES:
             g_value_set_uint64(value, self->lost_frames);
             break;
+        case PROP_LATE_FRAMES:
+            g_value_set_uint64(value, self->late_frames);
+            break;
         default:
             G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
             break;
@@ -361,14 +361,6 @@ static void release_camera(GstQuorixSrc* self) {
     }
 }
 
-static void drop_early_frames(GstQuorixSrc* self) {
-    EarlyFrame* frame;
-    while ((frame = g_queue_pop_head(&self->early)) != NULL) {
-        gst_buffer_unref(frame->buffer);
-        g_free(frame);
-    }
-}
-
 static gboolean gst_quorix_src_start(GstBaseSrc* base) {
     GstQuorixSrc* self = GST_QUORIX_SRC(base);
     GST_OBJECT_LOCK(self);
@@ -420,7 +412,13 @@ static gboolean gst_quorix_src_start(GstBaseSrc* base) {
         phase ^= 1;
     }
     self->phase = phase;
+    self->pushed = 0;
+    self->sequence = 0;
+    self->last_pts = GST_CLOCK_TIME_NONE;
+    GST_OBJECT_LOCK(self);
     self->lost_frames = 0;
+    self->late_frames = 0;
+    GST_OBJECT_UNLOCK(self);
     GST_INFO_OBJECT(self, "camera open: %dx%d, mosaic %s", self->width, self->height,
                     kBayerOrder[phase]);
     return TRUE;
@@ -429,7 +427,6 @@ static gboolean gst_quorix_src_start(GstBaseSrc* base) {
 static gboolean gst_quorix_src_stop(GstBaseSrc* base) {
     GstQuorixSrc* self = GST_QUORIX_SRC(base);
     release_camera(self);
-    drop_early_frames(self);
     gst_caps_replace(&self->caps, NULL);
     return TRUE;
 }
@@ -537,21 +534,15 @@ static gboolean take_messages(GstQuorixSrc* self) {
     return TRUE;
 }
 
-/* Waits for a frame newer than the last one taken and has the SDK copy it into `buffer`.
- * `arrival` receives the clock's time when it was taken, `lost` the frames lost since the
- * previous one. */
-static FrameResult take_frame(GstQuorixSrc* self, GstBuffer* buffer, GstClockTime* arrival,
-                              guint64* lost) {
+/* Waits until the SDK has delivered a frame newer than the last one taken; `statistics` then
+ * holds its counts. */
+static FrameResult wait_for_frame(GstQuorixSrc* self, QuorixFrameStatistics* statistics) {
     for (;;) {
-        if (!take_messages(self)) {
+        if (!take_messages(self) || !read_statistics(self, statistics)) {
             return kFrameError;
         }
-        QuorixFrameStatistics before;
-        if (!read_statistics(self, &before)) {
-            return kFrameError;
-        }
-        if (before.framesDelivered > self->taken) {
-            break;
+        if (statistics->framesDelivered > self->taken) {
+            return kFrameTaken;
         }
         /* Nothing new: wait for the next message (a frame, or why none comes). */
         if (gst_poll_wait(self->poll, GST_CLOCK_TIME_NONE) < 0) {
@@ -565,36 +556,67 @@ static FrameResult take_frame(GstQuorixSrc* self, GstBuffer* buffer, GstClockTim
             }
         }
     }
+}
+
+/* Counts the frames up to the one named by `statistics`: `lost` receives those made since the
+ * previous one that no buffer got, `late` those of them the SDK processed before a copy came
+ * (the rest it lost itself). */
+static void count_frames(GstQuorixSrc* self, const QuorixFrameStatistics* statistics,
+                         guint64* lost, guint64* late) {
+    const guint64 sdk_lost = sdk_lost_frames(statistics);
+    *late = statistics->framesDelivered - self->taken - 1;
+    *lost = *late + (sdk_lost - self->sdk_lost);
+    GST_LOG_OBJECT(self,
+                   "frame %" G_GUINT64_FORMAT ", %" G_GUINT64_FORMAT " lost before it (overtaken %"
+                   G_GUINT64_FORMAT ", not fetched %" G_GUINT64_FORMAT ", failed %"
+                   G_GUINT64_FORMAT ")",
+                   statistics->framesDelivered, *lost, statistics->framesOvertaken,
+                   statistics->framesSkipped, statistics->framesFailed);
+    self->taken = statistics->framesDelivered;
+    self->sdk_lost = sdk_lost;
+}
+
+/* The clock's time now, GST_CLOCK_TIME_NONE without a clock. */
+static GstClockTime clock_time(GstQuorixSrc* self) {
     GstClock* clock = gst_element_get_clock(GST_ELEMENT(self));
-    *arrival = clock != NULL ? gst_clock_get_time(clock) : GST_CLOCK_TIME_NONE;
-    if (clock != NULL) {
-        gst_object_unref(clock);
+    if (clock == NULL) {
+        return GST_CLOCK_TIME_NONE;
     }
+    const GstClockTime now = gst_clock_get_time(clock);
+    gst_object_unref(clock);
+    return now;
+}
+
+/* Waits for a frame newer than the last one taken and has the SDK copy it into `buffer`.
+ * `arrival` receives the clock's time when it was taken, `lost` and `late` the frames lost
+ * since the previous one as count_frames() counts them. */
+static FrameResult take_frame(GstQuorixSrc* self, GstBuffer* buffer, GstClockTime* arrival,
+                              guint64* lost, guint64* late) {
+    QuorixFrameStatistics statistics;
+    const FrameResult waited = wait_for_frame(self, &statistics);
+    if (waited != kFrameTaken) {
+        return waited;
+    }
+    *arrival = clock_time(self);
     GstMapInfo map;
     if (!gst_buffer_map(buffer, &map, GST_MAP_WRITE)) {
         GST_ELEMENT_ERROR(self, RESOURCE, FAILED, ("Could not map a buffer."), (NULL));
         return kFrameError;
     }
-    const int copied =
-        Quorix_GetImage(self->handle, map.data, (uint32_t)map.size, kTopRowFirst);
+    const int copied = Quorix_GetImage(self->handle, map.data, (uint32_t)map.size, kTopRowFirst);
     gst_buffer_unmap(buffer, &map);
     if (!copied) {
         QUORIX_FAIL(self, RESOURCE, READ, "Copying a frame", last_error(self));
         return kFrameError;
     }
     /* The copy took the newest frame the SDK had processed. If the SDK finished another one
-     * while the copy waited for its frame lock, the delivered count has moved on by the time the
-     * copy returns (the SDK counts a frame right after releasing the lock, and processing the
-     * next one takes far longer than the copy's return): the count read now names the frame. */
-    QuorixFrameStatistics after;
-    if (!read_statistics(self, &after)) {
+     * while the copy waited for its frame lock, its delivered count has moved on by the time the
+     * copy returns (the SDK counts a frame as soon as it releases the lock, and the copy takes
+     * a while longer): the count read now names the frame copied. */
+    if (!read_statistics(self, &statistics)) {
         return kFrameError;
     }
-    const guint64 sdk_lost = sdk_lost_frames(&after);
-    /* Frames the SDK processed that no copy took, and frames it lost itself. */
-    *lost = (after.framesDelivered - self->taken - 1) + (sdk_lost - self->sdk_lost);
-    self->taken = after.framesDelivered;
-    self->sdk_lost = sdk_lost;
+    count_frames(self, &statistics, lost, late);
     return kFrameTaken;
 }
 
@@ -619,7 +641,6 @@ static GstFlowReturn new_frame_buffer(GstQuorixSrc* self, GstBuffer** buffer) {
 static gboolean start_preview(GstQuorixSrc* self, gint bits, gint gray_mode) {
     const QuorixHandle handle = self->handle;
     Quorix_StopPreview(handle);
-    drop_early_frames(self);
     if (!Quorix_SetColorMode(handle, bits)) {
         QUORIX_FAIL(self, CORE, NEGOTIATION, "Setting the output format", last_error(self));
         return FALSE;
@@ -646,55 +667,45 @@ static gboolean start_preview(GstQuorixSrc* self, gint bits, gint gray_mode) {
     }
     self->bits = bits;
     self->frame_size = (gsize)self->height * (((gsize)self->width * (gsize)bits / 8 + 3) & ~(gsize)3);
+    /* The SDK counts afresh from each preview start. */
     self->taken = 0;
     self->sdk_lost = 0;
-    self->sequence = 0;
     return TRUE;
 }
 
-/* Takes the first frames of the preview and measures the camera's rate from their arrival, in
- * the SDK's unit of a tenth of a frame per second. The frames are kept for the stream. 0 when
- * the measurement was interrupted or failed. */
+/* Measures the camera's rate from the frames the SDK delivers, counting those it lost too, in
+ * the SDK's unit of a tenth of a frame per second. No frame is copied; the stream starts with
+ * the next one. 0 when the measurement was interrupted or failed. */
 static gint measure_rate(GstQuorixSrc* self) {
     GstClockTime first = GST_CLOCK_TIME_NONE;
-    GstClockTime last = GST_CLOCK_TIME_NONE;
-    guint frames = 0;
-    while (frames < kRateFrames) {
-        GstBuffer* buffer = gst_buffer_new_allocate(NULL, self->frame_size, NULL);
-        GstClockTime arrival = GST_CLOCK_TIME_NONE;
-        guint64 lost = 0;
-        const FrameResult result = buffer != NULL ? take_frame(self, buffer, &arrival, &lost)
-                                                  : kFrameError;
-        if (result != kFrameTaken) {
-            if (buffer != NULL) {
-                gst_buffer_unref(buffer);
-            }
+    guint64 frames = 0; /* made by the camera since `first` */
+    guint seen = 0;
+    for (;;) {
+        QuorixFrameStatistics statistics;
+        if (wait_for_frame(self, &statistics) != kFrameTaken) {
             return 0;
         }
-        EarlyFrame* frame = g_new0(EarlyFrame, 1);
-        frame->buffer = buffer;
-        frame->lost = frames == 0 ? 0 : lost;
-        GST_BUFFER_PTS(buffer) = arrival;
-        g_queue_push_tail(&self->early, frame);
-        if (frames == 0) {
-            first = arrival;
-        } else if (lost != 0) {
-            /* A lost frame in between stretches the interval: start again from this one. */
-            frames = 0;
-            first = arrival;
+        const GstClockTime now = clock_time(self);
+        guint64 lost = 0, late = 0;
+        count_frames(self, &statistics, &lost, &late);
+        if (!GST_CLOCK_TIME_IS_VALID(now)) {
+            return 0;
         }
-        last = arrival;
-        ++frames;
-        if (frames >= 2 && last - first >= RATE_MEASURE_MAX) {
-            break;
+        if (++seen <= kRateSkippedFrames) {
+            continue;
+        }
+        if (!GST_CLOCK_TIME_IS_VALID(first)) {
+            first = now;
+            continue;
+        }
+        frames += 1 + lost;
+        const GstClockTime span = now - first;
+        if (span > 0 && ((frames >= kRateIntervals && span >= RATE_MEASURE_MIN) ||
+                         (frames >= 2 && span >= RATE_MEASURE_MAX))) {
+            const gint rate = (gint)gst_util_uint64_scale_round(10 * frames, GST_SECOND, span);
+            return MAX(rate, 1);
         }
     }
-    if (!GST_CLOCK_TIME_IS_VALID(first) || last <= first) {
-        return 0;
-    }
-    const gint rate = (gint)gst_util_uint64_scale_round(10 * (guint64)(frames - 1), GST_SECOND,
-                                                        last - first);
-    return MAX(rate, 1);
 }
 
 static gboolean gst_quorix_src_negotiate(GstBaseSrc* base) {
@@ -802,11 +813,13 @@ static GstClockTime running_time(GstQuorixSrc* self, GstClockTime clock_time) {
     return clock_time > base_time ? clock_time - base_time : 0;
 }
 
-/* Announces `lost` frames missing before a buffer at `pts`: the lost-frames count, a GAP event
- * over their time, and a QoS message with the counts so far. */
-static void report_lost(GstQuorixSrc* self, guint64 lost, GstClockTime pts) {
+/* Announces `lost` frames missing before a buffer at `pts` (`late` of them delivered while
+ * downstream was busy): the counts, a GAP event over their time, and a QoS message with the
+ * counts so far. */
+static void report_lost(GstQuorixSrc* self, guint64 lost, guint64 late, GstClockTime pts) {
     GST_OBJECT_LOCK(self);
     self->lost_frames += lost;
+    self->late_frames += late;
     const guint64 total = self->lost_frames;
     GST_OBJECT_UNLOCK(self);
     GST_DEBUG_OBJECT(self, "%" G_GUINT64_FORMAT " frames lost before %" GST_TIME_FORMAT, lost,
@@ -826,37 +839,30 @@ static void report_lost(GstQuorixSrc* self, guint64 lost, GstClockTime pts) {
 static GstFlowReturn gst_quorix_src_create(GstPushSrc* push, GstBuffer** out) {
     GstQuorixSrc* self = GST_QUORIX_SRC(push);
     GstBuffer* buffer = NULL;
-    guint64 lost = 0;
-    EarlyFrame* early = g_queue_pop_head(&self->early);
-    if (early != NULL) {
-        buffer = early->buffer;
-        lost = early->lost;
-        GST_BUFFER_PTS(buffer) = running_time(self, GST_BUFFER_PTS(buffer));
-        g_free(early);
-    } else {
-        const GstFlowReturn ret = new_frame_buffer(self, &buffer);
-        if (ret != GST_FLOW_OK) {
-            return ret;
-        }
-        GstClockTime arrival = GST_CLOCK_TIME_NONE;
-        switch (take_frame(self, buffer, &arrival, &lost)) {
-            case kFrameTaken:
-                break;
-            case kFrameFlushing:
-                gst_buffer_unref(buffer);
-                return GST_FLOW_FLUSHING;
-            default:
-                gst_buffer_unref(buffer);
-                return GST_FLOW_ERROR;
-        }
-        GST_BUFFER_PTS(buffer) = running_time(self, arrival);
+    guint64 lost = 0, late = 0;
+    const GstFlowReturn ret = new_frame_buffer(self, &buffer);
+    if (ret != GST_FLOW_OK) {
+        return ret;
     }
+    GstClockTime arrival = GST_CLOCK_TIME_NONE;
+    switch (take_frame(self, buffer, &arrival, &lost, &late)) {
+        case kFrameTaken:
+            break;
+        case kFrameFlushing:
+            gst_buffer_unref(buffer);
+            return GST_FLOW_FLUSHING;
+        default:
+            gst_buffer_unref(buffer);
+            return GST_FLOW_ERROR;
+    }
+    GST_BUFFER_PTS(buffer) = running_time(self, arrival);
     if (self->pushed == 0) {
         /* The first frame starts the count; what the SDK lost before it is not reported. */
         lost = 0;
+        late = 0;
     }
     if (lost != 0) {
-        report_lost(self, lost, GST_BUFFER_PTS(buffer));
+        report_lost(self, lost, late, GST_BUFFER_PTS(buffer));
         self->sequence += lost;
     }
     GST_BUFFER_DTS(buffer) = GST_CLOCK_TIME_NONE;
@@ -894,7 +900,6 @@ static gboolean gst_quorix_src_unlock_stop(GstBaseSrc* base) {
 static void gst_quorix_src_finalize(GObject* object) {
     GstQuorixSrc* self = GST_QUORIX_SRC(object);
     release_camera(self);
-    drop_early_frames(self);
     gst_caps_replace(&self->caps, NULL);
     g_free(self->window);
     G_OBJECT_CLASS(gst_quorix_src_parent_class)->finalize(object);
@@ -905,7 +910,6 @@ static void gst_quorix_src_init(GstQuorixSrc* self) {
     self->gain = -1;
     self->saved_gray_mode = -1;
     self->last_pts = GST_CLOCK_TIME_NONE;
-    g_queue_init(&self->early);
     gst_base_src_set_live(GST_BASE_SRC(self), TRUE);
     gst_base_src_set_format(GST_BASE_SRC(self), GST_FORMAT_TIME);
 }
@@ -960,6 +964,13 @@ static void gst_quorix_src_class_init(GstQuorixSrcClass* klass) {
         g_param_spec_uint64("lost-frames", "Lost frames",
                             "Frames the camera made since the first one sent that never reached "
                             "a buffer",
+                            0, G_MAXUINT64, 0, G_PARAM_READABLE | G_PARAM_STATIC_STRINGS));
+    g_object_class_install_property(
+        object_class, PROP_LATE_FRAMES,
+        g_param_spec_uint64("late-frames", "Late frames",
+                            "Of the lost frames, those the camera delivered while downstream was "
+                            "still busy with earlier buffers (the others were lost on the way "
+                            "from the camera)",
                             0, G_MAXUINT64, 0, G_PARAM_READABLE | G_PARAM_STATIC_STRINGS));
 
     gst_element_class_set_static_metadata(element_class, "Quorix camera source",
