@@ -42,7 +42,7 @@ enum {
  * ones may come at once, made before they were asked for), over at least kRateIntervals frame
  * periods and RATE_MEASURE_MIN, or over what came in RATE_MEASURE_MAX from a slow camera. */
 enum { kRateSkippedFrames = 2, kRateIntervals = 8 };
-#define RATE_MEASURE_MIN (150 * GST_MSECOND)
+#define RATE_MEASURE_MIN (500 * GST_MSECOND)
 #define RATE_MEASURE_MAX (GST_SECOND)
 
 enum {
@@ -558,21 +558,21 @@ static FrameResult wait_for_frame(GstQuorixSrc* self, QuorixFrameStatistics* sta
     }
 }
 
-/* Counts the frames up to the one named by `statistics`: `lost` receives those made since the
- * previous one that no buffer got, `late` those of them the SDK processed before a copy came
- * (the rest it lost itself). */
-static void count_frames(GstQuorixSrc* self, const QuorixFrameStatistics* statistics,
-                         guint64* lost, guint64* late) {
+/* Counts the frames up to the `delivered`-th one the SDK delivered, with the SDK's counts in
+ * `statistics`: `lost` receives those made since the previous one that no buffer got, `late`
+ * those of them the SDK processed before a copy came (the rest it lost itself). */
+static void count_frames(GstQuorixSrc* self, guint64 delivered,
+                         const QuorixFrameStatistics* statistics, guint64* lost, guint64* late) {
     const guint64 sdk_lost = sdk_lost_frames(statistics);
-    *late = statistics->framesDelivered - self->taken - 1;
+    *late = delivered - self->taken - 1;
     *lost = *late + (sdk_lost - self->sdk_lost);
     GST_LOG_OBJECT(self,
                    "frame %" G_GUINT64_FORMAT ", %" G_GUINT64_FORMAT " lost before it (overtaken %"
                    G_GUINT64_FORMAT ", not fetched %" G_GUINT64_FORMAT ", failed %"
                    G_GUINT64_FORMAT ")",
-                   statistics->framesDelivered, *lost, statistics->framesOvertaken,
-                   statistics->framesSkipped, statistics->framesFailed);
-    self->taken = statistics->framesDelivered;
+                   delivered, *lost, statistics->framesOvertaken, statistics->framesSkipped,
+                   statistics->framesFailed);
+    self->taken = delivered;
     self->sdk_lost = sdk_lost;
 }
 
@@ -609,14 +609,29 @@ static FrameResult take_frame(GstQuorixSrc* self, GstBuffer* buffer, GstClockTim
         QUORIX_FAIL(self, RESOURCE, READ, "Copying a frame", last_error(self));
         return kFrameError;
     }
-    /* The copy took the newest frame the SDK had processed. If the SDK finished another one
-     * while the copy waited for its frame lock, its delivered count has moved on by the time the
-     * copy returns (the SDK counts a frame as soon as it releases the lock, and the copy takes
-     * a while longer): the count read now names the frame copied. */
-    if (!read_statistics(self, &statistics)) {
+    /* The copy took the newest frame the SDK had processed: the one its delivered count named
+     * before the copy, or the next one if the SDK was processing that one then (it counts a
+     * frame as pending while it has it in hand) and finished it while the copy waited for its
+     * frame lock, which the count read after the copy shows. A frame the SDK took up only once
+     * the copy had begun waits for the copy to end, so a count that moved on without a frame
+     * in hand before names a frame finished after the copy. (When the machine is short of
+     * processor time the SDK's thread may still be between releasing its lock and counting the
+     * frame for the whole copy; that frame is then named one too low.) */
+    QuorixFrameStatistics after;
+    if (!read_statistics(self, &after)) {
         return kFrameError;
     }
-    count_frames(self, &statistics, lost, late);
+    const guint64 delivered = statistics.framesPending > 0 &&
+                                      after.framesDelivered > statistics.framesDelivered
+                                  ? after.framesDelivered
+                                  : statistics.framesDelivered;
+    GST_LOG_OBJECT(self,
+                   "copied frame %" G_GUINT64_FORMAT ": delivered %" G_GUINT64_FORMAT
+                   ", pending %" G_GUINT64_FORMAT " before the copy, %" G_GUINT64_FORMAT
+                   " after",
+                   delivered, statistics.framesDelivered, statistics.framesPending,
+                   after.framesDelivered);
+    count_frames(self, delivered, &after, lost, late);
     return kFrameTaken;
 }
 
@@ -687,7 +702,7 @@ static gint measure_rate(GstQuorixSrc* self) {
         }
         const GstClockTime now = clock_time(self);
         guint64 lost = 0, late = 0;
-        count_frames(self, &statistics, &lost, &late);
+        count_frames(self, statistics.framesDelivered, &statistics, &lost, &late);
         if (!GST_CLOCK_TIME_IS_VALID(now)) {
             return 0;
         }
