@@ -1,8 +1,8 @@
 /*
  * quorixsrc: the frames of a Quorix 252 camera as a live GStreamer source.
  *
- * The element owns one camera context (Quorix_Initialize) from READY to PAUSED until it goes back
- * to READY, and runs the SDK's windowless preview while it streams. The SDK processes each frame
+ * The element owns one camera context (Quorix_Initialize) from the change READY -> PAUSED to the
+ * change back, and runs the SDK's windowless preview while it streams. The SDK processes each frame
  * on its own thread into its output image and posts QUORIX_MSG_FRAME to a message window; the
  * streaming thread waits on that window's file descriptor and has the SDK copy the newest frame
  * straight into the memory of the buffer it hands downstream (Quorix_GetImage copies under the
@@ -23,8 +23,6 @@
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
-
-#include <gst/video/video.h>
 
 GST_DEBUG_CATEGORY_STATIC(gst_quorix_src_debug);
 #define GST_CAT_DEFAULT gst_quorix_src_debug
@@ -87,7 +85,6 @@ struct _GstQuorixSrc {
 
     /* The running preview, set up by negotiate(). */
     GstCaps* caps;
-    gint bits;       /* bits per pixel of the SDK's output */
     gsize frame_size; /* [bytes], height x stride */
     GstClockTime frame_duration;
 
@@ -190,20 +187,9 @@ static void gst_quorix_src_set_property(GObject* object, guint id, const GValue*
             break;
         case PROP_EXPOSURE:
             self->exposure = g_value_get_uint(value);
-            /* Exposure and gain follow at once while the camera is open; a handle already
-             * released answers as unknown and changes nothing. */
-            if (self->handle != 0 && self->exposure != 0 &&
-                !Quorix_SetRealExposureTime(self->handle, self->exposure)) {
-                GST_WARNING_OBJECT(self, "exposure %u us refused: code %u", self->exposure,
-                                   last_error(self));
-            }
             break;
         case PROP_GAIN:
             self->gain = g_value_get_int(value);
-            if (self->handle != 0 && self->gain >= 0 &&
-                !Quorix_SetGlobalGain(self->handle, self->gain)) {
-                GST_WARNING_OBJECT(self, "gain %d refused: code %u", self->gain, last_error(self));
-            }
             break;
         case PROP_SUBSAMPLE:
             self->subsample = g_value_get_boolean(value);
@@ -227,7 +213,20 @@ static void gst_quorix_src_set_property(GObject* object, guint id, const GValue*
             G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
             break;
     }
+    const QuorixHandle handle = self->handle;
+    const guint exposure = self->exposure;
+    const gint gain = self->gain;
     GST_OBJECT_UNLOCK(self);
+    /* Exposure and gain follow at once while the camera is open, outside the lock as the camera
+     * takes its time; a handle released meanwhile answers as unknown and changes nothing. */
+    if (handle != 0 && id == PROP_EXPOSURE && exposure != 0 &&
+        !Quorix_SetRealExposureTime(handle, exposure)) {
+        GST_WARNING_OBJECT(self, "exposure %u us refused: code %u", exposure,
+                           Quorix_GetLastError(handle));
+    }
+    if (handle != 0 && id == PROP_GAIN && gain >= 0 && !Quorix_SetGlobalGain(handle, gain)) {
+        GST_WARNING_OBJECT(self, "gain %d refused: code %u", gain, Quorix_GetLastError(handle));
+    }
 }
 
 static void gst_quorix_src_get_property(GObject* object, guint id, GValue* value,
@@ -680,7 +679,6 @@ static gboolean start_preview(GstQuorixSrc* self, gint bits, gint gray_mode) {
         QUORIX_FAIL(self, RESOURCE, READ, "Starting the camera", last_error(self));
         return FALSE;
     }
-    self->bits = bits;
     self->frame_size = (gsize)self->height * (((gsize)self->width * (gsize)bits / 8 + 3) & ~(gsize)3);
     /* The SDK counts afresh from each preview start. */
     self->taken = 0;
