@@ -7,8 +7,8 @@
  * streaming thread waits on that window's file descriptor and has the SDK copy the newest frame
  * straight into the memory of the buffer it hands downstream (Quorix_GetImage copies under the
  * SDK's frame lock, so a frame is never read while the next one is written; there is no buffer
- * of our own in between). Which frame that was follows from the SDK's count of delivered frames
- * read around the copy; the frames the camera made that never reach a buffer (lost in the SDK,
+ * of our own in between). Which frame that was follows from the SDK's counts of delivered and
+ * pending frames read after the copy; the frames the camera made that never reach a buffer (lost in the SDK,
  * or processed while downstream was still busy) are counted in "lost-frames" and announced as a
  * GAP event and a QoS message before the next buffer.
  *
@@ -93,6 +93,7 @@ struct _GstQuorixSrc {
     guint64 sdk_lost; /* frames the SDK lost, by its statistics, as last read */
     guint64 sequence; /* frames the camera made since the first one taken: offset of the next */
     guint64 pushed;   /* buffers handed downstream */
+    GstBuffer* uncertain; /* the last frame copied, while it may be newer than it was named */
     GstClockTime last_pts;
 };
 
@@ -426,6 +427,7 @@ static gboolean gst_quorix_src_start(GstBaseSrc* base) {
 static gboolean gst_quorix_src_stop(GstBaseSrc* base) {
     GstQuorixSrc* self = GST_QUORIX_SRC(base);
     release_camera(self);
+    gst_buffer_replace(&self->uncertain, NULL);
     gst_caps_replace(&self->caps, NULL);
     return TRUE;
 }
@@ -586,52 +588,84 @@ static GstClockTime clock_time(GstQuorixSrc* self) {
     return now;
 }
 
+/* Whether two buffers hold the same bytes. */
+static gboolean same_frame(GstBuffer* a, GstBuffer* b) {
+    GstMapInfo ma, mb;
+    if (!gst_buffer_map(a, &ma, GST_MAP_READ)) {
+        return FALSE;
+    }
+    gboolean same = FALSE;
+    if (gst_buffer_map(b, &mb, GST_MAP_READ)) {
+        same = ma.size == mb.size && memcmp(ma.data, mb.data, ma.size) == 0;
+        gst_buffer_unmap(b, &mb);
+    }
+    gst_buffer_unmap(a, &ma);
+    return same;
+}
+
 /* Waits for a frame newer than the last one taken and has the SDK copy it into `buffer`.
  * `arrival` receives the clock's time when it was taken, `lost` and `late` the frames lost
  * since the previous one as count_frames() counts them. */
 static FrameResult take_frame(GstQuorixSrc* self, GstBuffer* buffer, GstClockTime* arrival,
                               guint64* lost, guint64* late) {
-    QuorixFrameStatistics statistics;
-    const FrameResult waited = wait_for_frame(self, &statistics);
-    if (waited != kFrameTaken) {
-        return waited;
+    guint64 missed = 0; /* frames found to be lost on the way, reported with this one */
+    for (;;) {
+        QuorixFrameStatistics before;
+        const FrameResult waited = wait_for_frame(self, &before);
+        if (waited != kFrameTaken) {
+            return waited;
+        }
+        *arrival = clock_time(self);
+        GstMapInfo map;
+        if (!gst_buffer_map(buffer, &map, GST_MAP_WRITE)) {
+            GST_ELEMENT_ERROR(self, RESOURCE, FAILED, ("Could not map a buffer."), (NULL));
+            return kFrameError;
+        }
+        const int copied =
+            Quorix_GetImage(self->handle, map.data, (uint32_t)map.size, kTopRowFirst);
+        gst_buffer_unmap(buffer, &map);
+        if (!copied) {
+            QUORIX_FAIL(self, RESOURCE, READ, "Copying a frame", last_error(self));
+            return kFrameError;
+        }
+        QuorixFrameStatistics after;
+        if (!read_statistics(self, &after)) {
+            return kFrameError;
+        }
+        /* The copy took the newest frame the SDK had processed: the one its delivered count
+         * named before the copy, or the next one if the SDK had that in hand then (it counts a
+         * frame as pending while it has it) and finished it while the copy waited for its frame
+         * lock, which the count read after the copy shows. A count that moved on without a frame
+         * in hand before names a frame the SDK took up once the copy had begun. On a machine
+         * short of processor time the SDK's thread may be held up between finishing a frame and
+         * counting it, or this thread between the count and the copy, so that the copy holds a
+         * newer frame than named: such a copy is kept to be compared with the next, which is
+         * dropped if it holds the same frame (counting the frame named before as lost). */
+        const guint64 delivered = before.framesPending > 0 &&
+                                          after.framesDelivered > before.framesDelivered
+                                      ? after.framesDelivered
+                                      : before.framesDelivered;
+        GST_LOG_OBJECT(self,
+                       "copied frame %" G_GUINT64_FORMAT ": delivered %" G_GUINT64_FORMAT
+                       " and %" G_GUINT64_FORMAT " pending before the copy, %" G_GUINT64_FORMAT
+                       " and %" G_GUINT64_FORMAT " pending after",
+                       delivered, before.framesDelivered, before.framesPending,
+                       after.framesDelivered, after.framesPending);
+        if (self->uncertain != NULL && same_frame(self->uncertain, buffer)) {
+            GST_DEBUG_OBJECT(self, "frame %" G_GUINT64_FORMAT " came again", delivered);
+            gst_buffer_replace(&self->uncertain, NULL);
+            self->taken = delivered;
+            ++missed;
+            continue;
+        }
+        gst_buffer_replace(&self->uncertain,
+                           after.framesDelivered > delivered || after.framesPending > 0 ? buffer
+                                                                                         : NULL);
+        count_frames(self, delivered, &after, lost, late);
+        *lost += missed;
+        *late += missed;
+        return kFrameTaken;
     }
-    *arrival = clock_time(self);
-    GstMapInfo map;
-    if (!gst_buffer_map(buffer, &map, GST_MAP_WRITE)) {
-        GST_ELEMENT_ERROR(self, RESOURCE, FAILED, ("Could not map a buffer."), (NULL));
-        return kFrameError;
-    }
-    const int copied = Quorix_GetImage(self->handle, map.data, (uint32_t)map.size, kTopRowFirst);
-    gst_buffer_unmap(buffer, &map);
-    if (!copied) {
-        QUORIX_FAIL(self, RESOURCE, READ, "Copying a frame", last_error(self));
-        return kFrameError;
-    }
-    /* The copy took the newest frame the SDK had processed: the one its delivered count named
-     * before the copy, or the next one if the SDK was processing that one then (it counts a
-     * frame as pending while it has it in hand) and finished it while the copy waited for its
-     * frame lock, which the count read after the copy shows. A frame the SDK took up only once
-     * the copy had begun waits for the copy to end, so a count that moved on without a frame
-     * in hand before names a frame finished after the copy. (When the machine is short of
-     * processor time the SDK's thread may still be between releasing its lock and counting the
-     * frame for the whole copy; that frame is then named one too low.) */
-    QuorixFrameStatistics after;
-    if (!read_statistics(self, &after)) {
-        return kFrameError;
-    }
-    const guint64 delivered = statistics.framesPending > 0 &&
-                                      after.framesDelivered > statistics.framesDelivered
-                                  ? after.framesDelivered
-                                  : statistics.framesDelivered;
-    GST_LOG_OBJECT(self,
-                   "copied frame %" G_GUINT64_FORMAT ": delivered %" G_GUINT64_FORMAT
-                   ", pending %" G_GUINT64_FORMAT " before the copy, %" G_GUINT64_FORMAT
-                   " after",
-                   delivered, statistics.framesDelivered, statistics.framesPending,
-                   after.framesDelivered);
-    count_frames(self, delivered, &after, lost, late);
-    return kFrameTaken;
 }
 
 /* A new buffer of one frame, from the negotiated pool when there is one. */
@@ -681,6 +715,7 @@ static gboolean start_preview(GstQuorixSrc* self, gint bits, gint gray_mode) {
     }
     self->frame_size = (gsize)self->height * (((gsize)self->width * (gsize)bits / 8 + 3) & ~(gsize)3);
     /* The SDK counts afresh from each preview start. */
+    gst_buffer_replace(&self->uncertain, NULL);
     self->taken = 0;
     self->sdk_lost = 0;
     return TRUE;
@@ -915,6 +950,7 @@ static void gst_quorix_src_finalize(GObject* object) {
     release_camera(self);
     gst_caps_replace(&self->caps, NULL);
     g_free(self->window);
+    gst_buffer_replace(&self->uncertain, NULL);
     G_OBJECT_CLASS(gst_quorix_src_parent_class)->finalize(object);
 }
 

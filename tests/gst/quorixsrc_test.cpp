@@ -525,8 +525,8 @@ Seen RunMosaic(int buffers, const std::string& tail, guint64* lost, guint64* lat
 // missing frames, and a buffer after a skip follows a gap event. The element tells which frame
 // it copied, and what the SDK lost before it, from the SDK's counts read around the copy. On a
 // machine short of processor time the SDK may count frames it lost after the one copied before
-// the copy is counted, and the copied frame may be named one too low: the offsets may then run
-// ahead of the pictures for a buffer, or behind by one frame, never further behind.
+// the copy is counted, and the copied frame may be named one too low until the next buffer: the
+// offsets may then run ahead of the pictures for a buffer, or behind by one frame, no further.
 // Returns the frames missing between the first and the last buffer.
 uint64_t ExpectAccounted(const Seen& seen, guint64 lost) {
     uint64_t missing = 0;
