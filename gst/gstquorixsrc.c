@@ -8,9 +8,9 @@
  * straight into the memory of the buffer it hands downstream (Quorix_GetImage copies under the
  * SDK's frame lock, so a frame is never read while the next one is written; there is no buffer
  * of our own in between). Which frame that was follows from the SDK's counts of delivered and
- * pending frames read after the copy; the frames the camera made that never reach a buffer (lost in the SDK,
- * or processed while downstream was still busy) are counted in "lost-frames" and announced as a
- * GAP event and a QoS message before the next buffer.
+ * pending frames read after the copy; the frames the camera made that never reach a buffer (lost in
+ * the SDK, or processed while downstream was still busy) are counted in "lost-frames" and announced
+ * as a GAP event and a QoS message before the next buffer.
  *
  * Formats: video/x-raw BGR (24 bits per pixel), BGRx (32), GRAY8 (8 bits, the luminance of the
  * demosaiced colour) and GRAY16_LE (16 bits, the mosaic through the per-site gray gains), and
@@ -89,10 +89,10 @@ struct _GstQuorixSrc {
     GstClockTime frame_duration;
 
     /* Frame accounting since the preview started. */
-    guint64 taken;    /* the SDK's delivered count that the last frame copied carried */
-    guint64 sdk_lost; /* frames the SDK lost, by its statistics, as last read */
-    guint64 sequence; /* frames the camera made since the first one taken: offset of the next */
-    guint64 pushed;   /* buffers handed downstream */
+    guint64 taken;        /* the SDK's delivered count that the last frame copied carried */
+    guint64 sdk_lost;     /* frames the SDK lost, by its statistics, as last read */
+    guint64 sequence;     /* frames the camera made since the first one taken: offset of the next */
+    guint64 pushed;       /* buffers handed downstream */
     GstBuffer* uncertain; /* the last frame copied, while it may be newer than it was named */
     GstClockTime last_pts;
 };
@@ -114,11 +114,13 @@ GType gst_quorix_mirror_get_type(void) {
     return type;
 }
 
-#define RAW_CAPS(format) \
-    "video/x-raw, format = (string) " format ", width = (int) [ 16, 2048 ], height = (int) [ 4, " \
+#define RAW_CAPS(format)                                 \
+    "video/x-raw, format = (string) " format             \
+    ", width = (int) [ 16, 2048 ], height = (int) [ 4, " \
     "1536 ], framerate = (fraction) [ 0/1, MAX ]; "
-#define BAYER_CAPS(formats)                                                                 \
-    "video/x-bayer, format = (string) { " formats " }, width = (int) [ 16, 2048 ], height = " \
+#define BAYER_CAPS(formats)                       \
+    "video/x-bayer, format = (string) { " formats \
+    " }, width = (int) [ 16, 2048 ], height = "   \
     "(int) [ 4, 1536 ], framerate = (fraction) [ 0/1, MAX ]; "
 
 /* In the order of preference when downstream takes any of them. */
@@ -128,7 +130,7 @@ static GstStaticPadTemplate src_template = GST_STATIC_PAD_TEMPLATE(
                         BAYER_CAPS("bggr, gbrg, grbg, rggb")
                             BAYER_CAPS("bggr16le, gbrg16le, grbg16le, rggb16le")));
 
-/* --- Errors of the SDK ---------------------------------------------------------------------- */
+/* --- Errors of the SDK ------------------------------------------------------------------------ */
 
 static const char* quorix_error_text(guint code) {
     switch (code) {
@@ -164,12 +166,12 @@ static guint last_error(GstQuorixSrc* self) {
     return Quorix_GetLastError(self->handle);
 }
 
-#define QUORIX_FAIL(self, domain, kind, what, code)                                             \
-    GST_ELEMENT_ERROR((self), domain, kind, ("%s failed: %s (code %u)", (what),              \
-                                             quorix_error_text(code), (code)),                  \
+#define QUORIX_FAIL(self, domain, kind, what, code)                                         \
+    GST_ELEMENT_ERROR((self), domain, kind,                                                 \
+                      ("%s failed: %s (code %u)", (what), quorix_error_text(code), (code)), \
                       ("%s failed with SDK error code %u", (what), (code)))
 
-/* --- Properties ------------------------------------------------------------------------------ */
+/* --- Properties ------------------------------------------------------------------------------- */
 
 /* Reads "X,Y,W,H"; FALSE unless it is exactly four whole numbers. */
 static gboolean parse_window(const gchar* text, gint values[4]) {
@@ -266,7 +268,7 @@ static void gst_quorix_src_get_property(GObject* object, guint id, GValue* value
     GST_OBJECT_UNLOCK(self);
 }
 
-/* --- Opening and closing the camera ------------------------------------------------------------ */
+/* --- Opening and closing the camera ----------------------------------------------------------- */
 
 /* Opens the camera the "camera" property names: a device index, or -1 for the first one present
  * (the SDK has opened it already when it is the only one). */
@@ -291,9 +293,9 @@ static gboolean open_camera(GstQuorixSrc* self, gint index) {
     }
     if (!Quorix_SetDeviceNumber(self->handle, index)) {
         const guint code = last_error(self);
-        GST_ELEMENT_ERROR(self, RESOURCE, NOT_FOUND, ("No Quorix camera at device index %d.", index),
-                          ("Quorix_SetDeviceNumber failed: %s (code %u)", quorix_error_text(code),
-                           code));
+        GST_ELEMENT_ERROR(
+            self, RESOURCE, NOT_FOUND, ("No Quorix camera at device index %d.", index),
+            ("Quorix_SetDeviceNumber failed: %s (code %u)", quorix_error_text(code), code));
         return FALSE;
     }
     return TRUE;
@@ -326,7 +328,8 @@ static gboolean apply_settings(GstQuorixSrc* self) {
         QUORIX_FAIL(self, RESOURCE, SETTINGS, "Setting the mirroring", last_error(self));
         ok = FALSE;
     } else if (exposure != 0 && !Quorix_SetRealExposureTime(self->handle, exposure)) {
-        GST_ELEMENT_ERROR(self, RESOURCE, SETTINGS, ("Exposure of %u us is out of range.", exposure),
+        GST_ELEMENT_ERROR(self, RESOURCE, SETTINGS,
+                          ("Exposure of %u us is out of range.", exposure),
                           ("Quorix_SetRealExposureTime: code %u", last_error(self)));
         ok = FALSE;
     } else if (gain >= 0 && !Quorix_SetGlobalGain(self->handle, gain)) {
@@ -432,7 +435,7 @@ static gboolean gst_quorix_src_stop(GstBaseSrc* base) {
     return TRUE;
 }
 
-/* --- Caps ------------------------------------------------------------------------------------ */
+/* --- Caps ------------------------------------------------------------------------------------- */
 
 static GstCaps* gst_quorix_src_get_caps(GstBaseSrc* base, GstCaps* filter) {
     GstQuorixSrc* self = GST_QUORIX_SRC(base);
@@ -444,9 +447,8 @@ static GstCaps* gst_quorix_src_get_caps(GstBaseSrc* base, GstCaps* filter) {
         caps = gst_caps_new_empty();
         static const char* const kRawFormats[] = {"BGR", "BGRx", "GRAY8", "GRAY16_LE"};
         for (size_t i = 0; i < G_N_ELEMENTS(kRawFormats); ++i) {
-            gst_caps_append_structure(
-                caps, gst_structure_new("video/x-raw", "format", G_TYPE_STRING, kRawFormats[i],
-                                        NULL));
+            gst_caps_append_structure(caps, gst_structure_new("video/x-raw", "format",
+                                                              G_TYPE_STRING, kRawFormats[i], NULL));
         }
         gchar* bayer16 = g_strdup_printf("%s16le", kBayerOrder[self->phase]);
         gst_caps_append_structure(caps, gst_structure_new("video/x-bayer", "format", G_TYPE_STRING,
@@ -496,7 +498,7 @@ static gboolean output_format(const GstStructure* s, gint* bits, gint* gray_mode
     return TRUE;
 }
 
-/* --- Taking frames ----------------------------------------------------------------------------- */
+/* --- Taking frames ---------------------------------------------------------------------------- */
 
 typedef enum { kFrameTaken, kFrameFlushing, kFrameError } FrameResult;
 
@@ -568,9 +570,9 @@ static void count_frames(GstQuorixSrc* self, guint64 delivered,
     *late = delivered - self->taken - 1;
     *lost = *late + (sdk_lost - self->sdk_lost);
     GST_LOG_OBJECT(self,
-                   "frame %" G_GUINT64_FORMAT ", %" G_GUINT64_FORMAT " lost before it (overtaken %"
-                   G_GUINT64_FORMAT ", not fetched %" G_GUINT64_FORMAT ", failed %"
-                   G_GUINT64_FORMAT ")",
+                   "frame %" G_GUINT64_FORMAT ", %" G_GUINT64_FORMAT
+                   " lost before it (overtaken %" G_GUINT64_FORMAT
+                   ", not fetched %" G_GUINT64_FORMAT ", failed %" G_GUINT64_FORMAT ")",
                    delivered, *lost, statistics->framesOvertaken, statistics->framesSkipped,
                    statistics->framesFailed);
     self->taken = delivered;
@@ -641,10 +643,10 @@ static FrameResult take_frame(GstQuorixSrc* self, GstBuffer* buffer, GstClockTim
          * counting it, or this thread between the count and the copy, so that the copy holds a
          * newer frame than named: such a copy is kept to be compared with the next, which is
          * dropped if it holds the same frame (counting the frame named before as lost). */
-        const guint64 delivered = before.framesPending > 0 &&
-                                          after.framesDelivered > before.framesDelivered
-                                      ? after.framesDelivered
-                                      : before.framesDelivered;
+        const guint64 delivered =
+            before.framesPending > 0 && after.framesDelivered > before.framesDelivered
+                ? after.framesDelivered
+                : before.framesDelivered;
         GST_LOG_OBJECT(self,
                        "copied frame %" G_GUINT64_FORMAT ": delivered %" G_GUINT64_FORMAT
                        " and %" G_GUINT64_FORMAT " pending before the copy, %" G_GUINT64_FORMAT
@@ -658,9 +660,9 @@ static FrameResult take_frame(GstQuorixSrc* self, GstBuffer* buffer, GstClockTim
             ++missed;
             continue;
         }
-        gst_buffer_replace(&self->uncertain,
-                           after.framesDelivered > delivered || after.framesPending > 0 ? buffer
-                                                                                         : NULL);
+        gst_buffer_replace(
+            &self->uncertain,
+            after.framesDelivered > delivered || after.framesPending > 0 ? buffer : NULL);
         count_frames(self, delivered, &after, lost, late);
         *lost += missed;
         *late += missed;
@@ -684,7 +686,7 @@ static GstFlowReturn new_frame_buffer(GstQuorixSrc* self, GstBuffer** buffer) {
     return ret;
 }
 
-/* --- Negotiation: the format downstream wants, and the camera's rate ------------------------- */
+/* --- Negotiation: the format downstream wants, and the camera's rate -------------------------- */
 
 static gboolean start_preview(GstQuorixSrc* self, gint bits, gint gray_mode) {
     const QuorixHandle handle = self->handle;
@@ -713,7 +715,8 @@ static gboolean start_preview(GstQuorixSrc* self, gint bits, gint gray_mode) {
         QUORIX_FAIL(self, RESOURCE, READ, "Starting the camera", last_error(self));
         return FALSE;
     }
-    self->frame_size = (gsize)self->height * (((gsize)self->width * (gsize)bits / 8 + 3) & ~(gsize)3);
+    self->frame_size =
+        (gsize)self->height * (((gsize)self->width * (gsize)bits / 8 + 3) & ~(gsize)3);
     /* The SDK counts afresh from each preview start. */
     gst_buffer_replace(&self->uncertain, NULL);
     self->taken = 0;
@@ -793,8 +796,8 @@ static gboolean gst_quorix_src_negotiate(GstBaseSrc* base) {
                 gst_structure_fixate_field_nearest_fraction(s, "framerate", rate / divisor,
                                                             10 / divisor);
             } else {
-                gst_structure_set(s, "framerate", GST_TYPE_FRACTION, rate / divisor,
-                                  10 / divisor, NULL);
+                gst_structure_set(s, "framerate", GST_TYPE_FRACTION, rate / divisor, 10 / divisor,
+                                  NULL);
             }
             gint num = 0, den = 1;
             if (!gst_structure_get_fraction(s, "framerate", &num, &den) ||
@@ -818,8 +821,7 @@ static gboolean gst_quorix_src_negotiate(GstBaseSrc* base) {
         ok = gst_base_src_set_caps(base, self->caps);
         if (ok) {
             /* The latency follows the frame duration. */
-            gst_element_post_message(GST_ELEMENT(self),
-                                     gst_message_new_latency(GST_OBJECT(self)));
+            gst_element_post_message(GST_ELEMENT(self), gst_message_new_latency(GST_OBJECT(self)));
         }
     }
     gst_caps_unref(caps);
@@ -851,7 +853,7 @@ static gboolean gst_quorix_src_query(GstBaseSrc* base, GstQuery* query) {
     return GST_BASE_SRC_CLASS(gst_quorix_src_parent_class)->query(base, query);
 }
 
-/* --- Streaming ------------------------------------------------------------------------------- */
+/* --- Streaming -------------------------------------------------------------------------------- */
 
 static GstClockTime running_time(GstQuorixSrc* self, GstClockTime clock_time) {
     if (!GST_CLOCK_TIME_IS_VALID(clock_time)) {
@@ -943,7 +945,7 @@ static gboolean gst_quorix_src_unlock_stop(GstBaseSrc* base) {
     return TRUE;
 }
 
-/* --- The class ------------------------------------------------------------------------------- */
+/* --- The class -------------------------------------------------------------------------------- */
 
 static void gst_quorix_src_finalize(GObject* object) {
     GstQuorixSrc* self = GST_QUORIX_SRC(object);
@@ -977,8 +979,8 @@ static void gst_quorix_src_class_init(GstQuorixSrcClass* klass) {
     g_object_class_install_property(
         object_class, PROP_CAMERA,
         g_param_spec_int("camera", "Camera",
-                         "Device index of the camera (0..31), -1 for the first one present", -1,
-                         31, -1, rw | GST_PARAM_MUTABLE_READY));
+                         "Device index of the camera (0..31), -1 for the first one present", -1, 31,
+                         -1, rw | GST_PARAM_MUTABLE_READY));
     g_object_class_install_property(
         object_class, PROP_EXPOSURE,
         g_param_spec_uint("exposure", "Exposure",
@@ -1022,10 +1024,9 @@ static void gst_quorix_src_class_init(GstQuorixSrcClass* klass) {
                             "from the camera)",
                             0, G_MAXUINT64, 0, G_PARAM_READABLE | G_PARAM_STATIC_STRINGS));
 
-    gst_element_class_set_static_metadata(element_class, "Quorix camera source",
-                                          "Source/Video/Hardware",
-                                          "Live frames of a Quorix 252 USB 3.0 camera",
-                                          "Quorix SDK");
+    gst_element_class_set_static_metadata(
+        element_class, "Quorix camera source", "Source/Video/Hardware",
+        "Live frames of a Quorix 252 USB 3.0 camera", "Quorix SDK");
     gst_element_class_add_static_pad_template(element_class, &src_template);
 
     base_class->start = gst_quorix_src_start;

@@ -20,8 +20,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -65,10 +65,14 @@ constexpr int kHeight = quorix::sim::kSensorHeight;
 constexpr int kTolerance8 = 2;
 constexpr int kTolerance16 = 2 << 4;
 
-int To8(int value) { return value >> 4; }
-int To16(int value) { return value << 4; }
+int To8(int value) {
+    return value >> 4;
+}
+int To16(int value) {
+    return value << 4;
+}
 
-// --- The emulator daemon ----------------------------------------------------------------------
+// --- The emulator daemon -------------------------------------------------------------------------
 
 // One quorix-camsim daemon with one camera for the whole program; the SDK inside the plugin finds
 // it through QUORIX_SIM_DIR.
@@ -118,7 +122,7 @@ private:
     pid_t m_daemon = -1;
 };
 
-// --- Pipelines --------------------------------------------------------------------------------
+// --- Pipelines -----------------------------------------------------------------------------------
 
 struct PipelineDeleter {
     void operator()(GstElement* pipeline) const {
@@ -172,7 +176,7 @@ std::string PlayToEnd(const Pipeline& pipeline, int timeoutSeconds = 60) {
     return result;
 }
 
-// --- Reading frames ---------------------------------------------------------------------------
+// --- Reading frames ------------------------------------------------------------------------------
 
 // A picture as the tests read it: `channels` bytes (or 16-bit words) per pixel.
 struct Picture {
@@ -203,12 +207,14 @@ uint32_t FrameNumber(const Picture& picture, int channel = 0) {
 }
 
 // Centre of patch `index` in sensor coordinates.
-int PatchRow(size_t index) { return static_cast<int>(index / kPatchColumns) * kPatchSize + 128; }
+int PatchRow(size_t index) {
+    return static_cast<int>(index / kPatchColumns) * kPatchSize + 128;
+}
 int PatchColumn(size_t index) {
     return static_cast<int>(index % kPatchColumns) * kPatchSize + 128;
 }
 
-// --- The tests --------------------------------------------------------------------------------
+// --- The tests -----------------------------------------------------------------------------------
 
 // Thirty frames through videoconvert and pngenc: the stream ends after exactly num-buffers, and
 // each PNG shows the scene upright in its colours (a swapped channel, a flipped row order or a
@@ -216,10 +222,11 @@ int PatchColumn(size_t index) {
 TEST(QuorixSrc, ThirtyFramesToPngShowTheSceneInItsColours) {
     const fs::path directory = fs::path(std::getenv("XDG_CONFIG_HOME")) / "frames";
     fs::create_directories(directory);
-    const Pipeline pipeline = Launch("quorixsrc"
-                                     " num-buffers=30 ! videoconvert ! pngenc ! multifilesink "
-                                     "location=" +
-                                     (directory / "frame-%05d.png").string());
+    const Pipeline pipeline = Launch(
+        "quorixsrc"
+        " num-buffers=30 ! videoconvert ! pngenc ! multifilesink "
+        "location=" +
+        (directory / "frame-%05d.png").string());
     ASSERT_TRUE(pipeline);
     ASSERT_EQ(PlayToEnd(pipeline), "");
 
@@ -273,7 +280,7 @@ TEST(QuorixSrc, ThirtyFramesToPngShowTheSceneInItsColours) {
     }
 }
 
-// --- Caps negotiation for each format -------------------------------------------------------
+// --- Caps negotiation for each format ------------------------------------------------------------
 
 // The mosaic's order at the picture's top-left 2x2 pixels, from the camera: the scene's filter
 // is G R on even rows and B G on odd ones; a mirror flips the picture's rows or columns (whose
@@ -300,7 +307,9 @@ struct CapsCase {
     bool mirrorH, mirrorV, subsample;
 };
 
-void PrintTo(const CapsCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const CapsCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class QuorixSrcCaps : public ::testing::TestWithParam<CapsCase> {};
 
@@ -321,8 +330,8 @@ void PictureOf(const CapsCase& c, int sensorRow, int sensorColumn, int* row, int
 // scene's in that format's layout.
 TEST_P(QuorixSrcCaps, OneFrameInTheFormatAsked) {
     const CapsCase& c = GetParam();
-    const Pipeline pipeline = Launch(std::string("quorixsrc num-buffers=1 ") + c.properties + " ! " + c.caps +
-                                     " ! appsink name=sink sync=false");
+    const Pipeline pipeline = Launch(std::string("quorixsrc num-buffers=1 ") + c.properties +
+                                     " ! " + c.caps + " ! appsink name=sink sync=false");
     ASSERT_TRUE(pipeline);
     GstAppSink* sink = GST_APP_SINK(ByName(pipeline, "sink"));
     ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
@@ -365,10 +374,10 @@ TEST_P(QuorixSrcCaps, OneFrameInTheFormatAsked) {
             column &= ~1;
             for (int i = 0; i < 4; ++i) {
                 const char site = format[static_cast<size_t>(i)];
-                const int expected = site == 'r' ? colour.red : site == 'b' ? colour.blue
-                                                                            : colour.green;
-                EXPECT_NEAR(picture.Sample(row + i / 2, column + i % 2), scale(expected),
-                            tolerance)
+                const int expected = site == 'r'   ? colour.red
+                                     : site == 'b' ? colour.blue
+                                                   : colour.green;
+                EXPECT_NEAR(picture.Sample(row + i / 2, column + i % 2), scale(expected), tolerance)
                     << "patch " << patch << " site " << site;
             }
         }
@@ -407,14 +416,14 @@ INSTANTIATE_TEST_SUITE_P(
                  false},
         CapsCase{"Gray16", "", "video/x-raw,format=GRAY16_LE", "GRAY16_LE", kWidth, kHeight, false,
                  false, false},
-        CapsCase{"Bayer", "", "video/x-bayer,format={bggr,gbrg,grbg,rggb}", "grbg", kWidth,
-                 kHeight, false, false, false},
+        CapsCase{"Bayer", "", "video/x-bayer,format={bggr,gbrg,grbg,rggb}", "grbg", kWidth, kHeight,
+                 false, false, false},
         CapsCase{"Bayer16", "", "video/x-bayer,format={bggr16le,gbrg16le,grbg16le,rggb16le}",
                  "grbg16le", kWidth, kHeight, false, false, false},
         CapsCase{"BayerMirrorH", "mirror=horizontal", "video/x-bayer", "rggb", kWidth, kHeight,
                  true, false, false},
-        CapsCase{"BayerMirrorV", "mirror=vertical", "video/x-bayer", "bggr", kWidth, kHeight,
-                 false, true, false},
+        CapsCase{"BayerMirrorV", "mirror=vertical", "video/x-bayer", "bggr", kWidth, kHeight, false,
+                 true, false},
         CapsCase{"BayerMirrorBoth", "mirror=both", "video/x-bayer", "gbrg", kWidth, kHeight, true,
                  true, false},
         CapsCase{"BayerSubsampled", "subsample=true", "video/x-bayer", "bggr", kWidth / 2,
@@ -427,7 +436,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(QuorixSrc, CaptureWindowSetsTheSizeAndTheCorner) {
     const Pipeline pipeline = Launch(
         "quorixsrc num-buffers=1 window=256,512,1024,768 ! "
-                                     "video/x-raw,format=BGR ! appsink name=sink sync=false");
+        "video/x-raw,format=BGR ! appsink name=sink sync=false");
     ASSERT_TRUE(pipeline);
     GstAppSink* sink = GST_APP_SINK(ByName(pipeline, "sink"));
     gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
@@ -454,15 +463,15 @@ TEST(QuorixSrc, CaptureWindowSetsTheSizeAndTheCorner) {
 // Downstream that wants another picture size than the camera's gets a negotiation error, not
 // buffers of the wrong size.
 TEST(QuorixSrc, SizeTheCameraLacksFailsNegotiation) {
-    const Pipeline pipeline = Launch(
-        "quorixsrc num-buffers=1 ! video/x-raw,format=BGR,width=640,height=480 ! fakesink");
+    const Pipeline pipeline =
+        Launch("quorixsrc num-buffers=1 ! video/x-raw,format=BGR,width=640,height=480 ! fakesink");
     ASSERT_TRUE(pipeline);
     const std::string error = PlayToEnd(pipeline);
     EXPECT_NE(error, "") << "EOS for a size the camera lacks";
     EXPECT_NE(error, "no EOS within the time");
 }
 
-// --- Lost frames ------------------------------------------------------------------------------
+// --- Lost frames ---------------------------------------------------------------------------------
 
 // What a fakesink saw: each buffer's camera frame number (from the picture), offset and time,
 // and the gap events before it.
@@ -501,9 +510,8 @@ GstPadProbeReturn CountGaps(GstPad*, GstPadProbeInfo* info, gpointer data) {
 // and `late` receive the element's counts at the end.
 Seen RunMosaic(int buffers, const std::string& tail, guint64* lost, guint64* late) {
     Seen seen;
-    const Pipeline pipeline =
-        Launch("quorixsrc name=src num-buffers=" + std::to_string(buffers) +
-               " ! video/x-bayer,format=grbg ! " + tail);
+    const Pipeline pipeline = Launch("quorixsrc name=src num-buffers=" + std::to_string(buffers) +
+                                     " ! video/x-bayer,format=grbg ! " + tail);
     if (!pipeline) {
         return seen;
     }
@@ -550,7 +558,8 @@ uint64_t ExpectAccounted(const Seen& seen, guint64 lost) {
     if (::testing::Test::HasFailure()) {
         std::string sequence;
         for (size_t i = 0; i < seen.numbers.size(); ++i) {
-            sequence += " " + std::to_string(seen.numbers[i]) + "@" + std::to_string(seen.offsets[i]);
+            sequence +=
+                " " + std::to_string(seen.numbers[i]) + "@" + std::to_string(seen.offsets[i]);
         }
         ADD_FAILURE() << "frame@offset:" << sequence;
     }
@@ -563,17 +572,16 @@ uint64_t ExpectAccounted(const Seen& seen, guint64 lost) {
 TEST(QuorixSrc, FullRateTakesEveryFrameDelivered) {
     constexpr int kBuffers = 150;
     guint64 lost = 0, late = 0;
-    const Seen seen =
-        RunMosaic(kBuffers, "queue ! fakesink name=sink sync=false", &lost, &late);
+    const Seen seen = RunMosaic(kBuffers, "queue ! fakesink name=sink sync=false", &lost, &late);
     ASSERT_EQ(seen.numbers.size(), static_cast<size_t>(kBuffers));
     const uint64_t missing = ExpectAccounted(seen, lost);
     EXPECT_EQ(late, 0u) << "frames delivered by the SDK that no buffer took";
-    const double seconds =
-        static_cast<double>(seen.times.back() - seen.times.front()) / GST_SECOND;
-    std::printf("quorixsrc ! queue ! fakesink sync=false: %d frames of 2048 x 1536 in %.2f s, "
-                "%.1f frames/s; lost frames %llu (late %llu; %llu missing between the buffers)\n",
-                kBuffers, seconds, (kBuffers - 1) / seconds, static_cast<unsigned long long>(lost),
-                static_cast<unsigned long long>(late), static_cast<unsigned long long>(missing));
+    const double seconds = static_cast<double>(seen.times.back() - seen.times.front()) / GST_SECOND;
+    std::printf(
+        "quorixsrc ! queue ! fakesink sync=false: %d frames of 2048 x 1536 in %.2f s, "
+        "%.1f frames/s; lost frames %llu (late %llu; %llu missing between the buffers)\n",
+        kBuffers, seconds, (kBuffers - 1) / seconds, static_cast<unsigned long long>(lost),
+        static_cast<unsigned long long>(late), static_cast<unsigned long long>(missing));
 }
 
 // A consumer slower than the camera: the frames that never reach a buffer count as lost and as
@@ -593,7 +601,7 @@ TEST(QuorixSrc, FramesLostToASlowConsumerAreCountedAndAnnounced) {
     EXPECT_LE(late, lost);
 }
 
-// --- Starting and stopping ----------------------------------------------------------------
+// --- Starting and stopping -----------------------------------------------------------------------
 
 size_t OpenDescriptors() {
     size_t count = 0;
@@ -607,8 +615,7 @@ GstTracer* LeaksTracer() {
     GstTracer* found = nullptr;
     GList* tracers = gst_tracing_get_active_tracers();
     for (GList* t = tracers; t != nullptr; t = t->next) {
-        if (found == nullptr &&
-            std::strcmp(G_OBJECT_TYPE_NAME(t->data), "GstLeaksTracer") == 0) {
+        if (found == nullptr && std::strcmp(G_OBJECT_TYPE_NAME(t->data), "GstLeaksTracer") == 0) {
             found = GST_TRACER(gst_object_ref(t->data));
         }
     }
