@@ -460,6 +460,40 @@ TEST(QuorixSrc, CaptureWindowSetsTheSizeAndTheCorner) {
     gst_sample_unref(sample);
 }
 
+// One GRAY8 frame with the given properties; the sample at the centre of gray patch `patch`.
+int GrayPatchLevel(const std::string& properties, size_t patch) {
+    const Pipeline pipeline = Launch("quorixsrc num-buffers=1 " + properties +
+                                     " ! video/x-raw,format=GRAY8 ! appsink name=sink sync=false");
+    if (!pipeline) {
+        return -1;
+    }
+    GstAppSink* sink = GST_APP_SINK(ByName(pipeline, "sink"));
+    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+    GstSample* sample = gst_app_sink_try_pull_sample(sink, 30 * GST_SECOND);
+    if (sample == nullptr) {
+        ADD_FAILURE() << properties << ": no frame";
+        return -1;
+    }
+    GstMapInfo map;
+    int level = -1;
+    if (gst_buffer_map(gst_sample_get_buffer(sample), &map, GST_MAP_READ)) {
+        level = map.data[static_cast<size_t>(PatchRow(patch)) * kWidth +
+                         static_cast<size_t>(PatchColumn(patch))];
+        gst_buffer_unmap(gst_sample_get_buffer(sample), &map);
+    }
+    gst_sample_unref(sample);
+    return level;
+}
+
+// Exposure and gain reach the camera: the scene's levels scale with the exposure time over the
+// nominal 17 ms, and with 10^((gain - 64) / 200) (60 steps of 0.1 dB: twice as bright).
+TEST(QuorixSrc, ExposureAndGainReachTheCamera) {
+    EXPECT_NEAR(GrayPatchLevel("exposure=8500 gain=64", 0), To8(kPatchColours[0].green / 2),
+                kTolerance8);
+    EXPECT_NEAR(GrayPatchLevel("exposure=17000 gain=124", 3), To8(kPatchColours[3].green * 2),
+                kTolerance8);
+}
+
 // Downstream that wants another picture size than the camera's gets a negotiation error, not
 // buffers of the wrong size.
 TEST(QuorixSrc, SizeTheCameraLacksFailsNegotiation) {
@@ -482,6 +516,7 @@ struct Seen {
     std::vector<GstClockTime> times;
     std::vector<int> gapsBefore;
     int gaps = 0;
+    int qosMessages = 0;  // posted on the streaming thread, read once it has ended
 };
 
 void OnHandoff(GstElement*, GstBuffer* buffer, GstPad*, gpointer data) {
@@ -506,6 +541,13 @@ GstPadProbeReturn CountGaps(GstPad*, GstPadProbeInfo* info, gpointer data) {
     return GST_PAD_PROBE_OK;
 }
 
+GstBusSyncReply CountQos(GstBus*, GstMessage* message, gpointer data) {
+    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_QOS) {
+        ++static_cast<Seen*>(data)->qosMessages;
+    }
+    return GST_BUS_PASS;
+}
+
 // Runs quorixsrc in 8-bit mosaic format into `tail` ending in a fakesink named "sink"; `lost`
 // and `late` receive the element's counts at the end.
 Seen RunMosaic(int buffers, const std::string& tail, guint64* lost, guint64* late) {
@@ -522,6 +564,9 @@ Seen RunMosaic(int buffers, const std::string& tail, guint64* lost, guint64* lat
     GstPad* pad = gst_element_get_static_pad(sink, "sink");
     gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, CountGaps, &seen, nullptr);
     gst_object_unref(pad);
+    GstBus* bus = gst_element_get_bus(pipeline.get());
+    gst_bus_set_sync_handler(bus, CountQos, &seen, nullptr);
+    gst_object_unref(bus);
     EXPECT_EQ(PlayToEnd(pipeline), "");
     EXPECT_EQ(seen.numbers.size(), static_cast<size_t>(buffers));
     g_object_get(seen.source, "lost-frames", lost, "late-frames", late, nullptr);
@@ -599,6 +644,11 @@ TEST(QuorixSrc, FramesLostToASlowConsumerAreCountedAndAnnounced) {
     // but not late.
     EXPECT_GT(late, 0u) << "the frames the consumer missed are late";
     EXPECT_LE(late, lost);
+    int skips = 0;
+    for (size_t i = 1; i < seen.offsets.size(); ++i) {
+        skips += seen.offsets[i] - seen.offsets[i - 1] > 1 ? 1 : 0;
+    }
+    EXPECT_EQ(seen.qosMessages, skips) << "one QoS message for each skip";
 }
 
 // --- Starting and stopping -----------------------------------------------------------------------
