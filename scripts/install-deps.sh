@@ -10,6 +10,10 @@ packages=(
   libgtk-3-dev  # the settings dialogs' view module
   libgtest-dev libgmock-dev libbenchmark-dev ffmpeg
   libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
+  # the GStreamer source element and its tests (gst-launch-1.0, videoconvert, pngenc,
+  # multifilesink)
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   clang libclang-rt-dev  # the libFuzzer targets (scripts/fuzz.sh)
   python3-numpy python3-pytest  # the Python package (python/quorix) and its tests
 )
