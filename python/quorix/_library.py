@@ -103,8 +103,24 @@ class RecordStatus(ctypes.Structure):
     ]
 
 
+class ImageInfo(ctypes.Structure):
+    """QuorixImageInfo: which frame Quorix_GetImageEx copied (48 bytes)."""
+
+    _fields_ = [
+        ("size", ctypes.c_uint32),
+        ("version", ctypes.c_uint32),
+        ("frameIndex", ctypes.c_uint64),
+        ("frameNumber", ctypes.c_int64),
+        ("timestampUs", ctypes.c_uint64),
+        ("width", ctypes.c_uint32),
+        ("height", ctypes.c_uint32),
+        ("bitsPerPixel", ctypes.c_uint32),
+        ("reserved", ctypes.c_uint32),
+    ]
+
+
 for _record, _size in ((CameraInfo, 56), (Message, 32), (FrameInfo, 32), (FrameStatistics, 104),
-                      (RecordStatus, 56)):
+                      (RecordStatus, 56), (ImageInfo, 48)):
     assert ctypes.sizeof(_record) == _size, _record.__name__
 
 # --- Constants of the public header ----------------------------------------------------------
@@ -149,6 +165,7 @@ _PROTOTYPES = {
     "Quorix_GetColorMode": (_i32, [_handle]),
     "Quorix_SnapShot": (_int, [_handle, _ptr, _u32, _i32]),
     "Quorix_GetImage": (_int, [_handle, _ptr, _u32, _i32]),
+    "Quorix_GetImageEx": (_int, [_handle, _ptr, _u32, _i32, ctypes.POINTER(ImageInfo)]),
     "Quorix_Width": (_i32, [_handle]),
     "Quorix_Height": (_i32, [_handle]),
     "Quorix_SetSubSample": (_int, [_handle, _i32]),

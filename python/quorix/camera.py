@@ -115,11 +115,14 @@ class Frame:
 
     Attributes:
         image: the picture, a numpy array laid out as the module describes.
-        number: the frame's place among the frames the library delivered since the stream
-            started, from 0. Frames the caller did not take before a newer one was delivered
-            are not yielded, so a gap in the numbers counts frames the caller missed.
-        timestamp: the host's monotonic clock (time.monotonic()) [s] right after the library
-            delivered the frame.
+        number: the camera's number of the frame. The camera numbers the frames it makes one
+            after another, so when two frames yielded in turn differ in number by k + 1, k
+            frames came between that the caller did not get: ones the caller passed over by
+            being slower than the camera (the stream yields the newest frame whenever it
+            looks), or ones lost in the camera, on the USB link or in the library
+            (Camera.statistics() tells which).
+        timestamp: when the library took the frame from the camera [s], on the clock of
+            time.monotonic() (the system's monotonic clock), so it compares with that clock.
     """
 
     __slots__ = ("image", "number", "timestamp")
@@ -411,7 +414,7 @@ class Camera:
             self.bits = bits
 
     def _take(self, function, width, height, bits):
-        """Calls SnapShot or GetImage for an image of that layout into new memory."""
+        """Calls SnapShot for an image of that layout into new memory."""
         buffer = np.empty(height * _stride(width, bits), np.uint8)
         self._call(function, buffer.ctypes.data, buffer.nbytes, _TOP_ROW_FIRST)
         return _image(buffer, width, height, bits)
@@ -437,39 +440,29 @@ class Camera:
         return {name: getattr(statistics, name) for name, _ in lib.FrameStatistics._fields_
                 if name not in ("size", "version")}
 
-    def _newest_frame(self, info):
-        """Copies the newest delivered frame with its number, or None when the copy cannot be
-        told apart from the next frame.
+    def _copy_frame(self, info):
+        """Copies the last processed frame with the library's record of which frame it is, or
+        returns None when a frame larger than the newest frame message described came meanwhile
+        (its own message follows).
 
-        info: the library's QuorixFrameInfo record, which describes the newest frame.
-        The library overwrites its frame and the record as soon as it has processed the next
-        one, and numbers frames only by counting them. GetImage copies the frame whole (no
-        frame is processed while it copies); the copy is the frame the delivered count names
-        when the count stood still around it and, either before or after it, no frame was on
-        its way through the library (its pending count is 0). A frame that arrives during the
-        copy leaves the copy as it is: it waits until the copy is done. Otherwise the next
-        frame is on its way and brings its own message, so the copy is given up.
-        One case this cannot tell apart: the library's thread finishes a frame while the copy
-        waits for it and is then held up between handing the frame over and counting it for
-        the whole copy; that frame would carry the number of the one before.
+        info: the library's QuorixFrameInfo record, which sizes the buffer. GetImageEx copies the
+        frame and fills the record under one lock, so the picture and its record always belong
+        together, whatever frames the library takes meanwhile.
         """
-        before = self._statistics()
-        stamp = time.monotonic()
-        layout = (info.width, info.height, info.bitsPerPixel)
+        width, height, bits = info.width, info.height, info.bitsPerPixel
+        buffer = np.empty(height * _stride(width, bits), np.uint8)
+        record = lib.ImageInfo(size=ctypes.sizeof(lib.ImageInfo))
         try:
-            image = self._take("Quorix_GetImage", *layout)
+            self._call("Quorix_GetImageEx", buffer.ctypes.data, buffer.nbytes, _TOP_ROW_FIRST,
+                       ctypes.byref(record))
         except QuorixError as error:
             if error.code != 5:
                 raise
-            # A frame of another size or format came meanwhile, or the format changed and its
-            # first frame is still to come.
             return None
-        after = self._statistics()
-        if (before.framesDelivered == after.framesDelivered and after.framesDelivered > 0
-                and (before.framesPending == 0 or after.framesPending == 0)
-                and (info.width, info.height, info.bitsPerPixel) == layout):
-            return Frame(image, after.framesDelivered - 1, stamp)
-        return None
+        # The copy is the record's size, which a frame smaller than the buffer leaves room to.
+        width, height, bits = record.width, record.height, record.bitsPerPixel
+        image = _image(buffer[: height * _stride(width, bits)], width, height, bits)
+        return image, record
 
     def stream(self, bits=24, seconds=None, count=None):
         """Runs the camera continuously and yields its frames as Frame objects.
@@ -478,10 +471,11 @@ class Camera:
         count: stop after this many frames; None for no limit.
 
         The frames come through the library's message window: the loop sleeps in poll() on its
-        file descriptor until the library has delivered a frame, then copies that frame. When
-        the caller is slower than the camera, the newest frame is taken and the ones between
-        are skipped (see Frame.number). Leaving the loop (break, an exception, the generator
-        closed) stops the camera. A camera that stops sending, e.g. because it was unplugged,
+        file descriptor until the library has delivered a frame, then copies the newest frame
+        with the record of which frame it is; no frame is yielded twice. When the caller is
+        slower than the camera, the frames between are skipped and the numbers show the gap
+        (see Frame.number). Leaving the loop (break, an exception, the generator closed) stops
+        the camera. A camera that stops sending, e.g. because it was unplugged,
         raises QuorixError with code 13.
         """
         self._use_bits(bits)
@@ -493,8 +487,8 @@ class Camera:
             # No preview window: the frames are only delivered.
             self._call("Quorix_SetPreviewWindow", None, 0, 0, 0, 0)
             self._call("Quorix_SetDeliveryMode", lib.DELIVERY_NEWEST)
-            # No buffer of ours: each frame is copied with GetImage, which no frame overwrites
-            # while it copies.
+            # No buffer of ours: each frame is copied with GetImageEx, which no frame overwrites
+            # while it copies and which tells which frame it copied.
             self._call("Quorix_CallBackPreview", window, None, 0, _TOP_ROW_FIRST)
             started = True
             poller = select.poll()
@@ -502,7 +496,7 @@ class Camera:
             message = lib.Message()
             end = None if seconds is None else time.monotonic() + seconds
             yielded = 0
-            last_number = -1
+            last_index = None
             while count is None or yielded < count:
                 timeout = None
                 if end is not None:
@@ -522,12 +516,17 @@ class Camera:
                     info = lib.FrameInfo.from_address(message.wParam)
                 if info is None:
                     continue
-                frame = self._newest_frame(info)
-                if frame is None or frame.number <= last_number:
+                copied = self._copy_frame(info)
+                if copied is None:
                     continue
-                last_number = frame.number
+                image, record = copied
+                if record.frameIndex == last_index:
+                    # Yielded already: the copy after an earlier message took this frame, which
+                    # had been processed by then; its own message came after that.
+                    continue
+                last_index = record.frameIndex
                 yielded += 1
-                yield frame
+                yield Frame(image, record.frameNumber, record.timestampUs / 1e6)
         finally:
             if started:
                 self._lib.Quorix_StopPreview(self._handle)
