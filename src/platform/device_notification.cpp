@@ -31,9 +31,10 @@ struct Notifications {
     std::once_flag watching;
 };
 
+// Never destroyed: the hot-plug thread may post while the process exits.
 Notifications& TheNotifications() {
-    static Notifications notifications;
-    return notifications;
+    static auto* notifications = new Notifications();
+    return *notifications;
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include "sim/camera_registers.h"
 #include "sim/emulator.h"
 #include "support/umockdev_camera.h"
+#include "unit/transport/section_test_support.h"
 
 namespace quorix {
 namespace {
@@ -104,6 +105,7 @@ protected:
         EXPECT_EQ(seen.patches, static_cast<int>(sim::kPatchCount));
     }
 
+    test::ScopedSectionName m_section;  // a device table of this test alone
     std::vector<QuorixHandle> m_handles;
     std::vector<QuorixWindow> m_windows;
 };
@@ -196,7 +198,8 @@ TEST_F(UsbOverUmockdev, CameraInUseElsewhereFailsClearly) {
 
 // An unplug while streaming ends the frames with code 13 and the camera is no longer listed; the
 // notification window receives the removal and, on replug, the arrival, each naming the camera's
-// path (the same port, so the same path); the camera then opens again in the same process.
+// path (the same port, so the same path), and no other window or queue does; the camera then
+// opens again in the same process.
 TEST_F(UsbOverUmockdev, UnplugWhileStreamingAndReplug) {
     const QuorixWindow notices = MakeWindow();
     const QuorixHandle handle = Initialize(notices);
@@ -233,6 +236,13 @@ TEST_F(UsbOverUmockdev, UnplugWhileStreamingAndReplug) {
     ASSERT_TRUE(arrival.has_value()) << "no arrival notice";
     EXPECT_EQ(arrival->wParam, QUORIX_DEVICE_ARRIVAL);
     EXPECT_STREQ(reinterpret_cast<const QuorixDeviceInterface*>(arrival->lParam)->name, kPath);
+    // Only the notification window hears of devices: not the frames' window, nor a context
+    // made without a window.
+    QuorixMessage other{};
+    while (Quorix_PeekWindowMessage(frames, &other) == 1)
+        EXPECT_NE(other.message, QUORIX_MSG_DEVICE_CHANGE) << "posted to the frames' window";
+    while (Quorix_PeekThreadMessage(&other) == 1)
+        EXPECT_NE(other.message, QUORIX_MSG_DEVICE_CHANGE) << "posted to a thread queue";
     ASSERT_EQ(Quorix_EnumDevice(handle, names), 1);
     // The name ends in NN = device index + 1.
     const int32_t index = std::atoi(names[0] + std::strlen(names[0]) - 2) - 1;
