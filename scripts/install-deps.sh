@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkgconf
   libjpeg62-turbo-dev libpng-dev libtiff-dev
-  libx11-dev libxext-dev xvfb
+  libx11-dev libxext-dev xvfb xdotool
   libgtk-3-dev  # the settings dialogs' view module
   libusb-1.0-0-dev  # real cameras
   umockdev libumockdev-dev  # the libusb tests against an emulated USB device

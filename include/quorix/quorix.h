@@ -722,7 +722,8 @@ QUORIX_API int Quorix_LoadConfigFileW(QuorixHandle handle, const QuorixWChar* fi
 /* Shows the modal format dialog (colour mode, size presets, sub-sampling, preview pause) over
  * owner. A running preview or capture is stopped first and restarted afterwards; after OK the
  * stored format settings are reloaded into the context.
- * owner: the dialog's owner window, may be NULL.
+ * owner: the application's X11 window wrapped with Quorix_WrapX11Window, which the dialog is
+ *   kept above (transient for) and centred over; NULL or a message window: it stands alone.
  * Returns 1 once the dialog has closed (OK or Cancel), or 0 with code 1 (no camera engine or no
  * camera open), or 0 with code 4 when there is no display or the dialog module (libquorix-dialogs-gtk.so,
  * installed beside the library and loaded on the first dialog call) is missing; nothing changes
@@ -732,7 +733,8 @@ QUORIX_API int Quorix_SetCameraDlg(QuorixHandle handle, QuorixWindow owner);
 /* Shows the modal image-filter dialog (brightness ... gamma, Bayer gains and mode, and for the 8-
  * and 16-bit formats the gray filter). Changes apply to the next frames at once; Cancel restores
  * the values from before.
- * owner: the dialog's owner window, may be NULL.
+ * owner: the application's X11 window wrapped with Quorix_WrapX11Window, which the dialog is
+ *   kept above (transient for) and centred over; NULL or a message window: it stands alone.
  * Returns 1 once the dialog has closed, or 0 with code 1 (no camera engine or no camera open),
  * or 0 with code 4 when there is no display or the dialog module (libquorix-dialogs-gtk.so,
  * installed beside the library and loaded on the first dialog call) is missing; nothing changes
@@ -741,7 +743,8 @@ QUORIX_API int Quorix_SetImageDlg(QuorixHandle handle, QuorixWindow owner);
 
 /* Shows the modal analog dialog (gain, exposure, mirroring, automatic exposure). Changes are sent
  * to the camera at once; Cancel restores the values from before and sends them again.
- * owner: the dialog's owner window, may be NULL.
+ * owner: the application's X11 window wrapped with Quorix_WrapX11Window, which the dialog is
+ *   kept above (transient for) and centred over; NULL or a message window: it stands alone.
  * Returns 1 once the dialog has closed, or 0 with code 1 (no camera engine or no camera open),
  * or 0 with code 4 when there is no display or the dialog module (libquorix-dialogs-gtk.so,
  * installed beside the library and loaded on the first dialog call) is missing; nothing changes

@@ -9,6 +9,7 @@
 #include "dialogs/dialog_view.h"
 #include "platform/language.h"
 #include "platform/log.h"
+#include "platform/message_window.h"
 
 namespace quorix::dialogs {
 namespace {
@@ -96,7 +97,7 @@ const ViewModule* LoadViewModule() {
 
 }  // namespace
 
-int ShowDialog(DialogKind kind, CQuorix& context, QuorixWindow /*owner*/) {
+int ShowDialog(DialogKind kind, CQuorix& context, QuorixWindow owner) {
     // The dialogs set up and change an open camera.
     if (context.Engine() == nullptr || context.DeviceNumber() < 0) {
         return context.NotAvailable(0);
@@ -120,7 +121,9 @@ int ShowDialog(DialogKind kind, CQuorix& context, QuorixWindow /*owner*/) {
         return context.NotAvailable(0);
     }
     ModelPort port(*model);
-    module->run(&port, 0);
+    // Only an application's X11 window can own the dialog; a message window has no place on
+    // the screen, and the dialog then stands alone.
+    module->run(&port, platform::X11WindowOf(reinterpret_cast<platform::WindowHandle>(owner)));
     model->SetListener(nullptr);
     return model->Finish();
 }

@@ -2,7 +2,8 @@
 # `quorix snap`, `quorix record` and `quorix stream` against the tool's own emulated camera: the files a snapshot
 # writes hold the camera's known scene in the documented layouts, a recording is a whole AVI file,
 # and a windowless preview delivers frames without errors; `quorix preview` and `record --show`
-# show the picture in a window on an Xvfb server of the test's own.
+# show the picture in a window on an Xvfb server of the test's own, and `quorix dialog` a settings
+# dialog over it.
 # usage: snap_stream_test.sh QUORIX_TOOL
 #
 # Expected values come from the emulated camera's scene (sim/scene.h), seen at the camera's
@@ -320,6 +321,27 @@ else
     status=$?
     [ "$status" -eq 0 ] || fail "record --show exits $status: $out"
     expect_line "Ended           the time was up" "$out" "record --show"
+    # dialog: the image dialog opens over the live picture; once it is mapped (its X window
+    # exists, with its title, a moment before), Escape (a real key press, through
+    # the server's test extension) cancels it and the tool ends.
+    DISPLAY=":$number" timeout 60 "$quorix" dialog image --sim 1 --subsample >"$TMPDIR/dialog.out" 2>&1 &
+    dialog=$!
+    window=""
+    for _ in $(seq 1 80); do
+      window=$(DISPLAY=":$number" xdotool search --onlyvisible --name '^Property$' 2>/dev/null | head -n 1)
+      [ -n "$window" ] && break
+      sleep 0.25
+    done
+    if [ -z "$window" ]; then
+      fail "quorix dialog image showed no dialog: $(cat "$TMPDIR/dialog.out")"
+    else
+      DISPLAY=":$number" xdotool windowfocus --sync "$window" key Escape 2>/dev/null
+    fi
+    wait "$dialog"
+    status=$?
+    out=$(cat "$TMPDIR/dialog.out")
+    [ "$status" -eq 0 ] || fail "dialog exits $status: $out"
+    expect_line "Dialog          image closed" "$out" "dialog"
     no_leftovers "preview"
   fi
   kill "$xvfb"

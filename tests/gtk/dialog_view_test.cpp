@@ -12,22 +12,8 @@
 #include "component/context/context_test_support.h"
 #include "support/x_server.h"
 
-// GTK and the libraries under it keep allocations for the life of the process (type system,
-// fonts, themes) that the leak checker of sanitizer builds reports at exit; they are not this
-// SDK's.
-extern "C" __attribute__((visibility("default"), used)) const char* __lsan_default_suppressions() {
-    return "leak:libglib-2.0.so\n"
-           "leak:libgobject-2.0.so\n"
-           "leak:libgio-2.0.so\n"
-           "leak:libgtk-3.so\n"
-           "leak:libgdk-3.so\n"
-           "leak:libfontconfig.so\n"
-           "leak:libpango\n"
-           "leak:libcairo.so\n"
-           "leak:libharfbuzz.so\n"
-           "leak:libatk\n"
-           "leak:libdbus\n";
-}
+// Last: Xlib's macros (Status, Bool) would change the SDK's headers.
+#include <gdk/gdkx.h>
 
 namespace quorix {
 namespace {
@@ -254,11 +240,29 @@ TEST_F(DialogView, ImageDialogScaleChangesTheValueAndEscapeCancels) {
     EXPECT_EQ(Quorix_GetBrightness(m_handle, &ok), 10);
 }
 
-// Typing into the brightness spin button and pressing OK keeps the new value. Catches an OK
-// that restores like Cancel, and a spin button that never reaches the model.
+// Typing into the brightness spin button and pressing OK keeps the new value; the dialog opened
+// for an application's window is marked transient for it and placed over it. Catches an OK that
+// restores like Cancel, a spin button that never reaches the model, and an owner ignored.
 TEST_F(DialogView, ImageDialogOkKeepsTheTypedValue) {
     ASSERT_EQ(Quorix_SetBrightness(m_handle, 10), 1);
+    ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+    GtkWidget* application = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_default_size(GTK_WINDOW(application), 800, 600);
+    gtk_widget_show(application);
+    const Window owner = GDK_WINDOW_XID(gtk_widget_get_window(application));
+    Window transientFor = 0;
+    bool overOwner = false;
     DialogDriver driver([&](GtkWidget* dialog) {
+        Display* display = GDK_DISPLAY_XDISPLAY(gtk_widget_get_display(dialog));
+        XGetTransientForHint(display, GDK_WINDOW_XID(gtk_widget_get_window(dialog)),
+                             &transientFor);
+        int x = 0;
+        int y = 0;
+        int ownerX = 0;
+        int ownerY = 0;
+        gdk_window_get_origin(gtk_widget_get_window(dialog), &x, &y);
+        gdk_window_get_origin(gtk_widget_get_window(application), &ownerX, &ownerY);
+        overOwner = x >= ownerX && y >= ownerY && x < ownerX + 800 && y < ownerY + 600;
         GtkWidget* spin = OnShownPage(dialog, kIdBrightnessEdit);
         ASSERT_TRUE(spin != nullptr && GTK_IS_SPIN_BUTTON(spin));
         gtk_spin_button_set_value(GTK_SPIN_BUTTON(spin), -40);
@@ -266,8 +270,11 @@ TEST_F(DialogView, ImageDialogOkKeepsTheTypedValue) {
         ASSERT_TRUE(ok != nullptr && GTK_IS_BUTTON(ok));
         gtk_button_clicked(GTK_BUTTON(ok));
     });
-    EXPECT_EQ(Quorix_SetImageDlg(m_handle, nullptr), 1);
+    EXPECT_EQ(Quorix_SetImageDlg(m_handle, Quorix_WrapX11Window(owner)), 1);
+    gtk_widget_destroy(application);
     EXPECT_TRUE(driver.Ran());
+    EXPECT_EQ(transientFor, owner);
+    EXPECT_TRUE(overOwner);
     int32_t ok = 0;
     EXPECT_EQ(Quorix_GetBrightness(m_handle, &ok), -40);
 }

@@ -70,6 +70,8 @@ int Usage(FILE* out) {
         "                   in its title, until the window is closed (or for --seconds S)\n"
         "  stream [options] run the camera's preview without a window for a while and report\n"
         "                   the frames delivered, the frame rate and the errors\n"
+        "  dialog analog|image|camera [options]\n"
+        "                   open a settings dialog over the camera's live picture\n"
         "%s"
         "  help             show this text\n"
         "\n"
@@ -1101,7 +1103,22 @@ int RunRecord(const Options& options) {
     return complete ? kExitOk : kExitFailure;
 }
 
-int RunPreview(const Options& options) {
+// The settings dialogs `quorix dialog` opens, by name.
+struct DialogCommand {
+    const char* name;
+    int (*open)(QuorixHandle, QuorixWindow);
+    const char* function;
+};
+constexpr DialogCommand kDialogs[] = {
+    {"analog", Quorix_SetAnalogDlg, "Quorix_SetAnalogDlg"},
+    {"image", Quorix_SetImageDlg, "Quorix_SetImageDlg"},
+    {"camera", Quorix_SetCameraDlg, "Quorix_SetCameraDlg"},
+};
+
+// Shows the live picture in the tool's window until it is closed or --seconds pass; with
+// `dialog`, opens that settings dialog over the running preview instead and ends when the
+// dialog closes.
+int RunPreview(const Options& options, const DialogCommand* dialog = nullptr) {
     std::unique_ptr<SimCameras> simCameras;
     if (!StartSimCameras(options, &simCameras)) {
         return kExitFailure;
@@ -1135,6 +1152,18 @@ int RunPreview(const Options& options) {
         return context.Failed("Quorix_CallBackPreview");
     }
     RunningPreview preview(handle);
+    if (dialog != nullptr) {
+        // Modal on this thread: the library's window keeps drawing the frames meanwhile.
+        show->SetTitle(std::string("quorix dialog ") + dialog->name + " - " + picture);
+        if (!dialog->open(handle, show->Parent())) {
+            return context.Failed(dialog->function);
+        }
+        if (!preview.Stop()) {
+            return context.Failed("Quorix_StopPreview");
+        }
+        std::printf("Dialog          %s closed\n", dialog->name);
+        return kExitOk;
+    }
     std::signal(SIGINT, [](int) { g_interrupted = 1; });
 
     using Clock = std::chrono::steady_clock;
@@ -1240,6 +1269,20 @@ int main(int argc, char** argv) {
     }
     if (command == "settings") {
         return quorix::cli::RunSettings(argc - 2, argv + 2);
+    }
+    if (command == "dialog") {
+        const DialogCommand* dialog = nullptr;
+        for (const DialogCommand& candidate : kDialogs) {
+            if (argc >= 3 && std::strcmp(argv[2], candidate.name) == 0) {
+                dialog = &candidate;
+            }
+        }
+        Options options;
+        if (dialog == nullptr ||
+            !ParseOptions(argc - 1, argv + 1, kCameraOption | kCameraSettings, &options)) {
+            return Usage(stderr);
+        }
+        return RunPreview(options, dialog);
     }
     if (command == "help" || command == "--help" || command == "-h") {
         return Usage(stdout);

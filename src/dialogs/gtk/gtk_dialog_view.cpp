@@ -2,8 +2,10 @@
 // library on the first dialog call. It builds a modal GtkDialog from a model's controls, each
 // widget named by its control identifier, forwards what the user does to the model and redraws
 // the controls the model reports as changed.
+#include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -36,13 +38,15 @@ constexpr int32_t kMostTicks = 100;
 
 class GtkDialogView {
 public:
-    explicit GtkDialogView(DialogPort& port) : m_port(port) {}
+    GtkDialogView(DialogPort& port, unsigned long owner) : m_port(port), m_owner(owner) {}
     GtkDialogView(const GtkDialogView&) = delete;
     GtkDialogView& operator=(const GtkDialogView&) = delete;
 
     void Run() {
         Build();
         m_port.SetListener([this](const Control& control) { Show(control); });
+        gtk_widget_realize(m_dialog);
+        PlaceOverOwner();
         gtk_widget_show_all(m_dialog);
         for (const Control& control : m_port.Controls()) {
             Show(control);
@@ -71,6 +75,36 @@ public:
     }
 
 private:
+    // Makes the dialog transient for the application's window (the window manager keeps it
+    // above that window and may minimise them together) and centres it over the window. An
+    // owner that does not exist (any more) leaves the dialog standing alone.
+    void PlaceOverOwner() {
+        GdkDisplay* display = gtk_widget_get_display(m_dialog);
+        if (m_owner == 0 || !GDK_IS_X11_DISPLAY(display)) {
+            gtk_window_set_position(GTK_WINDOW(m_dialog), GTK_WIN_POS_CENTER);
+            return;
+        }
+        gdk_x11_display_error_trap_push(display);
+        GdkWindow* owner = gdk_x11_window_foreign_new_for_display(display, m_owner);
+        gdk_x11_display_error_trap_pop_ignored(display);
+        if (owner == nullptr) {
+            gtk_window_set_position(GTK_WINDOW(m_dialog), GTK_WIN_POS_CENTER);
+            return;
+        }
+        gdk_window_set_transient_for(gtk_widget_get_window(m_dialog), owner);
+        int x = 0;
+        int y = 0;
+        gdk_window_get_origin(owner, &x, &y);
+        const int ownerWidth = gdk_window_get_width(owner);
+        const int ownerHeight = gdk_window_get_height(owner);
+        int width = 0;
+        int height = 0;
+        gtk_window_get_size(GTK_WINDOW(m_dialog), &width, &height);
+        gtk_window_move(GTK_WINDOW(m_dialog), std::max(0, x + (ownerWidth - width) / 2),
+                        std::max(0, y + (ownerHeight - height) / 2));
+        g_object_unref(owner);
+    }
+
     struct Widget {
         GtkWidget* widget = nullptr;
         GtkWidget* label = nullptr;  // the label beside it, shown and hidden with it
@@ -367,6 +401,7 @@ private:
     }
 
     DialogPort& m_port;
+    const unsigned long m_owner;  // the application's X11 window, or 0
     GtkWidget* m_dialog = nullptr;
     GtkWidget* m_notebook = nullptr;
     std::vector<GtkWidget*> m_pages;
@@ -391,12 +426,12 @@ __attribute__((visibility("default"))) int QuorixDialogs_Open() {
 }
 
 __attribute__((visibility("default"))) int QuorixDialogs_Run(quorix::dialogs::DialogPort* port,
-                                                             unsigned long /*owner*/) {
+                                                             unsigned long owner) {
     if (port == nullptr) {
         return 0;
     }
     try {
-        quorix::dialogs::GtkDialogView view(*port);
+        quorix::dialogs::GtkDialogView view(*port, owner);
         view.Run();
     } catch (...) {
         return 0;
