@@ -172,8 +172,8 @@ TEST_F(UsbOverUmockdev, StallShortTransferAndTimeOutRecover) {
 }
 
 // A camera in use by another process (its interface claimed there) does not open: the driver's
-// handle is invalid (code 6 on every request) and a line on stderr says why; once the other
-// process lets go it opens.
+// handle is invalid (code 6 on every request), the context cannot select it (code 2) and a line
+// on stderr says why; once the other process lets go it opens.
 TEST_F(UsbOverUmockdev, CameraInUseElsewhereFailsClearly) {
     Device().SetClaimedElsewhere(true);
     ::testing::internal::CaptureStderr();
@@ -187,6 +187,11 @@ TEST_F(UsbOverUmockdev, CameraInUseElsewhereFailsClearly) {
     EXPECT_EQ(error, 6u);
     EXPECT_NE(said.find("in use by another process"), std::string::npos) << said;
     EXPECT_NE(said.find(Device().Node()), std::string::npos) << said;
+
+    // Through the API the camera is not there to open: code 2, at once.
+    const QuorixHandle handle = Initialize(nullptr);
+    EXPECT_EQ(Quorix_SetDeviceNumber(handle, 0), 0);
+    EXPECT_EQ(LastError(handle), 2u);
 
     Device().SetClaimedElsewhere(false);
     platform::usb::DeviceHandle free = platform::usb::DeviceHandle::Open(kPath, false);
