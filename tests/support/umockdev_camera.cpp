@@ -2,6 +2,7 @@
 
 #include <linux/usbdevice_fs.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <umockdev.h>
 
 #include <cerrno>
@@ -425,6 +426,13 @@ void UmockdevCamera::SetClaimedElsewhere(bool claimed) {
 
 std::string UmockdevCamera::Node() const {
     return m_state->Node();
+}
+
+bool UmockdevCamera::SetNodeMode(unsigned mode) {
+    gchar* root = umockdev_testbed_get_root_dir(m_state->testbed);
+    const std::string file = std::string(root) + m_state->Node();
+    g_free(root);
+    return chmod(file.c_str(), static_cast<mode_t>(mode)) == 0;
 }
 
 uint64_t UmockdevCamera::Submissions() const {

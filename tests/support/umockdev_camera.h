@@ -40,6 +40,8 @@ public:
     void SetClaimedElsewhere(bool claimed);
     // The device node of the current plug-in.
     std::string Node() const;
+    // Sets the permission bits of the node's file in the test bed (root ignores them).
+    bool SetNodeMode(unsigned mode);
     // URBs submitted so far.
     uint64_t Submissions() const;
 

@@ -5,6 +5,7 @@
 // The program must run under umockdev-wrapper (ctest does so); without it every test is skipped.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
@@ -199,6 +200,24 @@ TEST_F(UsbOverUmockdev, CameraInUseElsewhereFailsClearly) {
     ASSERT_TRUE(platform::usb::DeviceIoControl(free, platform::usb::kIoctlDeviceSpeed, nullptr, 0,
                                                speed, sizeof speed, nullptr, nullptr, &error));
     EXPECT_EQ(speed[0], 4) << "a SuperSpeed camera";
+}
+
+// A device node the user may not open: the camera is not opened, and the line on stderr names
+// the node and the udev rule. Root opens any node, so this runs only for another user (ctest runs
+// it once more as user nobody when the suite runs as root and setpriv is there).
+TEST_F(UsbOverUmockdev, NodeWithoutPermissionNamesTheRule) {
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root opens any device node";
+    ASSERT_TRUE(Device().SetNodeMode(0));
+    struct NodeModeBack {
+        ~NodeModeBack() { Device().SetNodeMode(0666); }
+    } back;
+    ::testing::internal::CaptureStderr();
+    platform::usb::DeviceHandle denied = platform::usb::DeviceHandle::Open(kPath, false);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(denied.IsValid());
+    EXPECT_NE(said.find("no permission to open " + Device().Node()), std::string::npos) << said;
+    EXPECT_NE(said.find("70-quorix.rules"), std::string::npos) << said;
 }
 
 // An unplug while streaming ends the frames with code 13 and the camera is no longer listed; the
