@@ -12,7 +12,12 @@ packages=(
   umockdev libumockdev-dev  # the libusb tests against an emulated USB device
   libgtest-dev libgmock-dev libbenchmark-dev ffmpeg
   libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
+  # the GStreamer source element and its tests (gst-launch-1.0, videoconvert, pngenc,
+  # multifilesink)
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   clang libclang-rt-dev  # the libFuzzer targets (scripts/fuzz.sh)
+  python3-numpy python3-pytest  # the Python package (python/quorix) and its tests
 )
 
 missing=()
