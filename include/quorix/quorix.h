@@ -273,6 +273,24 @@ typedef struct QuorixRecordStatus {
     uint32_t elapsedMs; /* from the first frame written to the newest [ms] */
 } QuorixRecordStatus;
 
+/* Which frame Quorix_GetImageEx copied. The caller sets `size` first. */
+typedef struct QuorixImageInfo {
+    uint32_t size;        /* record size in bytes, set by the caller: at least 48 */
+    uint32_t version;     /* written by the library: QUORIX_IMAGE_INFO_VERSION */
+    uint64_t frameIndex;  /* the frame's place among the frames the library took from the camera
+                             since acquisition was last prepared, from 1: frames between two
+                             copies that the caller never saw make a gap */
+    int64_t frameNumber;  /* the camera's number of the frame (from its header; it counts on past
+                             2^31 only as far as the camera does): a gap is frames lost anywhere,
+                             in the camera, on the wire, in the library or by the caller */
+    uint64_t timestampUs; /* when the library took the frame from the camera's ring, on the
+                             system's monotonic clock (CLOCK_MONOTONIC) [us] */
+    uint32_t width;       /* the image copied [pixels] */
+    uint32_t height;
+    uint32_t bitsPerPixel;
+    uint32_t reserved; /* 0 */
+} QuorixImageInfo;
+
 #ifdef __cplusplus
 #define QUORIX_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
 #else
@@ -292,6 +310,8 @@ QUORIX_STATIC_ASSERT(offsetof(QuorixFrameStatistics, newestFrameNumber) == 96, "
 QUORIX_STATIC_ASSERT(sizeof(QuorixRecordStatus) == 56, "record status is 56 bytes");
 QUORIX_STATIC_ASSERT(sizeof(QuorixDeviceInterface) == 284, "device record is 284 bytes");
 QUORIX_STATIC_ASSERT(offsetof(QuorixDeviceInterface, name) == 28, "device path at 28");
+QUORIX_STATIC_ASSERT(sizeof(QuorixImageInfo) == 48, "image info record is 48 bytes");
+QUORIX_STATIC_ASSERT(offsetof(QuorixImageInfo, timestampUs) == 24, "time stamp at 24");
 QUORIX_STATIC_ASSERT(offsetof(QuorixRecordStatus, fileBytes) == 32, "file bytes at 32");
 
 /* =============================================================================================
@@ -529,6 +549,22 @@ QUORIX_API int Quorix_SnapShot(QuorixHandle handle, void* buffer, uint32_t buffe
  * 5 twice) or 1 (no camera engine). */
 QUORIX_API int Quorix_GetImage(QuorixHandle handle, void* buffer, uint32_t bufferSize,
                                int32_t orientation);
+
+/* Version of the QuorixImageInfo record this library fills. */
+#define QUORIX_IMAGE_INFO_VERSION 1u
+
+/* As Quorix_GetImage, and tells which frame it copied: the image and the record come from one
+ * moment, so a preview that moves on meanwhile can neither change the copy nor make the record
+ * name another frame. Applications that take frames while a preview runs (for example after each
+ * QUORIX_MSG_FRAME, instead of reading a callback buffer the library may already be overwriting)
+ * learn from it which frames they missed.
+ * info: receives the record; its `size` must be set first, at least 48. The library writes the
+ *   48 bytes of version 1 (leaving `size` and any bytes beyond them as they are); nothing is
+ *   written when the call fails.
+ * Returns 1, or 0 with code 9 (info NULL), 5 (size below 48, buffer NULL or too small, or no
+ * frame yet) or 1 (no camera engine). */
+QUORIX_API int Quorix_GetImageEx(QuorixHandle handle, void* buffer, uint32_t bufferSize,
+                                 int32_t orientation, QuorixImageInfo* info);
 
 /* Sets where the preview window appears; it is made when a preview starts (see Quorix_Preview).
  * parent: an X11 window wrapped with Quorix_WrapX11Window: the preview is a child of it at

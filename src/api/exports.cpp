@@ -293,6 +293,13 @@ QUORIX_API int Quorix_GetImage(QuorixHandle handle, void* buffer, uint32_t buffe
                        [&](CQuorix& c) { return c.GetImage(buffer, bufferSize, orientation); });
 }
 
+QUORIX_API int Quorix_GetImageEx(QuorixHandle handle, void* buffer, uint32_t bufferSize,
+                                 int32_t orientation, QuorixImageInfo* info) {
+    return WithContext(handle, 0, [&](CQuorix& c) {
+        return c.GetImageEx(buffer, bufferSize, orientation, info);
+    });
+}
+
 QUORIX_API int Quorix_SetPreviewWindow(QuorixHandle handle, QuorixWindow parent, int32_t left,
                                        int32_t top, int32_t width, int32_t height) {
     return WithContext(handle, 0, [&](CQuorix& c) {

@@ -181,6 +181,8 @@ public:
     // with its worker thread, and the capture window and colour mode that shape every image.
     int SnapShot(void* buffer, uint32_t size, int32_t orientation);
     int GetImage(void* buffer, uint32_t size, int32_t orientation);
+    // GetImage, and which frame it copied (read under the same frame lock as the copy).
+    int GetImageEx(void* buffer, uint32_t size, int32_t orientation, QuorixImageInfo* info);
     int Capture();
     int StartPreview();
     int StopPreview();
@@ -488,6 +490,16 @@ private:
     std::atomic<uint64_t> m_framesDelivered{0};
     std::atomic<uint64_t> m_framesFailedBuffer{0};
     std::atomic<uint64_t> m_framesStoppedInWorker{0};
+    // The frame the raw slot (and, once processed, the output slot) holds: its place among the
+    // frames taken since the statistics began, the camera's number and when it was taken.
+    // Under the frame lock.
+    struct TakenFrame {
+        uint64_t index = 0;
+        int64_t number = -1;
+        uint64_t timeUs = 0;
+    };
+    TakenFrame m_takenFrame;
+    uint64_t m_framesTaken = 0;
 
     // The preview's worker thread; its run flag is polled by the worker. The acquisition lock
     // keeps one application thread at a time in the calls that start and stop acquisition and

@@ -2,6 +2,7 @@
 // preparation, snapshots, the capture state and the preview's worker thread.
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -469,19 +470,25 @@ CQuorix::RawRead CQuorix::ReadRawFrame() {
                       static_cast<unsigned long long>(pictureBytes), m_engine->FrameSize());
         return RawRead::kWrongSize;
     }
+    int32_t number = -1;
     if (m_engine->DeliversEveryFrame()) {
         // The oldest frame waiting. One that cannot be copied is counted by the engine and passed
         // over, so the frames after it still come.
-        const int read = m_engine->ReadFrame(raw.Bits(), static_cast<uint32_t>(pictureBytes), 0);
+        const int read =
+            m_engine->ReadFrame(raw.Bits(), static_cast<uint32_t>(pictureBytes), 0, &number);
         if (read == -1) {
             return RawRead::kNone;
         }
         if (read != 0) {
             return RawRead::kWrongSize;
         }
-    } else if (m_engine->ReadNewestFrame(raw.Bits(), 0) != 0) {
+    } else if (m_engine->ReadNewestFrameWithInfo(raw.Bits(), &number, nullptr, nullptr, nullptr,
+                                                 nullptr, 0) != 0) {
         return RawRead::kWrongSize;
     }
+    const auto now = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
+    m_takenFrame = {++m_framesTaken, number, static_cast<uint64_t>(now.count())};
     RepackRows(raw);
     return RawRead::kFrame;
 }
@@ -514,6 +521,8 @@ void CQuorix::BeginFrameStatistics(bool preview) {
     m_framesDelivered.store(0);
     m_framesFailedBuffer.store(0);
     m_framesStoppedInWorker.store(0);
+    std::lock_guard lock(m_frameLock);
+    m_framesTaken = 0;
 }
 
 void CQuorix::GetFrameStatistics(QuorixFrameStatistics* statistics) const {
@@ -587,6 +596,34 @@ int CQuorix::SnapShot(void* buffer, uint32_t size, int32_t orientation) {
         m_engine->StopCapture(0);
     }
     m_frameAvailable.store(1);
+    return 1;
+}
+
+int CQuorix::GetImageEx(void* buffer, uint32_t size, int32_t orientation, QuorixImageInfo* info) {
+    if (!m_engine) {
+        return NotAvailable(0);
+    }
+    if (info == nullptr) {
+        SetError(kErrArgument);
+        return 0;
+    }
+    if (info->size < sizeof(QuorixImageInfo)) {
+        SetError(kErrBuffer);
+        return 0;
+    }
+    std::lock_guard lock(m_frameLock);
+    if (GetImage(buffer, size, orientation) == 0) {
+        return 0;
+    }
+    const CImageBuffer& image = *m_images[OutputSlot()];
+    info->version = QUORIX_IMAGE_INFO_VERSION;
+    info->frameIndex = m_takenFrame.index;
+    info->frameNumber = m_takenFrame.number;
+    info->timestampUs = m_takenFrame.timeUs;
+    info->width = static_cast<uint32_t>(image.Width());
+    info->height = static_cast<uint32_t>(image.Height());
+    info->bitsPerPixel = static_cast<uint32_t>(image.BitsPerPixel());
+    info->reserved = 0;
     return 1;
 }
 

@@ -398,6 +398,43 @@ TEST_F(AcquisitionState, SnapShotIsRefusedWhilePreviewing) {
     InspectPicture(buffer.data(), 8, true, 1, m_camera->FramesProduced());
 }
 
+// A frame copied while the preview runs comes with the record of that very frame: the camera's
+// number in the record is the one the picture shows, and each later copy has a later place, number
+// and time. Catches a record read apart from the copy, which names another frame than the picture
+// once the preview moves on in between, and records of the wrong size or none accepted.
+TEST_F(AcquisitionState, GetImageExNamesTheFrameItCopied) {
+    ASSERT_NO_FATAL_FAILURE(UseSmallPictures());
+    ASSERT_NO_FATAL_FAILURE(UseNoPreviewWindow());
+    std::vector<uint8_t> buffer(kSubSampled8Bytes);
+    QuorixImageInfo info{};
+    info.size = sizeof info - 1;
+    EXPECT_EQ(Quorix_GetImageEx(m_handle, buffer.data(), kSubSampled8Bytes, 1, &info), 0);
+    EXPECT_EQ(Quorix_GetImageEx(m_handle, buffer.data(), kSubSampled8Bytes, 1, nullptr), 0);
+    EXPECT_EQ(Errors(), (std::vector<uint32_t>{9, 5}));
+    EXPECT_EQ(info.version, 0u) << "written by a failed call";
+
+    const QuorixWindow window = MakeWindow();
+    ASSERT_EQ(Quorix_CallBackPreview(m_handle, window, nullptr, 0, 1), 1);
+    QuorixImageInfo previous{};
+    for (int copy = 0; copy < 6; ++copy) {
+        ASSERT_TRUE(NextFrameMessage(window).has_value());
+        info = QuorixImageInfo{};
+        info.size = sizeof info;
+        ASSERT_EQ(Quorix_GetImageEx(m_handle, buffer.data(), kSubSampled8Bytes, 1, &info), 1);
+        EXPECT_EQ(info.version, QUORIX_IMAGE_INFO_VERSION);
+        EXPECT_EQ(info.width, 1024u);
+        EXPECT_EQ(info.height, 768u);
+        EXPECT_EQ(info.bitsPerPixel, 8u);
+        const uint32_t shown = InspectPicture(buffer.data(), 8, true, 1, m_camera->FramesProduced());
+        EXPECT_EQ(info.frameNumber, static_cast<int64_t>(shown)) << "copy " << copy;
+        EXPECT_GT(info.frameIndex, previous.frameIndex);
+        EXPECT_GT(info.frameNumber, previous.frameNumber);
+        EXPECT_GT(info.timestampUs, previous.timestampUs);
+        previous = info;
+    }
+    EXPECT_EQ(Quorix_StopPreview(m_handle), 1);
+}
+
 // Starting the running preview again succeeds and changes nothing: still one worker thread, and a
 // single Quorix_StopPreview ends all frame requests and every thread the preview started. Catches
 // a second worker that the stop would leave running.

@@ -94,9 +94,10 @@ public:
         m_frameSize = static_cast<uint32_t>(frame.size());
         return waitResult;
     }
-    using CQuorixU3R5Base::ReadNewestFrame;
-    int ReadNewestFrame(uint8_t* destination, int32_t) override {
+    int ReadNewestFrameWithInfo(uint8_t* destination, int32_t* frameNumber, uint32_t*, uint32_t*,
+                                uint32_t*, uint32_t*, int32_t) override {
         std::memcpy(destination, frame.data(), frame.size());
+        *frameNumber = 1;
         return 0;
     }
 
