@@ -168,10 +168,17 @@ static guint last_error(GstQuorixSrc* self) {
     return Quorix_GetLastError(self->handle);
 }
 
+/* Posts an element error for a failed SDK call. `code` is read once: last_error() pops the code
+ * from the SDK's history, so each further read would give an older one. */
 #define QUORIX_FAIL(self, domain, kind, what, code)                                         \
-    GST_ELEMENT_ERROR((self), domain, kind,                                                 \
-                      ("%s failed: %s (code %u)", (what), quorix_error_text(code), (code)), \
-                      ("%s failed with SDK error code %u", (what), (code)))
+    G_STMT_START {                                                                          \
+        const guint fail_code_ = (code);                                                    \
+        GST_ELEMENT_ERROR(                                                                  \
+            (self), domain, kind,                                                           \
+            ("%s failed: %s (code %u)", (what), quorix_error_text(fail_code_), fail_code_), \
+            ("%s failed with SDK error code %u", (what), fail_code_));                      \
+    }                                                                                       \
+    G_STMT_END
 
 /* --- Properties ------------------------------------------------------------------------------- */
 
