@@ -8,6 +8,8 @@ packages=(
   libjpeg62-turbo-dev libpng-dev libtiff-dev
   libx11-dev libxext-dev xvfb xdotool
   libgtk-3-dev  # the settings dialogs' view module
+  libusb-1.0-0-dev  # real cameras
+  umockdev libumockdev-dev  # the libusb tests against an emulated USB device
   libgtest-dev libgmock-dev libbenchmark-dev ffmpeg
   libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
   # the GStreamer source element and its tests (gst-launch-1.0, videoconvert, pngenc,

@@ -86,6 +86,18 @@ typedef struct QuorixMessage {
  * No error code is recorded. */
 #define QUORIX_MSG_PREVIEW_CLOSED 0x8004u
 
+/* A camera of this model arrived or was removed: posted to every notification window given to
+ * Quorix_Initialize (an application that gave none gets no such message), from a thread of the
+ * library that watches the USB buses (libusb's hot-plug events; see "Real cameras" below).
+ * wParam = QUORIX_DEVICE_ARRIVAL or QUORIX_DEVICE_REMOVE_COMPLETE; lParam = address of a
+ * QuorixDeviceInterface record naming the camera's device path. The record belongs to the library
+ * and stays valid and unchanged for the life of the process. A camera keeps its path while it
+ * stays on the same USB port, so a replugged camera arrives under the path it was removed with. */
+#define QUORIX_MSG_DEVICE_CHANGE 0x0219u
+#define QUORIX_DEVICE_ARRIVAL 0x8000u
+#define QUORIX_DEVICE_REMOVE_COMPLETE 0x8004u
+#define QUORIX_DEVICE_TYPE_INTERFACE 5u
+
 /* Error codes (Quorix_GetLastError, lParam of QUORIX_MSG_ERROR). */
 #define QUORIX_ERR_NONE 0u           /* success marker recorded by a few queries */
 #define QUORIX_ERR_NO_ENGINE 1u      /* no camera engine, or not allowed in this state */
@@ -183,6 +195,20 @@ typedef struct QuorixFrameInfo {
     uint32_t padding;
     uint64_t callbackBuffer; /* address of the callback buffer, 0 when none */
 } QuorixFrameInfo;
+
+/* Device-change record: the lParam of QUORIX_MSG_DEVICE_CHANGE. */
+typedef struct QuorixDeviceInterface {
+    uint32_t size;       /* bytes up to and including the name's terminating zero */
+    uint32_t deviceType; /* QUORIX_DEVICE_TYPE_INTERFACE */
+    uint32_t reserved;   /* 0 */
+    uint32_t classData1; /* the interface class {5D1B7C2E-4A90-4F6B-8E13-9C07A2F4D6B1}: */
+    uint16_t classData2; /*   data1-data2-data3-data4[0..1]-data4[2..7] */
+    uint16_t classData3;
+    uint8_t classData4[8];
+    char name[256]; /* the device path, zero-terminated; for a camera on the USB buses
+                       \\?\usb#vid_04b4&pid_31c0#<bus>-<port path>#{5d1b7c2e-...}, e.g.
+                       port path 1.4 for port 4 of a hub on port 1 of bus 2: "2-1.4" */
+} QuorixDeviceInterface;
 
 /* Frame statistics of Quorix_GetFrameStatistics: what became of the frames of the current (or
  * last) acquisition, counted from its start. Every frame whose header came from the camera is
@@ -282,6 +308,8 @@ QUORIX_STATIC_ASSERT(sizeof(QuorixFrameStatistics) == 104, "frame statistics rec
 QUORIX_STATIC_ASSERT(offsetof(QuorixFrameStatistics, framesReceived) == 8, "received at 8");
 QUORIX_STATIC_ASSERT(offsetof(QuorixFrameStatistics, newestFrameNumber) == 96, "newest at 96");
 QUORIX_STATIC_ASSERT(sizeof(QuorixRecordStatus) == 56, "record status is 56 bytes");
+QUORIX_STATIC_ASSERT(sizeof(QuorixDeviceInterface) == 284, "device record is 284 bytes");
+QUORIX_STATIC_ASSERT(offsetof(QuorixDeviceInterface, name) == 28, "device path at 28");
 QUORIX_STATIC_ASSERT(sizeof(QuorixImageInfo) == 48, "image info record is 48 bytes");
 QUORIX_STATIC_ASSERT(offsetof(QuorixImageInfo, timestampUs) == 24, "time stamp at 24");
 QUORIX_STATIC_ASSERT(offsetof(QuorixRecordStatus, fileBytes) == 32, "file bytes at 32");

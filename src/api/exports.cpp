@@ -14,11 +14,21 @@
 #include "dialogs/dialog_window.h"
 #include "platform/byte_order.h"
 #include "platform/charset.h"
+#include "platform/device_notification.h"
 
 using quorix::CQuorix;
 using quorix::CQuorixU3R5Base;
 using quorix::SdkRegistry;
 using quorix::WithContext;
+
+// The device-change notices are posted from the platform layer in the public header's terms.
+static_assert(quorix::platform::kMsgDeviceChange == QUORIX_MSG_DEVICE_CHANGE);
+static_assert(quorix::platform::kDeviceArrival == QUORIX_DEVICE_ARRIVAL);
+static_assert(quorix::platform::kDeviceRemoveComplete == QUORIX_DEVICE_REMOVE_COMPLETE);
+static_assert(quorix::platform::kDeviceTypeInterface == QUORIX_DEVICE_TYPE_INTERFACE);
+static_assert(sizeof(quorix::platform::DeviceInterfaceRecord) == sizeof(QuorixDeviceInterface));
+static_assert(offsetof(quorix::platform::DeviceInterfaceRecord, name) ==
+              offsetof(QuorixDeviceInterface, name));
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include "platform/log.h"
 #include "platform/usb/device_file.h"
 #include "platform/usb/device_path.h"
+#include "platform/usb/libusb_link.h"
 #include "platform/usb/socket_link_provider.h"
 #include "platform/usb/usb_device.h"
 
@@ -23,9 +24,12 @@ namespace {
 // daemon's directory while QUORIX_SIM_DIR names one.
 class Driver {
 public:
-    // The registered providers in registration order, then the emulator daemon's.
+    // The registered providers in registration order, then the real cameras on the USB buses,
+    // then the emulator daemon's.
     std::vector<std::shared_ptr<UsbLinkProvider>> ActiveProviders() {
         std::vector<std::shared_ptr<UsbLinkProvider>> providers = Providers();
+        if (std::shared_ptr<UsbLinkProvider> hardware = LibusbProvider::Instance())
+            providers.push_back(std::move(hardware));
         if (std::shared_ptr<UsbLinkProvider> emulated = DaemonProvider())
             providers.push_back(std::move(emulated));
         return providers;

@@ -37,9 +37,11 @@ inline constexpr uint32_t kErrorDeviceNotConnected = 1167;
 // Paths of the present device interfaces of a class, in a stable order, of the form
 // \\?\usb#vid_04b4&pid_31c0#<instance>#{5d1b7c2e-4a90-4f6b-8e13-9c07a2f4d6b1}
 // (vendor ID at character 12, product ID at character 21): one per present device of each
-// registered provider, providers in registration order, then the cameras of the emulator daemon
-// whose socket directory the environment variable QUORIX_SIM_DIR names (read on every call; see
-// socket_link_provider.h). A replugged device comes back under a new path.
+// registered provider, providers in registration order, then the real cameras on the USB buses
+// (libusb_link.h), then the cameras of the emulator daemon whose socket directory the environment
+// variable QUORIX_SIM_DIR names (read on every call; see socket_link_provider.h). An emulated
+// device replugged comes back under a new path; a real camera keeps its path while it stays on
+// the same port, and its new link replaces the disconnected one.
 std::vector<std::string> EnumerateDeviceInterfaces(const Guid& interfaceClass);
 
 class DeviceFile;
