@@ -5,12 +5,13 @@
  * change back, and runs the SDK's windowless preview while it streams. The SDK processes each frame
  * on its own thread into its output image and posts QUORIX_MSG_FRAME to a message window; the
  * streaming thread waits on that window's file descriptor and has the SDK copy the newest frame
- * straight into the memory of the buffer it hands downstream (Quorix_GetImage copies under the
+ * straight into the memory of the buffer it hands downstream (Quorix_GetImageEx copies under the
  * SDK's frame lock, so a frame is never read while the next one is written; there is no buffer
- * of our own in between). Which frame that was follows from the SDK's counts of delivered and
- * pending frames read after the copy; the frames the camera made that never reach a buffer (lost in
- * the SDK, or processed while downstream was still busy) are counted in "lost-frames" and announced
- * as a GAP event and a QoS message before the next buffer.
+ * of our own in between). The record the copy comes with names the frame: its place among the
+ * frames the SDK took and the camera's frame number. The frames the camera made that never reach
+ * a buffer (lost on the way or in the SDK, or processed while downstream was still busy) show as a
+ * gap in the camera's numbers; they are counted in "lost-frames" and announced as a GAP event and
+ * a QoS message right before the buffer after the gap, which is marked DISCONT.
  *
  * Formats: video/x-raw BGR (24 bits per pixel), BGRx (32), GRAY8 (8 bits, the luminance of the
  * demosaiced colour) and GRAY16_LE (16 bits, the mosaic through the per-site gray gains), and
@@ -88,12 +89,13 @@ struct _GstQuorixSrc {
     gsize frame_size; /* [bytes], height x stride */
     GstClockTime frame_duration;
 
-    /* Frame accounting since the preview started. */
-    guint64 taken;        /* the SDK's delivered count that the last frame copied carried */
-    guint64 sdk_lost;     /* frames the SDK lost, by its statistics, as last read */
-    guint64 sequence;     /* frames the camera made since the first one taken: offset of the next */
-    guint64 pushed;       /* buffers handed downstream */
-    GstBuffer* uncertain; /* the last frame copied, while it may be newer than it was named */
+    /* Frame accounting. */
+    gboolean notified;   /* a frame was announced since the last copy began */
+    guint64 taken_index; /* the SDK's place of the last frame copied since the preview started,
+                            0 before the first */
+    gint64 taken_number; /* the camera's number of that frame; -1 when none is known */
+    guint64 sequence;    /* frames the camera made since the first one sent: offset of the next */
+    guint64 pushed;      /* buffers handed downstream */
     GstClockTime last_pts;
 };
 
@@ -166,10 +168,17 @@ static guint last_error(GstQuorixSrc* self) {
     return Quorix_GetLastError(self->handle);
 }
 
+/* Posts an element error for a failed SDK call. `code` is read once: last_error() pops the code
+ * from the SDK's history, so each further read would give an older one. */
 #define QUORIX_FAIL(self, domain, kind, what, code)                                         \
-    GST_ELEMENT_ERROR((self), domain, kind,                                                 \
-                      ("%s failed: %s (code %u)", (what), quorix_error_text(code), (code)), \
-                      ("%s failed with SDK error code %u", (what), (code)))
+    G_STMT_START {                                                                          \
+        const guint fail_code_ = (code);                                                    \
+        GST_ELEMENT_ERROR(                                                                  \
+            (self), domain, kind,                                                           \
+            ("%s failed: %s (code %u)", (what), quorix_error_text(fail_code_), fail_code_), \
+            ("%s failed with SDK error code %u", (what), fail_code_));                      \
+    }                                                                                       \
+    G_STMT_END
 
 /* --- Properties ------------------------------------------------------------------------------- */
 
@@ -430,7 +439,6 @@ static gboolean gst_quorix_src_start(GstBaseSrc* base) {
 static gboolean gst_quorix_src_stop(GstBaseSrc* base) {
     GstQuorixSrc* self = GST_QUORIX_SRC(base);
     release_camera(self);
-    gst_buffer_replace(&self->uncertain, NULL);
     gst_caps_replace(&self->caps, NULL);
     return TRUE;
 }
@@ -502,25 +510,8 @@ static gboolean output_format(const GstStructure* s, gint* bits, gint* gray_mode
 
 typedef enum { kFrameTaken, kFrameFlushing, kFrameError } FrameResult;
 
-/* The frames the SDK lost, by its statistics: every cause but a stop, and the frames the camera
- * made that were never fetched. */
-static guint64 sdk_lost_frames(const QuorixFrameStatistics* s) {
-    return s->framesOvertaken + s->failedTransfer + s->failedFrame + s->failedBuffer +
-           s->failedRingFull + s->framesSkipped;
-}
-
-static gboolean read_statistics(GstQuorixSrc* self, QuorixFrameStatistics* statistics) {
-    memset(statistics, 0, sizeof *statistics);
-    statistics->size = sizeof *statistics;
-    if (!Quorix_GetFrameStatistics(self->handle, statistics)) {
-        QUORIX_FAIL(self, RESOURCE, READ, "Reading the frame statistics", last_error(self));
-        return FALSE;
-    }
-    return TRUE;
-}
-
-/* Takes the message window's pending messages. FALSE once the SDK reported that no more frames
- * come (the error is posted). */
+/* Takes the message window's pending messages, noting in `notified` a frame announced. FALSE
+ * once the SDK reported that no more frames come (the error is posted). */
 static gboolean take_messages(GstQuorixSrc* self) {
     QuorixMessage message;
     while (Quorix_PeekWindowMessage(self->messages, &message) == 1) {
@@ -530,21 +521,24 @@ static gboolean take_messages(GstQuorixSrc* self) {
             QUORIX_FAIL(self, RESOURCE, READ, "Taking frames from the camera", code);
             return FALSE;
         }
-        if (message.message == QUORIX_MSG_ERROR) {
+        if (message.message == QUORIX_MSG_FRAME) {
+            self->notified = TRUE;
+        } else if (message.message == QUORIX_MSG_ERROR) {
             GST_DEBUG_OBJECT(self, "SDK error code %u", (guint)message.lParam);
         }
     }
     return TRUE;
 }
 
-/* Waits until the SDK has delivered a frame newer than the last one taken; `statistics` then
- * holds its counts. */
-static FrameResult wait_for_frame(GstQuorixSrc* self, QuorixFrameStatistics* statistics) {
+/* Waits until the SDK has announced a frame since the last copy began. The SDK announces each
+ * frame once it has processed it, so a frame newer than the last one copied is announced after
+ * that copy began, or is the one the copy took. */
+static FrameResult wait_for_frame(GstQuorixSrc* self) {
     for (;;) {
-        if (!take_messages(self) || !read_statistics(self, statistics)) {
+        if (!take_messages(self)) {
             return kFrameError;
         }
-        if (statistics->framesDelivered > self->taken) {
+        if (self->notified) {
             return kFrameTaken;
         }
         /* Nothing new: wait for the next message (a frame, or why none comes). */
@@ -561,24 +555,6 @@ static FrameResult wait_for_frame(GstQuorixSrc* self, QuorixFrameStatistics* sta
     }
 }
 
-/* Counts the frames up to the `delivered`-th one the SDK delivered, with the SDK's counts in
- * `statistics`: `lost` receives those made since the previous one that no buffer got, `late`
- * those of them the SDK processed before a copy came (the rest it lost itself). */
-static void count_frames(GstQuorixSrc* self, guint64 delivered,
-                         const QuorixFrameStatistics* statistics, guint64* lost, guint64* late) {
-    const guint64 sdk_lost = sdk_lost_frames(statistics);
-    *late = delivered - self->taken - 1;
-    *lost = *late + (sdk_lost - self->sdk_lost);
-    GST_LOG_OBJECT(self,
-                   "frame %" G_GUINT64_FORMAT ", %" G_GUINT64_FORMAT
-                   " lost before it (overtaken %" G_GUINT64_FORMAT
-                   ", not fetched %" G_GUINT64_FORMAT ", failed %" G_GUINT64_FORMAT ")",
-                   delivered, *lost, statistics->framesOvertaken, statistics->framesSkipped,
-                   statistics->framesFailed);
-    self->taken = delivered;
-    self->sdk_lost = sdk_lost;
-}
-
 /* The clock's time now, GST_CLOCK_TIME_NONE without a clock. */
 static GstClockTime clock_time(GstQuorixSrc* self) {
     GstClock* clock = gst_element_get_clock(GST_ELEMENT(self));
@@ -590,82 +566,93 @@ static GstClockTime clock_time(GstQuorixSrc* self) {
     return now;
 }
 
-/* Whether two buffers hold the same bytes. */
-static gboolean same_frame(GstBuffer* a, GstBuffer* b) {
-    GstMapInfo ma, mb;
-    if (!gst_buffer_map(a, &ma, GST_MAP_READ)) {
-        return FALSE;
+/* The pipeline clock's time at `monotonic_us` on the system's monotonic clock, when the pipeline
+ * runs on a system clock that counts that clock; GST_CLOCK_TIME_NONE otherwise. */
+static GstClockTime clock_time_of_monotonic(GstQuorixSrc* self, guint64 monotonic_us) {
+    GstClock* clock = gst_element_get_clock(GST_ELEMENT(self));
+    if (clock == NULL) {
+        return GST_CLOCK_TIME_NONE;
     }
-    gboolean same = FALSE;
-    if (gst_buffer_map(b, &mb, GST_MAP_READ)) {
-        same = ma.size == mb.size && memcmp(ma.data, mb.data, ma.size) == 0;
-        gst_buffer_unmap(b, &mb);
+    GstClockTime result = GST_CLOCK_TIME_NONE;
+    const GstClockClass* system_class = g_type_class_peek(GST_TYPE_SYSTEM_CLOCK);
+    GstClockType type = GST_CLOCK_TYPE_REALTIME;
+    if (GST_IS_SYSTEM_CLOCK(clock) && system_class != NULL &&
+        GST_CLOCK_GET_CLASS(clock)->get_internal_time == system_class->get_internal_time) {
+        g_object_get(clock, "clock-type", &type, NULL);
     }
-    gst_buffer_unmap(a, &ma);
-    return same;
+    if (type == GST_CLOCK_TYPE_MONOTONIC) {
+        /* The clock's own time is the monotonic clock; its calibration maps that to its time
+         * (not gst_clock_adjust_unlocked(), which never answers a time before one it gave). */
+        const GstClockTime internal = monotonic_us * GST_USECOND;
+        if (internal <= gst_clock_get_internal_time(clock)) {
+            GstClockTime internal_base, external_base, num, denom;
+            gst_clock_get_calibration(clock, &internal_base, &external_base, &num, &denom);
+            result = gst_clock_adjust_with_calibration(clock, internal, internal_base,
+                                                       external_base, num, denom);
+        }
+    }
+    gst_object_unref(clock);
+    return result;
 }
 
-/* Waits for a frame newer than the last one taken and has the SDK copy it into `buffer`.
- * `arrival` receives the clock's time when it was taken, `lost` and `late` the frames lost
- * since the previous one as count_frames() counts them. */
+/* Waits for a frame newer than the last one copied and has the SDK copy it into `buffer`.
+ * `arrival` receives the pipeline clock's time when the SDK took it from the camera (or, on
+ * another clock, when it was copied), `lost` the frames the camera made since the previous one
+ * copied that no buffer got, `late` those of them the SDK processed before a copy came. */
 static FrameResult take_frame(GstQuorixSrc* self, GstBuffer* buffer, GstClockTime* arrival,
                               guint64* lost, guint64* late) {
-    guint64 missed = 0; /* frames found to be lost on the way, reported with this one */
     for (;;) {
-        QuorixFrameStatistics before;
-        const FrameResult waited = wait_for_frame(self, &before);
+        const FrameResult waited = wait_for_frame(self);
         if (waited != kFrameTaken) {
             return waited;
         }
-        *arrival = clock_time(self);
+        /* Announcements taken from here on are of frames processed after this copy began. */
+        self->notified = FALSE;
+        const GstClockTime copied_at = clock_time(self);
         GstMapInfo map;
         if (!gst_buffer_map(buffer, &map, GST_MAP_WRITE)) {
             GST_ELEMENT_ERROR(self, RESOURCE, FAILED, ("Could not map a buffer."), (NULL));
             return kFrameError;
         }
+        QuorixImageInfo info;
+        memset(&info, 0, sizeof info);
+        info.size = sizeof info;
         const int copied =
-            Quorix_GetImage(self->handle, map.data, (uint32_t)map.size, kTopRowFirst);
+            Quorix_GetImageEx(self->handle, map.data, (uint32_t)map.size, kTopRowFirst, &info);
         gst_buffer_unmap(buffer, &map);
         if (!copied) {
             QUORIX_FAIL(self, RESOURCE, READ, "Copying a frame", last_error(self));
             return kFrameError;
         }
-        QuorixFrameStatistics after;
-        if (!read_statistics(self, &after)) {
-            return kFrameError;
-        }
-        /* The copy took the newest frame the SDK had processed: the one its delivered count
-         * named before the copy, or the next one if the SDK had that in hand then (it counts a
-         * frame as pending while it has it) and finished it while the copy waited for its frame
-         * lock, which the count read after the copy shows. A count that moved on without a frame
-         * in hand before names a frame the SDK took up once the copy had begun. On a machine
-         * short of processor time the SDK's thread may be held up between finishing a frame and
-         * counting it, or this thread between the count and the copy, so that the copy holds a
-         * newer frame than named: such a copy is kept to be compared with the next, which is
-         * dropped if it holds the same frame (counting the frame named before as lost). */
-        const guint64 delivered =
-            before.framesPending > 0 && after.framesDelivered > before.framesDelivered
-                ? after.framesDelivered
-                : before.framesDelivered;
-        GST_LOG_OBJECT(self,
-                       "copied frame %" G_GUINT64_FORMAT ": delivered %" G_GUINT64_FORMAT
-                       " and %" G_GUINT64_FORMAT " pending before the copy, %" G_GUINT64_FORMAT
-                       " and %" G_GUINT64_FORMAT " pending after",
-                       delivered, before.framesDelivered, before.framesPending,
-                       after.framesDelivered, after.framesPending);
-        if (self->uncertain != NULL && same_frame(self->uncertain, buffer)) {
-            GST_DEBUG_OBJECT(self, "frame %" G_GUINT64_FORMAT " came again", delivered);
-            gst_buffer_replace(&self->uncertain, NULL);
-            self->taken = delivered;
-            ++missed;
+        if (info.frameIndex == self->taken_index) {
+            /* The frame copied last time, announced once that copy had already taken it. */
+            GST_LOG_OBJECT(self, "frame %" G_GUINT64_FORMAT " again", info.frameIndex);
             continue;
         }
-        gst_buffer_replace(
-            &self->uncertain,
-            after.framesDelivered > delivered || after.framesPending > 0 ? buffer : NULL);
-        count_frames(self, delivered, &after, lost, late);
-        *lost += missed;
-        *late += missed;
+        /* The frames the SDK took but no copy got; the camera's numbers also count those lost
+         * before the SDK took them. The first frame after a preview start opens a new count. */
+        *late = self->taken_index != 0 && info.frameIndex > self->taken_index
+                    ? info.frameIndex - self->taken_index - 1
+                    : 0;
+        if (self->taken_index == 0) {
+            *lost = 0;
+        } else if (self->taken_number >= 0 && info.frameNumber > self->taken_number) {
+            *lost = (guint64)(info.frameNumber - self->taken_number - 1);
+        } else {
+            *lost = *late; /* no camera number to go by */
+        }
+        *late = MIN(*late, *lost);
+        GST_LOG_OBJECT(self,
+                       "copied frame %" G_GUINT64_FORMAT " (camera frame %" G_GINT64_FORMAT
+                       "), %" G_GUINT64_FORMAT " lost before it, %" G_GUINT64_FORMAT
+                       " of them late",
+                       info.frameIndex, info.frameNumber, *lost, *late);
+        self->taken_index = info.frameIndex;
+        self->taken_number = info.frameNumber;
+        *arrival = clock_time_of_monotonic(self, info.timestampUs);
+        if (!GST_CLOCK_TIME_IS_VALID(*arrival)) {
+            *arrival = copied_at;
+        }
         return kFrameTaken;
     }
 }
@@ -717,39 +704,55 @@ static gboolean start_preview(GstQuorixSrc* self, gint bits, gint gray_mode) {
     }
     self->frame_size =
         (gsize)self->height * (((gsize)self->width * (gsize)bits / 8 + 3) & ~(gsize)3);
-    /* The SDK counts afresh from each preview start. */
-    gst_buffer_replace(&self->uncertain, NULL);
-    self->taken = 0;
-    self->sdk_lost = 0;
+    /* The SDK counts its frames afresh from each preview start, and the camera may number them
+     * afresh: the next buffer starts a new count. */
+    self->notified = FALSE;
+    self->taken_index = 0;
+    self->taken_number = -1;
     return TRUE;
 }
 
-/* Measures the camera's rate from the frames the SDK delivers, counting those it lost too, in
- * the SDK's unit of a tenth of a frame per second. No frame is copied; the stream starts with
- * the next one. 0 when the measurement was interrupted or failed. */
+/* The camera's number of the newest frame the SDK received, -1 when none is known (the error is
+ * posted when the SDK's statistics cannot be read). */
+static gint64 newest_frame_number(GstQuorixSrc* self, gboolean* ok) {
+    QuorixFrameStatistics statistics;
+    memset(&statistics, 0, sizeof statistics);
+    statistics.size = sizeof statistics;
+    *ok = Quorix_GetFrameStatistics(self->handle, &statistics) != 0;
+    if (!*ok) {
+        QUORIX_FAIL(self, RESOURCE, READ, "Reading the frame statistics", last_error(self));
+        return -1;
+    }
+    return statistics.newestFrameNumber;
+}
+
+/* Measures the camera's rate from the camera's numbers of the frames the SDK announces, which
+ * count those lost too, in the SDK's unit of a tenth of a frame per second. No frame is copied;
+ * the stream starts with the next one. 0 when the measurement was interrupted or failed. */
 static gint measure_rate(GstQuorixSrc* self) {
     GstClockTime first = GST_CLOCK_TIME_NONE;
-    guint64 frames = 0; /* made by the camera since `first` */
+    gint64 first_number = -1;
     guint seen = 0;
     for (;;) {
-        QuorixFrameStatistics statistics;
-        if (wait_for_frame(self, &statistics) != kFrameTaken) {
+        if (wait_for_frame(self) != kFrameTaken) {
             return 0;
         }
+        self->notified = FALSE;
         const GstClockTime now = clock_time(self);
-        guint64 lost = 0, late = 0;
-        count_frames(self, statistics.framesDelivered, &statistics, &lost, &late);
-        if (!GST_CLOCK_TIME_IS_VALID(now)) {
+        gboolean ok = FALSE;
+        const gint64 number = newest_frame_number(self, &ok);
+        if (!ok || !GST_CLOCK_TIME_IS_VALID(now)) {
             return 0;
         }
-        if (++seen <= kRateSkippedFrames) {
+        if (number < 0 || ++seen <= kRateSkippedFrames) {
             continue;
         }
-        if (!GST_CLOCK_TIME_IS_VALID(first)) {
+        if (first_number < 0 || number < first_number) {
             first = now;
+            first_number = number;
             continue;
         }
-        frames += 1 + lost;
+        const guint64 frames = (guint64)(number - first_number); /* made since `first` */
         const GstClockTime span = now - first;
         if (span > 0 && ((frames >= kRateIntervals && span >= RATE_MEASURE_MIN) ||
                          (frames >= 2 && span >= RATE_MEASURE_MAX))) {
@@ -895,6 +898,9 @@ static GstFlowReturn gst_quorix_src_create(GstPushSrc* push, GstBuffer** out) {
         return ret;
     }
     GstClockTime arrival = GST_CLOCK_TIME_NONE;
+    /* The first frame since the preview started opens a new count: what came before it is not
+     * reported, and it follows a discontinuity. */
+    const gboolean fresh = self->taken_index == 0;
     switch (take_frame(self, buffer, &arrival, &lost, &late)) {
         case kFrameTaken:
             break;
@@ -906,11 +912,6 @@ static GstFlowReturn gst_quorix_src_create(GstPushSrc* push, GstBuffer** out) {
             return GST_FLOW_ERROR;
     }
     GST_BUFFER_PTS(buffer) = running_time(self, arrival);
-    if (self->pushed == 0) {
-        /* The first frame starts the count; what the SDK lost before it is not reported. */
-        lost = 0;
-        late = 0;
-    }
     if (lost != 0) {
         report_lost(self, lost, late, GST_BUFFER_PTS(buffer));
         self->sequence += lost;
@@ -919,7 +920,7 @@ static GstFlowReturn gst_quorix_src_create(GstPushSrc* push, GstBuffer** out) {
     GST_BUFFER_DURATION(buffer) = self->frame_duration;
     GST_BUFFER_OFFSET(buffer) = self->sequence;
     GST_BUFFER_OFFSET_END(buffer) = self->sequence + 1;
-    if (self->pushed == 0 || lost != 0) {
+    if (fresh || lost != 0) {
         GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_DISCONT);
     }
     ++self->sequence;
@@ -952,7 +953,6 @@ static void gst_quorix_src_finalize(GObject* object) {
     release_camera(self);
     gst_caps_replace(&self->caps, NULL);
     g_free(self->window);
-    gst_buffer_replace(&self->uncertain, NULL);
     G_OBJECT_CLASS(gst_quorix_src_parent_class)->finalize(object);
 }
 
@@ -960,6 +960,7 @@ static void gst_quorix_src_init(GstQuorixSrc* self) {
     self->camera = -1;
     self->gain = -1;
     self->saved_gray_mode = -1;
+    self->taken_number = -1;
     self->last_pts = GST_CLOCK_TIME_NONE;
     gst_base_src_set_live(GST_BASE_SRC(self), TRUE);
     gst_base_src_set_format(GST_BASE_SRC(self), GST_FORMAT_TIME);
