@@ -7,6 +7,7 @@
 #include <string>
 
 #include "dialogs/dialog_view.h"
+#include "platform/display_window.h"
 #include "platform/language.h"
 #include "platform/log.h"
 #include "platform/message_window.h"
@@ -116,6 +117,8 @@ int ShowDialog(DialogKind kind, CQuorix& context, QuorixWindow owner) {
         context.SetError(kErrWindow);
         return 0;
     }
+    // GTK has put its X error handlers in front of the library's preview windows' own.
+    platform::ReinstallXErrorHandlers();
     std::unique_ptr<DialogModel> model = OpenDialog(kind, context, platform::SystemLanguage());
     if (model == nullptr) {
         return context.NotAvailable(0);

@@ -107,6 +107,24 @@ void InitialiseXlib() {
     });
 }
 
+}  // namespace
+
+void ReinstallXErrorHandlers() {
+    InitialiseXlib();
+    ConnectionTable& table = Connections();
+    std::lock_guard lock(table.mutex);
+    const XErrorHandler previous = XSetErrorHandler(OnXError);
+    if (previous != OnXError) {
+        table.previous = previous;
+    }
+    const XIOErrorHandler previousIo = XSetIOErrorHandler(OnIoError);
+    if (previousIo != OnIoError) {
+        table.previousIo = previousIo;
+    }
+}
+
+namespace {
+
 void Register(Display* display, X11Connection* connection) {
     ConnectionTable& table = Connections();
     std::lock_guard lock(table.mutex);

@@ -34,6 +34,13 @@ struct DisplayWindowState {
                                   // connection to the display broke)
 };
 
+// Puts the library's X error and I/O error handlers back in front after a toolkit loaded into the
+// process has installed its own. GTK's handlers end the process on a broken connection of any
+// display and swallow the errors of connections that are not its own, the library's included:
+// with the library's handlers in front again, its connections keep their errors counted and
+// survive a display going away, and every other connection's errors still reach the toolkit's.
+void ReinstallXErrorHandlers();
+
 // One window on the X display named by DISPLAY, on a connection of its own that the library opens
 // for it, so that neither the application's connection nor another window is ever involved.
 // Pictures reach the window as client-sized images in the display's pixel layout, through shared

@@ -348,5 +348,38 @@ TEST_F(DialogView, JapaneseLocaleShowsJapaneseTexts) {
     EXPECT_TRUE(camera.Ran());
 }
 
+// The next message `message` posted to `window` within five seconds (others are skipped).
+bool WaitForMessage(QuorixWindow window, uint32_t message) {
+    QuorixMessage taken{};
+    for (int i = 0; i < 100; ++i) {
+        if (Quorix_GetWindowMessage(window, &taken, 50) == 1 && taken.message == message) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A dialog that brings GTK into the process while a preview window shows on another display
+// leaves that window's display to the library: when the display goes away, the window ends as a
+// closed one, never the process (GTK's own I/O error handler ends the process on a broken
+// connection of any display). Catches the library's handlers left behind GTK's.
+TEST_F(DialogView, PreviewDisplayGoingAwayAfterADialogEndsOnlyTheWindow) {
+    test::XServer doomed;
+    ASSERT_EQ(doomed.Start(), "");
+    setenv("DISPLAY", doomed.Name().c_str(), 1);
+    ASSERT_EQ(Quorix_SetColorMode(m_handle, 8), 1);
+    const QuorixWindow frames = Quorix_CreateMessageWindow();
+    ASSERT_EQ(Quorix_CallBackPreview(m_handle, frames, nullptr, 0, 1), 1);
+    EXPECT_TRUE(WaitForMessage(frames, QUORIX_MSG_FRAME));
+    setenv("DISPLAY", s_server.Name().c_str(), 1);
+    DialogDriver analog([&](GtkWidget* dialog) { Press(dialog, kIdCancel); });
+    ASSERT_EQ(Quorix_SetAnalogDlg(m_handle, nullptr), 1);
+    ASSERT_TRUE(analog.Ran());
+    doomed.Kill();
+    EXPECT_TRUE(WaitForMessage(frames, QUORIX_MSG_PREVIEW_CLOSED));
+    EXPECT_EQ(Quorix_Close(m_handle), 1);
+    Quorix_DestroyMessageWindow(frames);
+}
+
 }  // namespace
 }  // namespace quorix
