@@ -34,17 +34,6 @@
 
 #include "sim/scene.h"
 
-// GStreamer and GLib keep allocations for the life of the process (type system, registry,
-// plugins) that the leak checker of sanitizer builds reports at exit; they are not this SDK's.
-extern "C" __attribute__((visibility("default"), used)) const char* __lsan_default_suppressions() {
-    return "leak:libglib-2.0.so\n"
-           "leak:libgobject-2.0.so\n"
-           "leak:libgstreamer-1.0.so\n"
-           "leak:libgstbase-1.0.so\n"
-           "leak:libgstvideo-1.0.so\n"
-           "leak:liborc-0.4.so\n";
-}
-
 namespace {
 
 namespace fs = std::filesystem;
