@@ -324,9 +324,12 @@ QUORIX_API uint32_t Quorix_GetDllVersion(void);
 
 /* Creates a camera context and returns its handle. When exactly one camera is attached it is
  * opened at once, whatever its device index; otherwise choose one with Quorix_SetDeviceNumber.
- * The capture window and the format settings (colour mode, sub-sampling, preview pause) come from
- * the settings store's key for no camera (Camera_-1, written with defaults on first use), the
- * opened camera's gain, exposure, mirroring and filters from its own key (see "Settings store").
+ * The capture window comes from the stored size preset of the settings store's key for no camera
+ * (Camera_-1, written with defaults on first use). The format settings (colour mode, sub-sampling,
+ * preview pause) and the gain, exposure, mirroring and filters come from the opened camera's own
+ * key (Camera_00 for device number 0, see "Settings store"); the first-use defaults written under
+ * Camera_-1 are used only while no camera is open, and a camera without a key of its own starts
+ * from the built-in defaults (24-bit colour, full resolution).
  * Opening waits for the camera to report ready, as its start-up requires: a camera that never
  * does holds the call for about 200 s (400 polls, 500 ms apart) before it is given up.
  * notifyWindow: receives QUORIX_MSG_ERROR for every recorded error; NULL for none (posted-only
@@ -576,7 +579,10 @@ QUORIX_API int Quorix_SetPreviewWindow(QuorixHandle handle, QuorixWindow parent,
                                        int32_t top, int32_t width, int32_t height);
 
 /* Selects the capture window by size: the first of the product-wide size presets in the settings
- * store whose width and height match.
+ * store whose width and height match. Only those presets are searched (the "Size_00".."Size_99"
+ * keys directly under the product key), not the per-camera presets the format dialog keeps, and
+ * nothing in the SDK writes them: an application or an imported settings file provides them.
+ * Without them the call fails with code 4; Quorix_SetCaptureWindowEx sets a window directly.
  * width, height: [pixels].
  * Returns 1, or 0 with code 1 (no camera engine) or 4 (no settings stored, or no preset of that
  * size). A matching preset that is not a valid window records code 7 and selects the full sensor
@@ -690,7 +696,9 @@ QUORIX_API int Quorix_GetRecordStatus(QuorixHandle handle, QuorixRecordStatus* s
  * that name stays as it was), a successful one replaces an existing file whole.
  * fileName: the file. format:
  *   QUORIX_SAVE_BMP: BMP at the output's depth (8 bits with a gray palette, pixels at offset 1078;
- *     16, 24, 32, 48, 64 bits at offset 54), bottom row first, rows padded to 4 bytes;
+ *     16, 24, 32, 48, 64 bits at offset 54), bottom row first, rows padded to 4 bytes. The 8-,
+ *     24- and 32-bit files open everywhere; the 16-, 48- and 64-bit ones are valid but most image
+ *     readers refuse or misread them: save those depths as PNG or TIFF, which keep every bit;
  *   QUORIX_SAVE_RAW: the pixel memory, height * stride bytes, top row first, no header;
  *   QUORIX_SAVE_JPEG_HIGH, _MEDIUM, _LOW: progressive JPEG at quality 100, 70, 20; 8-bit gray
  *     (16 bits: the high byte of each sample) or 24-bit colour (48, 64 bits: high bytes);
@@ -757,7 +765,11 @@ QUORIX_API int Quorix_LoadConfigFileW(QuorixHandle handle, const QuorixWChar* fi
 
 /* Shows the modal format dialog (colour mode, size presets, sub-sampling, preview pause) over
  * owner. A running preview or capture is stopped first and restarted afterwards; after OK the
- * stored format settings are reloaded into the context.
+ * stored format settings are reloaded into the context. The dialog stores its values under the
+ * open camera's key: the colour mode, sub-sampling and pause come back at the next
+ * Quorix_Initialize, but the capture window chosen here is kept only as that camera's size preset;
+ * the next Quorix_Initialize takes its window from the preset of Camera_-1 (see
+ * Quorix_Initialize), so set the window with Quorix_SetCaptureWindowEx to keep it across runs.
  * owner: the application's X11 window wrapped with Quorix_WrapX11Window, which the dialog is
  *   kept above (transient for) and centred over; NULL or a message window: it stands alone.
  * Returns 1 once the dialog has closed (OK or Cancel), or 0 with code 1 (no camera engine or no
@@ -922,8 +934,12 @@ QUORIX_API int32_t Quorix_GetGrayMode(QuorixHandle handle, int32_t* ok);
 QUORIX_API int Quorix_SetGrayMode(QuorixHandle handle, int32_t value);
 /* Returns the gray gain of the red sites, 0..255. */
 QUORIX_API int32_t Quorix_GetGrayGainR(QuorixHandle handle, int32_t* ok);
-/* Sets the gray gain of the red sites, 0..255, 128 = x1.0. Gray mode 1 changes the samples only
- * while a gain, or the offset R, G1 or G2, differs from 128. */
+/* Sets the gray gain of the red sites (the red samples of the mosaic, in every Bayer mode),
+ * 0..255, 128 = x1.0. Gray mode 1 leaves the samples as they are while all four gains and the
+ * offsets R, G1 and G2 are 128; once any of them differs, every sample becomes
+ * offset + sample * gain / 128. The offsets also default to 128 and are added as they are, so
+ * set them (usually to 0) together with the gains; the gains measured by
+ * QUORIX_VALUE_GRAY_GAIN_AUTO_ONCE start the step too, and with it the offsets. */
 QUORIX_API int Quorix_SetGrayGainR(QuorixHandle handle, int32_t value);
 /* Returns the gray gain of the first green sites, 0..255. */
 QUORIX_API int32_t Quorix_GetGrayGainG1(QuorixHandle handle, int32_t* ok);
@@ -939,7 +955,8 @@ QUORIX_API int32_t Quorix_GetGrayGainB(QuorixHandle handle, int32_t* ok);
 QUORIX_API int Quorix_SetGrayGainB(QuorixHandle handle, int32_t value);
 /* Returns the gray offset of the red sites, -255..255. */
 QUORIX_API int32_t Quorix_GetGrayOffsetR(QuorixHandle handle, int32_t* ok);
-/* Sets the gray offset of the red sites, -255..255, added to each sample after its gain. */
+/* Sets the gray offset of the red sites, -255..255 (default 128), added to each sample after its
+ * gain whenever the gray step runs (see Quorix_SetGrayGainR). */
 QUORIX_API int Quorix_SetGrayOffsetR(QuorixHandle handle, int32_t value);
 /* Returns the gray offset of the first green sites, -255..255. */
 QUORIX_API int32_t Quorix_GetGrayOffsetG1(QuorixHandle handle, int32_t* ok);
@@ -965,7 +982,12 @@ QUORIX_API int32_t Quorix_GetTemperature(QuorixHandle handle, int32_t* ok);
 /* Returns the dot filter switch, 0 or 1. */
 QUORIX_API int32_t Quorix_GetDotFilter(QuorixHandle handle, int32_t* ok);
 /* Switches the dot filter, 0..1: it replaces defective pixels, those of the hot and dead maps of
- * the mask planes and those 30 levels (16 bits: 480) or more off the mean of their 4 neighbours. */
+ * the mask planes and those 30 levels (16 bits: 480) or more off the mean of their 4 neighbours.
+ * The neighbours are the next samples of the raw mosaic, of whatever colour: in a saturated colour
+ * the samples of that colour differ from their neighbours by more than the threshold, so in
+ * colour output the filter replaces them too and dulls the colour (on the emulator's scene most
+ * pixels of its colour patches are replaced). It suits neutral scenes and gray output; on
+ * colourful scenes expect flatter colours. */
 QUORIX_API int Quorix_SetDotFilter(QuorixHandle handle, int32_t value);
 /* Returns the mask filter switch, 0 or 1. */
 QUORIX_API int32_t Quorix_GetMaskFilter(QuorixHandle handle, int32_t* ok);
