@@ -328,8 +328,9 @@ QUORIX_API uint32_t Quorix_GetDllVersion(void);
  * (Camera_-1, written with defaults on first use). The format settings (colour mode, sub-sampling,
  * preview pause) and the gain, exposure, mirroring and filters come from the opened camera's own
  * key (Camera_00 for device number 0, see "Settings store"); the first-use defaults written under
- * Camera_-1 are used only while no camera is open, and a camera without a key of its own starts
- * from the built-in defaults (24-bit colour, full resolution).
+ * Camera_-1 (24-bit colour) are used only while no camera is open: a camera whose key holds no
+ * format settings (only the format dialog writes them) starts with 8-bit output (the raw mosaic)
+ * at full resolution, so set the colour mode the application needs.
  * Opening waits for the camera to report ready, as its start-up requires: a camera that never
  * does holds the call for about 200 s (400 polls, 500 ms apart) before it is given up.
  * notifyWindow: receives QUORIX_MSG_ERROR for every recorded error; NULL for none (posted-only
