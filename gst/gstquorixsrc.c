@@ -11,7 +11,9 @@
  * frames the SDK took and the camera's frame number. The frames the camera made that never reach
  * a buffer (lost on the way or in the SDK, or processed while downstream was still busy) show as a
  * gap in the camera's numbers; they are counted in "lost-frames" and announced as a GAP event and
- * a QoS message right before the buffer after the gap, which is marked DISCONT.
+ * a QoS message right before the buffer after the gap, which is marked DISCONT. A camera that
+ * sends no frame for the exposure time plus the SDK's frame wait (it stalls, or drops every
+ * frame) fails the stream with an error on the bus, also while the caps are still being set.
  *
  * Formats: video/x-raw BGR (24 bits per pixel), BGRx (32), GRAY8 (8 bits, the luminance of the
  * demosaiced colour) and GRAY16_LE (16 bits, the mosaic through the per-site gray gains), and
@@ -36,6 +38,11 @@ enum {
     kExposureMaxUs = 2000099,
     kTopRowFirst = 1,
 };
+
+/* How long the element waits for a frame beyond the exposure time before it gives the camera up:
+ * the SDK's own frame wait. A camera that stalls or drops every frame makes the SDK retry for
+ * half a minute before it ends the preview; the pipeline learns of it within this time instead. */
+#define FRAME_WAIT_LIMIT (3000 * GST_MSECOND)
 
 /* The camera's rate is measured before the caps are set: from the third frame on (the first
  * ones may come at once, made before they were asked for), over at least kRateIntervals frame
@@ -63,9 +70,10 @@ struct _GstQuorixSrc {
     GstPushSrc parent;
 
     /* Properties, under the object lock. */
-    gint camera;    /* device index, -1 for the first camera present */
-    guint exposure; /* [us], 0 keeps the camera's stored exposure */
-    gint gain;      /* -1 keeps the camera's stored gain */
+    gboolean running; /* from start() to stop(): the READY-only properties are refused */
+    gint camera;      /* device index, -1 for the first camera present */
+    guint exposure;   /* [us], 0 keeps the camera's stored exposure */
+    gint gain;        /* -1 keeps the camera's stored gain */
     gboolean subsample;
     gchar* window; /* "X,Y,W,H" on the sensor, NULL keeps the stored capture window */
     GstQuorixMirror mirror;
@@ -78,7 +86,8 @@ struct _GstQuorixSrc {
     QuorixWindow messages;
     GstPoll* poll;
     GstPollFD poll_fd;
-    gint saved_gray_mode; /* restored before the context is released; -1 when untouched */
+    gint saved_gray_mode;  /* restored before the context is released; -1 when untouched */
+    guint camera_exposure; /* [us], the camera's exposure when it opened; under the object lock */
 
     /* The picture the camera delivers. */
     gint width, height; /* [pixels] */
@@ -182,6 +191,20 @@ static guint last_error(GstQuorixSrc* self) {
 
 /* --- Properties ------------------------------------------------------------------------------- */
 
+/* The properties that only take effect when the camera opens (READY -> PAUSED): the camera, the
+ * picture's geometry and the mosaic's order fixed in the caps. While the element runs they are
+ * refused and keep their value, rather than look set without any effect. */
+static gboolean refused_while_running(GstQuorixSrc* self, GParamSpec* pspec) {
+    if (!self->running) {
+        return FALSE;
+    }
+    g_warning(
+        "%s: property '%s' can only change while the element is stopped (NULL or READY); "
+        "it keeps its value",
+        GST_OBJECT_NAME(self), g_param_spec_get_name(pspec));
+    return TRUE;
+}
+
 /* Reads "X,Y,W,H"; FALSE unless it is exactly four whole numbers. */
 static gboolean parse_window(const gchar* text, gint values[4]) {
     gchar tail = 0;
@@ -195,7 +218,9 @@ static void gst_quorix_src_set_property(GObject* object, guint id, const GValue*
     GST_OBJECT_LOCK(self);
     switch (id) {
         case PROP_CAMERA:
-            self->camera = g_value_get_int(value);
+            if (!refused_while_running(self, pspec)) {
+                self->camera = g_value_get_int(value);
+            }
             break;
         case PROP_EXPOSURE:
             self->exposure = g_value_get_uint(value);
@@ -204,11 +229,16 @@ static void gst_quorix_src_set_property(GObject* object, guint id, const GValue*
             self->gain = g_value_get_int(value);
             break;
         case PROP_SUBSAMPLE:
-            self->subsample = g_value_get_boolean(value);
+            if (!refused_while_running(self, pspec)) {
+                self->subsample = g_value_get_boolean(value);
+            }
             break;
         case PROP_WINDOW: {
             const gchar* text = g_value_get_string(value);
             gint values[4];
+            if (refused_while_running(self, pspec)) {
+                break;
+            }
             if (text != NULL && *text != '\0' && !parse_window(text, values)) {
                 GST_WARNING_OBJECT(self, "window '%s' is not X,Y,W,H; keeping '%s'", text,
                                    self->window ? self->window : "");
@@ -219,7 +249,9 @@ static void gst_quorix_src_set_property(GObject* object, guint id, const GValue*
             break;
         }
         case PROP_MIRROR:
-            self->mirror = g_value_get_enum(value);
+            if (!refused_while_running(self, pspec)) {
+                self->mirror = g_value_get_enum(value);
+            }
             break;
         default:
             G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
@@ -371,11 +403,16 @@ static void release_camera(GstQuorixSrc* self) {
         gst_poll_free(self->poll);
         self->poll = NULL;
     }
+    GST_OBJECT_LOCK(self);
+    self->running = FALSE;
+    GST_OBJECT_UNLOCK(self);
 }
 
 static gboolean gst_quorix_src_start(GstBaseSrc* base) {
     GstQuorixSrc* self = GST_QUORIX_SRC(base);
     GST_OBJECT_LOCK(self);
+    /* From here on the settings below are read: later changes would have no effect. */
+    self->running = TRUE;
     const gint index = self->camera;
     GST_OBJECT_UNLOCK(self);
 
@@ -424,10 +461,17 @@ static gboolean gst_quorix_src_start(GstBaseSrc* base) {
         phase ^= 1;
     }
     self->phase = phase;
+    /* Unknown, the longest exposure bounds the wait for a frame. */
+    int32_t exposure_ok = 0;
+    uint32_t exposure = Quorix_GetRealExposureTime(handle, &exposure_ok);
+    if (!exposure_ok) {
+        exposure = kExposureMaxUs;
+    }
     self->pushed = 0;
     self->sequence = 0;
     self->last_pts = GST_CLOCK_TIME_NONE;
     GST_OBJECT_LOCK(self);
+    self->camera_exposure = exposure;
     self->lost_frames = 0;
     self->late_frames = 0;
     GST_OBJECT_UNLOCK(self);
@@ -530,10 +574,32 @@ static gboolean take_messages(GstQuorixSrc* self) {
     return TRUE;
 }
 
+/* Posts the error of a camera that sent no frame for `waited`: the SDK's code for a camera that
+ * stopped sending, and what the SDK saw of its frames (headers without data, or nothing). */
+static void report_no_frame(GstQuorixSrc* self, GstClockTime waited) {
+    QuorixFrameStatistics statistics;
+    memset(&statistics, 0, sizeof statistics);
+    statistics.size = sizeof statistics;
+    Quorix_GetFrameStatistics(self->handle, &statistics);
+    const guint code = QUORIX_ERR_TRANSFER_STOPPED;
+    GST_ELEMENT_ERROR(self, RESOURCE, READ,
+                      ("No frame from the camera for %" G_GUINT64_FORMAT " ms: %s (code %u)",
+                       waited / GST_MSECOND, quorix_error_text(code), code),
+                      ("since the camera started the SDK received %" G_GUINT64_FORMAT
+                       " frame headers, %" G_GUINT64_FORMAT " frames failed in transfer",
+                       statistics.framesReceived, statistics.failedTransfer));
+}
+
 /* Waits until the SDK has announced a frame since the last copy began. The SDK announces each
  * frame once it has processed it, so a frame newer than the last one copied is announced after
- * that copy began, or is the one the copy took. */
+ * that copy began, or is the one the copy took. A camera that sends no frame within the exposure
+ * time and FRAME_WAIT_LIMIT is given up, with the error posted. */
 static FrameResult wait_for_frame(GstQuorixSrc* self) {
+    GST_OBJECT_LOCK(self);
+    const guint exposure = self->exposure != 0 ? self->exposure : self->camera_exposure;
+    GST_OBJECT_UNLOCK(self);
+    const GstClockTime limit = FRAME_WAIT_LIMIT + (GstClockTime)exposure * GST_USECOND;
+    const gint64 started = g_get_monotonic_time();
     for (;;) {
         if (!take_messages(self)) {
             return kFrameError;
@@ -541,8 +607,13 @@ static FrameResult wait_for_frame(GstQuorixSrc* self) {
         if (self->notified) {
             return kFrameTaken;
         }
+        const GstClockTime waited = (GstClockTime)(g_get_monotonic_time() - started) * GST_USECOND;
+        if (waited >= limit) {
+            report_no_frame(self, waited);
+            return kFrameError;
+        }
         /* Nothing new: wait for the next message (a frame, or why none comes). */
-        if (gst_poll_wait(self->poll, GST_CLOCK_TIME_NONE) < 0) {
+        if (gst_poll_wait(self->poll, limit - waited) < 0) {
             if (errno == EBUSY) {
                 return kFrameFlushing;
             }
@@ -980,8 +1051,9 @@ static void gst_quorix_src_class_init(GstQuorixSrcClass* klass) {
     g_object_class_install_property(
         object_class, PROP_CAMERA,
         g_param_spec_int("camera", "Camera",
-                         "Device index of the camera (0..31), -1 for the first one present", -1, 31,
-                         -1, rw | GST_PARAM_MUTABLE_READY));
+                         "Device index of the camera (0..31), -1 for the first one present; "
+                         "set only while the element is stopped (NULL or READY)",
+                         -1, 31, -1, rw | GST_PARAM_MUTABLE_READY));
     g_object_class_install_property(
         object_class, PROP_EXPOSURE,
         g_param_spec_uint("exposure", "Exposure",
@@ -997,18 +1069,21 @@ static void gst_quorix_src_class_init(GstQuorixSrcClass* klass) {
         object_class, PROP_SUBSAMPLE,
         g_param_spec_boolean("subsample", "Sub-sample",
                              "2x2 sub-sampling: a picture of half the capture window in each "
-                             "direction",
+                             "direction; set only while the element is stopped (NULL or READY)",
                              FALSE, rw | GST_PARAM_MUTABLE_READY));
     g_object_class_install_property(
         object_class, PROP_WINDOW,
         g_param_spec_string("window", "Capture window",
                             "Part of the 2048x1536 sensor read out, \"X,Y,W,H\" [pixels] (full "
                             "resolution: X, Y even, W a multiple of 16, H of 4; sub-sampled: X, Y "
-                            "multiples of 4, W of 32, H of 8); empty keeps the stored window",
+                            "multiples of 4, W of 32, H of 8); empty keeps the stored window; set "
+                            "only while the element is stopped (NULL or READY)",
                             NULL, rw | GST_PARAM_MUTABLE_READY));
     g_object_class_install_property(
         object_class, PROP_MIRROR,
-        g_param_spec_enum("mirror", "Mirror", "Mirroring done in the camera",
+        g_param_spec_enum("mirror", "Mirror",
+                          "Mirroring done in the camera; set only while the element is stopped "
+                          "(NULL or READY)",
                           GST_TYPE_QUORIX_MIRROR, GST_QUORIX_MIRROR_NONE,
                           rw | GST_PARAM_MUTABLE_READY));
     g_object_class_install_property(

@@ -17,7 +17,11 @@
  *
  * Results are 1 for success and 0 for failure unless a function says otherwise. Integers are
  * 32-bit. Text arguments are zero-terminated; ANSI texts use the locale's character set, the
- * functions ending in W take UTF-16 and convert it (a converted name must fit in 1023 bytes).
+ * functions ending in W take UTF-16 and convert it. A UTF-16 file name becomes UTF-8, the encoding
+ * of Linux file names, whatever the locale (also in a program that never called setlocale); it
+ * is refused with code 12 when it holds an unpaired surrogate or its UTF-8 form and terminator
+ * need more than 1023 bytes, never shortened. Other UTF-16 texts (device names, serial numbers)
+ * are converted with the locale's character set.
  *
  * Threads: any thread may call any function, also on the same handle. Quorix_Release waits for
  * the calls already running on its handle to finish; calls that start once it has begun answer as

@@ -155,8 +155,48 @@ def _image(buffer, width, height, bits):
     return np.ascontiguousarray(image)
 
 
+# The integer widths of the C API: every value passed must fit, or C would receive another one.
+_INT32 = (-(1 << 31), (1 << 31) - 1)
+_UINT32 = (0, (1 << 32) - 1)
+# The integer ctypes types of the prototypes, by their range.
+_CTYPE_RANGES = {
+    ctypes.c_int32: _INT32,
+    ctypes.c_uint32: _UINT32,
+    ctypes.c_size_t: (0, (1 << (8 * ctypes.sizeof(ctypes.c_size_t))) - 1),
+}
+
+
+def _integer(name, value, valid=_INT32):
+    """value as an int within the inclusive range `valid`.
+
+    Raises OverflowError naming the argument and the range when the value lies beyond it (C would
+    receive its low bits only), and ValueError for a number with a fractional part.
+    """
+    if isinstance(value, float) and not value.is_integer():
+        raise ValueError(f"{name} {value!r} is not a whole number")
+    number = int(value)
+    low, high = valid
+    if not low <= number <= high:
+        raise OverflowError(f"{name} {number} is out of range {low}..{high}")
+    return number
+
+
 def _encode_path(path):
-    return os.fsencode(os.fspath(path))
+    """The file name as the bytes the C library takes; refuses a NUL, which would end it early."""
+    encoded = os.fsencode(os.fspath(path))
+    if b"\0" in encoded:
+        raise ValueError("embedded null byte")
+    return encoded
+
+
+def _check_arguments(name, argtypes, arguments):
+    """Refuses an argument the C function cannot take whole: an integer beyond its C type or a
+    text with a NUL. The last guard before ctypes, which would pass either on cut short."""
+    for position, (argtype, value) in enumerate(zip(argtypes, arguments), start=1):
+        if argtype in _CTYPE_RANGES and isinstance(value, int):
+            _integer(f"{name} argument {position}", value, _CTYPE_RANGES[argtype])
+        elif argtype is ctypes.c_char_p and isinstance(value, bytes) and b"\0" in value:
+            raise ValueError("embedded null byte")
 
 
 def _list_cameras(library, handle):
@@ -199,6 +239,8 @@ class Camera:
     """
 
     def __init__(self, index=None):
+        if index is not None:
+            index = _integer("index", index)
         self._lib = lib.load()
         self._handle = 0
         # The SDK posts the code of every failure here, also the codes it keeps in no history.
@@ -272,9 +314,11 @@ class Camera:
         """
         if not self._handle:
             raise QuorixError(1, f"{name}: the camera is closed")
+        function = getattr(self._lib, name)
+        _check_arguments(name, function.argtypes[1:], arguments)
         # Codes posted earlier (also by the library's threads) belong to no call of ours.
         self._posted_codes()
-        result = getattr(self._lib, name)(self._handle, *arguments)
+        result = function(self._handle, *arguments)
         if failed is None:
             error = self._fail(name)
             if error.code != 0:
@@ -291,8 +335,8 @@ class Camera:
             raise self._fail(f"Quorix_GetFilterValue({value_id})")
         return value
 
-    def _set_value(self, value_id, value):
-        self._call("Quorix_SetFilterValue", value_id, int(value))
+    def _set_value(self, name, value_id, value):
+        self._call("Quorix_SetFilterValue", value_id, _integer(name, value))
 
     # --- Camera and image format ---------------------------------------------------------------
 
@@ -322,7 +366,7 @@ class Camera:
 
     @bits.setter
     def bits(self, bits):
-        self._call("Quorix_SetColorMode", int(bits))
+        self._call("Quorix_SetColorMode", _integer("bits", bits))
 
     @property
     def subsample(self):
@@ -351,7 +395,8 @@ class Camera:
 
     @window.setter
     def window(self, window):
-        x, y, width, height = (int(v) for v in window)
+        x, y, width, height = (_integer(name, v) for name, v in
+                               zip(("x", "y", "width", "height"), window, strict=True))
         previous = self.window
         try:
             self._set_window(x, y, width, height)
@@ -403,7 +448,7 @@ class Camera:
 
     @auto_iris.setter
     def auto_iris(self, mode):
-        self._call("Quorix_SetAutoIris", int(mode))
+        self._call("Quorix_SetAutoIris", _integer("auto_iris", mode))
 
     # --- Frames ----------------------------------------------------------------------------------
 
@@ -558,9 +603,16 @@ class Camera:
         the disk ended early raises QuorixError (13: the frames ended, 12: the file could not
         take them); the file then still holds every frame written.
         """
-        milliseconds = int(round(seconds * 1000))
+        # The library takes the duration as 32-bit milliseconds.
+        longest = _UINT32[1] / 1000
+        try:
+            milliseconds = round(float(seconds) * 1000)
+        except OverflowError:  # beyond a float, or infinite
+            raise OverflowError(f"seconds {seconds!r} is out of range 0.001..{longest}") from None
         if milliseconds <= 0:
             raise QuorixError(9, f"record: seconds {seconds!r}")
+        if milliseconds > _UINT32[1]:
+            raise OverflowError(f"seconds {seconds!r} is out of range 0.001..{longest}")
         if bits is not None:
             self._use_bits(bits)
         wait = self._call("Quorix_GetWaitTime", failed=lambda r: r < 0)
@@ -591,20 +643,20 @@ class Camera:
                             status.width, status.height, status.rate / 100.0)
 
 
-def _make_property(value_id, doc):
+def _make_property(name, value_id, doc):
     def get(camera):
         return camera._get_value(value_id)
 
     def set(camera, value):
-        camera._set_value(value_id, value)
+        camera._set_value(name, value_id, value)
 
     return property(get, set, doc=doc)
 
 
 for _name, (_id, _low, _high, _what) in FILTERS.items():
-    setattr(Camera, _name, _make_property(_id, f"{_what}; {_low}..{_high}"))
+    setattr(Camera, _name, _make_property(_name, _id, f"{_what}; {_low}..{_high}"))
 for _name, (_id, _low, _high, _what) in CAMERA_VALUES.items():
-    setattr(Camera, _name, _make_property(_id, f"{_what}; the camera's range, see range()"))
+    setattr(Camera, _name, _make_property(_name, _id, f"{_what}; the camera's range, see range()"))
 
 
 def open(index=None):  # noqa: A001 - the package's documented name

@@ -180,6 +180,43 @@ def test_properties_round_trip_and_refuse_out_of_range(cam):
     assert cam.snap(bits=8).shape == (256, 512)
 
 
+@pytest.mark.parametrize("argument, call", [
+    ("index", lambda cam, folder: quorix.open(2**40)),  # would open camera 0
+    ("x", lambda cam, folder: setattr(cam, "window", (2**33, 0, 64, 64))),  # x 0
+    ("height", lambda cam, folder: setattr(cam, "window", (0, 0, 64, 2**32 + 64))),  # 64
+    ("seconds", lambda cam, folder: cam.record(folder / "long.avi", 4294967.297)),  # 1 ms
+    ("gain", lambda cam, folder: setattr(cam, "gain", 2**32 + 100)),  # gain 100
+    ("brightness", lambda cam, folder: setattr(cam, "brightness", -(2**32) + 5)),  # 5
+    ("bits", lambda cam, folder: setattr(cam, "bits", 2**32 + 8)),  # 8 bits
+    ("auto_iris", lambda cam, folder: setattr(cam, "auto_iris", 2**32 + 1)),  # on
+])
+def test_integers_beyond_the_c_width_are_refused(cam, tmp_path, argument, call):
+    """Catches an integer that reaches C cut to its low 32 bits, which turns it into another
+    valid value the caller never asked for (in the comments): it must raise OverflowError
+    naming the argument, and change nothing."""
+    folder = tmp_path / "files"
+    folder.mkdir()
+    window = cam.window
+    with pytest.raises(OverflowError, match=argument):
+        call(cam, folder)
+    assert cam.window == window
+    assert list(folder.iterdir()) == []
+
+
+@pytest.mark.parametrize("operation", ["save", "record"])
+def test_file_names_with_a_nul_are_refused(cam, tmp_path, operation):
+    """Catches a file name cut at its NUL: "a\\0b.png" would write the file "a"."""
+    folder = tmp_path / "files"
+    folder.mkdir()
+    cam.snap(bits=8)
+    with pytest.raises(ValueError, match="embedded null byte"):
+        if operation == "save":
+            cam.save(folder / "a\0b.png")
+        else:
+            cam.record(folder / "a\0b.avi", 0.2)
+    assert list(folder.iterdir()) == []
+
+
 def test_unplugged_camera_raises_13_and_opens_again(tmp_path, monkeypatch):
     """Catches a stream that hangs or ends quietly when the camera goes away, and a camera that
     cannot be opened again afterwards (a context or device index left behind)."""

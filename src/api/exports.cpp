@@ -42,10 +42,10 @@ void SetFlag(int32_t* ok, int32_t value) {
     }
 }
 
-// UTF-16 file names are converted to the locale's character set before the narrow operation
+// UTF-16 file names are converted to the file system's encoding before the narrow operation
 // runs; a name that does not convert or needs more than 1023 bytes is refused with code 12.
 bool ConvertName(CQuorix& context, const QuorixWChar* wide, std::string& narrow) {
-    if (!quorix::platform::WideToAnsi(wide, narrow)) {
+    if (!quorix::platform::WideToFileName(wide, narrow)) {
         context.SetError(quorix::kErrText);
         return false;
     }

@@ -94,6 +94,48 @@ bool WideToAnsi(const char16_t* text, std::string& out, size_t maxBytes) {
     return true;
 }
 
+bool WideToFileName(const char16_t* text, std::string& out, size_t maxBytes) {
+    if (text == nullptr || maxBytes == 0)
+        return false;
+    std::string converted;
+    for (const char16_t* unit = text; *unit != u'\0'; ++unit) {
+        uint32_t code = *unit;
+        if (code >= 0xDC00 && code <= 0xDFFF)
+            return false;  // a low surrogate without its high one
+        if (code >= 0xD800 && code <= 0xDBFF) {
+            // The next unit is the terminator at worst, which is no low surrogate.
+            const uint32_t low = unit[1];
+            if (low < 0xDC00 || low > 0xDFFF)
+                return false;
+            code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+            ++unit;
+        }
+        char bytes[4];
+        size_t count = 0;
+        if (code < 0x80) {
+            bytes[count++] = static_cast<char>(code);
+        } else if (code < 0x800) {
+            bytes[count++] = static_cast<char>(0xC0 | (code >> 6));
+            bytes[count++] = static_cast<char>(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            bytes[count++] = static_cast<char>(0xE0 | (code >> 12));
+            bytes[count++] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            bytes[count++] = static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            bytes[count++] = static_cast<char>(0xF0 | (code >> 18));
+            bytes[count++] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+            bytes[count++] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            bytes[count++] = static_cast<char>(0x80 | (code & 0x3F));
+        }
+        // The whole name or none: a shortened name would reach another file.
+        if (converted.size() + count > maxBytes - 1)
+            return false;
+        converted.append(bytes, count);
+    }
+    out = std::move(converted);
+    return true;
+}
+
 bool AnsiToWide(const char* text, std::u16string& out, size_t maxUnits) {
     if (text == nullptr || maxUnits == 0)
         return false;

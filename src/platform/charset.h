@@ -16,6 +16,13 @@ constexpr size_t kMaxAnsiBytes = 1023;
 // result plus its terminator needs more than `maxBytes` bytes; `out` is left unchanged then.
 bool WideToAnsi(const char16_t* text, std::string& out, size_t maxBytes = kMaxAnsiBytes);
 
+// Converts a zero-terminated UTF-16 file name into the bytes the file system takes: UTF-8, the
+// encoding of Linux file names, whatever the locale (a program that never called setlocale runs
+// in the C locale, whose ASCII would refuse every other character). Surrogate pairs become one
+// character. False on null text, an unpaired surrogate, or when the result plus its terminator
+// needs more than `maxBytes` bytes; `out` is left unchanged then.
+bool WideToFileName(const char16_t* text, std::string& out, size_t maxBytes = kMaxAnsiBytes);
+
 // Converts zero-terminated text in the locale's character set into UTF-16. False on null or
 // invalid text, or when the result plus its terminator needs more than `maxUnits` UTF-16 units;
 // `out` is left unchanged then.

@@ -2,7 +2,9 @@
 // daemon that the program starts: the pictures show the emulator's scene in the negotiated
 // format's layout and colours, the mosaic's order is the true one at the top-left pixel, the
 // stream ends after num-buffers, the camera's full rate arrives without a lost frame, frames lost
-// to a slow consumer are counted and announced, and starting and stopping leaks nothing.
+// to a slow consumer are counted and announced, a camera that sends no frame fails the pipeline
+// promptly, the properties fixed when the camera opens keep their value while the element runs,
+// and starting and stopping leaks nothing.
 //
 // Expected values come from the emulated camera's scene (sim/scene.h) at the camera's default
 // exposure and gain, where the samples are the nominal 12-bit scene values: 8-bit output is
@@ -32,7 +34,10 @@
 #include <thread>
 #include <vector>
 
+#include "platform/usb/socket_link_provider.h"
+#include "sim/emulator.h"
 #include "sim/scene.h"
+#include "sim/socket_link_server.h"
 
 namespace {
 
@@ -650,6 +655,176 @@ TEST(QuorixSrc, FramesLostToASlowConsumerAreCountedAndAnnounced) {
     EXPECT_LE(late, lost);
 }
 
+// --- A camera that sends no frame ----------------------------------------------------------------
+
+// A camera of the test's own, served in a socket directory of its own that the SDK inside the
+// plugin looks in while this object lives (the daemon's camera is out of its sight meanwhile), so
+// that the test can inject faults into it.
+class OwnCamera {
+public:
+    OwnCamera() {
+        char pattern[] = "/tmp/quorix-gst-fault-XXXXXX";
+        if (mkdtemp(pattern) == nullptr) {
+            return;
+        }
+        m_directory = pattern;
+        quorix::sim::CameraConfig config;
+        config.serialNumber = "QX252-000960";
+        config.logCapacity = 0;
+        m_camera = quorix::sim::CreateCamera(config);
+        // A new instance each time: the SDK never takes this camera for one it knew.
+        static int instances = 0;
+        const std::string file = quorix::platform::usb::SocketFileName(
+            config.vendorId, config.productId,
+            "gst-test-" + std::to_string(getpid()) + "-" + std::to_string(++instances));
+        auto server =
+            std::make_unique<quorix::sim::SocketLinkServer>(m_directory + "/" + file, m_camera);
+        if (file.empty() || !server->Start()) {
+            return;
+        }
+        m_server = std::move(server);
+        m_previousDirectory = std::getenv("QUORIX_SIM_DIR");
+        setenv("QUORIX_SIM_DIR", m_directory.c_str(), 1);
+    }
+    ~OwnCamera() {
+        if (m_camera) {
+            quorix::sim::Unplug(m_camera);
+        }
+        if (m_server) {
+            m_server->Stop();
+            setenv("QUORIX_SIM_DIR", m_previousDirectory.c_str(), 1);
+        }
+        std::error_code ignored;
+        fs::remove_all(m_directory, ignored);
+    }
+    OwnCamera(const OwnCamera&) = delete;
+    OwnCamera& operator=(const OwnCamera&) = delete;
+
+    bool Ok() const { return m_server != nullptr; }
+    quorix::sim::CameraFaults& Faults() { return m_camera->Faults(); }
+
+private:
+    std::string m_directory;
+    std::string m_previousDirectory;
+    std::shared_ptr<quorix::sim::EmulatedCamera> m_camera;
+    std::unique_ptr<quorix::sim::SocketLinkServer> m_server;
+};
+
+GstPadProbeReturn NoteBuffer(GstPad*, GstPadProbeInfo*, gpointer data) {
+    static_cast<std::atomic<int>*>(data)->fetch_add(1);
+    return GST_PAD_PROBE_OK;
+}
+
+// Counts the buffers that reach the element named "sink".
+void CountBuffers(const Pipeline& pipeline, std::atomic<int>* buffers) {
+    GstPad* pad = gst_element_get_static_pad(ByName(pipeline, "sink"), "sink");
+    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, NoteBuffer, buffers, nullptr);
+    gst_object_unref(pad);
+}
+
+bool WaitForBuffer(const std::atomic<int>& buffers) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (buffers.load() == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return buffers.load() > 0;
+}
+
+struct FaultCase {
+    const char* name;
+    bool stallData;     // headers come, their data never; else no header comes at all
+    bool whilePlaying;  // injected once a buffer arrived; else before the start
+};
+
+class QuorixSrcFault : public ::testing::TestWithParam<FaultCase> {};
+
+// A camera that stops sending, from the start or once frames flowed, fails the pipeline with an
+// error on the bus that names the SDK's code 13 (transfer stopped), within the exposure plus the
+// SDK's 3 s frame wait. The SDK itself retries for half a minute before it gives up, and while the
+// element measures the rate at the start nothing would ever end the wait. 10 s is a bound for the
+// error to arrive at all, far from the expected 3 to 4 s.
+TEST_P(QuorixSrcFault, CameraSendingNoFrameFailsThePipelinePromptly) {
+    const FaultCase& fault = GetParam();
+    OwnCamera camera;
+    ASSERT_TRUE(camera.Ok());
+    constexpr uint32_t kEveryFrame = 1'000'000;
+    const auto inject = [&] {
+        if (fault.stallData) {
+            camera.Faults().StallFrameData(kEveryFrame);
+        } else {
+            camera.Faults().DropFrameHeaders(kEveryFrame);
+        }
+    };
+    if (!fault.whilePlaying) {
+        inject();
+    }
+    const Pipeline pipeline = Launch("quorixsrc ! video/x-bayer ! fakesink name=sink");
+    ASSERT_TRUE(pipeline);
+    std::atomic<int> buffers{0};
+    CountBuffers(pipeline, &buffers);
+    ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+    if (fault.whilePlaying) {
+        ASSERT_TRUE(WaitForBuffer(buffers)) << "no frame before the fault";
+        inject();
+    }
+    GstBus* bus = gst_element_get_bus(pipeline.get());
+    GstMessage* message = gst_bus_timed_pop_filtered(bus, 10 * GST_SECOND, GST_MESSAGE_ERROR);
+    gst_object_unref(bus);
+    ASSERT_NE(message, nullptr) << "no error on the bus within 10 s";
+    GError* error = nullptr;
+    gst_message_parse_error(message, &error, nullptr);
+    EXPECT_NE(std::string(error->message).find("(code 13)"), std::string::npos) << error->message;
+    g_error_free(error);
+    gst_message_unref(message);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, QuorixSrcFault,
+                         ::testing::Values(FaultCase{"StalledDataFromTheStart", true, false},
+                                           FaultCase{"DroppedFramesFromTheStart", false, false},
+                                           FaultCase{"StalledDataWhilePlaying", true, true},
+                                           FaultCase{"DroppedFramesWhilePlaying", false, true}),
+                         [](const ::testing::TestParamInfo<FaultCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// --- Properties fixed when the camera opens ------------------------------------------------------
+
+// The READY-only properties as a text: camera, subsample, window, mirror (0 none .. 3 both).
+std::string ReadyOnlyProperties(GstElement* source) {
+    gint camera = 0, mirror = 0;
+    gboolean subsample = FALSE;
+    gchar* window = nullptr;
+    g_object_get(source, "camera", &camera, "subsample", &subsample, "window", &window, "mirror",
+                 &mirror, nullptr);
+    std::string text = std::to_string(camera) + " " + std::to_string(subsample) + " " +
+                       (window != nullptr ? window : "") + " " + std::to_string(mirror);
+    g_free(window);
+    return text;
+}
+
+// The camera, sub-sampling, window and mirroring take effect only when the camera opens: set
+// while the element plays they must keep their value rather than read back a setting the
+// picture does not have; stopped, the element takes them again.
+TEST(QuorixSrc, ReadyOnlyPropertiesKeepTheirValueWhilePlaying) {
+    const Pipeline pipeline =
+        Launch("quorixsrc name=src window=0,0,1024,768 ! video/x-bayer ! fakesink name=sink");
+    ASSERT_TRUE(pipeline);
+    GstElement* source = ByName(pipeline, "src");
+    std::atomic<int> buffers{0};
+    CountBuffers(pipeline, &buffers);
+    ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+    ASSERT_TRUE(WaitForBuffer(buffers));
+    const auto change = [&] {
+        g_object_set(source, "camera", 5, "subsample", TRUE, "window", "0,0,512,512", "mirror", 3,
+                     nullptr);
+    };
+    change();
+    EXPECT_EQ(ReadyOnlyProperties(source), "-1 0 0,0,1024,768 0");
+    ASSERT_EQ(gst_element_set_state(pipeline.get(), GST_STATE_NULL), GST_STATE_CHANGE_SUCCESS);
+    change();
+    EXPECT_EQ(ReadyOnlyProperties(source), "5 1 0,0,512,512 3") << "once stopped";
+}
+
 // --- Starting and stopping -----------------------------------------------------------------------
 
 size_t OpenDescriptors() {
@@ -683,11 +858,6 @@ void Tally(const GstStructure* checkpoint, const char* field, int sign,
         const char* address = gst_structure_get_string(object, "address");
         (*net)[std::string(type ? type : "?") + " at " + (address ? address : "?")] += sign;
     }
-}
-
-GstPadProbeReturn NoteBuffer(GstPad*, GstPadProbeInfo*, gpointer data) {
-    static_cast<std::atomic<int>*>(data)->fetch_add(1);
-    return GST_PAD_PROBE_OK;
 }
 
 // NULL -> PLAYING -> NULL a hundred times, every other time after the first frame arrived and

@@ -149,5 +149,32 @@ TEST(Charset, LongMultiByteTextConvertsWhole) {
     EXPECT_EQ(wide, std::u16string(3000, u'x'));
 }
 
+// File names become UTF-8 in any locale, pairs as one four-byte character; unpaired surrogates
+// are refused, and a name whose bytes and terminator exceed 1023 is refused whole, also when the
+// character crossing the limit is a pair.
+TEST(Charset, FileNamesBecomeUtf8WhateverTheLocale) {
+    ScopedLocale locale("C");
+    ASSERT_TRUE(locale.Ok());
+    std::string name = "keep";
+    const char16_t highAtEnd[] = {u'a', 0xD83D, 0};
+    const char16_t lowFirst[] = {0xDCF7, 0xD83D, 0};
+    EXPECT_FALSE(WideToFileName(highAtEnd, name));
+    EXPECT_FALSE(WideToFileName(lowFirst, name));
+    EXPECT_FALSE(WideToFileName(nullptr, name));
+    EXPECT_EQ(name, "keep");
+    ASSERT_TRUE(
+        WideToFileName((std::u16string(kJapanese) + u"/\u00E9" + kCameraSymbol).c_str(), name));
+    EXPECT_EQ(name, std::string(kJapaneseUtf8) + "/\xC3\xA9" + kCameraSymbolUtf8);
+    // 255 pairs are 1020 bytes.
+    std::u16string pairs;
+    for (int i = 0; i < 255; ++i)
+        pairs += kCameraSymbol;
+    ASSERT_TRUE(WideToFileName((pairs + u"ab").c_str(), name));
+    EXPECT_EQ(name.size(), 1022u);
+    EXPECT_FALSE(WideToFileName((pairs + u"abc").c_str(), name));
+    EXPECT_FALSE(WideToFileName((pairs + kCameraSymbol).c_str(), name)) << "1024 bytes";
+    EXPECT_EQ(name.size(), 1022u) << "a refused name leaves the output";
+}
+
 }  // namespace
 }  // namespace quorix::platform
