@@ -294,7 +294,8 @@ FILE* OutputFile::Stream() {
 }
 
 bool OutputFile::KeepOwnerAndMode() {
-    if (!m_hadFile || m_fd < 0) {
+    // A file rewritten in place is still the same file, with its own mode and owner.
+    if (!m_hadFile || m_fd < 0 || m_temporary.empty()) {
         return true;
     }
     // The owner first: a change of owner clears the set-user-ID bits the mode then restores.
