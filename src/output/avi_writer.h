@@ -50,8 +50,9 @@ public:
 
     // Creates the file (as platform::OutputFile, replacing an earlier one only once the headers
     // are written) and writes the headers with the provisional rate and no frames. False, with
-    // errno set, no file kept open and an earlier file of that name untouched, when the file
-    // cannot be written or the size has no frames that fit.
+    // errno set and no file kept open, when the file cannot be written or the size has no frames
+    // that fit; an earlier file of that name is then untouched (unless its folder takes no new
+    // file, so that it was being rewritten in place).
     bool OpenAvi(const char* fileName, int32_t width, int32_t height);
     // Appends one frame of FrameBytes() bytes and its index entry (copied into a slot of the
     // writer's own, then as WriteAviSlot).

@@ -199,11 +199,11 @@ bool OutputFile::Open(const char* path) {
         if (!S_ISLNK(seen.st_mode)) {
             break;
         }
-        std::string target;
         if (links == kMaxLinks) {
             errno = ELOOP;
             return false;
         }
+        std::string target;
         if (!ReadLink(m_folder, m_name, static_cast<size_t>(seen.st_size), target) ||
             !OpenFolderOf(m_folder, target, m_folder, m_name)) {
             return false;
