@@ -11,12 +11,10 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <future>
 #include <string>
 #include <vector>
 
 #include "../output/output_test_support.h"
-#include "test_support.h"
 
 namespace quorix::platform {
 namespace {
@@ -105,23 +103,6 @@ TEST(FileSave, NamesAtTheSystemsLimitsWork) {
     ASSERT_TRUE(Save(path, "deep"));
     EXPECT_EQ(Text(path), "deep");
     EXPECT_EQ(Entries(deep), std::vector<std::string>{"frame.bmp"});
-}
-
-// A FIFO under the name is neither replaced by a file nor waited on (for a reader when saving,
-// for a writer when reading).
-TEST(FileSave, FifoIsRefusedWithoutWaiting) {
-    ScratchDirectory directory;
-    const std::string fifo = directory.File("pipe");
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    auto saved = std::async(std::launch::async, [&] { return Save(fifo, "frame"); });
-    auto read = std::async(std::launch::async, [&] {
-        std::vector<uint8_t> bytes;
-        return ReadFileContents(fifo.c_str(), 1000, bytes);
-    });
-    ASSERT_TRUE(test::Finishes(saved) && test::Finishes(read));
-    EXPECT_FALSE(saved.get());
-    EXPECT_EQ(read.get(), ReadResult::kNotRegular);
-    EXPECT_TRUE(S_ISFIFO(Status(fifo).st_mode));
 }
 
 // Devices of the test's own (never the system's /dev files): a copy of /dev/null takes the save
