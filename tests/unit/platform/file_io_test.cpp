@@ -1,6 +1,6 @@
-// Saving and reading by name: what is under the caller's name (a link, a device, a FIFO, a file
-// of its own mode and owner) and where the process may write decide how a save goes, and no
-// save removes or replaces anything but its own temporary file.
+// Saving and reading by name: what is under the caller's name (a link, a device, a file of its
+// own mode and owner) and where the process may write decide how a save goes, and no save
+// removes or replaces anything but its own temporary file.
 #include "platform/file_io.h"
 
 #include <gtest/gtest.h>
