@@ -463,6 +463,28 @@ QUORIX_API int Quorix_GetCameraInfo(QuorixHandle handle, QuorixCameraInfo* info)
  * given up at once and the start fails with code 6: a start never succeeds with settings the
  * camera did not take. A start that cannot send its settings therefore returns after about one
  * second; Quorix_SnapShot then waits at most 3000 ms for its frame.
+ *
+ * Saving files (Quorix_SaveImage, Quorix_SaveMaskFile, Quorix_Record and Quorix_ExportSettings).
+ * A name that is a symbolic link is followed: the link stays and the file it names gets the
+ * content (a link to no file yet creates that file). A regular file, or none, in a folder the
+ * process may write into: the content goes to a new file of a short temporary name
+ * (.quorix-<pid>-<n>.tmp) in the folder of the final file, is flushed to the disk and renamed
+ * over the name (the folder is flushed after), so the name always holds the earlier file or the
+ * whole new one, never a torn one; a failed save removes the temporary file. Any name valid for
+ * the file works, up to the system's path length. A replaced file keeps its permission bits and,
+ * where the process may set them (root), its owner and group. A regular file the process may not
+ * write (e.g. mode 0444) is not replaced: the save fails. A writable file in a folder that takes
+ * no new file is truncated and rewritten in place: the one save that is not atomic (a failure
+ * part-way leaves a partial file). A character or block device (e.g. /dev/null) is written in
+ * place and never removed. A FIFO or socket is refused (the save fails with the function's file
+ * code) rather than waited on for a reader. A directory is refused. A recording puts its file
+ * under the name as soon as its headers are written (an earlier file of that name is replaced
+ * then, not before: a recording that cannot start leaves it as it was), so a recording cut short
+ * by the process ending is found under the name asked for.
+ *
+ * Reading files (Quorix_LoadMaskFile, Quorix_LoadConfigFileA, Quorix_ImportSettings and the
+ * settings file). Only a regular file (or a link to one) is read; a FIFO, device, socket or
+ * directory is refused as a file that cannot be read, without ever waiting on it.
  * ============================================================================================= */
 
 /* Starts the live preview: frames are taken continuously, processed and drawn into a preview
@@ -675,7 +697,8 @@ QUORIX_API int32_t Quorix_GetWaitTime(QuorixHandle handle);
  * that fills up or a write error, or the AVI format's 4 GiB limit (RIFF sizes are 32-bit: the
  * file ends with the frames that fit, it does not continue in further RIFF chunks). The last
  * three record code 12 as they happen; Quorix_GetRecordStatus tells which one it was.
- * fileName: the AVI file, created or overwritten. durationMs: length [ms]. showWindow: non-zero
+ * fileName: the AVI file, created or replaced as described under "Saving files" above (a FIFO
+ *   is refused with code 12). durationMs: length [ms]. showWindow: non-zero
  *   shows the preview window (placed as for Quorix_Preview).
  * Returns 1 once recording has started, or 0 with code 9 (fileName NULL or empty, before anything
  * starts), 4 (the preview window could not be made, see Quorix_Preview), 12 (the preview
@@ -696,9 +719,12 @@ QUORIX_API int Quorix_RecordW(QuorixHandle handle, const QuorixWChar* fileName, 
 QUORIX_API int Quorix_GetRecordStatus(QuorixHandle handle, QuorixRecordStatus* status);
 
 /* Saves the last processed frame to a file. The frame is copied at the call and encoded on the
- * caller's thread while the preview goes on. The file is written under a temporary name in the
- * same directory and renamed when complete: a failed save leaves no file (an existing file of
- * that name stays as it was), a successful one replaces an existing file whole.
+ * caller's thread while the preview goes on. The file is written as described under "Saving
+ * files" above: under a temporary name beside the file and renamed when complete, so a failed
+ * save leaves no file (an existing file of that name stays as it was) and a successful one
+ * replaces an existing file whole, keeping its mode; through a link to its file; in place on a
+ * device such as /dev/null (a way to time the encoders) or a writable file in a folder that takes
+ * no new file (not atomic).
  * fileName: the file. format:
  *   QUORIX_SAVE_BMP: BMP at the output's depth (8 bits with a gray palette, pixels at offset 1078;
  *     16, 24, 32, 48, 64 bits at offset 54), bottom row first, rows padded to 4 bytes. The 8-,
@@ -713,8 +739,9 @@ QUORIX_API int Quorix_GetRecordStatus(QuorixHandle handle, QuorixRecordStatus* s
  *     are), 24/48 RGB, 32/64 RGB plus an unspecified fourth sample (0 at 32 bits, 65535 at 64).
  * Returns 1, or 0 with code 1 (no frame processed yet in the current colour mode, or no camera
  * engine), 9 (fileName NULL or empty), 5 (no memory for the copy) or 12 (the file could not be
- * created, written or encoded: a missing or read-only directory, a full disk, a file size limit;
- * the reason goes to the log, QUORIX_LOG=1); 0 without a code for an unknown format. */
+ * created, written or encoded: a missing directory, a read-only directory and file, a full disk,
+ * a file size limit, a FIFO under the name; the reason goes to the log, QUORIX_LOG=1); 0 without
+ * a code for an unknown format. */
 QUORIX_API int Quorix_SaveImage(QuorixHandle handle, const char* fileName, int32_t format);
 
 /* As Quorix_SaveImage with a UTF-16 file name; code 12 when the name cannot be converted or needs
@@ -724,9 +751,10 @@ QUORIX_API int Quorix_SaveImageW(QuorixHandle handle, const QuorixWChar* fileNam
 /* Loads the correction planes (dark and white frames, 8 and 16 bits, full sensor) from a mask
  * file written by Quorix_SaveMaskFile (18,874,408 bytes) and re-derives the defect maps. The whole
  * file is read and checked before any plane changes.
- * fileName: the mask file.
- * Returns 1, or 0 with code 14 (the file cannot be read, ends before its last plane, or is not a
- * mask file of this camera: wrong magic, sensor size or plane size; the planes are unchanged),
+ * fileName: the mask file, a regular file (see "Reading files" above).
+ * Returns 1, or 0 with code 14 (the file cannot be read or is no regular file, is not exactly
+ * 18,874,408 bytes long, or is not a mask file of this camera: wrong magic, sensor size or plane
+ * size; the planes are unchanged),
  * 5 (no memory for the planes) or 1 (no camera engine). */
 QUORIX_API int Quorix_LoadMaskFile(QuorixHandle handle, const char* fileName);
 
@@ -734,12 +762,12 @@ QUORIX_API int Quorix_LoadMaskFile(QuorixHandle handle, const char* fileName);
  * needs more than 1023 bytes. */
 QUORIX_API int Quorix_LoadMaskFileW(QuorixHandle handle, const QuorixWChar* fileName);
 
-/* Saves the four correction planes to a mask file (created or replaced). The file is written
- * under a temporary name beside it and renamed when complete, so a failed save leaves an earlier
- * file of that name as it was.
+/* Saves the four correction planes to a mask file (created or replaced as described under
+ * "Saving files" above). A regular file is written under a temporary name beside it and renamed
+ * when complete, so a failed save leaves an earlier file of that name as it was.
  * fileName: the mask file.
- * Returns 1, or 0 with code 14 (the file cannot be written), 5 (no memory for the planes) or 1
- * (no camera engine). */
+ * Returns 1, or 0 with code 14 (the file cannot be written, or is a FIFO), 5 (no memory for the
+ * planes) or 1 (no camera engine). */
 QUORIX_API int Quorix_SaveMaskFile(QuorixHandle handle, const char* fileName);
 
 /* As Quorix_SaveMaskFile with a UTF-16 file name; code 12 when the name cannot be converted or
@@ -760,8 +788,8 @@ QUORIX_API int Quorix_UpdateMaskData(QuorixHandle handle, int32_t which);
 /* Reads a configuration file of 8-byte records (two little-endian 32-bit values each; a trailing
  * partial record is ignored) and keeps them in the context, replacing earlier ones. The Quorix 252
  * does not use them.
- * fileName: the file, which must exist.
- * Returns 1 (also for an empty file), or 0 (no code) when the file cannot be opened. */
+ * fileName: the file, which must exist and be a regular file (see "Reading files" above).
+ * Returns 1 (also for an empty file), or 0 (no code) when the file cannot be opened or read. */
 QUORIX_API int Quorix_LoadConfigFileA(QuorixHandle handle, const char* fileName);
 
 /* As Quorix_LoadConfigFileA with a UTF-16 file name; code 12 when the name cannot be converted or
@@ -1315,6 +1343,8 @@ QUORIX_API int Quorix_GetFrameStatistics(QuorixHandle handle, QuorixFrameStatist
  * camera's values when another camera is selected and at Quorix_Release. Changes are written
  * atomically under a file lock, so processes saving at once lose nothing. A file that cannot be
  * read as settings is renamed to settings.reg.corrupt-<date>-<time> and the store starts empty.
+ * A settings.reg that is no regular file (a FIFO, a directory) is neither read nor replaced: the
+ * store reads as empty and saving to it fails.
  * These calls take no handle; contexts already running keep the values they loaded and write
  * them again when they save.
  * ============================================================================================= */
@@ -1338,9 +1368,10 @@ QUORIX_API int32_t Quorix_GetSettingsPath(char* buffer, int32_t size);
  * nothing is stored), or 0 when the settings file exists but cannot be read. */
 QUORIX_API int32_t Quorix_GetSettingsText(int32_t camera, char* buffer, int32_t size);
 
-/* Writes the stored settings (as Quorix_GetSettingsText) into a file, replaced atomically.
+/* Writes the stored settings (as Quorix_GetSettingsText) into a file, replaced atomically as
+ * described under "Saving files" (Acquisition, window, format and files).
  * Returns 1, or 0 when fileName is NULL, the settings cannot be read or the file cannot be
- * written. */
+ * written (a FIFO under the name included). */
 QUORIX_API int Quorix_ExportSettings(const char* fileName, int32_t camera);
 
 /* Reads a registry-export file (UTF-8 or UTF-16 with its byte-order mark; as written by
@@ -1348,7 +1379,9 @@ QUORIX_API int Quorix_ExportSettings(const char* fileName, int32_t camera);
  * and set values, "[-key]" sections and "Name"=- lines delete. With a camera number only that
  * camera's key and its subkeys change; the file's other keys are ignored.
  * Returns 1, or 0 with the store unchanged when fileName is NULL, the file cannot be read or is
- * not a registry-export text of HKEY_CURRENT_USER keys, or the store cannot be written. */
+ * no regular file (never waited on: see "Reading files" under Acquisition, window, format and
+ * files), is not a registry-export text of HKEY_CURRENT_USER keys, or the store cannot be
+ * written. */
 QUORIX_API int Quorix_ImportSettings(const char* fileName, int32_t camera);
 
 /* Removes a camera's key with all its values and presets, or with QUORIX_SETTINGS_ALL_CAMERAS

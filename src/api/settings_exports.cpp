@@ -1,19 +1,15 @@
 // The current user's settings store for Linux applications and the quorix tool: where it is, its
 // text, export, import and reset. None of these takes a context; contexts read and write the
 // store themselves.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include <quorix/quorix.h>
 
 #include "context/quorix.h"
-#include "platform/file_replace.h"
+#include "platform/file_io.h"
 #include "platform/settings_store.h"
 
 namespace {
@@ -48,27 +44,15 @@ int32_t CopyOut(const std::string& text, char* buffer, int32_t size) {
     return needed;
 }
 
-// The whole file, at most one byte more than a settings text may hold; false when unreadable.
+// The whole file, if it is a regular file of at most the bytes a settings text may hold.
 bool ReadFile(const char* fileName, std::string& bytes) {
-    const int fd = ::open(fileName, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    std::vector<uint8_t> contents;
+    if (quorix::platform::ReadFileContents(fileName, SettingsTree::kMaxTextBytes, contents) !=
+        quorix::platform::ReadResult::kRead) {
         return false;
     }
-    struct stat info = {};
-    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    char buffer[16384];
-    while (ok && bytes.size() <= SettingsTree::kMaxTextBytes) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n > 0) {
-            bytes.append(buffer, static_cast<size_t>(n));
-        } else if (n == 0) {
-            break;
-        } else if (errno != EINTR) {
-            ok = false;
-        }
-    }
-    ::close(fd);
-    return ok;
+    bytes.assign(contents.begin(), contents.end());
+    return true;
 }
 
 }  // namespace

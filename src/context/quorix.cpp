@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <new>
 #include <string>
@@ -12,6 +11,7 @@
 #include "platform/charset.h"
 #include "platform/clock.h"
 #include "platform/device_notification.h"
+#include "platform/file_io.h"
 #include "platform/settings_store.h"
 #include "sensors/sensor_base.h"
 
@@ -400,17 +400,13 @@ int CQuorix::LoadConfigFile(const char* fileName) {
     if (fileName == nullptr) {
         return 0;
     }
-    std::ifstream file(fileName, std::ios::binary);
-    if (!file) {
+    // Read whole, of any length; anything but a regular file (a FIFO would wait for a writer
+    // without end) cannot be opened.
+    std::vector<uint8_t> bytes;
+    if (platform::ReadFileContents(fileName, SIZE_MAX, bytes) != platform::ReadResult::kRead) {
         return 0;
     }
-    const std::vector<char> bytes((std::istreambuf_iterator<char>(file)),
-                                  std::istreambuf_iterator<char>());
-    if (file.bad()) {
-        return 0;
-    }
-    std::vector<ConfigRecord> records =
-        ParseConfigRecords(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    std::vector<ConfigRecord> records = ParseConfigRecords(bytes.data(), bytes.size());
     std::lock_guard lock(m_frameLock);
     m_configRecords = std::move(records);
     return 1;

@@ -3,7 +3,6 @@
 // stores them.
 #include <array>
 #include <cstring>
-#include <fstream>
 #include <mutex>
 #include <new>
 #include <vector>
@@ -11,7 +10,7 @@
 #include "context/quorix.h"
 #include "imaging/mask_correction.h"
 #include "platform/byte_order.h"
-#include "platform/file_replace.h"
+#include "platform/file_io.h"
 
 namespace quorix {
 
@@ -176,24 +175,16 @@ int CQuorix::LoadMaskFile(const char* fileName) {
         return NotAvailable(0);
     }
     // The whole file is read and checked before any plane changes: a file that is not a mask
-    // file of this sensor, or ends early, leaves every plane as it was.
+    // file of this sensor, ends early or goes on after the last plane leaves every plane as it
+    // was.
     std::vector<uint8_t> bytes;
-    bool complete = false;
-    if (fileName != nullptr && fileName[0] != '\0') {
-        std::ifstream file(fileName, std::ios::binary);
-        if (file) {
-            try {
-                bytes.resize(kMaskFileBytes);
-                file.read(reinterpret_cast<char*>(bytes.data()),
-                          static_cast<std::streamsize>(bytes.size()));
-                complete = file.gcount() == static_cast<std::streamsize>(bytes.size());
-            } catch (const std::bad_alloc&) {
-                SetError(kErrBuffer);
-                return 0;
-            }
-        }
+    const platform::ReadResult read = platform::ReadFileContents(fileName, kMaskFileBytes, bytes);
+    if (read == platform::ReadResult::kNoMemory) {
+        SetError(kErrBuffer);
+        return 0;
     }
-    if (!complete || !IsMaskHeader(bytes.data())) {
+    if (read != platform::ReadResult::kRead || bytes.size() != kMaskFileBytes ||
+        !IsMaskHeader(bytes.data())) {
         SetError(kErrMaskFile);
         return 0;
     }

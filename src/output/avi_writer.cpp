@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "platform/byte_order.h"
+#include "platform/file_io.h"
 #include "platform/log.h"
 
 namespace quorix {
@@ -196,10 +197,15 @@ bool AviWriter::OpenAvi(const char* fileName, int32_t width, int32_t height) {
         errno = EFBIG;
         return false;
     }
-    m_fd = ::open(fileName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (m_fd < 0) {
+    // The file is made beside its name and put under it once the headers are in: a recording
+    // that cannot start leaves an earlier file of that name as it was, and one that is cut short
+    // is still found under its name. A device (/dev/null) is written in place.
+    platform::OutputFile file;
+    if (!file.Open(fileName)) {
         return false;
     }
+    m_fd = file.Descriptor();
+    m_regular = file.IsRegular();
     m_width = width;
     m_height = height;
     m_moviEnd = kFirstChunkOffset;
@@ -245,14 +251,12 @@ bool AviWriter::OpenAvi(const char* fileName, int32_t width, int32_t height) {
     WriteLe32(h + kMaxBytesPerSecondOffset,
               BytesPerSecond(m_frameBytes + kChunkHeaderBytes, kProvisionalRate));
     WriteLe32(h + kScaleOffset, StreamScale(kProvisionalRate));
-    if (!WriteAt(0, header.data(), header.size()) || !ReserveIndexSpace()) {
-        const int error = errno;
-        ::close(m_fd);
+    if (!WriteAt(0, header.data(), header.size()) || !ReserveIndexSpace() || !file.Publish()) {
+        // The file closes and its temporary name goes with `file`.
         m_fd = -1;
-        ::unlink(fileName);
-        errno = error;
         return false;
     }
+    m_fd = file.Release();
     m_fileBytes = kHeaderBytes;
     // Frames of two blocks or more go to the disk directly where the file system allows: the
     // headers, written already, are the first bytes held back for the first frame's write.
@@ -488,7 +492,7 @@ bool AviWriter::CloseAvi(uint32_t rate) {
     PatchHeaders(rate);
     m_fileBytes = m_moviEnd + IndexBytes(Frames());
     // Whatever a failed frame left beyond the index goes.
-    if (::ftruncate(m_fd, static_cast<off_t>(m_fileBytes)) != 0 && finished) {
+    if (m_regular && ::ftruncate(m_fd, static_cast<off_t>(m_fileBytes)) != 0 && finished) {
         finished = false;
         error = errno;
     }

@@ -48,9 +48,11 @@ public:
     // the size is not positive or a frame would not fit a 32-bit chunk size.
     static uint32_t FrameBytesFor(int32_t width, int32_t height);
 
-    // Creates (or truncates) the file and writes the headers with the provisional rate and no
-    // frames. False, with errno set and no file kept open, when the file cannot be written or
-    // the size has no frames that fit.
+    // Creates the file (as platform::OutputFile, replacing an earlier one only once the headers
+    // are written) and writes the headers with the provisional rate and no frames. False, with
+    // errno set and no file kept open, when the file cannot be written or the size has no frames
+    // that fit; an earlier file of that name is then untouched (unless its folder takes no new
+    // file, so that it was being rewritten in place).
     bool OpenAvi(const char* fileName, int32_t width, int32_t height);
     // Appends one frame of FrameBytes() bytes and its index entry (copied into a slot of the
     // writer's own, then as WriteAviSlot).
@@ -106,6 +108,7 @@ private:
     // Direct I/O writes whole blocks only: the bytes from the last block boundary before
     // m_moviEnd up to it are held back here until the next frame's write or the close.
     bool m_direct = false;
+    bool m_regular = true;  // a regular file, not a device written in place
     std::vector<uint8_t> m_heldBack;
     // Threads that write parts of each frame while the writer's thread writes the last: a disk
     // takes several writes at once faster than one, and the system copies into its page cache on

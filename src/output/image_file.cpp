@@ -4,11 +4,9 @@
 
 #include "output/image_file.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdarg>
@@ -26,6 +24,7 @@
 
 #include "imaging/pixel_operations.h"
 #include "platform/byte_order.h"
+#include "platform/file_io.h"
 #include "platform/log.h"
 
 namespace quorix {
@@ -94,87 +93,6 @@ using ErrorText = std::array<char, 256>;
 void CopyText(ErrorText& text, const char* message) {
     std::snprintf(text.data(), text.size(), "%s", message != nullptr ? message : "");
 }
-
-// --- The file under its temporary name ------------------------------------------------------
-
-// A file being written next to its final name. It appears under the final name only through
-// Commit; on every other way out the temporary file is removed.
-class PendingFile {
-public:
-    PendingFile() = default;
-    PendingFile(const PendingFile&) = delete;
-    PendingFile& operator=(const PendingFile&) = delete;
-    ~PendingFile() {
-        if (m_stream != nullptr) {
-            std::fclose(m_stream);
-        }
-        if (!m_temporary.empty()) {
-            ::unlink(m_temporary.c_str());
-        }
-    }
-
-    // Creates the temporary file in the directory of `finalName`; false (errno kept) when the
-    // directory does not take a new file.
-    bool Create(const char* finalName) {
-        m_final = finalName;
-        const size_t slash = m_final.rfind('/');
-        const std::string directory =
-            slash == std::string::npos ? std::string() : m_final.substr(0, slash + 1);
-        static std::atomic<uint32_t> counter{0};
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            // A short name of its own, so a final name near the length limit still has one.
-            std::string name = directory + ".quorix-save-" + std::to_string(::getpid()) + "-" +
-                               std::to_string(counter.fetch_add(1)) + ".tmp";
-            const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd < 0) {
-                if (errno == EEXIST) {
-                    continue;
-                }
-                return false;
-            }
-            m_temporary = std::move(name);
-            m_stream = ::fdopen(fd, "wb");
-            if (m_stream == nullptr) {
-                const int error = errno;
-                ::close(fd);
-                errno = error;
-                return false;
-            }
-            return true;
-        }
-        errno = EEXIST;
-        return false;
-    }
-
-    FILE* Stream() const { return m_stream; }
-    const std::string& FinalName() const { return m_final; }
-
-    // Flushes and closes the file and gives it its final name; false (errno kept) when any
-    // write, the close or the rename failed.
-    bool Commit() {
-        FILE* stream = m_stream;
-        m_stream = nullptr;
-        const bool written = std::fflush(stream) == 0 && std::ferror(stream) == 0;
-        const int error = errno;
-        const bool closed = std::fclose(stream) == 0;
-        if (!written || !closed) {
-            if (!written) {
-                errno = error;
-            }
-            return false;
-        }
-        if (std::rename(m_temporary.c_str(), m_final.c_str()) != 0) {
-            return false;
-        }
-        m_temporary.clear();
-        return true;
-    }
-
-private:
-    std::string m_final;
-    std::string m_temporary;
-    FILE* m_stream = nullptr;
-};
 
 bool WriteAll(FILE* stream, const void* data, size_t bytes) {
     return std::fwrite(data, 1, bytes, stream) == bytes;
@@ -549,9 +467,10 @@ SaveResult SaveImageFile(const char* fileName, const CImageBuffer& image, int32_
     if (image.Bits() == nullptr || !SupportedDepth(image.BitsPerPixel())) {
         return SaveResult::kNoImage;
     }
-    PendingFile file;
-    if (fileName == nullptr || !file.Create(fileName)) {
-        platform::Log(kLogCategory, "cannot create a file next to %s: %s",
+    platform::OutputFile file;
+    FILE* stream = nullptr;
+    if (fileName == nullptr || !file.Open(fileName) || (stream = file.Stream()) == nullptr) {
+        platform::Log(kLogCategory, "cannot create %s: %s",
                       fileName != nullptr ? fileName : "(null)",
                       std::generic_category().message(errno).c_str());
         return SaveResult::kFailed;
@@ -561,25 +480,25 @@ SaveResult SaveImageFile(const char* fileName, const CImageBuffer& image, int32_
     errno = 0;
     switch (format) {
         case kFileBmp:
-            written = WriteBitmap(file.Stream(), image);
+            written = WriteBitmap(stream, image);
             break;
         case kFileRaw:
-            written = WritePixelDump(file.Stream(), image);
+            written = WritePixelDump(stream, image);
             break;
         case kFileJpegHigh:
-            written = WriteJpeg(file.Stream(), image, 100, text);
+            written = WriteJpeg(stream, image, 100, text);
             break;
         case kFileJpegMedium:
-            written = WriteJpeg(file.Stream(), image, 70, text);
+            written = WriteJpeg(stream, image, 70, text);
             break;
         case kFileJpegLow:
-            written = WriteJpeg(file.Stream(), image, 20, text);
+            written = WriteJpeg(stream, image, 20, text);
             break;
         case kFilePng:
-            written = WritePng(file.Stream(), image, text);
+            written = WritePng(stream, image, text);
             break;
         default:
-            written = WriteTiff(file.Stream(), image, text);
+            written = WriteTiff(stream, image, text);
             break;
     }
     const int writeError = errno;

@@ -26,12 +26,13 @@ enum class SaveResult {
 };
 
 // Writes an image (memory row 0 = the top of the picture, 8, 16, 24, 32, 48 or 64 bits per
-// pixel in the pipeline's layouts) to a file in one of the formats above. The file is written
-// under a temporary name in the same directory and renamed over `fileName` only once it is
-// complete, so a failed save never leaves a partial file under the caller's name and an existing
-// file is replaced whole. Every encoder error (a full disk, a size limit, a directory that does
-// not take files) is caught here and gives kFailed; the reason goes to the log. Runs on the
-// caller's thread and touches nothing but the image and the file.
+// pixel in the pipeline's layouts) to a file in one of the formats above, through
+// platform::OutputFile: a regular file is written under a temporary name beside it (beside the
+// file a link names) and renamed over it only once complete and on the disk, so a failed save
+// never leaves a partial file under the caller's name and an existing file is replaced whole,
+// keeping its mode; a device is written in place. Every encoder error (a full disk, a size
+// limit, a directory that does not take files) is caught here and gives kFailed; the reason goes
+// to the log. Runs on the caller's thread and touches nothing but the image and the file.
 SaveResult SaveImageFile(const char* fileName, const CImageBuffer& image, int32_t format);
 
 // The BMP writer alone: file header, info header, the gray palette for 8-bit images, then the

@@ -13,7 +13,7 @@
 #include <ctime>
 #include <string_view>
 
-#include "platform/file_replace.h"
+#include "platform/file_io.h"
 #include "platform/log.h"
 
 namespace quorix::platform {
@@ -111,42 +111,22 @@ SettingsStore::Load SettingsStore::LoadFile(SettingsTree& tree) const {
         return Load::kUnreadable;
     }
     const std::string path = FilePath();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT) {
-            return Load::kMissing;
-        }
-        Log(kLogCategory, "cannot open %s: errno %d", path.c_str(), errno);
-        return Load::kUnreadable;
-    }
-    struct stat info = {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        Log(kLogCategory, "%s is not a readable file", path.c_str());
-        return Load::kUnreadable;
-    }
-    if (static_cast<uint64_t>(info.st_size) > SettingsTree::kMaxTextBytes) {
-        ::close(fd);
-        return Load::kCorrupt;
-    }
-    std::string text;
-    char buffer[16384];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n > 0) {
-            text.append(buffer, static_cast<size_t>(n));
-            if (text.size() > SettingsTree::kMaxTextBytes) {
-                break;
-            }
-        } else if (n == 0) {
+    std::vector<uint8_t> bytes;
+    switch (ReadFileContents(path.c_str(), SettingsTree::kMaxTextBytes, bytes)) {
+        case ReadResult::kRead:
             break;
-        } else if (errno != EINTR) {
-            ::close(fd);
+        case ReadResult::kMissing:
+            return Load::kMissing;
+        case ReadResult::kTooLarge:
+            return Load::kCorrupt;
+        case ReadResult::kNotRegular:
+            Log(kLogCategory, "%s is not a readable file", path.c_str());
+            return Load::kUnreadable;
+        default:
             Log(kLogCategory, "cannot read %s: errno %d", path.c_str(), errno);
             return Load::kUnreadable;
-        }
     }
-    ::close(fd);
+    const std::string text(bytes.begin(), bytes.end());
     if (!tree.Parse(text)) {
         tree = SettingsTree();
         return Load::kCorrupt;
@@ -214,11 +194,12 @@ bool SettingsStore::Update(const std::function<bool(SettingsTree&)>& change) con
             break;
     }
     // Temporary files of writers that died mid-save: every writer holds the lock, so any that
-    // is here now is left over.
+    // is here now is left over. Earlier versions named theirs settings.reg.tmp<pid>-<n>.
     if (DIR* directory = ::opendir(m_directory.c_str())) {
-        const std::string prefix = std::string(kFileName) + ".tmp";
+        const std::string oldPrefix = std::string(kFileName) + ".tmp";
         while (const struct dirent* entry = ::readdir(directory)) {
-            if (std::string_view(entry->d_name).starts_with(prefix)) {
+            const std::string_view name(entry->d_name);
+            if (IsTemporaryFileName(name) || name.starts_with(oldPrefix)) {
                 ::unlinkat(::dirfd(directory), entry->d_name, 0);
             }
         }

@@ -232,6 +232,7 @@ TEST_F(MaskCorrectionTest, MaskFilesComeBackAsSavedAndOthersChangeNothing) {
         {"magic", [](std::vector<uint8_t>& b) { b[9] = 'm'; }},
         {"width", [](std::vector<uint8_t>& b) { b[16] = 0x00, b[17] = 0x04; }},  // 1024
         {"truncated", [](std::vector<uint8_t>& b) { b.resize(kMaskFileBytes - 1000); }},
+        {"trailing bytes", [](std::vector<uint8_t>& b) { b.resize(kMaskFileBytes + 1); }},
     };
     for (const Damage& damage : damages) {
         std::vector<uint8_t> damaged = bytes;

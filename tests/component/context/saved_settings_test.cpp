@@ -1,7 +1,8 @@
 // Settings that survive: what contexts read from and write to the settings store as they start,
-// switch cameras and end, with emulated cameras; the capture window chosen by size preset; and a
-// settings file that is not one.
+// switch cameras and end, with emulated cameras; the capture window chosen by size preset; a
+// settings file that is not one, and a FIFO where any file is read.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -201,6 +202,23 @@ TEST_F(SavedSettings, CorruptFileIsSetAsideAndTheContextCarriesOn) {
     ASSERT_EQ(aside.size(), 1u);
     EXPECT_EQ(std::filesystem::file_size(aside[0]), garbage.size());
     EXPECT_EQ(test::StoredSettings().Dword(CameraKeyPath(-1), "WaitTime"), 1u);
+}
+
+// A FIFO where the library reads a file would make it wait for a writer without end: the
+// settings file at every context start, a settings file to import, a configuration file, a mask
+// file. Each is refused as a file that cannot be read, and the FIFO stays.
+TEST_F(SavedSettings, FifoWhereAFileIsReadIsRefusedWithoutWaiting) {
+    Attach("QX252-000961");
+    const std::string fifo = platform::SettingsStore::CurrentUser().FilePath();
+    std::filesystem::create_directories(std::filesystem::path(fifo).parent_path());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const QuorixHandle handle = Initialize();
+    ASSERT_NE(handle, 0u);
+    EXPECT_EQ(Quorix_ImportSettings(fifo.c_str(), QUORIX_SETTINGS_ALL_CAMERAS), 0);
+    EXPECT_EQ(Quorix_LoadConfigFileA(handle, fifo.c_str()), 0);
+    EXPECT_EQ(Quorix_LoadMaskFile(handle, fifo.c_str()), 0);
+    EXPECT_EQ(Quorix_GetLastError(handle), QUORIX_ERR_MASK_FILE);
+    EXPECT_EQ(std::filesystem::status(fifo).type(), std::filesystem::file_type::fifo);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -110,6 +111,32 @@ TEST(AviWriter, StopsCleanlyAtItsSizeLimit) {
     const AviFile avi = ReadAvi(path);
     ExpectConsistentAvi(avi, 2, kFrameBytes);
     EXPECT_LE(avi.bytes.size(), limit);
+}
+
+// A recording that cannot start (its headers pass the file size limit, as on a full disk) leaves
+// an earlier file of its name as it was; one that starts is under its name at once, so a
+// recording cut short by the process ending is found where it was asked for.
+TEST(AviWriter, ReplacesAnEarlierFileOnlyOnceItsHeadersAreWritten) {
+    ScratchDirectory directory;
+    const std::string path = directory.File("take.avi");
+    const std::string earlier = "earlier take";
+    std::ofstream(path, std::ios::binary) << earlier;
+    {
+        const FileSizeLimit limit(100);
+        ASSERT_TRUE(limit.Set());
+        AviWriter writer;
+        EXPECT_FALSE(writer.OpenAvi(path.c_str(), kWidth, kHeight));
+    }
+    EXPECT_EQ(test::ReadWholeFile(path), std::vector<uint8_t>(earlier.begin(), earlier.end()));
+    EXPECT_EQ(directory.Entries(), std::vector<std::string>{"take.avi"});
+
+    AviWriter writer;
+    ASSERT_TRUE(writer.OpenAvi(path.c_str(), kWidth, kHeight));
+    ASSERT_EQ(writer.WriteAviFrame(Frame(0).data()), AviWriter::WriteResult::kWritten);
+    EXPECT_EQ(test::FourCc(test::ReadWholeFile(path), 8), "AVI ");
+    EXPECT_EQ(directory.Entries(), std::vector<std::string>{"take.avi"});
+    ASSERT_TRUE(writer.CloseAvi(3000));
+    ExpectConsistentAvi(ReadAvi(path), 1, kFrameBytes);
 }
 
 // Frames of several blocks go to the disk by direct I/O where the file system allows it: whole

@@ -5,18 +5,21 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "platform/settings_tree.h"
+#include "test_support.h"
 
 namespace quorix::platform {
 namespace {
@@ -183,11 +186,22 @@ TEST_F(SettingsStoreFile, CorruptFileIsSetAsideAndTheNextSaveWritesAGoodOne) {
     EXPECT_EQ(store.Read().Dword(kCamera, "Gain"), 3u);
 }
 
-// A settings file the process may not read is someone's settings: it is never replaced.
+// A settings file the process may not read is someone's settings: it is never replaced. A FIFO
+// in its place is not waited on for a writer (every context start reads the store).
 TEST_F(SettingsStoreFile, UnreadableFileIsNotReplaced) {
     std::filesystem::create_directories(store.FilePath());
     EXPECT_FALSE(Write(store, "Gain", 1));
     EXPECT_TRUE(std::filesystem::is_directory(store.FilePath()));
+
+    std::filesystem::remove(store.FilePath());
+    ASSERT_EQ(::mkfifo(store.FilePath().c_str(), 0600), 0);
+    auto read = std::async(std::launch::async, [this] {
+        bool readable = true;
+        return store.Read(&readable).Empty() && !readable && !Write(store, "Gain", 1);
+    });
+    ASSERT_TRUE(test::Finishes(read));
+    EXPECT_TRUE(read.get());
+    EXPECT_EQ(std::filesystem::status(store.FilePath()).type(), std::filesystem::file_type::fifo);
 }
 
 // --- Several processes ---------------------------------------------------------------------------
@@ -269,7 +283,8 @@ TEST_F(SettingsStoreFile, WriterKilledMidSaveLeavesTheOldOrTheNewValues) {
     // The next save clears what the killed writers left half made.
     ASSERT_TRUE(Write(store, "A", 0));
     for (const auto& entry : std::filesystem::directory_iterator(store.Directory())) {
-        EXPECT_FALSE(entry.path().filename().string().starts_with("settings.reg.tmp"))
+        const std::string name = entry.path().filename().string();
+        EXPECT_FALSE(name.starts_with("settings.reg.tmp") || name.starts_with(".quorix-"))
             << entry.path();
     }
     EXPECT_TRUE(Aside().empty());
