@@ -101,6 +101,7 @@ AnalogDialog::AnalogDialog(CQuorix& context, platform::Language language)
     m_shortExposure = m_engine.IsShortExposureModeSupported() != 0;
     m_gainMode = m_engine.IsGainModeSupported() != 0;
 
+    WatchFrameChanges(m_context.FrameValueChanges());
     // The camera holds what it was last given; the automatic exposure or gain may have moved it
     // since the context stored its values.
     const int32_t gain = m_engine.GetGain();
@@ -252,6 +253,27 @@ void AnalogDialog::RefreshPage() {
     if (const Control* list = FindOn(kPage, kIdGainMode); list != nullptr && list->visible) {
         SetSelection(kPage, kIdGainMode, m_engine.GetGainMode());
     }
+    if (m_seconds) {
+        ShowSeconds(values.exposureSeconds);
+    }
+    ShowMilliseconds();
+}
+
+void AnalogDialog::ShowFrameValues() {
+    // The automatic gain sets the global and the four colour gains, the automatic exposure the
+    // exposure; nothing else here changes from the frames.
+    CameraValues values;
+    m_context.UpdateCameraValues([&](CameraValues& stored) { values = stored; });
+    FollowTrioValue(kPage, kGlobalGain, values.globalGain);
+    FollowTrioValue(kPage, kColourGainGreen1, values.colorGainGreen1);
+    FollowTrioValue(kPage, kColourGainRed, values.colorGainRed);
+    FollowTrioValue(kPage, kColourGainBlue, values.colorGainBlue);
+    FollowTrioValue(kPage, kColourGainGreen2, values.colorGainGreen2);
+    const Control* exposure = FindOn(kPage, kExposure.edit);
+    if (exposure == nullptr || ParseSigned(exposure->text) == values.exposure) {
+        return;
+    }
+    ShowTrioValue(kPage, kExposure, values.exposure);
     if (m_seconds) {
         ShowSeconds(values.exposureSeconds);
     }

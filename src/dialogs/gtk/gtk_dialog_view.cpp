@@ -35,6 +35,9 @@ std::string Mnemonic(const std::string& text) {
 // Marks at most this many ticks on a scale: a tick frequency of one over a range of thousands
 // would only blacken it.
 constexpr int32_t kMostTicks = 100;
+// How often an open dialog looks for values the frames changed [ms]: often enough to follow the
+// automatic exposure by eye, rarely enough to cost nothing.
+constexpr guint kFramePollMs = 100;
 
 class GtkDialogView {
 public:
@@ -51,6 +54,9 @@ public:
         for (const Control& control : m_port.Controls()) {
             Show(control);
         }
+        // The preview's frames change some values while the dialog is open (automatic exposure,
+        // white balance, gray gains); the model learns of them here, on the dialog's thread.
+        const guint poll = g_timeout_add(kFramePollMs, &GtkDialogView::OnPoll, this);
         // The model closes the dialog (OK, Cancel); Escape and the window's close button
         // answer GTK_RESPONSE_DELETE_EVENT, which the model treats as Cancel. A dialog the model
         // keeps open (Cancel refused) runs again.
@@ -64,6 +70,7 @@ public:
                 break;  // the window was destroyed
             }
         }
+        g_source_remove(poll);
         m_port.SetListener(nullptr);
         if (GTK_IS_WIDGET(m_dialog)) {
             gtk_widget_destroy(m_dialog);
@@ -275,6 +282,10 @@ private:
         }
     }
 
+    static gboolean OnPoll(gpointer self) {
+        static_cast<GtkDialogView*>(self)->m_port.ShowFrameChanges();
+        return G_SOURCE_CONTINUE;
+    }
     static void OnClicked(GtkButton* button, gpointer) {
         GtkDialogView* view = ViewOf(button);
         if (!view->m_updating) {

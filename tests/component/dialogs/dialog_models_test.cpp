@@ -8,6 +8,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -160,6 +161,9 @@ TEST_P(ImageDialogPages, PagesEnabledControlsAndDefault) {
         EXPECT_EQ(Get(dialog, ImageDialog::kGrayTrios[6].edit).text, "128");
         ASSERT_TRUE(dialog.Check(ImageDialog::kIdGrayMode0 + 1, true));
         EXPECT_EQ(values.grayMode, 1);
+        // Gray gains run from 0 to 255 (128 = x1.0): a larger number typed counts as 255.
+        ASSERT_TRUE(dialog.EditText(ImageDialog::kGrayTrios[0].edit, "300"));
+        EXPECT_EQ(values.grayGain[0], 255);
     }
 }
 
@@ -240,6 +244,123 @@ TEST_F(DialogModels, ImageDialogChangesReachThePreviewFrames) {
     ASSERT_EQ(start(), 1);
     EXPECT_GT(brightestAfterTwoFrames(), 100);
     Quorix_DestroyMessageWindow(window);
+}
+
+// --- Values the frames change while a dialog is open ----------------------------------------
+
+// A camera whose red light is cast down to 0.6, previewing into a message window.
+class DialogFrameChanges : public DialogModels {
+protected:
+    void SetUp() override {
+        sim::CameraConfig config;
+        config.serialNumber = "QX252-001602";
+        config.asFastAsPossible = true;
+        config.imperfections.castRed = 0.6;
+        m_camera = Attach(config);
+        m_handle = Initialize();
+        ASSERT_EQ(Quorix_SetCaptureWindowEx(m_handle, 2048, 0, 1024, 1536, 0, 256), 1);
+        ASSERT_EQ(Quorix_SetPreviewWindow(m_handle, nullptr, 0, 0, 0, 0), 1);
+        m_window = Quorix_CreateMessageWindow();
+        ASSERT_NE(m_window, nullptr);
+    }
+    void TearDown() override {
+        Quorix_DestroyMessageWindow(m_window);
+        DialogModels::TearDown();
+    }
+    // Previews `frames` frames on the worker thread, then stops, so the values hold still.
+    void PreviewFrames(int frames) {
+        ASSERT_EQ(Quorix_CallBackPreview(m_handle, m_window, nullptr, 0, 1), 1)
+            << Quorix_GetLastError(m_handle);
+        int delivered = 0;
+        QuorixMessage message;
+        while (delivered < frames && Quorix_GetWindowMessage(m_window, &message, 5000) == 1) {
+            delivered += message.message == QUORIX_MSG_FRAME && message.wParam != 0 ? 1 : 0;
+        }
+        EXPECT_EQ(delivered, frames) << "the preview stopped delivering";
+        EXPECT_EQ(Quorix_StopPreview(m_handle), 1);
+        while (Quorix_GetWindowMessage(m_window, &message, 0) == 1) {
+        }
+    }
+    // The trio shows `value` in its edit box and, within its range, on its trackbar.
+    static void ExpectShows(const DialogModel& dialog, const dialogs::Trio& trio, int32_t value) {
+        EXPECT_EQ(Get(dialog, trio.edit).text, std::to_string(value)) << trio.trackbar;
+        const Control& bar = Get(dialog, trio.trackbar);
+        EXPECT_EQ(bar.position, std::clamp(value, bar.minimum, bar.maximum)) << trio.trackbar;
+    }
+
+    QuorixWindow m_window = nullptr;
+};
+
+// "Once" and "All frames" of the white balance: the red gain the frames measure (near
+// 100 / 0.6) reaches the open dialog's trackbar and edit box, also after the user moved it away.
+// Catches a dialog that keeps showing the gains it opened with while the frames replace them.
+TEST_F(DialogFrameChanges, ImageDialogFollowsTheWhiteBalance) {
+    ASSERT_EQ(Quorix_SetColorMode(m_handle, 24), 1);
+    ImageDialog dialog(Context(), kEnglish);
+    EXPECT_FALSE(dialog.ShowFrameChanges());
+    ASSERT_TRUE(dialog.Click(ImageDialog::kIdAutoOnce));
+    PreviewFrames(2);
+    EXPECT_TRUE(dialog.ShowFrameChanges());
+    const ImageValues& values = Context().Images();
+    EXPECT_NEAR(values.bayerGainRed, 100 / 0.6, 100 / 0.6 * 0.1);
+    ExpectShows(dialog, ImageDialog::kGainRed, values.bayerGainRed);
+    ExpectShows(dialog, ImageDialog::kGainGreen, values.bayerGainGreen);
+    ExpectShows(dialog, ImageDialog::kGainBlue, values.bayerGainBlue);
+
+    ASSERT_TRUE(dialog.Scroll(ImageDialog::kGainRed.trackbar, 300));
+    ASSERT_TRUE(dialog.Check(ImageDialog::kIdAutoAllFrames, true));
+    PreviewFrames(2);
+    EXPECT_TRUE(dialog.ShowFrameChanges());
+    EXPECT_NEAR(values.bayerGainRed, 100 / 0.6, 100 / 0.6 * 0.1);
+    ExpectShows(dialog, ImageDialog::kGainRed, values.bayerGainRed);
+    EXPECT_TRUE(Get(dialog, ImageDialog::kIdAutoAllFrames).checked);
+    // OK keeps what the frames measured, as the dialog shows it.
+    ASSERT_TRUE(dialog.Click(DialogModel::kIdOk));
+    dialog.Finish();
+    int32_t ok = 0;
+    EXPECT_NEAR(Quorix_GetBayerGainRed(m_handle, &ok), 100 / 0.6, 100 / 0.6 * 0.1);
+}
+
+// The gray page's "Once" on an 8-bit mosaic: the gains measured from the next frame replace the
+// 128 the page showed. Catches the gray gains left at their old value in the dialog.
+TEST_F(DialogFrameChanges, ImageDialogFollowsTheMeasuredGrayGains) {
+    ASSERT_EQ(Quorix_SetColorMode(m_handle, 8), 1);
+    ASSERT_EQ(Quorix_SetFilterValue(m_handle, QUORIX_VALUE_GRAY_MODE, 1), 1);
+    ImageDialog dialog(Context(), kEnglish);
+    ASSERT_TRUE(dialog.Select(DialogModel::kIdTab, ImageDialog::kGrayPage));
+    EXPECT_EQ(Get(dialog, ImageDialog::kGrayTrios[0].edit).text, "128");
+    ASSERT_TRUE(dialog.Click(ImageDialog::kIdAutoOnce));
+    PreviewFrames(2);
+    EXPECT_TRUE(dialog.ShowFrameChanges());
+    const ImageValues& values = Context().Images();
+    EXPECT_NE(values.grayGain, (std::array<int32_t, 4>{128, 128, 128, 128}));
+    for (size_t i = 0; i < values.grayGain.size(); ++i) {
+        ExpectShows(dialog, ImageDialog::kGrayTrios[i], values.grayGain[i]);
+    }
+    dialog.Escape();
+}
+
+// Automatic exposure on dim frames lengthens the exposure step by step; the open analog dialog
+// shows the exposure the camera now has, with its millisecond text. Catches the exposure trio
+// left at the value the dialog opened with.
+TEST_F(DialogFrameChanges, AnalogDialogFollowsTheAutomaticExposure) {
+    ASSERT_EQ(Quorix_SetColorMode(m_handle, 8), 1);
+    // A dim, even target: every region of the frame is far below the middle grey.
+    sim::Imperfections dim;
+    dim.flatTarget = 160;
+    m_camera->SetImperfections(dim);
+    AnalogDialog dialog(Context(), kEnglish);
+    const int32_t before = Context().Camera().exposure;
+    ASSERT_TRUE(dialog.Check(AnalogDialog::kIdAutoExposure, true));
+    PreviewFrames(3);
+    EXPECT_TRUE(dialog.ShowFrameChanges());
+    const int32_t exposure = Context().Camera().exposure;
+    EXPECT_GT(exposure, before);
+    ExpectShows(dialog, AnalogDialog::kExposure, exposure);
+    char milliseconds[32];
+    std::snprintf(milliseconds, sizeof milliseconds, "=%.2fms", exposure / 10.0);
+    EXPECT_EQ(Get(dialog, AnalogDialog::kIdExposureMs).text, milliseconds);
+    dialog.Escape();
 }
 
 // --- Analog dialog -----------------------------------------------------------------------------
