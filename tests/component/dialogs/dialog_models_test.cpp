@@ -525,6 +525,56 @@ TEST_F(DialogModels, CameraDialogHalfSkipChoosesOrAddsTheWholeSensor) {
     }
 }
 
+// The IMX252 reads windows whose width is a multiple of 16, height of 4 and starts of 2, inside
+// its 2048 x 1536 pixels. OK and Apply refuse any other window, naming the rule it breaks, and
+// save nothing; a window on the steps is taken. Catches a width of 1000 saved, which would fail
+// the next snapshot and stop a running preview from restarting.
+TEST_F(DialogModels, CameraDialogRefusesWindowsTheSensorCannotRead) {
+    StorePreset(0, CameraDialog::kDefaultPreset);
+    struct Case {
+        int32_t edit;  // index into kIdGeometry
+        const char* value;
+        const char* rule;
+    };
+    const Case refused[] = {
+        {2, "1000", "multiple of 16"},
+        {3, "766", "multiple of 4"},
+        {4, "3", "multiple of 2"},
+        {5, "7", "multiple of 2"},
+        {4, "1040", "within the sensor's 2048 x 1536"},
+        {3, "0", "within the sensor's"},
+    };
+    CameraDialog dialog(Context(), kEnglish);
+    EXPECT_FALSE(Get(dialog, CameraDialog::kIdWindowRule).visible);
+    for (const Case& c : refused) {
+        ASSERT_TRUE(dialog.EditText(CameraDialog::kIdGeometry[2], "1024"));
+        ASSERT_TRUE(dialog.EditText(CameraDialog::kIdGeometry[3], "768"));
+        ASSERT_TRUE(dialog.EditText(CameraDialog::kIdGeometry[4], "0"));
+        ASSERT_TRUE(dialog.EditText(CameraDialog::kIdGeometry[5], "0"));
+        ASSERT_TRUE(dialog.EditText(CameraDialog::kIdGeometry[c.edit], c.value));
+        for (const int32_t button : {CameraDialog::kIdApply, DialogModel::kIdOk}) {
+            ASSERT_TRUE(dialog.Click(button));
+            EXPECT_EQ(dialog.Result(), DialogModel::kOpen) << c.value;
+            const Control& rule = Get(dialog, CameraDialog::kIdWindowRule);
+            EXPECT_TRUE(rule.visible) << c.value;
+            EXPECT_NE(rule.text.find(c.rule), std::string::npos) << rule.text;
+        }
+        EXPECT_EQ(test::StoredSettings().Dword(test::CameraKeyPath(0, "Size_00"), "EH"), 2048u);
+    }
+    ASSERT_TRUE(dialog.EditText(CameraDialog::kIdGeometry[2], "1008"));
+    ASSERT_TRUE(dialog.EditText(CameraDialog::kIdGeometry[3], "764"));
+    ASSERT_TRUE(dialog.EditText(CameraDialog::kIdGeometry[4], "1040"));
+    ASSERT_TRUE(dialog.EditText(CameraDialog::kIdGeometry[5], "6"));
+    ASSERT_TRUE(dialog.Click(DialogModel::kIdOk));
+    EXPECT_EQ(dialog.Result(), DialogModel::kOk);
+    EXPECT_FALSE(Get(dialog, CameraDialog::kIdWindowRule).visible);
+    dialog.Finish();
+    std::vector<uint8_t> picture(1008 * 764 * 3);
+    EXPECT_EQ(Quorix_SnapShot(m_handle, picture.data(), static_cast<uint32_t>(picture.size()), 1),
+              1)
+        << Quorix_GetLastError(m_handle);
+}
+
 // OK with "Custom" appends the edited window as a new preset and saves it with the colour type,
 // sub-sampling, wait time and clock under the camera's key; the context then runs on them. The
 // preview that ran before is stopped while the dialog is open and runs again afterwards.
