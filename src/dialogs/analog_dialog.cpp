@@ -153,13 +153,15 @@ AnalogDialog::AnalogDialog(CQuorix& context, platform::Language language)
     AddCheckBox(kPage, kIdAutoGain, Text("Auto gain", "自動ゲイン"));
     AddCheckBox(kPage, kIdAutoExposure, Text("Auto exposure", "自動露光"));
     if (!m_colourPage) {
+        // The static texts 2127 and 2134 are the labels of the black level and the seconds;
+        // their controls carry none, or a view would show each label twice.
         AddStatic(kPage, kIdBlackLevelLabel, "&Black Level");
-        AddTrio(kPage, kBlackLevel, "&Black Level");
+        AddTrio(kPage, kBlackLevel, "");
         AddCheckBox(kPage, kIdShortExposure, "Short exposure mode");
         AddComboBox(kPage, kIdGainMode, Text("Gain mode", "ゲインモード"));
     }
     AddStatic(kPage, kIdSecondsLabel, Text("Exposure time", "露光時間"));
-    AddEdit(kPage, kIdSeconds, Text("Exposure time", "露光時間"));
+    AddEdit(kPage, kIdSeconds, "");
     AddComboBox(kPage, kIdUnit, "");
     AddStatic(kPage, kIdRange, "");
 

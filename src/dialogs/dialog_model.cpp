@@ -98,9 +98,11 @@ void DialogModel::AddCheckBox(int32_t page, int32_t id, std::string text) {
     Add(MakeControl(id, ControlKind::kCheckBox, page)).text = std::move(text);
 }
 
-void DialogModel::AddRadioButton(int32_t page, int32_t id, int32_t group, std::string text) {
+void DialogModel::AddRadioButton(int32_t page, int32_t id, int32_t group, std::string text,
+                                 std::string caption) {
     Control& radio = Add(MakeControl(id, ControlKind::kRadioButton, page));
     radio.text = std::move(text);
+    radio.label = std::move(caption);
     radio.buddy = group;
 }
 

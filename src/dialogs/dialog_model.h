@@ -37,7 +37,9 @@ struct Control {
     int32_t page = kFrame;
     // The text of an edit box, static text, button or check box.
     std::string text;
-    // For a trackbar, edit box or drop-down list: the label a view places beside it.
+    // For a trackbar, edit box or drop-down list: the label a view places beside it (none when
+    // a static text just before it is its label). For the first radio button of a group: the
+    // group's caption.
     std::string label;
     bool enabled = true;
     bool visible = true;
@@ -131,7 +133,9 @@ protected:
     Control& Add(Control control);
     void AddButton(int32_t page, int32_t id, std::string text);
     void AddCheckBox(int32_t page, int32_t id, std::string text);
-    void AddRadioButton(int32_t page, int32_t id, int32_t group, std::string text);
+    // The first button of a group (id == group) carries the group's caption.
+    void AddRadioButton(int32_t page, int32_t id, int32_t group, std::string text,
+                        std::string caption = {});
     void AddComboBox(int32_t page, int32_t id, std::string label);
     void AddEdit(int32_t page, int32_t id, std::string label);
     void AddStatic(int32_t page, int32_t id, std::string text);

@@ -101,7 +101,8 @@ ImageDialog::ImageDialog(CQuorix& context, platform::Language language)
     const auto addBayerButtons = [&](int32_t page, bool enabled) {
         for (int32_t mode = 0; mode < kBayerModes; ++mode) {
             AddRadioButton(page, kIdBayerMode0 + mode, kIdBayerMode0,
-                           Text("Bayer ", "ベイヤー ") + std::to_string(mode));
+                           Text("Bayer ", "ベイヤー ") + std::to_string(mode),
+                           mode == 0 ? Text("Bayer mode", "ベイヤーモード") : "");
             SetEnabled(page, kIdBayerMode0 + mode, enabled);
         }
     };
@@ -126,7 +127,8 @@ ImageDialog::ImageDialog(CQuorix& context, platform::Language language)
             {"Off", "オフ"}, {"Gain / offset", "ゲイン / オフセット"}, {"Luminance", "輝度"}};
         for (int32_t mode = 0; mode < kGrayModes; ++mode) {
             AddRadioButton(kGrayPage, kIdGrayMode0 + mode, kIdGrayMode0,
-                           Text(modes[mode][0], modes[mode][1]));
+                           Text(modes[mode][0], modes[mode][1]),
+                           mode == 0 ? Text("Gray mode", "グレーモード") : "");
         }
         addBayerButtons(kGrayPage, true);
         AddCheckBox(kGrayPage, kIdAutoAllFrames, "All frames");

@@ -28,6 +28,7 @@ namespace {
 using dialogs::AnalogDialog;
 using dialogs::CameraDialog;
 using dialogs::Control;
+using dialogs::ControlKind;
 using dialogs::DialogModel;
 using dialogs::ImageDialog;
 using platform::Language;
@@ -464,6 +465,47 @@ TEST(AnalogDialogSeconds, UnitsFormatsAndTypedValues) {
     dialog.Finish();
     EXPECT_DOUBLE_EQ(engine->sent.back(), 0.0125);
     EXPECT_DOUBLE_EQ(context.Camera().exposureSeconds, 0.0125);
+}
+
+// A monochrome head with a black level and an exposure in seconds: the analog page of the heads
+// without colour gains, with every control it can show.
+class MonochromeSecondsEngine : public SecondsEngine {
+public:
+    int SupportsOutputColor() override { return 0; }
+    int IsBlackLevelSupported() override { return 1; }
+};
+
+// Every text the page shows appears once: the black level's and the seconds' static labels are
+// their controls' labels, not a second copy beside them. Catches "&Black Level" and "Exposure
+// time" shown twice.
+TEST(AnalogDialogLayout, EachTextOfThePageAppearsOnce) {
+    CQuorix context([] { return std::make_unique<MonochromeSecondsEngine>(); });
+    ASSERT_EQ(context.Initialize(0), 1);
+    for (const Language language : {Language::kEnglish, Language::kJapanese}) {
+        AnalogDialog dialog(context, language);
+        ASSERT_FALSE(dialog.ColourPage());
+        // A trio's edit box shares its trackbar's label, which a view shows once.
+        std::vector<int32_t> trioEdits;
+        for (const Control& control : dialog.Controls()) {
+            if (control.kind == ControlKind::kUpDown) {
+                trioEdits.push_back(control.buddy);
+            }
+        }
+        std::vector<std::string> texts;
+        for (const Control& control : dialog.Controls()) {
+            const bool trioEdit = control.kind == ControlKind::kEdit &&
+                                  std::count(trioEdits.begin(), trioEdits.end(), control.id) != 0;
+            for (const std::string* text : {&control.text, &control.label}) {
+                if (control.page == 0 && control.visible && !text->empty() && !trioEdit) {
+                    texts.push_back(*text);
+                }
+            }
+        }
+        for (const char* shown : {"&Black Level", "Exposure time", "露光時間"}) {
+            EXPECT_LE(std::count(texts.begin(), texts.end(), shown), 1) << shown;
+        }
+        EXPECT_EQ(std::count(texts.begin(), texts.end(), "&Black Level"), 1);
+    }
 }
 
 // --- Camera dialog -----------------------------------------------------------------------------
