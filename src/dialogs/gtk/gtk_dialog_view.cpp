@@ -35,6 +35,8 @@ std::string Mnemonic(const std::string& text) {
 // Marks at most this many ticks on a scale: a tick frequency of one over a range of thousands
 // would only blacken it.
 constexpr int32_t kMostTicks = 100;
+// The widest a static text grows before it wraps [characters].
+constexpr int kStaticWidthChars = 40;
 // How often an open dialog looks for values the frames changed [ms]: often enough to follow the
 // automatic exposure by eye, rarely enough to cost nothing.
 constexpr guint kFramePollMs = 100;
@@ -320,6 +322,9 @@ private:
         }
         GtkWidget* label = gtk_label_new_with_mnemonic(Mnemonic(control.text).c_str());
         gtk_widget_set_halign(label, GTK_ALIGN_START);
+        // A message set later (why a window was refused) wraps instead of widening the dialog.
+        gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+        gtk_label_set_max_width_chars(GTK_LABEL(label), kStaticWidthChars);
         return label;
     }
 
