@@ -8,6 +8,7 @@ packages=(
   libjpeg62-turbo-dev libpng-dev libtiff-dev
   libx11-dev libxext-dev xvfb xdotool
   libgtk-3-dev  # the settings dialogs' view module
+  fonts-ipafont-gothic  # Japanese text in the settings dialogs (a ja_* locale)
   libusb-1.0-0-dev  # real cameras
   umockdev libumockdev-dev  # the libusb tests against an emulated USB device
   libgtest-dev libgmock-dev libbenchmark-dev ffmpeg

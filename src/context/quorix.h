@@ -289,6 +289,11 @@ public:
     // lock the preview's worker reads them under; `change` must not call back into the context.
     void UpdateCameraValues(const std::function<void(CameraValues&)>& change);
     void UpdateImageValues(const std::function<void(ImageValues&)>& change);
+    // Counts the changes the frame routine makes to those values itself: the automatic exposure
+    // or gain, the automatic Bayer gains and the measured gray gains. Frames are processed on the
+    // preview's worker thread while a dialog runs on its caller's; the dialog compares this
+    // count with the one it last showed and shows the values again on its own thread.
+    const std::atomic<uint32_t>& FrameValueChanges() const { return m_frameValueChanges; }
     // Takes the capture window and the format settings from the store again, after the format
     // dialog saved new ones.
     void ReloadFormatSettings();
@@ -439,6 +444,7 @@ private:
     // The preview worker reads the image values and the mirror flags for every frame while the
     // application may set them: they change and are read under m_valuesLock.
     mutable std::mutex m_valuesLock;
+    std::atomic<uint32_t> m_frameValueChanges{0};
     ImageValues m_image;
     CameraValues m_camera;
     int32_t m_realExposureStep = 1;   // last real exposure [us] / 100

@@ -46,6 +46,7 @@ void CQuorix::AutoIris(const CImageBuffer& raw, int32_t mode) {
         m_camera.colorGainRed = gain;
         m_camera.colorGainBlue = gain;
         m_camera.colorGainGreen2 = gain;
+        ++m_frameValueChanges;
         return;
     }
     // The exposure register is 16 bits wide; an exposure that rounds to nothing becomes 1.
@@ -67,6 +68,7 @@ void CQuorix::AutoIris(const CImageBuffer& raw, int32_t mode) {
     if (inSeconds) {
         m_camera.exposureSeconds = seconds;
     }
+    ++m_frameValueChanges;
 }
 
 bool CQuorix::ProcessFrame(const std::function<void(int32_t row)>* finished) {
@@ -112,12 +114,19 @@ bool CQuorix::ProcessFrame(const std::function<void(int32_t row)>* finished) {
             MeasureBayerGains(source, phase, values.bayerGainRed, values.bayerGainBlue);
             values.bayerGainGreen = 100;
             std::lock_guard lock(m_valuesLock);
+            const bool changed = m_image.bayerGainRed != values.bayerGainRed ||
+                                 m_image.bayerGainGreen != values.bayerGainGreen ||
+                                 m_image.bayerGainBlue != values.bayerGainBlue ||
+                                 values.bayerGainAutoOnce != 0;
             m_image.bayerGainRed = values.bayerGainRed;
             m_image.bayerGainGreen = values.bayerGainGreen;
             m_image.bayerGainBlue = values.bayerGainBlue;
             if (values.bayerGainAutoOnce != 0) {
                 m_image.bayerGainAuto = 0;
                 m_image.bayerGainAutoOnce = 0;
+            }
+            if (changed) {
+                ++m_frameValueChanges;
             }
         }
     };
@@ -130,6 +139,9 @@ bool CQuorix::ProcessFrame(const std::function<void(int32_t row)>* finished) {
         if (values.grayGainAutoOnce != 0) {
             MeasureGrayGains(raw, values.bayerMode, values.grayGain);
             std::lock_guard lock(m_valuesLock);
+            if (m_image.grayGain != values.grayGain || values.grayGainAutoOnce == 1) {
+                ++m_frameValueChanges;
+            }
             m_image.grayGain = values.grayGain;
         }
         if (GrayStepActive(values.grayGain, values.grayOffset)) {

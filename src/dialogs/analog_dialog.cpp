@@ -101,6 +101,7 @@ AnalogDialog::AnalogDialog(CQuorix& context, platform::Language language)
     m_shortExposure = m_engine.IsShortExposureModeSupported() != 0;
     m_gainMode = m_engine.IsGainModeSupported() != 0;
 
+    WatchFrameChanges(m_context.FrameValueChanges());
     // The camera holds what it was last given; the automatic exposure or gain may have moved it
     // since the context stored its values.
     const int32_t gain = m_engine.GetGain();
@@ -152,13 +153,15 @@ AnalogDialog::AnalogDialog(CQuorix& context, platform::Language language)
     AddCheckBox(kPage, kIdAutoGain, Text("Auto gain", "自動ゲイン"));
     AddCheckBox(kPage, kIdAutoExposure, Text("Auto exposure", "自動露光"));
     if (!m_colourPage) {
+        // The static texts 2127 and 2134 are the labels of the black level and the seconds;
+        // their controls carry none, or a view would show each label twice.
         AddStatic(kPage, kIdBlackLevelLabel, "&Black Level");
-        AddTrio(kPage, kBlackLevel, "&Black Level");
+        AddTrio(kPage, kBlackLevel, "");
         AddCheckBox(kPage, kIdShortExposure, "Short exposure mode");
         AddComboBox(kPage, kIdGainMode, Text("Gain mode", "ゲインモード"));
     }
     AddStatic(kPage, kIdSecondsLabel, Text("Exposure time", "露光時間"));
-    AddEdit(kPage, kIdSeconds, Text("Exposure time", "露光時間"));
+    AddEdit(kPage, kIdSeconds, "");
     AddComboBox(kPage, kIdUnit, "");
     AddStatic(kPage, kIdRange, "");
 
@@ -252,6 +255,27 @@ void AnalogDialog::RefreshPage() {
     if (const Control* list = FindOn(kPage, kIdGainMode); list != nullptr && list->visible) {
         SetSelection(kPage, kIdGainMode, m_engine.GetGainMode());
     }
+    if (m_seconds) {
+        ShowSeconds(values.exposureSeconds);
+    }
+    ShowMilliseconds();
+}
+
+void AnalogDialog::ShowFrameValues() {
+    // The automatic gain sets the global and the four colour gains, the automatic exposure the
+    // exposure; nothing else here changes from the frames.
+    CameraValues values;
+    m_context.UpdateCameraValues([&](CameraValues& stored) { values = stored; });
+    FollowTrioValue(kPage, kGlobalGain, values.globalGain);
+    FollowTrioValue(kPage, kColourGainGreen1, values.colorGainGreen1);
+    FollowTrioValue(kPage, kColourGainRed, values.colorGainRed);
+    FollowTrioValue(kPage, kColourGainBlue, values.colorGainBlue);
+    FollowTrioValue(kPage, kColourGainGreen2, values.colorGainGreen2);
+    const Control* exposure = FindOn(kPage, kExposure.edit);
+    if (exposure == nullptr || ParseSigned(exposure->text) == values.exposure) {
+        return;
+    }
+    ShowTrioValue(kPage, kExposure, values.exposure);
     if (m_seconds) {
         ShowSeconds(values.exposureSeconds);
     }

@@ -80,6 +80,7 @@ private:
     void OnSelect(int32_t page, int32_t id, int32_t index) override;
     void OnCheck(int32_t page, int32_t id, bool checked) override;
     void OnClick(int32_t page, int32_t id) override;
+    void ShowFrameValues() override;
 
     CQuorix& m_context;
     CQuorixU3R5Base& m_engine;

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/settings_store.h"
+#include "sensors/sensor_imx252.h"
 
 namespace quorix::dialogs {
 
@@ -45,6 +46,8 @@ CameraDialog::CameraDialog(CQuorix& context, platform::Language language)
         AddEdit(kPage, kIdGeometry[i], Text(geometry[i][0], geometry[i][1]));
     }
     AddEdit(kPage, kIdWaitTime, Text("Wait time (ms)", "待ち時間 (ms)"));
+    AddStatic(kPage, kIdWindowRule, "");
+    SetVisible(kPage, kIdWindowRule, false);
 
     // Colour types: the two monochrome depths and the four colour formats the camera offers.
     const bool eight = m_engine.SupportsOutput8() != 0;
@@ -221,6 +224,75 @@ void CameraDialog::OnEdit(int32_t /*page*/, int32_t /*id*/) {
     SetEnabled(Control::kFrame, kIdApply, true);
 }
 
+CameraDialog::Preset CameraDialog::EditedPreset() const {
+    const int32_t selected = FindOn(kPage, kIdSize)->selection;
+    Preset preset = selected >= 0 && selected < m_presetCount
+                        ? m_presets[static_cast<size_t>(selected)]
+                        : kDefaultPreset;
+    // A geometry edit that holds no number, or a negative one, keeps the preset's value.
+    for (size_t i = 0; i < 6; ++i) {
+        if (const std::optional<int32_t> value = EditNumber(kPage, kIdGeometry[i]);
+            value && *value >= 0) {
+            preset[i] = static_cast<uint32_t>(*value);
+        }
+    }
+    return preset;
+}
+
+std::string CameraDialog::BrokenWindowRule(const Preset& preset, int32_t subSample) const {
+    const int64_t width = preset[2];
+    const int64_t height = preset[3];
+    const int64_t hStart = preset[4];
+    const int64_t vStart = preset[5];
+    char text[160];
+    if (width == 0 || height == 0 || hStart + width > CQuorix::kSensorWidth ||
+        vStart + height > CQuorix::kSensorHeight) {
+        std::snprintf(text, sizeof text,
+                      Text("The window must lie within the sensor's %d x %d pixels.",
+                           "ウィンドウはセンサーの %d x %d 画素の内側にしてください。")
+                          .c_str(),
+                      CQuorix::kSensorWidth, CQuorix::kSensorHeight);
+        return text;
+    }
+    // This sensor reads windows only on the steps of its read-out mode; 2x2 sub-sampling then
+    // halves the height, which must still come out in whole steps.
+    const CSensorBase* head = m_engine.Sensor();
+    if (head == nullptr || head->HeadCode() != CSensorIMX252::kHeadCode) {
+        return "";
+    }
+    const CSensorIMX252::WindowAlignment align = CSensorIMX252::AlignmentFor(subSample);
+    const int32_t heightStep = align.height * (subSample == 1 ? 2 : 1);
+    const auto rule = [&](const char* english, const char* japanese, int32_t step) {
+        std::snprintf(text, sizeof text, Text(english, japanese).c_str(), step);
+        return std::string(text);
+    };
+    if (width % align.width != 0) {
+        return rule("The width must be a multiple of %d pixels.",
+                    "幅は %d 画素の倍数にしてください。", align.width);
+    }
+    if (height % heightStep != 0) {
+        return rule("The height must be a multiple of %d lines.",
+                    "高さは %d ラインの倍数にしてください。", heightStep);
+    }
+    if (hStart % align.x != 0) {
+        return rule("The horizontal start must be a multiple of %d pixels.",
+                    "水平開始は %d 画素の倍数にしてください。", align.x);
+    }
+    if (vStart % align.y != 0) {
+        return rule("The vertical start must be a multiple of %d lines.",
+                    "垂直開始は %d ラインの倍数にしてください。", align.y);
+    }
+    return "";
+}
+
+bool CameraDialog::CheckWindow() {
+    const std::string broken =
+        BrokenWindowRule(EditedPreset(), std::max(FindOn(kPage, kIdSubSample)->selection, 0));
+    SetText(kPage, kIdWindowRule, broken);
+    SetVisible(kPage, kIdWindowRule, !broken.empty());
+    return broken.empty();
+}
+
 void CameraDialog::OnSelect(int32_t /*page*/, int32_t id, int32_t index) {
     if (id == kIdSize && index < m_presetCount) {
         ShowPreset(index);
@@ -235,13 +307,19 @@ void CameraDialog::OnSelect(int32_t /*page*/, int32_t id, int32_t index) {
 
 void CameraDialog::OnClick(int32_t /*page*/, int32_t id) {
     switch (id) {
+        // A window the sensor cannot read is refused with the rule it breaks, and nothing is
+        // saved: acquisition would fail on it once the dialog has closed.
         case kIdOk:
-            Save();
-            Close(kOk);
+            if (CheckWindow()) {
+                Save();
+                Close(kOk);
+            }
             break;
         case kIdApply:
-            Save();
-            SetEnabled(Control::kFrame, kIdApply, false);
+            if (CheckWindow()) {
+                Save();
+                SetEnabled(Control::kFrame, kIdApply, false);
+            }
             break;
         case kIdCancel:
             Close(kCancel);
@@ -263,16 +341,7 @@ void CameraDialog::Save() {
     }
 
     int32_t selected = FindOn(kPage, kIdSize)->selection;
-    Preset preset = selected >= 0 && selected < m_presetCount
-                        ? m_presets[static_cast<size_t>(selected)]
-                        : kDefaultPreset;
-    // A geometry edit that holds no number, or a negative one, keeps the preset's value.
-    for (size_t i = 0; i < 6; ++i) {
-        if (const std::optional<int32_t> value = EditNumber(kPage, kIdGeometry[i]);
-            value && *value >= 0) {
-            preset[i] = static_cast<uint32_t>(*value);
-        }
-    }
+    const Preset preset = EditedPreset();
     if (selected < 0 || selected >= m_presetCount) {
         // "Custom": a new preset at the end of the list; with all hundred in use there is no
         // room, and the selection stays as stored.

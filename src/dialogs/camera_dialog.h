@@ -25,6 +25,8 @@ public:
     // Total width, total height, width, height, horizontal start, vertical start.
     static constexpr int32_t kIdGeometry[6] = {1039, 1040, 1041, 1042, 1043, 1044};
     static constexpr int32_t kIdWaitTime = 1045;
+    // Why OK or "Apply(&A)" refused the window in the geometry edits; hidden while there is none.
+    static constexpr int32_t kIdWindowRule = 1056;
 
     // A size preset: the six geometry values and the buffer count, in the store's order.
     using Preset = std::array<uint32_t, 7>;
@@ -55,6 +57,14 @@ private:
     void ChooseHalfSkipPreset();
     int32_t AppendPreset(const Preset& preset);
     std::string Title(const Preset& preset) const;
+    // The preset the edits describe: the selected one (the defaults for "Custom") with every
+    // geometry edit that holds a number not below 0.
+    Preset EditedPreset() const;
+    // The rule of the sensor's read-out that the window of `preset` breaks with this
+    // sub-sampling, in the dialog's language; empty when the camera can read it.
+    std::string BrokenWindowRule(const Preset& preset, int32_t subSample) const;
+    // Shows why the edited window cannot be read and answers false; true when it can.
+    bool CheckWindow();
     void Save();
 
     void OnTrio(int32_t, const Trio&, int32_t) override {}

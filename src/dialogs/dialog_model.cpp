@@ -98,9 +98,11 @@ void DialogModel::AddCheckBox(int32_t page, int32_t id, std::string text) {
     Add(MakeControl(id, ControlKind::kCheckBox, page)).text = std::move(text);
 }
 
-void DialogModel::AddRadioButton(int32_t page, int32_t id, int32_t group, std::string text) {
+void DialogModel::AddRadioButton(int32_t page, int32_t id, int32_t group, std::string text,
+                                 std::string caption) {
     Control& radio = Add(MakeControl(id, ControlKind::kRadioButton, page));
     radio.text = std::move(text);
+    radio.label = std::move(caption);
     radio.buddy = group;
 }
 
@@ -206,6 +208,20 @@ void DialogModel::ShowTrioValue(int32_t page, const Trio& trio, int32_t value) {
     SetText(page, trio.edit, std::to_string(value));
 }
 
+void DialogModel::FollowTrioValue(int32_t page, const Trio& trio, int32_t value) {
+    const Control* bar = FindOn(page, trio.trackbar);
+    const Control* edit = FindOn(page, trio.edit);
+    if (bar == nullptr || edit == nullptr) {
+        return;
+    }
+    const std::optional<int32_t> shown = ParseSigned(edit->text);
+    const int32_t position = std::clamp(value, bar->minimum, std::max(bar->minimum, bar->maximum));
+    if (shown ? *shown == value : bar->position == position) {
+        return;
+    }
+    ShowTrioValue(page, trio, value);
+}
+
 void DialogModel::SetTrioVisible(int32_t page, const Trio& trio, bool visible) {
     for (const int32_t id : {trio.trackbar, trio.edit, trio.upDown}) {
         SetVisible(page, id, visible);
@@ -216,6 +232,20 @@ void DialogModel::SetTrioEnabled(int32_t page, const Trio& trio, bool enabled) {
     for (const int32_t id : {trio.trackbar, trio.edit, trio.upDown}) {
         SetEnabled(page, id, enabled);
     }
+}
+
+bool DialogModel::ShowFrameChanges() {
+    if (m_frameChanges == nullptr || m_result != kOpen) {
+        return false;
+    }
+    // Read before the values: a change made while they are shown is shown on the next call.
+    const uint32_t changes = m_frameChanges->load();
+    if (changes == m_shownChanges) {
+        return false;
+    }
+    m_shownChanges = changes;
+    ShowFrameValues();
+    return true;
 }
 
 // --- The user's actions ------------------------------------------------------------------------

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -36,7 +37,9 @@ struct Control {
     int32_t page = kFrame;
     // The text of an edit box, static text, button or check box.
     std::string text;
-    // For a trackbar, edit box or drop-down list: the label a view places beside it.
+    // For a trackbar, edit box or drop-down list: the label a view places beside it (none when
+    // a static text just before it is its label). For the first radio button of a group: the
+    // group's caption.
     std::string label;
     bool enabled = true;
     bool visible = true;
@@ -111,8 +114,12 @@ public:
     // Called by the exported call once the modal loop has ended (a dialog still open counts as
     // cancelled): what the dialog does after closing. Returns the call's result, 1.
     virtual int Finish() = 0;
-    // Shows the context's values again, for values the frames change while the dialog is open.
-    virtual void Refresh() {}
+    // Shows the values the frames have changed since the dialog last showed them (automatic
+    // exposure or gain, automatic white balance, measured gray gains), telling the listener as
+    // any change does. The frames change them on the preview's worker thread, which only counts
+    // its changes; a view calls this now and then on the dialog's own thread. True when the
+    // count had moved.
+    bool ShowFrameChanges();
 
 protected:
     DialogModel(platform::Language language, std::string caption);
@@ -126,7 +133,9 @@ protected:
     Control& Add(Control control);
     void AddButton(int32_t page, int32_t id, std::string text);
     void AddCheckBox(int32_t page, int32_t id, std::string text);
-    void AddRadioButton(int32_t page, int32_t id, int32_t group, std::string text);
+    // The first button of a group (id == group) carries the group's caption.
+    void AddRadioButton(int32_t page, int32_t id, int32_t group, std::string text,
+                        std::string caption = {});
     void AddComboBox(int32_t page, int32_t id, std::string label);
     void AddEdit(int32_t page, int32_t id, std::string label);
     void AddStatic(int32_t page, int32_t id, std::string text);
@@ -158,6 +167,16 @@ protected:
     int32_t TrioValue(int32_t page, const Trio& trio) const;
 
     void Close(int result) { m_result = result; }
+    // The count of value changes the frames make (the context's); called before the values are
+    // first read, so that none made meanwhile is missed.
+    void WatchFrameChanges(const std::atomic<uint32_t>& changes) {
+        m_frameChanges = &changes;
+        m_shownChanges = changes.load();
+    }
+    // Shows a value the frames changed in a trio, unless the trio already shows it or shows a
+    // number the user is still typing (text that is no number yet) for a value that has not
+    // moved.
+    void FollowTrioValue(int32_t page, const Trio& trio, int32_t value);
     // Changes from the user reach the dialog only once its pages are set up.
     void SetReady(bool ready) { m_ready = ready; }
 
@@ -168,6 +187,8 @@ protected:
     virtual void OnSelect(int32_t /*page*/, int32_t /*id*/, int32_t /*index*/) {}
     virtual void OnCheck(int32_t /*page*/, int32_t /*id*/, bool /*checked*/) {}
     virtual void OnClick(int32_t /*page*/, int32_t /*id*/) {}
+    // Shows the values the frames change again (see ShowFrameChanges).
+    virtual void ShowFrameValues() {}
     // The trios of every page, for the edit and scroll paths.
     std::vector<std::pair<int32_t, Trio>> m_trios;
 
@@ -183,6 +204,8 @@ private:
     Listener m_listener;
     int m_result = kOpen;
     bool m_ready = false;
+    const std::atomic<uint32_t>* m_frameChanges = nullptr;
+    uint32_t m_shownChanges = 0;
 };
 
 // The signed decimal number of a text, as an edit box of numbers reads it: optional blanks and

@@ -24,11 +24,12 @@ public:
     virtual bool Check(int32_t id, bool checked) = 0;
     virtual bool Click(int32_t id) = 0;
     virtual void Escape() = 0;
+    virtual bool ShowFrameChanges() = 0;
 };
 
 // The view module's entry points (C linkage, looked up by name). The library and the module are
 // built together; the version guards against a stale module left beside a newer library.
-inline constexpr uint32_t kViewInterfaceVersion = 1;
+inline constexpr uint32_t kViewInterfaceVersion = 2;
 inline constexpr char kViewModuleName[] = "libquorix-dialogs-gtk.so";
 // uint32_t QuorixDialogs_Version(void): the module's kViewInterfaceVersion.
 using ViewVersionFunction = uint32_t (*)();

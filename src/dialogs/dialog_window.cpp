@@ -33,6 +33,7 @@ public:
     bool Check(int32_t id, bool checked) override { return m_model.Check(id, checked); }
     bool Click(int32_t id) override { return m_model.Click(id); }
     void Escape() override { m_model.Escape(); }
+    bool ShowFrameChanges() override { return m_model.ShowFrameChanges(); }
 
 private:
     DialogModel& m_model;

@@ -41,14 +41,15 @@ constexpr Setting kImageSettings[] = {
      [](ImageValues& v) -> int32_t& { return v.gamma; }, true},
 };
 
+// The gray gains have one range wherever they are set or stored: 0 to 255, 128 being x1.0.
 constexpr Setting kGraySettings[] = {
-    {ImageDialog::kGrayTrios[0], "Gain R", "ゲイン R", 0, 400, 32,
+    {ImageDialog::kGrayTrios[0], "Gain R", "ゲイン R", 0, 255, 32,
      [](ImageValues& v) -> int32_t& { return v.grayGain[0]; }, true},
-    {ImageDialog::kGrayTrios[1], "Gain G1", "ゲイン G1", 0, 400, 32,
+    {ImageDialog::kGrayTrios[1], "Gain G1", "ゲイン G1", 0, 255, 32,
      [](ImageValues& v) -> int32_t& { return v.grayGain[1]; }, true},
-    {ImageDialog::kGrayTrios[2], "Gain G2", "ゲイン G2", 0, 400, 32,
+    {ImageDialog::kGrayTrios[2], "Gain G2", "ゲイン G2", 0, 255, 32,
      [](ImageValues& v) -> int32_t& { return v.grayGain[2]; }, true},
-    {ImageDialog::kGrayTrios[3], "Gain B", "ゲイン B", 0, 400, 32,
+    {ImageDialog::kGrayTrios[3], "Gain B", "ゲイン B", 0, 255, 32,
      [](ImageValues& v) -> int32_t& { return v.grayGain[3]; }, true},
     {ImageDialog::kGrayTrios[4], "Offset R", "オフセット R", -255, 255, 32,
      [](ImageValues& v) -> int32_t& { return v.grayOffset[0]; }, true},
@@ -79,6 +80,7 @@ constexpr int32_t kGrayModes = 3;
 
 ImageDialog::ImageDialog(CQuorix& context, platform::Language language)
     : DialogModel(language, "Property"), m_context(context) {
+    WatchFrameChanges(m_context.FrameValueChanges());
     m_context.UpdateImageValues([&](ImageValues& values) { m_kept = values; });
     // The 8- and 16-bit types are monochrome pictures of the mosaic: no colour to adjust, but
     // the gray filter's per-site gains and offsets.
@@ -99,7 +101,8 @@ ImageDialog::ImageDialog(CQuorix& context, platform::Language language)
     const auto addBayerButtons = [&](int32_t page, bool enabled) {
         for (int32_t mode = 0; mode < kBayerModes; ++mode) {
             AddRadioButton(page, kIdBayerMode0 + mode, kIdBayerMode0,
-                           Text("Bayer ", "ベイヤー ") + std::to_string(mode));
+                           Text("Bayer ", "ベイヤー ") + std::to_string(mode),
+                           mode == 0 ? Text("Bayer mode", "ベイヤーモード") : "");
             SetEnabled(page, kIdBayerMode0 + mode, enabled);
         }
     };
@@ -124,7 +127,8 @@ ImageDialog::ImageDialog(CQuorix& context, platform::Language language)
             {"Off", "オフ"}, {"Gain / offset", "ゲイン / オフセット"}, {"Luminance", "輝度"}};
         for (int32_t mode = 0; mode < kGrayModes; ++mode) {
             AddRadioButton(kGrayPage, kIdGrayMode0 + mode, kIdGrayMode0,
-                           Text(modes[mode][0], modes[mode][1]));
+                           Text(modes[mode][0], modes[mode][1]),
+                           mode == 0 ? Text("Gray mode", "グレーモード") : "");
         }
         addBayerButtons(kGrayPage, true);
         AddCheckBox(kGrayPage, kIdAutoAllFrames, "All frames");
@@ -140,8 +144,22 @@ ImageDialog::~ImageDialog() {
     }
 }
 
-void ImageDialog::Refresh() {
-    RefreshPages();
+void ImageDialog::ShowFrameValues() {
+    // The automatic white balance sets the Bayer gains (and "Once" switches itself off); the
+    // gray gains are measured from a frame.
+    ImageValues values;
+    m_context.UpdateImageValues([&](ImageValues& stored) { values = stored; });
+    FollowTrioValue(kImagePage, kGainRed, values.bayerGainRed);
+    FollowTrioValue(kImagePage, kGainGreen, values.bayerGainGreen);
+    FollowTrioValue(kImagePage, kGainBlue, values.bayerGainBlue);
+    SetChecked(kImagePage, kIdAutoAllFrames,
+               values.bayerGainAuto != 0 && values.bayerGainAutoOnce == 0);
+    if (m_grayPage) {
+        for (size_t i = 0; i < values.grayGain.size(); ++i) {
+            FollowTrioValue(kGrayPage, kGrayTrios[i], values.grayGain[i]);
+        }
+        SetChecked(kGrayPage, kIdAutoAllFrames, values.grayGainAutoOnce == -1);
+    }
 }
 
 void ImageDialog::RefreshPages() {

@@ -43,12 +43,10 @@ public:
     int Finish() override;
 
     bool HasGrayPage() const { return m_grayPage; }
-    // Shows the context's values again: the automatic Bayer and gray gains change them from the
-    // frames while the dialog is open, so a view calls this now and then.
-    void Refresh() override;
 
 private:
     void RefreshPages();
+    void ShowFrameValues() override;
     void ReadBack();
 
     void OnTrio(int32_t page, const Trio& trio, int32_t value) override;

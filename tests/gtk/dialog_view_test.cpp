@@ -7,7 +7,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "component/context/context_test_support.h"
 #include "support/x_server.h"
@@ -24,6 +26,14 @@ constexpr int32_t kIdMirrorV = 1028;  // analog dialog
 constexpr int32_t kIdClock = 1014;    // camera dialog
 constexpr int32_t kIdBrightnessTrackbar = 2001;
 constexpr int32_t kIdBrightnessEdit = 2002;
+constexpr int32_t kIdRedGainTrackbar = 2051;
+constexpr int32_t kIdRedGainEdit = 2052;
+constexpr int32_t kIdAutoOnce = 2074;
+constexpr int32_t kIdBayerMode0 = 1030;
+constexpr int32_t kIdGrayMode0 = 1046;
+// The tests' screen: a laptop's 1366 x 768, the smallest the dialogs are made for.
+constexpr int kScreenWidth = 1366;
+constexpr int kScreenHeight = 768;
 
 // The widget named `name` at or below `widget`, or null.
 GtkWidget* FindNamed(GtkWidget* widget, const std::string& name) {
@@ -185,13 +195,14 @@ protected:
         if (!s_skip.empty()) {
             GTEST_SKIP() << s_skip;
         }
-        Attach("QX252-001700");
+        m_camera = Attach("QX252-001700");
         m_handle = Initialize();
         setenv("DISPLAY", s_server.Name().c_str(), 1);
     }
 
-    static inline test::XServer s_server;
+    static inline test::XServer s_server{kScreenWidth, kScreenHeight};
     static inline std::string s_skip;
+    std::shared_ptr<sim::EmulatedCamera> m_camera;
     QuorixHandle m_handle = 0;
 };
 
@@ -254,8 +265,7 @@ TEST_F(DialogView, ImageDialogOkKeepsTheTypedValue) {
     bool overOwner = false;
     DialogDriver driver([&](GtkWidget* dialog) {
         Display* display = GDK_DISPLAY_XDISPLAY(gtk_widget_get_display(dialog));
-        XGetTransientForHint(display, GDK_WINDOW_XID(gtk_widget_get_window(dialog)),
-                             &transientFor);
+        XGetTransientForHint(display, GDK_WINDOW_XID(gtk_widget_get_window(dialog)), &transientFor);
         int x = 0;
         int y = 0;
         int ownerX = 0;
@@ -336,6 +346,16 @@ TEST_F(DialogView, JapaneseLocaleShowsJapaneseTexts) {
         GtkWidget* cancel = FindNamed(dialog, std::to_string(kIdCancel));
         ASSERT_TRUE(cancel != nullptr && GTK_IS_BUTTON(cancel));
         EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(cancel)), "キャンセル");
+        // Drawn with a font that has the characters, not as empty boxes.
+        for (GtkWidget* label :
+             {gtk_notebook_get_tab_label(tabs, gtk_notebook_get_nth_page(tabs, 0)),
+              gtk_bin_get_child(GTK_BIN(cancel))}) {
+            ASSERT_TRUE(label != nullptr && GTK_IS_LABEL(label));
+            EXPECT_EQ(pango_layout_get_unknown_glyphs_count(gtk_label_get_layout(GTK_LABEL(label))),
+                      0)
+                << gtk_label_get_text(GTK_LABEL(label))
+                << ": no Japanese font; install fonts-ipafont-gothic (scripts/install-deps.sh)";
+        }
         KeepScreenshot(dialog, "camera_dialog_ja");
         gtk_button_clicked(GTK_BUTTON(cancel));
     });
@@ -346,6 +366,139 @@ TEST_F(DialogView, JapaneseLocaleShowsJapaneseTexts) {
         unsetenv("LC_ALL");
     }
     EXPECT_TRUE(camera.Ran());
+}
+
+// Where a window is on the screen.
+struct Frame {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
+Frame FrameOf(GtkWidget* window) {
+    Frame frame;
+    GdkWindow* gdk = gtk_widget_get_window(window);
+    gdk_window_get_origin(gdk, &frame.x, &frame.y);
+    frame.width = gdk_window_get_width(gdk);
+    frame.height = gdk_window_get_height(gdk);
+    return frame;
+}
+
+// Each dialog opened over an application's window is centred over it, and stays wholly on the
+// screen (with room to spare above and below) when that window sits in the screen's bottom-right
+// corner. Catches a dialog placed by a size read before it was shown (its top-left corner at the
+// owner's centre), one pushed off the screen, and a layout too tall for a 768-line screen.
+TEST_F(DialogView, DialogsCentreOverTheOwnerAndStayOnTheScreen) {
+    ASSERT_EQ(Quorix_SetColorMode(m_handle, 8), 1);  // the image dialog with its gray page
+    ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+    // Room a dialog leaves free at the screen's top and bottom: panels, the title bar.
+    constexpr int kMargin = 24;
+    using Opener = int (*)(QuorixHandle, QuorixWindow);
+    const std::pair<const char*, Opener> dialogs[] = {
+        {"analog", Quorix_SetAnalogDlg},
+        {"image", Quorix_SetImageDlg},
+        {"camera", Quorix_SetCameraDlg},
+    };
+    for (const bool corner : {false, true}) {
+        GtkWidget* application = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+        gtk_window_set_default_size(GTK_WINDOW(application), 600, 400);
+        gtk_window_move(GTK_WINDOW(application), corner ? kScreenWidth - 600 : 383,
+                        corner ? kScreenHeight - 400 : 184);
+        gtk_widget_show(application);
+        while (gtk_events_pending()) {
+            gtk_main_iteration_do(FALSE);
+        }
+        const Frame owner = FrameOf(application);
+        const QuorixWindow wrapped =
+            Quorix_WrapX11Window(GDK_WINDOW_XID(gtk_widget_get_window(application)));
+        for (const auto& [name, open] : dialogs) {
+            Frame dialog;
+            DialogDriver driver([&](GtkWidget* shown) {
+                dialog = FrameOf(shown);
+                Press(shown, kIdCancel);
+            });
+            ASSERT_EQ(open(m_handle, wrapped), 1) << name;
+            ASSERT_TRUE(driver.Ran()) << name;
+            EXPECT_GE(dialog.x, 0) << name;
+            EXPECT_GE(dialog.y, 0) << name;
+            EXPECT_LE(dialog.x + dialog.width, kScreenWidth) << name;
+            EXPECT_LE(dialog.y + dialog.height, kScreenHeight) << name;
+            EXPECT_LE(dialog.height, kScreenHeight - 2 * kMargin) << name;
+            if (!corner) {
+                EXPECT_NEAR(dialog.x + dialog.width / 2, owner.x + owner.width / 2, 1) << name;
+                EXPECT_NEAR(dialog.y + dialog.height / 2, owner.y + owner.height / 2, 1) << name;
+            }
+        }
+        gtk_widget_destroy(application);
+    }
+}
+
+// The gray page's two radio groups stand in frames captioned with what they choose. Catches
+// three mode buttons and four Bayer buttons shown without saying what they set.
+TEST_F(DialogView, GrayPageRadioGroupsHaveCaptions) {
+    ASSERT_EQ(Quorix_SetColorMode(m_handle, 8), 1);
+    DialogDriver driver([&](GtkWidget* dialog) {
+        gtk_notebook_set_current_page(GTK_NOTEBOOK(FindNamed(dialog, "1001")), 1);
+        for (const auto& [id, caption] :
+             {std::pair<int32_t, const char*>{kIdGrayMode0, "Gray mode"},
+              {kIdBayerMode0, "Bayer mode"}}) {
+            GtkWidget* radio = OnShownPage(dialog, id);
+            ASSERT_TRUE(radio != nullptr && GTK_IS_RADIO_BUTTON(radio)) << id;
+            GtkWidget* frame = gtk_widget_get_ancestor(radio, GTK_TYPE_FRAME);
+            ASSERT_NE(frame, nullptr) << id;
+            EXPECT_STREQ(gtk_frame_get_label(GTK_FRAME(frame)), caption);
+        }
+        KeepScreenshot(dialog, "gray_page");
+        Press(dialog, kIdCancel);
+    });
+    EXPECT_EQ(Quorix_SetImageDlg(m_handle, nullptr), 1);
+    EXPECT_TRUE(driver.Ran());
+}
+
+// With the preview running, "Once" measures the white balance from the next frame of a camera
+// that casts red down to 0.6; the open dialog's red gain then shows the measured gain (near
+// 100 / 0.6) with nothing more done by the user. Catches a view that never asks the model for
+// the values the frames changed.
+TEST_F(DialogView, ImageDialogShowsTheMeasuredWhiteBalance) {
+    sim::Imperfections cast;
+    cast.castRed = 0.6;
+    m_camera->SetImperfections(cast);
+    ASSERT_EQ(Quorix_SetColorMode(m_handle, 24), 1);
+    ASSERT_EQ(Quorix_SetCaptureWindowEx(m_handle, 2048, 0, 1024, 1536, 0, 256), 1);
+    ASSERT_EQ(Quorix_SetPreviewWindow(m_handle, nullptr, 0, 0, 0, 0), 1);
+    const QuorixWindow frames = Quorix_CreateMessageWindow();
+    ASSERT_EQ(Quorix_CallBackPreview(m_handle, frames, nullptr, 0, 1), 1);
+    int32_t ok = 0;
+    const int32_t before = Quorix_GetBayerGainRed(m_handle, &ok);
+    int32_t spinShows = 0;
+    double scaleShows = 0;
+    int32_t measured = 0;
+    DialogDriver driver([&](GtkWidget* dialog) {
+        GtkWidget* spin = OnShownPage(dialog, kIdRedGainEdit);
+        GtkWidget* scale = OnShownPage(dialog, kIdRedGainTrackbar);
+        ASSERT_TRUE(spin != nullptr && GTK_IS_SPIN_BUTTON(spin));
+        ASSERT_TRUE(scale != nullptr && GTK_IS_SCALE(scale));
+        Press(dialog, kIdAutoOnce);
+        // The dialog's own main loop runs until the spin button moves, for at most 5 s.
+        const gint64 end = g_get_monotonic_time() + 5 * G_USEC_PER_SEC;
+        while (gtk_spin_button_get_value_as_int(GTK_SPIN_BUTTON(spin)) == before &&
+               g_get_monotonic_time() < end) {
+            gtk_main_iteration_do(FALSE);
+            g_usleep(5000);
+        }
+        spinShows = gtk_spin_button_get_value_as_int(GTK_SPIN_BUTTON(spin));
+        scaleShows = gtk_range_get_value(GTK_RANGE(scale));
+        measured = Quorix_GetBayerGainRed(m_handle, &ok);
+        Press(dialog, kIdOk);
+    });
+    EXPECT_EQ(Quorix_SetImageDlg(m_handle, nullptr), 1);
+    EXPECT_EQ(Quorix_StopPreview(m_handle), 1);
+    EXPECT_TRUE(driver.Ran());
+    EXPECT_NEAR(measured, 100 / 0.6, 100 / 0.6 * 0.1);
+    EXPECT_EQ(spinShows, measured);
+    EXPECT_EQ(scaleShows, measured);
+    Quorix_DestroyMessageWindow(frames);
 }
 
 // The next message `message` posted to `window` within five seconds (others are skipped).

@@ -23,6 +23,8 @@ public:
     static constexpr int kScreenHeight = 1700;
 
     XServer() = default;
+    // A server whose screen is `width` x `height` instead, as a small monitor.
+    XServer(int width, int height) : m_width(width), m_height(height) {}
     XServer(const XServer&) = delete;
     XServer& operator=(const XServer&) = delete;
     ~XServer() {
@@ -40,9 +42,10 @@ public:
         Kill();
     }
 
-    // Starts the server with one 24-bit screen of kScreenWidth x kScreenHeight. Returns "" when
-    // it runs, else why not. The server ends with this process however it ends (a crashed test
-    // leaves no server behind holding its output), and writes nothing into the test's output.
+    // Starts the server with one 24-bit screen of kScreenWidth x kScreenHeight (or the size it
+    // was made with). Returns "" when it runs, else why not. The server ends with this process
+    // however it ends (a crashed test leaves no server behind holding its output), and writes
+    // nothing into the test's output.
     std::string Start() {
         const std::string program = FindProgram("Xvfb");
         if (program.empty()) {
@@ -56,8 +59,7 @@ public:
         }
         fcntl(fds[0], F_SETFD, FD_CLOEXEC);
         const std::string fd = std::to_string(fds[1]);
-        const std::string screen =
-            std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) + "x24";
+        const std::string screen = std::to_string(m_width) + "x" + std::to_string(m_height) + "x24";
         // -noreset: a server that resets whenever its last client leaves refuses connections
         // for a moment between one test's windows and the next's.
         const char* argv[] = {"Xvfb",         "-displayfd", fd.c_str(), "-screen",  "0",
@@ -124,6 +126,8 @@ private:
         return "";
     }
 
+    int m_width = kScreenWidth;
+    int m_height = kScreenHeight;
     pid_t m_pid = 0;
     std::string m_name;
 };

@@ -35,6 +35,11 @@ std::string Mnemonic(const std::string& text) {
 // Marks at most this many ticks on a scale: a tick frequency of one over a range of thousands
 // would only blacken it.
 constexpr int32_t kMostTicks = 100;
+// The widest a static text grows before it wraps [characters].
+constexpr int kStaticWidthChars = 40;
+// How often an open dialog looks for values the frames changed [ms]: often enough to follow the
+// automatic exposure by eye, rarely enough to cost nothing.
+constexpr guint kFramePollMs = 100;
 
 class GtkDialogView {
 public:
@@ -45,12 +50,18 @@ public:
     void Run() {
         Build();
         m_port.SetListener([this](const Control& control) { Show(control); });
-        gtk_widget_realize(m_dialog);
-        PlaceOverOwner();
-        gtk_widget_show_all(m_dialog);
+        // The dialog's size is known once its widgets show what the model has (hidden controls
+        // take no room); it is placed with that size before it appears.
+        gtk_widget_show_all(gtk_dialog_get_content_area(GTK_DIALOG(m_dialog)));
         for (const Control& control : m_port.Controls()) {
             Show(control);
         }
+        gtk_widget_realize(m_dialog);
+        Place();
+        gtk_widget_show(m_dialog);
+        // The preview's frames change some values while the dialog is open (automatic exposure,
+        // white balance, gray gains); the model learns of them here, on the dialog's thread.
+        const guint poll = g_timeout_add(kFramePollMs, &GtkDialogView::OnPoll, this);
         // The model closes the dialog (OK, Cancel); Escape and the window's close button
         // answer GTK_RESPONSE_DELETE_EVENT, which the model treats as Cancel. A dialog the model
         // keeps open (Cancel refused) runs again.
@@ -64,6 +75,7 @@ public:
                 break;  // the window was destroyed
             }
         }
+        g_source_remove(poll);
         m_port.SetListener(nullptr);
         if (GTK_IS_WIDGET(m_dialog)) {
             gtk_widget_destroy(m_dialog);
@@ -76,33 +88,56 @@ public:
 
 private:
     // Makes the dialog transient for the application's window (the window manager keeps it
-    // above that window and may minimise them together) and centres it over the window. An
+    // above that window and may minimise them together), centres it over that window, or over
+    // the monitor without one, and keeps it wholly inside the monitor's work area: centred over
+    // a window near the screen's edge, a tall dialog would put its buttons off the screen. An
     // owner that does not exist (any more) leaves the dialog standing alone.
-    void PlaceOverOwner() {
+    void Place() {
         GdkDisplay* display = gtk_widget_get_display(m_dialog);
-        if (m_owner == 0 || !GDK_IS_X11_DISPLAY(display)) {
+        GdkRectangle over{};
+        GdkMonitor* monitor = nullptr;
+        bool owned = false;
+        if (m_owner != 0 && GDK_IS_X11_DISPLAY(display)) {
+            gdk_x11_display_error_trap_push(display);
+            GdkWindow* owner = gdk_x11_window_foreign_new_for_display(display, m_owner);
+            gdk_x11_display_error_trap_pop_ignored(display);
+            if (owner != nullptr) {
+                gdk_window_set_transient_for(gtk_widget_get_window(m_dialog), owner);
+                gdk_window_get_origin(owner, &over.x, &over.y);
+                over.width = gdk_window_get_width(owner);
+                over.height = gdk_window_get_height(owner);
+                monitor = gdk_display_get_monitor_at_window(display, owner);
+                owned = true;
+                g_object_unref(owner);
+            }
+        }
+        if (monitor == nullptr) {
+            monitor = gdk_display_get_primary_monitor(display);
+        }
+        if (monitor == nullptr && gdk_display_get_n_monitors(display) > 0) {
+            monitor = gdk_display_get_monitor(display, 0);
+        }
+        if (monitor == nullptr) {
             gtk_window_set_position(GTK_WINDOW(m_dialog), GTK_WIN_POS_CENTER);
             return;
         }
-        gdk_x11_display_error_trap_push(display);
-        GdkWindow* owner = gdk_x11_window_foreign_new_for_display(display, m_owner);
-        gdk_x11_display_error_trap_pop_ignored(display);
-        if (owner == nullptr) {
-            gtk_window_set_position(GTK_WINDOW(m_dialog), GTK_WIN_POS_CENTER);
-            return;
+        GdkRectangle area{};
+        gdk_monitor_get_workarea(monitor, &area);
+        if (!owned) {
+            over = area;
         }
-        gdk_window_set_transient_for(gtk_widget_get_window(m_dialog), owner);
-        int x = 0;
-        int y = 0;
-        gdk_window_get_origin(owner, &x, &y);
-        const int ownerWidth = gdk_window_get_width(owner);
-        const int ownerHeight = gdk_window_get_height(owner);
-        int width = 0;
-        int height = 0;
-        gtk_window_get_size(GTK_WINDOW(m_dialog), &width, &height);
-        gtk_window_move(GTK_WINDOW(m_dialog), std::max(0, x + (ownerWidth - width) / 2),
-                        std::max(0, y + (ownerHeight - height) / 2));
-        g_object_unref(owner);
+        GtkRequisition size{};
+        gtk_widget_get_preferred_size(m_dialog, nullptr, &size);
+        const auto within = [](int position, int length, int start, int room) {
+            // A dialog larger than the room starts at the room's start: its title bar and its
+            // top-left controls stay reachable.
+            return std::max(start, std::min(position, start + room - length));
+        };
+        const int x =
+            within(over.x + (over.width - size.width) / 2, size.width, area.x, area.width);
+        const int y =
+            within(over.y + (over.height - size.height) / 2, size.height, area.y, area.height);
+        gtk_window_move(GTK_WINDOW(m_dialog), x, y);
     }
 
     struct Widget {
@@ -143,7 +178,10 @@ private:
         }
         gtk_box_pack_end(GTK_BOX(content), buttons, FALSE, FALSE, 6);
 
-        for (const Control& control : m_port.Controls()) {
+        const std::vector<Control>& controls = m_port.Controls();
+        GtkWidget* pendingLabel = nullptr;  // a static text that labels the next control
+        for (size_t index = 0; index < controls.size(); ++index) {
+            const Control& control = controls[index];
             if (control.kind == ControlKind::kTab || control.kind == ControlKind::kUpDown) {
                 continue;
             }
@@ -165,6 +203,38 @@ private:
                 gtk_grid_attach(grid, widget, 2, row > 0 ? row - 1 : row, 1, 1);
                 continue;
             }
+            // A group of radio buttons stands side by side in a frame with the group's caption,
+            // which its first button carries.
+            if (control.kind == ControlKind::kRadioButton) {
+                const Key group{control.page, control.buddy};
+                auto box = m_radioGroups.find(group);
+                if (box == m_radioGroups.end()) {
+                    GtkWidget* frame =
+                        gtk_frame_new(control.label.empty() ? nullptr : control.label.c_str());
+                    GtkWidget* inner = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
+                    gtk_container_set_border_width(GTK_CONTAINER(inner), 4);
+                    gtk_container_add(GTK_CONTAINER(frame), inner);
+                    gtk_grid_attach(grid, frame, 0, row, 3, 1);
+                    ++row;
+                    box = m_radioGroups.emplace(group, inner).first;
+                }
+                gtk_box_pack_start(GTK_BOX(box->second), widget, FALSE, FALSE, 0);
+                continue;
+            }
+            // A static text just before a control without a label of its own is that control's
+            // label, on the same row.
+            if (control.kind == ControlKind::kStatic && LabelsNext(controls, index)) {
+                gtk_grid_attach(grid, widget, 0, row, 1, 1);
+                pendingLabel = widget;
+                continue;
+            }
+            if (pendingLabel != nullptr) {
+                gtk_label_set_mnemonic_widget(GTK_LABEL(pendingLabel), widget);
+                gtk_grid_attach(grid, widget, 1, row, 1, 1);
+                pendingLabel = nullptr;
+                ++row;
+                continue;
+            }
             if (!control.label.empty()) {
                 entry.label = gtk_label_new(control.label.c_str());
                 gtk_widget_set_halign(entry.label, GTK_ALIGN_START);
@@ -174,6 +244,19 @@ private:
                             control.label.empty() ? 2 : 1, 1);
             ++row;
         }
+    }
+
+    // Whether the static text controls[index] labels the control after it: it has a text, and
+    // the next one on its page is a trackbar, edit box or drop-down list without a label.
+    static bool LabelsNext(const std::vector<Control>& controls, size_t index) {
+        const Control& label = controls[index];
+        if (label.text.empty() || index + 1 >= controls.size()) {
+            return false;
+        }
+        const Control& next = controls[index + 1];
+        return next.page == label.page && next.label.empty() &&
+               (next.kind == ControlKind::kTrackbar || next.kind == ControlKind::kEdit ||
+                next.kind == ControlKind::kComboBox);
     }
 
     GtkWidget* MakeWidget(const Control& control) {
@@ -239,6 +322,9 @@ private:
         }
         GtkWidget* label = gtk_label_new_with_mnemonic(Mnemonic(control.text).c_str());
         gtk_widget_set_halign(label, GTK_ALIGN_START);
+        // A message set later (why a window was refused) wraps instead of widening the dialog.
+        gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+        gtk_label_set_max_width_chars(GTK_LABEL(label), kStaticWidthChars);
         return label;
     }
 
@@ -275,6 +361,10 @@ private:
         }
     }
 
+    static gboolean OnPoll(gpointer self) {
+        static_cast<GtkDialogView*>(self)->m_port.ShowFrameChanges();
+        return G_SOURCE_CONTINUE;
+    }
     static void OnClicked(GtkButton* button, gpointer) {
         GtkDialogView* view = ViewOf(button);
         if (!view->m_updating) {
@@ -407,7 +497,8 @@ private:
     std::vector<GtkWidget*> m_pages;
     std::vector<int> m_rows;
     std::map<Key, Widget> m_widgets;
-    std::map<Key, int32_t> m_spinOf;  // a trio's edit box -> its up-down control
+    std::map<Key, int32_t> m_spinOf;          // a trio's edit box -> its up-down control
+    std::map<Key, GtkWidget*> m_radioGroups;  // page and first button -> the group's box
     // Set while the view redraws: the signals this raises are not the user's.
     bool m_updating = false;
 };

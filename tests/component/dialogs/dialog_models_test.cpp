@@ -8,6 +8,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,6 +28,7 @@ namespace {
 using dialogs::AnalogDialog;
 using dialogs::CameraDialog;
 using dialogs::Control;
+using dialogs::ControlKind;
 using dialogs::DialogModel;
 using dialogs::ImageDialog;
 using platform::Language;
@@ -160,6 +162,9 @@ TEST_P(ImageDialogPages, PagesEnabledControlsAndDefault) {
         EXPECT_EQ(Get(dialog, ImageDialog::kGrayTrios[6].edit).text, "128");
         ASSERT_TRUE(dialog.Check(ImageDialog::kIdGrayMode0 + 1, true));
         EXPECT_EQ(values.grayMode, 1);
+        // Gray gains run from 0 to 255 (128 = x1.0): a larger number typed counts as 255.
+        ASSERT_TRUE(dialog.EditText(ImageDialog::kGrayTrios[0].edit, "300"));
+        EXPECT_EQ(values.grayGain[0], 255);
     }
 }
 
@@ -240,6 +245,119 @@ TEST_F(DialogModels, ImageDialogChangesReachThePreviewFrames) {
     ASSERT_EQ(start(), 1);
     EXPECT_GT(brightestAfterTwoFrames(), 100);
     Quorix_DestroyMessageWindow(window);
+}
+
+// --- Values the frames change while a dialog is open ----------------------------------------
+
+// A camera whose red light is cast down to 0.6, previewing into a message window.
+class DialogFrameChanges : public DialogModels {
+protected:
+    void SetUp() override {
+        sim::CameraConfig config;
+        config.serialNumber = "QX252-001602";
+        config.asFastAsPossible = true;
+        config.imperfections.castRed = 0.6;
+        m_camera = Attach(config);
+        m_handle = Initialize();
+        ASSERT_EQ(Quorix_SetCaptureWindowEx(m_handle, 2048, 0, 1024, 1536, 0, 256), 1);
+        ASSERT_EQ(Quorix_SetPreviewWindow(m_handle, nullptr, 0, 0, 0, 0), 1);
+        m_window = Quorix_CreateMessageWindow();
+        ASSERT_NE(m_window, nullptr);
+    }
+    void TearDown() override {
+        Quorix_DestroyMessageWindow(m_window);
+        DialogModels::TearDown();
+    }
+    // Previews `frames` frames on the worker thread, then stops, so the values hold still.
+    void PreviewFrames(int frames) {
+        ASSERT_EQ(Quorix_CallBackPreview(m_handle, m_window, nullptr, 0, 1), 1)
+            << Quorix_GetLastError(m_handle);
+        int delivered = 0;
+        QuorixMessage message;
+        while (delivered < frames && Quorix_GetWindowMessage(m_window, &message, 5000) == 1) {
+            delivered += message.message == QUORIX_MSG_FRAME && message.wParam != 0 ? 1 : 0;
+        }
+        EXPECT_EQ(delivered, frames) << "the preview stopped delivering";
+        EXPECT_EQ(Quorix_StopPreview(m_handle), 1);
+        while (Quorix_GetWindowMessage(m_window, &message, 0) == 1) {
+        }
+    }
+    // The trio shows `value` in its edit box and, within its range, on its trackbar.
+    static void ExpectShows(const DialogModel& dialog, const dialogs::Trio& trio, int32_t value) {
+        EXPECT_EQ(Get(dialog, trio.edit).text, std::to_string(value)) << trio.trackbar;
+        const Control& bar = Get(dialog, trio.trackbar);
+        EXPECT_EQ(bar.position, std::clamp(value, bar.minimum, bar.maximum)) << trio.trackbar;
+    }
+
+    QuorixWindow m_window = nullptr;
+};
+
+// "Once" and "All frames" of the white balance: the red gain the frames measure (near
+// 100 / 0.6) reaches the open dialog's trackbar and edit box, also after the user moved it away.
+// Catches a dialog that keeps showing the gains it opened with while the frames replace them.
+TEST_F(DialogFrameChanges, ImageDialogFollowsTheWhiteBalance) {
+    ASSERT_EQ(Quorix_SetColorMode(m_handle, 24), 1);
+    ImageDialog dialog(Context(), kEnglish);
+    EXPECT_FALSE(dialog.ShowFrameChanges());
+    ASSERT_TRUE(dialog.Click(ImageDialog::kIdAutoOnce));
+    PreviewFrames(2);
+    EXPECT_TRUE(dialog.ShowFrameChanges());
+    const ImageValues& values = Context().Images();
+    EXPECT_NEAR(values.bayerGainRed, 100 / 0.6, 100 / 0.6 * 0.1);
+    ExpectShows(dialog, ImageDialog::kGainRed, values.bayerGainRed);
+    ExpectShows(dialog, ImageDialog::kGainGreen, values.bayerGainGreen);
+    ExpectShows(dialog, ImageDialog::kGainBlue, values.bayerGainBlue);
+
+    ASSERT_TRUE(dialog.Scroll(ImageDialog::kGainRed.trackbar, 300));
+    ASSERT_TRUE(dialog.Check(ImageDialog::kIdAutoAllFrames, true));
+    PreviewFrames(2);
+    EXPECT_TRUE(dialog.ShowFrameChanges());
+    EXPECT_NEAR(values.bayerGainRed, 100 / 0.6, 100 / 0.6 * 0.1);
+    ExpectShows(dialog, ImageDialog::kGainRed, values.bayerGainRed);
+    EXPECT_TRUE(Get(dialog, ImageDialog::kIdAutoAllFrames).checked);
+    dialog.Escape();
+}
+
+// The gray page's "Once" on an 8-bit mosaic: the gains measured from the next frame replace the
+// 128 the page showed. Catches the gray gains left at their old value in the dialog.
+TEST_F(DialogFrameChanges, ImageDialogFollowsTheMeasuredGrayGains) {
+    ASSERT_EQ(Quorix_SetColorMode(m_handle, 8), 1);
+    ASSERT_EQ(Quorix_SetFilterValue(m_handle, QUORIX_VALUE_GRAY_MODE, 1), 1);
+    ImageDialog dialog(Context(), kEnglish);
+    ASSERT_TRUE(dialog.Select(DialogModel::kIdTab, ImageDialog::kGrayPage));
+    EXPECT_EQ(Get(dialog, ImageDialog::kGrayTrios[0].edit).text, "128");
+    ASSERT_TRUE(dialog.Click(ImageDialog::kIdAutoOnce));
+    PreviewFrames(2);
+    EXPECT_TRUE(dialog.ShowFrameChanges());
+    const ImageValues& values = Context().Images();
+    EXPECT_NE(values.grayGain, (std::array<int32_t, 4>{128, 128, 128, 128}));
+    for (size_t i = 0; i < values.grayGain.size(); ++i) {
+        ExpectShows(dialog, ImageDialog::kGrayTrios[i], values.grayGain[i]);
+    }
+    dialog.Escape();
+}
+
+// Automatic exposure on dim frames lengthens the exposure step by step; the open analog dialog
+// shows the exposure the camera now has, with its millisecond text. Catches the exposure trio
+// left at the value the dialog opened with.
+TEST_F(DialogFrameChanges, AnalogDialogFollowsTheAutomaticExposure) {
+    ASSERT_EQ(Quorix_SetColorMode(m_handle, 8), 1);
+    // A dim, even target: every region of the frame is far below the middle grey.
+    sim::Imperfections dim;
+    dim.flatTarget = 160;
+    m_camera->SetImperfections(dim);
+    AnalogDialog dialog(Context(), kEnglish);
+    const int32_t before = Context().Camera().exposure;
+    ASSERT_TRUE(dialog.Check(AnalogDialog::kIdAutoExposure, true));
+    PreviewFrames(3);
+    EXPECT_TRUE(dialog.ShowFrameChanges());
+    const int32_t exposure = Context().Camera().exposure;
+    EXPECT_GT(exposure, before);
+    ExpectShows(dialog, AnalogDialog::kExposure, exposure);
+    char milliseconds[32];
+    std::snprintf(milliseconds, sizeof milliseconds, "=%.2fms", exposure / 10.0);
+    EXPECT_EQ(Get(dialog, AnalogDialog::kIdExposureMs).text, milliseconds);
+    dialog.Escape();
 }
 
 // --- Analog dialog -----------------------------------------------------------------------------
@@ -345,6 +463,43 @@ TEST(AnalogDialogSeconds, UnitsFormatsAndTypedValues) {
     EXPECT_DOUBLE_EQ(context.Camera().exposureSeconds, 0.0125);
 }
 
+// A monochrome head with a black level and an exposure in seconds: the analog page of the heads
+// without colour gains, with every control it can show.
+class MonochromeSecondsEngine : public SecondsEngine {
+public:
+    int SupportsOutputColor() override { return 0; }
+    int IsBlackLevelSupported() override { return 1; }
+};
+
+// Every text the page shows appears once: the black level's and the seconds' static labels are
+// their controls' labels, not a second copy beside them. Catches "&Black Level" and "Exposure
+// time" shown twice.
+TEST(AnalogDialogLayout, EachTextOfThePageAppearsOnce) {
+    CQuorix context([] { return std::make_unique<MonochromeSecondsEngine>(); });
+    ASSERT_EQ(context.Initialize(0), 1);
+    for (const Language language : {Language::kEnglish, Language::kJapanese}) {
+        AnalogDialog dialog(context, language);
+        ASSERT_FALSE(dialog.ColourPage());
+        // What a view shows: texts, and labels except a trio's edit box's (its trackbar's).
+        std::vector<std::string> texts;
+        const std::vector<Control>& controls = dialog.Controls();
+        for (const Control& control : controls) {
+            const bool trioEdit =
+                std::any_of(controls.begin(), controls.end(), [&](const Control& c) {
+                    return c.kind == ControlKind::kUpDown && c.buddy == control.id;
+                });
+            for (const std::string* text : {&control.text, &control.label}) {
+                if (control.visible && !text->empty() && !trioEdit) {
+                    texts.push_back(*text);
+                }
+            }
+        }
+        for (const char* shown : {"&Black Level", "Exposure time", "露光時間"}) {
+            EXPECT_LE(std::count(texts.begin(), texts.end(), shown), 1) << shown;
+        }
+    }
+}
+
 // --- Camera dialog -----------------------------------------------------------------------------
 
 // The clock list shows the high-speed entry, disabled, whatever "Clock" holds; the texts follow
@@ -402,6 +557,56 @@ TEST_F(DialogModels, CameraDialogHalfSkipChoosesOrAddsTheWholeSensor) {
         ASSERT_TRUE(dialog.Click(second ? DialogModel::kIdCancel : CameraDialog::kIdApply));
         EXPECT_EQ(dialog.Result(), second ? DialogModel::kCancel : DialogModel::kOpen);
     }
+}
+
+// The IMX252 reads windows whose width is a multiple of 16, height of 4 and starts of 2, inside
+// its 2048 x 1536 pixels. OK and Apply refuse any other window, naming the rule it breaks, and
+// save nothing; a window on the steps is taken. Catches a width of 1000 saved, which would fail
+// the next snapshot and stop a running preview from restarting.
+TEST_F(DialogModels, CameraDialogRefusesWindowsTheSensorCannotRead) {
+    StorePreset(0, CameraDialog::kDefaultPreset);
+    struct Case {
+        int32_t edit;  // index into kIdGeometry
+        const char* value;
+        const char* rule;
+    };
+    const Case refused[] = {
+        {2, "1000", "multiple of 16"},
+        {3, "766", "multiple of 4"},
+        {4, "3", "multiple of 2"},
+        {5, "7", "multiple of 2"},
+        {4, "1040", "within the sensor's 2048 x 1536"},
+        {3, "0", "within the sensor's"},
+    };
+    CameraDialog dialog(Context(), kEnglish);
+    EXPECT_FALSE(Get(dialog, CameraDialog::kIdWindowRule).visible);
+    for (const Case& c : refused) {
+        ASSERT_TRUE(dialog.EditText(CameraDialog::kIdGeometry[2], "1024"));
+        ASSERT_TRUE(dialog.EditText(CameraDialog::kIdGeometry[3], "768"));
+        ASSERT_TRUE(dialog.EditText(CameraDialog::kIdGeometry[4], "0"));
+        ASSERT_TRUE(dialog.EditText(CameraDialog::kIdGeometry[5], "0"));
+        ASSERT_TRUE(dialog.EditText(CameraDialog::kIdGeometry[c.edit], c.value));
+        for (const int32_t button : {CameraDialog::kIdApply, DialogModel::kIdOk}) {
+            ASSERT_TRUE(dialog.Click(button));
+            EXPECT_EQ(dialog.Result(), DialogModel::kOpen) << c.value;
+            const Control& rule = Get(dialog, CameraDialog::kIdWindowRule);
+            EXPECT_TRUE(rule.visible) << c.value;
+            EXPECT_NE(rule.text.find(c.rule), std::string::npos) << rule.text;
+        }
+        EXPECT_EQ(test::StoredSettings().Dword(test::CameraKeyPath(0, "Size_00"), "EH"), 2048u);
+    }
+    ASSERT_TRUE(dialog.EditText(CameraDialog::kIdGeometry[2], "1008"));
+    ASSERT_TRUE(dialog.EditText(CameraDialog::kIdGeometry[3], "764"));
+    ASSERT_TRUE(dialog.EditText(CameraDialog::kIdGeometry[4], "1040"));
+    ASSERT_TRUE(dialog.EditText(CameraDialog::kIdGeometry[5], "6"));
+    ASSERT_TRUE(dialog.Click(DialogModel::kIdOk));
+    EXPECT_EQ(dialog.Result(), DialogModel::kOk);
+    EXPECT_FALSE(Get(dialog, CameraDialog::kIdWindowRule).visible);
+    dialog.Finish();
+    std::vector<uint8_t> picture(1008 * 764 * 3);
+    EXPECT_EQ(Quorix_SnapShot(m_handle, picture.data(), static_cast<uint32_t>(picture.size()), 1),
+              1)
+        << Quorix_GetLastError(m_handle);
 }
 
 // OK with "Custom" appends the edited window as a new preset and saves it with the colour type,
