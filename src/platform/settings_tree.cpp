@@ -413,7 +413,12 @@ bool SettingsTree::ParseText(std::string_view input, std::vector<SkippedLine>* s
             }
             line = joined;
         }
-        const std::string_view reason = key.empty() ? noKey : ParseValueLine(line, key);
+        std::string_view reason = key.empty() ? noKey : std::string_view();
+        if (reason.empty() && line.find('\0') != std::string_view::npos) {
+            reason = "holds a NUL byte";
+        } else if (reason.empty()) {
+            reason = ParseValueLine(line, key);
+        }
         if (!reason.empty()) {
             if (!bad(firstLine, reason)) {
                 return false;
