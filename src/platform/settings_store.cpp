@@ -259,6 +259,7 @@ SettingsTree SettingsStore::ReadFile(ReadNotes* notes, bool mayChangeFile) const
     SettingsTree tree;
     ReadNotes found;
     Load load = LoadFile(tree, &found.skipped);
+    bool setAside = false;
     if (load == Load::kCorrupt && mayChangeFile) {
         // Set aside under the lock, after a second look: a writer may have replaced it meanwhile.
         const StoreLock lock(m_directory + "/" + kFileName + ".lock");
@@ -266,9 +267,11 @@ SettingsTree SettingsStore::ReadFile(ReadNotes* notes, bool mayChangeFile) const
             load = LoadFile(tree, &found.skipped);
             if (load == Load::kCorrupt) {
                 SetAside();
+                setAside = true;
             }
         }
-    } else if (load == Load::kCorrupt) {
+    }
+    if (load == Load::kCorrupt && !setAside) {
         const std::string path = FilePath();
         if (FirstSight(path, "holds nothing readable")) {
             Report("%s holds nothing readable as settings; left as it is", path.c_str());
