@@ -349,6 +349,8 @@ QUORIX_API QuorixHandle Quorix_Initialize(QuorixWindow notifyWindow);
  * capture, closes the camera and destroys the context; the handle is invalid afterwards. Calls on
  * the same handle running on other threads finish first (this call waits for them, as long as
  * their own time-outs allow); calls starting meanwhile or later answer as for an unknown handle.
+ * Settings that cannot be saved (a read-only settings directory, for instance) are reported by a
+ * line on stderr naming the file and the system's reason; the context is destroyed all the same.
  * Returns 1, or 0 (no code) for an unknown handle or one already being released. */
 QUORIX_API int Quorix_Release(QuorixHandle handle);
 
@@ -407,7 +409,9 @@ QUORIX_API int Quorix_GetDeviceNameW(QuorixHandle handle, int32_t index, QuorixW
  * a camera that never does (see Quorix_Initialize).
  * index: device index 0..31 (see Quorix_GetDeviceName).
  * Returns 1, or 0 with code 1 (no camera engine) or 2 (no camera at index, or it could not be
- * opened). */
+ * opened). When the previous camera's settings cannot be saved, code 12 is recorded (and a line
+ * on stderr names the file and the system's reason) and the selection goes on: the result then
+ * tells only whether the new camera opened. */
 QUORIX_API int Quorix_SetDeviceNumber(QuorixHandle handle, int32_t index);
 
 /* Destroys the preview window (and the library's connection to the display it was on), then ends
@@ -839,7 +843,9 @@ QUORIX_API int Quorix_SetAnalogDlg(QuorixHandle handle, QuorixWindow owner);
  * Quorix_GetFilterValue / Quorix_SetFilterValue or with the named functions below, which call them
  * with a fixed ID. Image adjustments are applied in software to every processed frame from the
  * next one on (neutral values skip them); camera values (gains, exposure) are sent to the camera.
- * The values are kept per camera in the settings store. Ranges are inclusive.
+ * The values are kept per camera in the settings store. Ranges are inclusive; a stored value
+ * outside its range (a file edited by hand) is read as the nearer end of it, e.g. a gray gain
+ * of 300 as 255.
  *
  * Getters, such as Quorix_GetBrightness(handle, ok), return the value; 0 for an unknown handle.
  *   ok may be NULL; it is set to 1, or to 0 when no value could be read (the context has no
@@ -1341,10 +1347,15 @@ QUORIX_API int Quorix_GetFrameStatistics(QuorixHandle handle, QuorixFrameStatist
  * and "Gray"; product-wide size presets for Quorix_SetCaptureWindow sit directly under the
  * product key. A context reads them at Quorix_Initialize and Quorix_SetDeviceNumber and writes a
  * camera's values when another camera is selected and at Quorix_Release. Changes are written
- * atomically under a file lock, so processes saving at once lose nothing. A file that cannot be
- * read as settings is renamed to settings.reg.corrupt-<date>-<time> and the store starts empty.
- * A settings.reg that is no regular file (a FIFO, a directory) is neither read nor replaced: the
- * store reads as empty and saving to it fails.
+ * atomically under a file lock, so processes saving at once lose nothing. A line of the file that
+ * cannot be read is left out and reported on stderr with the file name and line number; the
+ * rest is read, and the next save writes the file again without that line. Only a file that
+ * holds nothing readable as settings (no header line, or no line that reads) is renamed to
+ * settings.reg.corrupt-<date>-<time>, when a context reads it or a change is saved, and a line
+ * on stderr says where it went; the store then starts empty. A save that fails is reported on
+ * stderr with the file name and the system's reason. A settings.reg that is no regular file (a
+ * FIFO, a directory) is neither read nor replaced: the store reads as empty and saving to it
+ * fails.
  * These calls take no handle; contexts already running keep the values they loaded and write
  * them again when they save.
  * ============================================================================================= */
@@ -1364,12 +1375,17 @@ QUORIX_API int32_t Quorix_GetSettingsPath(char* buffer, int32_t size);
  *   QUORIX_SETTINGS_ALL_CAMERAS for the whole store.
  * buffer, size: receive the text and its terminator when size [bytes] suffices; buffer may be
  *   NULL to ask for the size.
+ * Lines of the settings file that were left out follow the header line as comments
+ * ("; <file>: line 12 ignored: <why>; the next save leaves it out"). Reading never changes the
+ * settings file.
  * Returns the bytes the text needs with its terminator (the text is only the header line when
- * nothing is stored), or 0 when the settings file exists but cannot be read. */
+ * nothing is stored), or 0 when the settings file exists but cannot be read or holds nothing
+ * readable as settings. */
 QUORIX_API int32_t Quorix_GetSettingsText(int32_t camera, char* buffer, int32_t size);
 
 /* Writes the stored settings (as Quorix_GetSettingsText) into a file, replaced atomically as
- * described under "Saving files" (Acquisition, window, format and files).
+ * described under "Saving files" (Acquisition, window, format and files); the settings file
+ * itself is not changed.
  * Returns 1, or 0 when fileName is NULL, the settings cannot be read or the file cannot be
  * written (a FIFO under the name included). */
 QUORIX_API int Quorix_ExportSettings(const char* fileName, int32_t camera);

@@ -1,6 +1,7 @@
 // The current user's settings store for Linux applications and the quorix tool: where it is, its
 // text, export, import and reset. None of these takes a context; contexts read and write the
 // store themselves.
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -24,12 +25,27 @@ std::string Root(int32_t camera) {
                                                  : CQuorix::SettingsCameraKey(camera);
 }
 
-// The store's text; false when its file exists but cannot be read.
+// The store's text; false when its file exists but holds nothing that can be read. Looking
+// never changes the file. Lines of the file that were left out are named in comments after the
+// header, so that whoever reads the text learns what the next save will drop.
 bool Text(int32_t camera, std::string& text) {
-    bool readable = true;
-    const SettingsTree stored = SettingsStore::CurrentUser().Read(&readable);
+    const SettingsStore store = SettingsStore::CurrentUser();
+    SettingsStore::ReadNotes notes;
+    const SettingsTree stored = store.Peek(&notes);
+    if (!notes.readable || notes.unusable) {
+        return false;
+    }
     text = (camera == QUORIX_SETTINGS_ALL_CAMERAS ? stored : stored.Subtree(Root(camera))).Format();
-    return readable;
+    // A path with a line break in it must not end the comment.
+    std::string path = store.FilePath();
+    std::replace_if(
+        path.begin(), path.end(), [](char c) { return c == '\r' || c == '\n'; }, '?');
+    std::string comments;
+    for (const quorix::platform::SkippedLine& line : notes.skipped) {
+        comments += "; " + path + ": " + SettingsStore::SkippedLineText(line) + "\r\n";
+    }
+    text.insert(text.find('\n') + 1, comments);
+    return true;
 }
 
 // Copies `text` with its terminator when it fits; the bytes it needs, 0 when that is no int32.
@@ -83,9 +99,11 @@ QUORIX_API int Quorix_ExportSettings(const char* fileName, int32_t camera) {
     }
     try {
         std::string text;
-        return Text(camera, text) &&
-                       quorix::platform::ReplaceFileContents(
-                           fileName, reinterpret_cast<const uint8_t*>(text.data()), text.size())
+        if (!Text(camera, text)) {
+            return 0;
+        }
+        return quorix::platform::ReplaceFileContents(
+                   fileName, reinterpret_cast<const uint8_t*>(text.data()), text.size())
                    ? 1
                    : 0;
     } catch (const std::exception&) {

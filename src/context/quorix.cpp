@@ -35,6 +35,7 @@ CQuorix::~CQuorix() {
     m_deviceNumber = -1;
     if (m_engine) {
         try {
+            // Nobody is left to take an error code: a save that fails is reported on stderr.
             SaveCameraValues(m_engine->GetDeviceIndex());
         } catch (const std::exception&) {
             // Without memory for the text the stored values stay as they were.
@@ -306,9 +307,10 @@ int CQuorix::SetDeviceNumber(int32_t index) {
         return NotAvailable(0);
     }
     // The values of the camera open so far are saved under its number, also when the same camera
-    // is selected again.
-    if (m_deviceSelected != 0) {
-        SaveCameraValues(m_engine->GetDeviceIndex());
+    // is selected again. A store that cannot be written does not keep the next camera from
+    // opening; code 12 tells the caller that the values were not kept.
+    if (m_deviceSelected != 0 && !SaveCameraValues(m_engine->GetDeviceIndex())) {
+        SetError(kErrText);
     }
     m_deviceSelected = 1;
     if (!m_engine->IsDeviceAvailable(index)) {
@@ -449,7 +451,7 @@ int CQuorix::GetCaptureWindowEx(int32_t* totalWidth, int32_t* hStart, int32_t* w
 }
 
 int CQuorix::SetAutoIris(int32_t mode) {
-    if (static_cast<uint32_t>(mode) > 2) {
+    if (static_cast<uint32_t>(mode) > static_cast<uint32_t>(kMaxAutoIrisMode)) {
         PostError(kErrArgument);
         return 0;
     }

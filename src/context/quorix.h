@@ -134,6 +134,8 @@ public:
     static constexpr uint32_t kSerialNumberPauseMs = 10;
     // Longest preview pause Quorix_SetWaitTime accepts [ms].
     static constexpr int32_t kMaxWaitTimeMs = 60'000;
+    // Highest auto-iris mode: 0 off, 1 exposure, 2 gain.
+    static constexpr int32_t kMaxAutoIrisMode = 2;
 
     // The settings store's product key, and the key of a camera number under it ("Camera_%02d";
     // -1 before any camera is open).
@@ -325,7 +327,8 @@ private:
     int LoadSizeSettings();
     // Loads the analog, image-filter and gray-filter values stored for a camera number. A missing
     // group gets the defaults: the engine's for the analog values, neutral ones for the filters.
-    // A value of the wrong size, or outside what its setter accepts, is not read.
+    // A value of the wrong size is not read; one outside what its setter accepts is taken as the
+    // nearer end of that range (a file edited by hand, or written when a range was wider).
     void LoadAnalogValues(const platform::SettingsTree& tree, int32_t cameraNumber);
     void LoadFilterValues(const platform::SettingsTree& tree, int32_t cameraNumber);
     void LoadGrayValues(const platform::SettingsTree& tree, int32_t cameraNumber);
@@ -335,10 +338,11 @@ private:
                              bool filter);
     // Writes the analog, image-filter and gray-filter values under a camera number, in one
     // change of the store, when a camera is open: without one the values are no camera's.
-    void SaveCameraValues(int32_t cameraNumber);
-    // Whether the value lies in the range its value ID's setter accepts (true for IDs without
-    // one).
-    static bool InStoredRange(int32_t valueId, int32_t value);
+    // False when the store could not be written (the store has said why on stderr).
+    bool SaveCameraValues(int32_t cameraNumber);
+    // The value moved into the range its value ID's setter accepts, to the nearer end (as it is
+    // for IDs without one).
+    static int32_t ClampToStoredRange(int32_t valueId, int32_t value);
     // Sends the analog values to a newly opened camera, in the order the camera expects them.
     void ApplyCameraValues();
     // The global gain, the four colour gains and the exposure, in that order. False when the

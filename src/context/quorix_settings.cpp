@@ -134,9 +134,9 @@ int32_t* CQuorix::StoredImageValue(int32_t valueId) {
     }
 }
 
-bool CQuorix::InStoredRange(int32_t valueId, int32_t value) {
+int32_t CQuorix::ClampToStoredRange(int32_t valueId, int32_t value) {
     const ValueRange* range = StoredRange(valueId);
-    return range == nullptr || (value >= range->minimum && value <= range->maximum);
+    return range == nullptr ? value : std::clamp(value, range->minimum, range->maximum);
 }
 
 int32_t CQuorix::GetFilterValue(int32_t valueId, int32_t* ok) {

@@ -1,6 +1,7 @@
 // The context's settings in the current user's settings store: format settings and size presets
 // under each camera's key, the analog values, image filter and gray filter of each camera, and
 // the capture window chosen by size from the product-wide presets.
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
@@ -144,9 +145,8 @@ int CQuorix::LoadSettings() {
         m_subSample = static_cast<int32_t>(*subSample);
     }
     if (const auto wait = tree.Dword(key, "WaitTime")) {
-        if (*wait <= static_cast<uint32_t>(kMaxWaitTimeMs)) {
-            m_waitTime = static_cast<int32_t>(*wait);
-        }
+        // A pause beyond what SetWaitTime takes is read as the longest one.
+        m_waitTime = std::clamp(static_cast<int32_t>(*wait), 0, kMaxWaitTimeMs);
     }
     if (const auto clock = tree.Dword(key, "Clock")) {
         m_clock = static_cast<int32_t>(*clock);
@@ -273,13 +273,11 @@ void CQuorix::LoadAnalogValues(const SettingsTree& tree, int32_t cameraNumber) {
                 m_camera.*analog.field = static_cast<int32_t>(*value);
             }
         }
-        // The camera takes gains and exposures outside its range as its nearest limit, but a
-        // mirror is on or off and the auto iris has three modes.
+        // The camera takes gains and exposures outside its range as its nearest limit; a
+        // mirror is on or off, and an auto-iris mode beyond the three is taken as the nearest.
         m_camera.mirrorV = m_camera.mirrorV != 0 ? 1 : 0;
         m_camera.mirrorH = m_camera.mirrorH != 0 ? 1 : 0;
-        if (static_cast<uint32_t>(m_camera.autoIris) > 2) {
-            m_camera.autoIris = 0;
-        }
+        m_camera.autoIris = std::clamp(m_camera.autoIris, 0, kMaxAutoIrisMode);
         if (const auto bytes = tree.Bytes(key, kExposureSeconds, sizeof(double))) {
             const auto seconds = std::bit_cast<double>(ReadLe64(bytes->data()));
             if (std::isfinite(seconds) && seconds >= 0.0) {
@@ -317,11 +315,10 @@ void CQuorix::LoadAnalogValues(const SettingsTree& tree, int32_t cameraNumber) {
 }
 
 bool CQuorix::LoadImageValueGroup(const SettingsTree& tree, int32_t cameraNumber, bool filter) {
-    // A value read from the file is taken only inside its setter's range.
+    // A value read from the file that its setter would refuse is taken as the nearer end of the
+    // range, never as 0 or the default: a gray gain stored as 300 stays the strongest gain, 255.
     const auto store = [this](int32_t valueId, int32_t value, bool fromFile) {
-        if (!fromFile || InStoredRange(valueId, value)) {
-            *StoredImageValue(valueId) = value;
-        }
+        *StoredImageValue(valueId) = fromFile ? ClampToStoredRange(valueId, value) : value;
     };
     const std::string key = CameraKey(cameraNumber) + (filter ? "\\Filter" : "\\Gray");
     return filter ? LoadStoredValues(tree, key, kFilterValues, store)
@@ -340,9 +337,9 @@ void CQuorix::LoadGrayValues(const SettingsTree& tree, int32_t cameraNumber) {
     LoadImageValueGroup(tree, cameraNumber, false);
 }
 
-void CQuorix::SaveCameraValues(int32_t cameraNumber) {
+bool CQuorix::SaveCameraValues(int32_t cameraNumber) {
     if (!m_engine || m_engine->Sensor() == nullptr) {
-        return;
+        return true;
     }
     CameraValues camera;
     std::array<int32_t, kFilterValues.size()> filter{};
@@ -358,7 +355,7 @@ void CQuorix::SaveCameraValues(int32_t cameraNumber) {
         }
     }
     const std::string key = CameraKey(cameraNumber);
-    SettingsStore::CurrentUser().Update([&](SettingsTree& tree) {
+    return SettingsStore::CurrentUser().Update([&](SettingsTree& tree) {
         const std::string gainKey = key + "\\Gain";
         for (const AnalogName& analog : kAnalogValues) {
             tree.SetDword(gainKey, analog.name, static_cast<uint32_t>(camera.*analog.field));

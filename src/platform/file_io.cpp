@@ -1,12 +1,14 @@
 #include "platform/file_io.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <new>
 
 namespace quorix::platform {
@@ -401,8 +403,19 @@ void OutputFile::Discard() {
     m_hadFile = false;
 }
 
-bool IsTemporaryFileName(std::string_view name) {
-    return name.starts_with(kTemporaryPrefix) && name.ends_with(kTemporarySuffix);
+bool IsLeftoverTemporaryFile(std::string_view name) {
+    if (!name.starts_with(kTemporaryPrefix) || !name.ends_with(kTemporarySuffix)) {
+        return false;
+    }
+    // The writer's process number follows the prefix; its file is left over once that process
+    // has ended. (A process of that number that is alive again keeps it until it ends too.)
+    name.remove_prefix(kTemporaryPrefix.size());
+    pid_t pid = 0;
+    const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), pid);
+    if (error != std::errc() || end == name.data() || *end != '-' || pid <= 0) {
+        return false;
+    }
+    return ::kill(pid, 0) != 0 && errno == ESRCH;
 }
 
 bool ReplaceFileContents(const char* path, const uint8_t* data, size_t size) {

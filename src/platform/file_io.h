@@ -100,8 +100,8 @@ private:
     gid_t m_group = 0;
 };
 
-// True for the name of a temporary file of OutputFile (a leftover once its writer died).
-bool IsTemporaryFileName(std::string_view name);
+// True for the name of a temporary file of OutputFile whose writing process no longer exists.
+bool IsLeftoverTemporaryFile(std::string_view name);
 
 // Writes `size` bytes as the whole content of the file `path` through an OutputFile. Returns
 // false (errno kept), with no temporary file left behind, when any step fails.

@@ -289,7 +289,15 @@ void SettingsTree::ReplaceSubtree(std::string_view root, const SettingsTree& sou
 
 // --- Text form -----------------------------------------------------------------------------------
 
-bool SettingsTree::Parse(std::string_view input) {
+bool SettingsTree::Parse(std::string_view text) {
+    return ParseText(text, nullptr);
+}
+
+bool SettingsTree::ParseLenient(std::string_view text, std::vector<SkippedLine>& skipped) {
+    return ParseText(text, &skipped);
+}
+
+bool SettingsTree::ParseText(std::string_view input, std::vector<SkippedLine>* skipped) {
     if (input.size() > kMaxTextBytes) {
         return false;
     }
@@ -303,17 +311,38 @@ bool SettingsTree::Parse(std::string_view input) {
     } else if (input.size() >= 3 && input.substr(0, 3) == "\xEF\xBB\xBF") {
         input.remove_prefix(3);
     }
-    if (input.find('\0') != std::string_view::npos) {
+    // Read strictly, a NUL anywhere refuses the text; read leniently, it costs its line.
+    if (skipped == nullptr && input.find('\0') != std::string_view::npos) {
         return false;
     }
 
     bool headerSeen = false;
-    bool inKey = false;  // false before the first section and after a deleting one
+    size_t goodLines = 0;
+    // Why the values that follow have no key: before the first section, below a deleting one,
+    // or below one that could not be read.
+    std::string_view noKey = "value outside a key";
     std::string key;
-    while (!input.empty()) {
+    size_t lineNumber = 0;
+    // Takes the next line off `input`, counting it.
+    const auto nextLine = [&input, &lineNumber] {
         const size_t end = input.find('\n');
-        std::string_view line = Trim(input.substr(0, end));
+        const std::string_view line = Trim(input.substr(0, end));
         input.remove_prefix(end == std::string_view::npos ? input.size() : end + 1);
+        ++lineNumber;
+        return line;
+    };
+    // A bad line refuses the whole text when parsing strictly; otherwise it is noted and left out.
+    size_t badLines = 0;
+    const auto bad = [skipped, &badLines](size_t number, std::string_view reason) {
+        if (skipped != nullptr) {
+            skipped->push_back(SkippedLine{number, std::string(reason)});
+            ++badLines;
+        }
+        return skipped != nullptr;
+    };
+    while (!input.empty()) {
+        std::string_view line = nextLine();
+        const size_t firstLine = lineNumber;
         if (line.empty() || line.front() == ';') {
             continue;
         }
@@ -324,27 +353,47 @@ bool SettingsTree::Parse(std::string_view input) {
             headerSeen = true;
             continue;
         }
+        if (line.find('\0') != std::string_view::npos) {
+            if (!bad(firstLine, "holds a NUL byte")) {
+                return false;
+            }
+            continue;
+        }
         if (line.front() == '[') {
-            if (line.back() != ']') {
-                return false;
-            }
-            std::string_view name = line.substr(1, line.size() - 2);
+            std::string_view reason;
+            std::string_view name = line.substr(1, line.size() - 1);
             const bool remove = !name.empty() && name.front() == '-';
-            if (remove) {
-                name.remove_prefix(1);
+            if (line.back() != ']') {
+                reason = "section line without its closing ']'";
+            } else {
+                name.remove_suffix(1);
+                if (remove) {
+                    name.remove_prefix(1);
+                }
+                if (!StartsWithNoCase(name, kHive) || name.size() <= kHive.size() + 1 ||
+                    name[kHive.size()] != '\\') {
+                    reason = "section is not a key of HKEY_CURRENT_USER";
+                } else {
+                    name.remove_prefix(kHive.size() + 1);
+                    if (!ValidPath(name)) {
+                        reason = "section names no valid key";
+                    }
+                }
             }
-            if (!StartsWithNoCase(name, kHive) || name.size() <= kHive.size() + 1 ||
-                name[kHive.size()] != '\\') {
-                return false;
+            if (!reason.empty()) {
+                if (!bad(firstLine, reason)) {
+                    return false;
+                }
+                key.clear();
+                noKey = "value below a section that was not read";
+                continue;
             }
-            name.remove_prefix(kHive.size() + 1);
-            if (!ValidPath(name)) {
-                return false;
-            }
+            ++goodLines;
             key.assign(name);
-            inKey = !remove;
             if (remove) {
                 DeleteKey(key);
+                key.clear();
+                noKey = "value below a deleting section";
             } else {
                 CreateKey(key);
             }
@@ -355,9 +404,7 @@ bool SettingsTree::Parse(std::string_view input) {
         if (line.back() == '\\' && line.find("=hex") != std::string_view::npos) {
             joined.assign(line.substr(0, line.size() - 1));
             while (!input.empty()) {
-                const size_t next = input.find('\n');
-                const std::string_view more = Trim(input.substr(0, next));
-                input.remove_prefix(next == std::string_view::npos ? input.size() : next + 1);
+                const std::string_view more = nextLine();
                 const bool goesOn = !more.empty() && more.back() == '\\';
                 joined.append(goesOn ? more.substr(0, more.size() - 1) : more);
                 if (!goesOn) {
@@ -366,41 +413,54 @@ bool SettingsTree::Parse(std::string_view input) {
             }
             line = joined;
         }
-        if (!inKey || !ParseValueLine(line, key)) {
-            return false;
+        std::string_view reason = key.empty() ? noKey : std::string_view();
+        if (reason.empty() && line.find('\0') != std::string_view::npos) {
+            reason = "holds a NUL byte";
+        } else if (reason.empty()) {
+            reason = ParseValueLine(line, key);
         }
+        if (!reason.empty()) {
+            if (!bad(firstLine, reason)) {
+                return false;
+            }
+            continue;
+        }
+        ++goodLines;
     }
-    return headerSeen;
+    // A text whose every line is bad holds nothing that can be taken for settings.
+    return headerSeen && (goodLines > 0 || badLines == 0);
 }
 
-bool SettingsTree::ParseValueLine(std::string_view line, const std::string& key) {
+std::string_view SettingsTree::ParseValueLine(std::string_view line, const std::string& key) {
+    constexpr std::string_view kNotValueLine = "not a \"Name\"=value line";
+    constexpr std::string_view kBadData = "value is not dword:, hex:, hex(N): or a quoted text";
     std::string name;
     if (!line.empty() && line.front() == '@') {
         line.remove_prefix(1);
     } else if (!ParseQuoted(line, name) || name.size() > kMaxPathBytes) {
-        return false;
+        return kNotValueLine;
     }
     line = Trim(line);
     if (line.empty() || line.front() != '=') {
-        return false;
+        return kNotValueLine;
     }
     std::string_view data = Trim(line.substr(1));
     if (data == "-") {
         DeleteValue(key, name);
-        return true;
+        return {};
     }
     SettingsValue value;
     if (!data.empty() && data.front() == '"') {
         std::string text;
         if (!ParseQuoted(data, text) || !Trim(data).empty() || text.size() > kMaxValueBytes) {
-            return false;
+            return kBadData;
         }
         value.kind = SettingsValue::Kind::kString;
         value.bytes.assign(text.begin(), text.end());
     } else if (StartsWithNoCase(data, "dword:")) {
         const std::optional<uint32_t> number = ParseHexNumber(Trim(data.substr(6)));
         if (!number) {
-            return false;
+            return "dword: takes 1 to 8 hex digits";
         }
         value.kind = SettingsValue::Kind::kDword;
         value.bytes.resize(4);
@@ -408,23 +468,26 @@ bool SettingsTree::ParseValueLine(std::string_view line, const std::string& key)
     } else if (StartsWithNoCase(data, "hex:")) {
         value.kind = SettingsValue::Kind::kBinary;
         if (!ParseHexBytes(data.substr(4), value.bytes)) {
-            return false;
+            return "hex: takes bytes of two hex digits separated by commas";
         }
     } else if (StartsWithNoCase(data, "hex(")) {
         const size_t close = data.find(')');
         if (close == std::string_view::npos || close + 1 >= data.size() || data[close + 1] != ':') {
-            return false;
+            return kBadData;
         }
         const std::optional<uint32_t> type = ParseHexNumber(data.substr(4, close - 4));
         if (!type || !ParseHexBytes(data.substr(close + 2), value.bytes)) {
-            return false;
+            return "hex(N): takes bytes of two hex digits separated by commas";
         }
         value.kind = SettingsValue::Kind::kTyped;
         value.type = *type;
     } else {
-        return false;
+        return kBadData;
     }
-    return SetValue(key, name, std::move(value));
+    if (!SetValue(key, name, std::move(value))) {
+        return "key holds too many values";
+    }
+    return {};
 }
 
 std::string SettingsTree::Format() const {

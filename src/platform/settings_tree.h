@@ -23,6 +23,12 @@ struct SettingsValue {
     friend bool operator==(const SettingsValue&, const SettingsValue&) = default;
 };
 
+// A line of a settings text that was left out, and why.
+struct SkippedLine {
+    size_t line = 0;  // 1-based; a value continued over lines is named by its first line
+    std::string reason;
+};
+
 // The keys and values of the current user's settings hive in memory, and their text form: the
 // registry-export format ("Windows Registry Editor Version 5.00", [HKEY_CURRENT_USER\...]
 // sections, "Name"=dword:0000000a lines), which people read, edit and carry between machines.
@@ -71,6 +77,12 @@ public:
     // False when the text is not such a file or names another hive; the tree may then hold part
     // of it, so callers parse onto a copy.
     bool Parse(std::string_view text);
+    // Reads a settings file as Parse does, but a line that cannot be read is left out and noted
+    // in `skipped` instead of refusing the text, so that one bad line does not cost every other
+    // setting; values below a section line that cannot be read are left out with it. False when
+    // the text holds nothing readable: too large, broken UTF-16, no header line, or bad lines
+    // and not one good line after the header.
+    bool ParseLenient(std::string_view text, std::vector<SkippedLine>& skipped);
     // The tree as a registry-export text, keys in path order, values in the order they were
     // first set, lines ending in CR LF.
     std::string Format() const;
@@ -85,7 +97,10 @@ private:
     };
     using Values = std::vector<std::pair<std::string, SettingsValue>>;
 
-    bool ParseValueLine(std::string_view line, const std::string& key);
+    // Both parsers: strict when `skipped` is null.
+    bool ParseText(std::string_view text, std::vector<SkippedLine>* skipped);
+    // Reads one "Name"=data line into `key`: empty, or why the line cannot be read.
+    std::string_view ParseValueLine(std::string_view line, const std::string& key);
 
     std::map<std::string, Values, PathLess> m_keys;
 };

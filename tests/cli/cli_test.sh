@@ -163,6 +163,35 @@ echo "not settings" >"$TMPDIR/bad.reg"
   fail "camera 0's settings do not come back from their export"
 "$quorix" settings show --camera 100 >/dev/null 2>&1 && fail "settings show --camera 100 is accepted"
 
+# A hand-edited settings file with one bad line between two cameras' keys: show prints both
+# cameras, names the line in its output and on stderr, and leaves the file byte for byte as it was.
+# A file with nothing readable in it is not shown as an empty store, and stays where it is. A
+# store that cannot be written makes reset fail with the reason.
+store="$XDG_CONFIG_HOME/quorix/settings.reg"
+printf '%s\n\n[%s\\Camera_00\\Gray]\n"GainR1"=dword:40\n"GainG1"=dword:zz\n[%s\\Camera_01\\Gray]\n"GainR1"=dword:50\n' \
+  "$header" "$product" "$product" >"$store"
+cp "$store" "$TMPDIR/edited.reg"
+out=$("$quorix" settings show 2>"$TMPDIR/show.err" | tr -d '\r')
+status=$?
+[ "$status" -eq 0 ] || fail "settings show of a file with a bad line exits $status"
+grep -q '"GainR1"=dword:00000040' <<<"$out" || fail "settings show lost camera 0 beside a bad line: $out"
+grep -q '"GainR1"=dword:00000050' <<<"$out" || fail "settings show lost camera 1 beside a bad line: $out"
+grep -q '^; .*settings.reg: line 5 ignored' <<<"$out" || fail "settings show does not name line 5: $out"
+grep -qF "$store: line 5 ignored" "$TMPDIR/show.err" ||
+  fail "settings show does not report line 5 on stderr: $(cat "$TMPDIR/show.err")"
+cmp -s "$store" "$TMPDIR/edited.reg" || fail "settings show changed the settings file"
+echo "not settings" >"$store"
+"$quorix" settings show >/dev/null 2>&1 && fail "settings show of a file with nothing readable succeeds"
+[ "$(cat "$store")" = "not settings" ] || fail "settings show moved or changed an unreadable file"
+ls "$store".corrupt-* >/dev/null 2>&1 && fail "settings show set an unreadable file aside"
+rm -f "$store"
+mkdir "$store"
+out=$("$quorix" settings reset 2>&1)
+status=$?
+[ "$status" -ne 0 ] || fail "settings reset succeeds on a store that cannot be written"
+grep -qF "$store: Is a directory" <<<"$out" || fail "settings reset does not say why: $out"
+rmdir "$store"
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed" >&2
   exit 1

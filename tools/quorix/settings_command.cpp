@@ -98,7 +98,8 @@ int RunSettings(int argc, char** argv) {
         std::string text;
         if (!Fetch([camera](char* b, int32_t s) { return Quorix_GetSettingsText(camera, b, s); },
                    &text)) {
-            std::fprintf(stderr, "quorix settings: cannot read %s\n", path.c_str());
+            std::fprintf(stderr, "quorix settings: cannot read %s as settings (left as it is)\n",
+                         path.c_str());
             return kExitFailure;
         }
         std::fputs(text.c_str(), stdout);

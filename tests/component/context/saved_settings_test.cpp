@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -147,6 +149,59 @@ TEST_F(SavedSettings, SwitchingCamerasSavesTheOldAndLoadsTheNew) {
     ASSERT_EQ(Quorix_SetGlobalGain(handle, 123), 1);
     ASSERT_EQ(Release(handle), 1);
     EXPECT_EQ(test::StoredSettings().Dword(CameraKeyPath(0, "Gain"), "Global"), 123u);
+}
+
+// A value stored outside its range (a file edited by hand, an older release's wider dialog) is
+// read as the nearer end of the range and saved so, never as 0 or the default: a gray gain of
+// 300 stays the strongest gain, 255, one of -5 is 0; the same holds for the gray offsets
+// (-255..255), the auto-iris mode (0..2) and the preview pause (at most 60 s).
+TEST_F(SavedSettings, StoredValuesOutOfRangeAreTakenAsTheNearerEnd) {
+    test::WriteSettingsFile(kSettingsHeader + kProductSection + CameraSection(0) +
+                            "\"WaitTime\"=dword:000f4240\n" + CameraSection(0, "Gain") +
+                            "\"AutoIris\"=dword:00000007\n" + CameraSection(0, "Gray") +
+                            "\"GainR1\"=dword:0000012c\n\"GainG1\"=dword:fffffffb\n"
+                            "\"OffsetR1\"=dword:00000190\n\"OffsetG1\"=dword:fffffe00\n");
+    auto camera = Attach("QX252-001401");
+    const QuorixHandle handle = Initialize();
+    ASSERT_EQ(ContextOf(handle).DeviceNumber(), 0);
+    int32_t ok = 0;
+    EXPECT_EQ(Quorix_GetGrayGainR(handle, &ok), 255);
+    EXPECT_EQ(Quorix_GetGrayGainG1(handle, &ok), 0);
+    EXPECT_EQ(Quorix_GetGrayOffsetR(handle, &ok), 255);
+    EXPECT_EQ(Quorix_GetGrayOffsetG1(handle, &ok), -255);
+    EXPECT_EQ(Quorix_GetAutoIris(handle, &ok), 2);
+    EXPECT_EQ(Quorix_GetWaitTime(handle), 60'000);
+
+    ASSERT_EQ(Release(handle), 1);
+    const platform::SettingsTree stored = test::StoredSettings();
+    EXPECT_EQ(stored.Dword(CameraKeyPath(0, "Gray"), "GainR1"), 255u);
+    EXPECT_EQ(stored.Dword(CameraKeyPath(0, "Gray"), "OffsetG1"), static_cast<uint32_t>(-255));
+    EXPECT_EQ(stored.Dword(CameraKeyPath(0, "Gain"), "AutoIris"), 2u);
+}
+
+// Settings that cannot be saved are not lost in silence: switching cameras records code 12 and
+// still opens the new camera; releasing the context says so on stderr, with the file and the
+// system's reason.
+TEST_F(SavedSettings, SaveThatCannotBeWrittenIsReported) {
+    auto first = Attach("QX252-001501");
+    auto second = Attach("QX252-001502");
+    const QuorixHandle handle = Initialize();
+    ASSERT_EQ(Quorix_SetDeviceNumber(handle, 0), 1);
+    const std::string path = platform::SettingsStore::CurrentUser().FilePath();
+    std::filesystem::remove(path);
+    std::filesystem::create_directory(path);
+    while (Quorix_GetLastError(handle) != 0) {
+    }
+
+    EXPECT_EQ(Quorix_SetDeviceNumber(handle, 1), 1);
+    EXPECT_EQ(Quorix_GetLastError(handle), QUORIX_ERR_TEXT);
+    EXPECT_EQ(ContextOf(handle).DeviceNumber(), 1);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Release(handle), 1);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("cannot save settings to " + path + ": " + std::strerror(EISDIR)),
+              std::string::npos)
+        << said;
 }
 
 // Quorix_SetCaptureWindow takes the first product-wide preset of the size, in index order up to

@@ -61,9 +61,9 @@ TEST(StoredFormat, ColourTypeIsCorrectedToWhatTheCameraDelivers) {
 }
 
 // Before a camera opens, the filters come from camera 0's key. A missing "Gray" key gives gains
-// and offsets of 128 and mode 0; in a "Filter" key that exists, values of the wrong size or
-// outside their range are not read.
-TEST(StoredFilters, MissingGrayKeyGivesItsDefaultsAndBadValuesAreNotRead) {
+// and offsets of 128 and mode 0; in a "Filter" key that exists, values of the wrong size are not
+// read and values outside their range are taken as the nearer end of it.
+TEST(StoredFilters, MissingGrayKeyGivesItsDefaultsWrongSizesAreNotReadAndRangesClamp) {
     test::WriteSettingsFile(kSettingsHeader + kProductSection + CameraSection(0, "Filter") +
                             "\"Brightness\"=dword:ffffffec\n"
                             "\"Sharpness\"=dword:00000063\n"
@@ -74,8 +74,8 @@ TEST(StoredFilters, MissingGrayKeyGivesItsDefaultsAndBadValuesAreNotRead) {
     const ImageValues& image = context->Images();
     EXPECT_EQ(image.brightness, -20);
     EXPECT_EQ(image.bayerMode, 1);
-    EXPECT_EQ(image.sharpness, 0);  // 99 is beyond 30
-    EXPECT_EQ(image.gamma, 0);      // two bytes
+    EXPECT_EQ(image.sharpness, 30);  // 99 is beyond 30
+    EXPECT_EQ(image.gamma, 0);       // two bytes
     EXPECT_EQ(image.grayMode, 0);
     EXPECT_EQ(image.grayGain, (std::array<int32_t, 4>{128, 128, 128, 128}));
     EXPECT_EQ(image.grayOffset, (std::array<int32_t, 4>{128, 128, 128, 128}));

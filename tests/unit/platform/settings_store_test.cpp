@@ -1,6 +1,7 @@
 // The settings file: what people and other machines write is read, what cannot be read is refused
-// whole, the text written is the export format, and the store on disk survives concurrent
-// writers, writers killed mid-save and files that are not settings.
+// whole (or, in the file the store keeps, line by line), the text written is the export format, and
+// the store on disk survives concurrent writers, writers killed mid-save and files that are not
+// settings.
 #include "platform/settings_store.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +10,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -111,6 +114,45 @@ TEST(SettingsFile, RefusesWhatItCannotRead) {
     }
 }
 
+// One bad line costs that line only: camera 0's and camera 1's values on either side of it are
+// read, a section that is no key takes its values with it, and each left-out line is named by
+// its number (a value continued over lines by its first). A file with nothing but bad lines
+// holds nothing readable.
+TEST(SettingsFile, LenientReadLeavesOutOnlyTheLinesItCannotRead) {
+    const std::string camera1 = "Software\\Voltis\\Quorix252DIV3R5Sdk\\Camera_01";
+    const std::string text =
+        "Windows Registry Editor Version 5.00\n"                                  // 1
+        "\n"                                                                      // 2
+        "[HKEY_CURRENT_USER\\Software\\Voltis\\Quorix252DIV3R5Sdk\\Camera_00]\n"  // 3
+        "\"Gain\"=dword:40\n"                                                     // 4
+        "\"Gain2\"=dword:4O\n"                                                    // 5: letter O
+        "\"Long\"=hex:00,\\\n"                                                    // 6
+        "  0g\n"                                                                  // 7
+        "[HKEY_CURRENT_USER\\Software\\Voltis\n"                                  // 8
+        "\"Lost\"=dword:1\n"                                                      // 9
+        "[HKEY_CURRENT_USER\\Software\\Voltis\\Quorix252DIV3R5Sdk\\Camera_01]\n"  // 10
+        "\"Gain\"=dword:50\n";                                                    // 11
+    SettingsTree tree;
+    std::vector<SkippedLine> skipped;
+    ASSERT_TRUE(tree.ParseLenient(text, skipped));
+    EXPECT_EQ(tree.Dword(kCamera, "Gain"), 0x40u);
+    EXPECT_EQ(tree.Dword(camera1, "Gain"), 0x50u);
+    EXPECT_EQ(tree.Value(kCamera, "Gain2"), nullptr);
+    EXPECT_EQ(tree.Value(kCamera, "Long"), nullptr);
+    EXPECT_EQ(tree.Value(kCamera, "Lost"), nullptr);
+    std::vector<size_t> lines;
+    for (const SkippedLine& line : skipped) {
+        lines.push_back(line.line);
+        EXPECT_FALSE(line.reason.empty());
+    }
+    EXPECT_EQ(lines, (std::vector<size_t>{5, 6, 8, 9}));
+
+    SettingsTree nothing;
+    std::vector<SkippedLine> all;
+    EXPECT_FALSE(nothing.ParseLenient(
+        "Windows Registry Editor Version 5.00\n[broken\n\"A\"=dword:1\n", all));
+}
+
 // The text written, checked against the export format written out by hand: header, blank line,
 // each key's section with its values in the order set, binary values wrapped after 25 bytes.
 TEST(SettingsFile, WritesTheExportFormatAndReadsItBack) {
@@ -186,22 +228,97 @@ TEST_F(SettingsStoreFile, CorruptFileIsSetAsideAndTheNextSaveWritesAGoodOne) {
     EXPECT_EQ(store.Read().Dword(kCamera, "Gain"), 3u);
 }
 
-// A settings file the process may not read is someone's settings: it is never replaced. A FIFO
+// A settings file the process may not read is someone's settings: it is never replaced. The
+// failed save says so on stderr, with the file and the system's reason, and to its caller. A FIFO
 // in its place is not waited on for a writer (every context start reads the store).
 TEST_F(SettingsStoreFile, UnreadableFileIsNotReplaced) {
     std::filesystem::create_directories(store.FilePath());
-    EXPECT_FALSE(Write(store, "Gain", 1));
+    std::string failure;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(store.Update(
+        [](SettingsTree& tree) {
+            tree.SetDword(kCamera, "Gain", 1);
+            return true;
+        },
+        &failure));
+    const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_TRUE(std::filesystem::is_directory(store.FilePath()));
+    EXPECT_EQ(failure, std::strerror(EISDIR));
+    EXPECT_NE(said.find(store.FilePath() + ": " + std::strerror(EISDIR)), std::string::npos)
+        << said;
 
     std::filesystem::remove(store.FilePath());
     ASSERT_EQ(::mkfifo(store.FilePath().c_str(), 0600), 0);
     auto read = std::async(std::launch::async, [this] {
-        bool readable = true;
-        return store.Read(&readable).Empty() && !readable && !Write(store, "Gain", 1);
+        SettingsStore::ReadNotes notes;
+        return store.Read(&notes).Empty() && !notes.readable && !Write(store, "Gain", 1);
     });
     ASSERT_TRUE(test::Finishes(read));
     EXPECT_TRUE(read.get());
     EXPECT_EQ(std::filesystem::status(store.FilePath()).type(), std::filesystem::file_type::fifo);
+}
+
+// A file with a bad line is read without it and stays as it is while it is only read, also
+// when its reader may set files aside; the line is reported once per process, with the file's
+// name and its number. The next save writes the good content back, without the line.
+TEST_F(SettingsStoreFile, BadLineIsReportedKeptUntilTheNextSaveAndThenLeftOut) {
+    const std::string camera1 = "Software\\Voltis\\Quorix252DIV3R5Sdk\\Camera_01";
+    const std::string text =
+        "Windows Registry Editor Version 5.00\n\n"
+        "[HKEY_CURRENT_USER\\Software\\Voltis\\Quorix252DIV3R5Sdk\\Camera_00]\n"
+        "\"Gain\"=dword:40\n"
+        "Gain=40\n"
+        "[HKEY_CURRENT_USER\\Software\\Voltis\\Quorix252DIV3R5Sdk\\Camera_01]\n"
+        "\"Gain\"=dword:50\n";
+    std::filesystem::create_directories(store.Directory());
+    std::ofstream(store.FilePath(), std::ios::binary) << text;
+
+    testing::internal::CaptureStderr();
+    SettingsStore::ReadNotes notes;
+    const SettingsTree peeked = store.Peek(&notes);
+    const SettingsTree read = store.Read();
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(peeked.Dword(kCamera, "Gain"), 0x40u);
+    EXPECT_EQ(peeked.Dword(camera1, "Gain"), 0x50u);
+    EXPECT_EQ(read, peeked);
+    ASSERT_EQ(notes.skipped.size(), 1u);
+    EXPECT_EQ(notes.skipped[0].line, 5u);
+    EXPECT_EQ(FileText(store.FilePath()), text);
+    EXPECT_TRUE(Aside().empty());
+    const std::string report = store.FilePath() + ": line 5 ignored";
+    const size_t first = said.find(report);
+    EXPECT_NE(first, std::string::npos) << said;
+    EXPECT_EQ(said.find(report, first + 1), std::string::npos) << said;
+
+    ASSERT_TRUE(Write(store, "Exposure", 7));
+    const std::string saved = FileText(store.FilePath());
+    EXPECT_EQ(saved.find("Gain=40"), std::string::npos) << saved;
+    SettingsTree again;
+    ASSERT_TRUE(again.Parse(saved));
+    EXPECT_EQ(again.Dword(kCamera, "Gain"), 0x40u);
+    EXPECT_EQ(again.Dword(kCamera, "Exposure"), 7u);
+    EXPECT_EQ(again.Dword(camera1, "Gain"), 0x50u);
+}
+
+// A file with nothing readable in it stays where it is while it is only looked at; a reader
+// that may change it sets it aside and says where it went.
+TEST_F(SettingsStoreFile, FileWithNothingReadableIsSetAsideOnlyByAReaderThatMay) {
+    std::filesystem::create_directories(store.Directory());
+    const std::string junk = "not settings\n";
+    std::ofstream(store.FilePath(), std::ios::binary) << junk;
+    SettingsStore::ReadNotes notes;
+    EXPECT_TRUE(store.Peek(&notes).Empty());
+    EXPECT_TRUE(notes.unusable);
+    EXPECT_EQ(FileText(store.FilePath()), junk);
+    EXPECT_TRUE(Aside().empty());
+
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(store.Read().Empty());
+    const std::string said = testing::internal::GetCapturedStderr();
+    const std::vector<std::string> aside = Aside();
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_NE(said.find(store.FilePath()), std::string::npos) << said;
+    EXPECT_NE(said.find("moved to " + aside[0]), std::string::npos) << said;
 }
 
 // --- Several processes ---------------------------------------------------------------------------
@@ -280,13 +397,18 @@ TEST_F(SettingsStoreFile, WriterKilledMidSaveLeavesTheOldOrTheNewValues) {
         last = *a;
     }
     EXPECT_GT(last, 0u);
-    // The next save clears what the killed writers left half made.
+    // The next save clears what the killed writers left half made, but not the file of a save
+    // into the same folder that is still running (here one of this process).
+    const std::string running = ".quorix-" + std::to_string(::getpid()) + "-999999.tmp";
+    std::ofstream(store.Directory() + "/" + running) << "image being saved";
     ASSERT_TRUE(Write(store, "A", 0));
     for (const auto& entry : std::filesystem::directory_iterator(store.Directory())) {
         const std::string name = entry.path().filename().string();
-        EXPECT_FALSE(name.starts_with("settings.reg.tmp") || name.starts_with(".quorix-"))
+        EXPECT_FALSE(name != running &&
+                     (name.starts_with("settings.reg.tmp") || name.starts_with(".quorix-")))
             << entry.path();
     }
+    EXPECT_TRUE(std::filesystem::exists(store.Directory() + "/" + running));
     EXPECT_TRUE(Aside().empty());
 }
 
