@@ -84,17 +84,20 @@ constexpr char kExposureSeconds[] = "ExposureEx";  // 8 bytes: a little-endian I
 // without colour turns 24-bit colour into 16 or 8 bits, one without 16-bit output turns 16 bits
 // into colour or 8 bits.
 // Reads one group of stored image values under `key` into `store(valueId, value, fromFile)`: a
-// group without its key gives every value's default (fromFile false), a missing value stays as
-// it is. False when the key is missing.
+// group without its key gives every value's default (fromFile false), and so does a value that is
+// missing or not of four bytes: keeping the context's value instead would give a fresh context's 0
+// (a gray gain or gamma of 0 turns the picture black), which the next save would then store.
+// False when the key is missing.
 template <size_t N, typename Store>
 bool LoadStoredValues(const SettingsTree& tree, const std::string& key,
                       const std::array<StoredImageDefault, N>& values, const Store& store) {
     const bool stored = tree.HasKey(key);
     for (const StoredImageDefault& value : values) {
-        if (!stored) {
-            store(value.valueId, value.fallback, false);
-        } else if (const auto read = tree.Dword(key, value.name)) {
+        const auto read = stored ? tree.Dword(key, value.name) : std::nullopt;
+        if (read) {
             store(value.valueId, static_cast<int32_t>(*read), true);
+        } else {
+            store(value.valueId, value.fallback, false);
         }
     }
     return stored;

@@ -61,8 +61,9 @@ TEST(StoredFormat, ColourTypeIsCorrectedToWhatTheCameraDelivers) {
 }
 
 // Before a camera opens, the filters come from camera 0's key. A missing "Gray" key gives gains
-// and offsets of 128 and mode 0; in a "Filter" key that exists, values of the wrong size are not
-// read and values outside their range are taken as the nearer end of it.
+// and offsets of 128 and mode 0; in a "Filter" key that exists, a value that is missing or of the
+// wrong size takes its default (the context's value before loading is 0, and a gamma or gain of 0
+// would turn the picture black), and values outside their range are taken as the nearer end.
 TEST(StoredFilters, MissingGrayKeyGivesItsDefaultsWrongSizesAreNotReadAndRangesClamp) {
     test::WriteSettingsFile(kSettingsHeader + kProductSection + CameraSection(0, "Filter") +
                             "\"Brightness\"=dword:ffffffec\n"
@@ -75,7 +76,9 @@ TEST(StoredFilters, MissingGrayKeyGivesItsDefaultsWrongSizesAreNotReadAndRangesC
     EXPECT_EQ(image.brightness, -20);
     EXPECT_EQ(image.bayerMode, 1);
     EXPECT_EQ(image.sharpness, 30);  // 99 is beyond 30
-    EXPECT_EQ(image.gamma, 0);       // two bytes
+    EXPECT_EQ(image.gamma, 100);     // two bytes: not read, so its default, never 0
+    EXPECT_EQ(image.contrast, 0);    // missing: its default
+    EXPECT_EQ(image.bayerGainRed, 100);
     EXPECT_EQ(image.grayMode, 0);
     EXPECT_EQ(image.grayGain, (std::array<int32_t, 4>{128, 128, 128, 128}));
     EXPECT_EQ(image.grayOffset, (std::array<int32_t, 4>{128, 128, 128, 128}));
