@@ -1,7 +1,5 @@
 #include "dialogs/dialog_window.h"
 
-#include <dlfcn.h>
-
 #include <memory>
 #include <mutex>
 #include <string>
@@ -11,6 +9,7 @@
 #include "platform/language.h"
 #include "platform/log.h"
 #include "platform/message_window.h"
+#include "platform/module.h"
 
 namespace quorix::dialogs {
 namespace {
@@ -44,28 +43,18 @@ struct ViewModule {
     ViewRunFunction run = nullptr;
 };
 
-// The directory of the library that holds this code, with its final '/'; "" when unknown (the
-// dynamic loader's search path is used then).
-std::string OwnDirectory() {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<const void*>(&ShowDialog), &info) == 0 ||
-        info.dli_fname == nullptr) {
-        return "";
-    }
-    const std::string path = info.dli_fname;
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
-}
-
-void* OpenModule() {
-    const std::string besideUs = OwnDirectory() + kViewModuleName;
-    if (void* module = dlopen(besideUs.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+// The view module beside the library, else wherever the system loader finds it.
+platform::LoadedModule OpenModule() {
+    std::string reason;
+    platform::LoadedModule module =
+        platform::LoadedModule::Open(platform::ThisModuleFolder() + kViewModuleName, &reason);
+    if (module.IsOpen()) {
         return module;
     }
-    platform::Log("Dialogs", "%s", dlerror());
-    void* module = dlopen(kViewModuleName, RTLD_NOW | RTLD_LOCAL);
-    if (module == nullptr) {
-        platform::Log("Dialogs", "%s", dlerror());
+    platform::Log("Dialogs", "%s", reason.c_str());
+    module = platform::LoadedModule::Open(kViewModuleName, &reason);
+    if (!module.IsOpen()) {
+        platform::Log("Dialogs", "%s", reason.c_str());
     }
     return module;
 }
@@ -79,19 +68,19 @@ const ViewModule* LoadViewModule() {
     if (loaded.run != nullptr) {
         return &loaded;
     }
-    void* module = OpenModule();
-    if (module == nullptr) {
+    platform::LoadedModule module = OpenModule();
+    if (!module.IsOpen()) {
         return nullptr;
     }
-    const auto version = reinterpret_cast<ViewVersionFunction>(dlsym(module, kViewVersionSymbol));
-    const auto open = reinterpret_cast<ViewOpenFunction>(dlsym(module, kViewOpenSymbol));
-    const auto run = reinterpret_cast<ViewRunFunction>(dlsym(module, kViewRunSymbol));
+    const auto version = reinterpret_cast<ViewVersionFunction>(module.Symbol(kViewVersionSymbol));
+    const auto open = reinterpret_cast<ViewOpenFunction>(module.Symbol(kViewOpenSymbol));
+    const auto run = reinterpret_cast<ViewRunFunction>(module.Symbol(kViewRunSymbol));
     if (version == nullptr || open == nullptr || run == nullptr ||
         version() != kViewInterfaceVersion) {
         platform::Log("Dialogs", "%s is not a view module of this library", kViewModuleName);
-        dlclose(module);
         return nullptr;
     }
+    module.KeepLoaded();
     loaded.open = open;
     loaded.run = run;
     return &loaded;

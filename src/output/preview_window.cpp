@@ -1,9 +1,6 @@
 #include "output/preview_window.h"
 
 #include <immintrin.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <bit>
@@ -218,8 +215,7 @@ PreviewWindow::~PreviewWindow() {
 }
 
 bool PreviewWindow::Start() {
-    m_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (m_wakeFd < 0) {
+    if (!m_wake.Open()) {
         return false;
     }
     try {
@@ -247,10 +243,6 @@ void PreviewWindow::Shutdown() {
     }
     m_drawn.notify_all();
     m_display.reset();
-    if (m_wakeFd >= 0) {
-        close(m_wakeFd);
-        m_wakeFd = -1;
-    }
 }
 
 bool PreviewWindow::Serves(const PreviewPlacement& placement, int32_t frameWidth,
@@ -267,9 +259,7 @@ PreviewWindow::Counts PreviewWindow::GetCounts() const {
 }
 
 void PreviewWindow::Wake() {
-    const uint64_t one = 1;
-    // The counter only needs to be non-zero; a full counter is as good as a written one.
-    [[maybe_unused]] const ssize_t written = write(m_wakeFd, &one, sizeof one);
+    m_wake.Set();
 }
 
 bool PreviewWindow::Stage(const CImageBuffer& output, int32_t colourType) {
@@ -408,12 +398,7 @@ void PreviewWindow::DrawingLoop() {
         }
         // Sleeps until a frame is offered, the window has events, or the window is shut down.
         // A window that is gone has nothing more to say.
-        pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {m_display->ConnectionFd(), POLLIN, 0}};
-        const nfds_t count = state.destroyed ? 1 : 2;
-        if (poll(fds, count, -1) > 0 && (fds[0].revents & POLLIN) != 0) {
-            uint64_t value = 0;
-            [[maybe_unused]] const ssize_t read = ::read(m_wakeFd, &value, sizeof value);
-        }
+        m_wake.Wait(state.destroyed ? platform::WakeEvent::kNoHandle : m_display->ConnectionFd());
     }
 }
 

@@ -13,6 +13,7 @@
 #include "imaging/image_buffer.h"
 #include "platform/display_window.h"
 #include "platform/message_queue.h"
+#include "platform/wake_event.h"
 
 namespace quorix {
 
@@ -125,7 +126,7 @@ private:
     uint64_t m_offered = 0;
     uint64_t m_drawnCount = 0;
 
-    int m_wakeFd = -1;
+    platform::WakeEvent m_wake;  // wakes the drawing thread
     std::thread m_thread;
     std::thread::id m_threadId;
 };
