@@ -9,8 +9,6 @@ set(QUORIX_MINGW_TRIPLE x86_64-w64-mingw32)
 set(CMAKE_C_COMPILER ${QUORIX_MINGW_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${QUORIX_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${QUORIX_MINGW_TRIPLE}-windres)
-set(CMAKE_AR ${QUORIX_MINGW_TRIPLE}-ar CACHE FILEPATH "")
-set(CMAKE_RANLIB ${QUORIX_MINGW_TRIPLE}-ranlib CACHE FILEPATH "")
 
 # Libraries and headers come from the mingw-w64 tree only, never from the Linux system; programs
 # (generators, the emulator below) come from the build machine.
