@@ -19,6 +19,9 @@ packages=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   clang libclang-rt-dev  # the libFuzzer targets (scripts/fuzz.sh)
   python3-numpy python3-pytest  # the Python package (python/quorix) and its tests
+  # the Windows build (scripts/build-windows.sh): mingw-w64 with the posix thread model compiler,
+  # and Wine for its tests
+  mingw-w64 g++-mingw-w64-x86-64-posix wine64 wine
 )
 
 missing=()
