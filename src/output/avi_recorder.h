@@ -57,6 +57,8 @@ public:
     static constexpr size_t kQueueBytes = size_t{160} << 20;
     static constexpr size_t kMinSlots = 3;
     static constexpr size_t kMaxSlots = 16;
+    // How often the file's headers are brought up to the frames written [ms].
+    static constexpr uint64_t kProgressPeriodMs = 1000;
 
     // `maxFileBytes`: the largest file a recording makes (the AVI limit unless smaller).
     explicit AviRecorder(uint64_t maxFileBytes = AviWriter::kMaxFileBytes);
@@ -108,12 +110,12 @@ private:
     std::vector<std::unique_ptr<Slot>> m_slots;
     std::vector<Slot*> m_free;
     std::deque<Slot*> m_queued;
-    bool m_accepting = false;  // frames are taken
-    bool m_finishing = false;  // the recorder thread finishes the file once the queue is empty
-    bool m_started = false;    // the first frame has been offered
+    bool m_accepting = false;    // frames are taken
+    bool m_finishing = false;    // the recorder thread finishes the file once the queue is empty
+    bool m_started = false;      // the first frame has been offered
     uint64_t m_framesTaken = 0;  // frames given a slot: the next one's number in the file
     size_t m_slotBytes = 0;
-    int m_converting = 0;      // slots the worker is filling outside the lock
+    int m_converting = 0;  // slots the worker is filling outside the lock
     uint64_t m_endMs = 0;
     uint32_t m_durationMs = 0;
     uint64_t m_firstWrittenMs = 0;
