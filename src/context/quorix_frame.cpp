@@ -186,9 +186,8 @@ int CQuorix::ProcessFrameToCaller(void* buffer, uint32_t size, int32_t orientati
     if (buffer == nullptr || size == 0 || image.Bits() == nullptr ||
         size < stride * static_cast<size_t>(height)) {
         ProcessFrame();
-        return buffer == nullptr || size == 0
-                   ? 1
-                   : CopyToCaller(OutputSlot(), orientation, buffer, size);
+        return buffer == nullptr || size == 0 ? 1
+                                              : CopyToCaller(OutputSlot(), orientation, buffer, size);
     }
     auto* out = static_cast<uint8_t*>(buffer);
     // Bottom row first for orientation 0, as device-independent bitmaps store their rows.

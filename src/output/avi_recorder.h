@@ -22,6 +22,8 @@ namespace quorix {
 // frame is dropped whole and counted. The recording ends by itself once its duration has passed
 // after its first frame, or when it is stopped; either way the recorder thread finishes the file
 // (index written, headers patched with the frame count and the measured rate) before it ends.
+// Meanwhile it brings the headers up to the frames written about once a second, for a process
+// that is killed before then.
 // Owned by the camera context.
 class AviRecorder {
 public:
@@ -110,12 +112,12 @@ private:
     std::vector<std::unique_ptr<Slot>> m_slots;
     std::vector<Slot*> m_free;
     std::deque<Slot*> m_queued;
-    bool m_accepting = false;    // frames are taken
-    bool m_finishing = false;    // the recorder thread finishes the file once the queue is empty
-    bool m_started = false;      // the first frame has been offered
+    bool m_accepting = false;  // frames are taken
+    bool m_finishing = false;  // the recorder thread finishes the file once the queue is empty
+    bool m_started = false;    // the first frame has been offered
     uint64_t m_framesTaken = 0;  // frames given a slot: the next one's number in the file
     size_t m_slotBytes = 0;
-    int m_converting = 0;  // slots the worker is filling outside the lock
+    int m_converting = 0;      // slots the worker is filling outside the lock
     uint64_t m_endMs = 0;
     uint32_t m_durationMs = 0;
     uint64_t m_firstWrittenMs = 0;
