@@ -318,8 +318,8 @@ INSTANTIATE_TEST_SUITE_P(Pictures, GraySites,
 // The one-shot gray gains measured on a window inside one patch: each gain is the green beside
 // red against the site's own colour, trunc(G / colour x 128) on the 8-bit levels of the scene.
 // The red patch (3200, 400, 400) asks for R 16 and B 128, the warm patch 19 (3000, 2200, 1400)
-// for R 93 and B 201; G2 stays 128 where the scene's green is even. At 16 bits the same gains.
-// Catches the means of red and blue (or of the two greens) taken from each other's sites.
+// for R 93 and B 201; G2 stays 128, as both greens see the patch's one green. At 16 bits the
+// same gains. Catches the means of red and blue taken from each other's sites.
 TEST_F(AdjustmentsCamera, OneShotGrayGainsMeasureTrueColours) {
     sim::CameraConfig config;
     config.serialNumber = "QX252-000905";
