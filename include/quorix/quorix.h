@@ -700,7 +700,9 @@ QUORIX_API int32_t Quorix_GetWaitTime(QuorixHandle handle);
  * going away or stopping (the preview ends with code 13), a change of the picture's size, a disk
  * that fills up or a write error, or the AVI format's 4 GiB limit (RIFF sizes are 32-bit: the
  * file ends with the frames that fit, it does not continue in further RIFF chunks). The last
- * three record code 12 as they happen; Quorix_GetRecordStatus tells which one it was.
+ * three record code 12 as they happen; Quorix_GetRecordStatus tells which one it was. While
+ * recording, the file's headers are brought up to the frames written about once a second, so
+ * that even a process killed mid-recording leaves a file that plays those frames (without index).
  * fileName: the AVI file, created or replaced as described under "Saving files" above (a FIFO
  *   is refused with code 12). durationMs: length [ms]. showWindow: non-zero
  *   shows the preview window (placed as for Quorix_Preview).

@@ -28,14 +28,16 @@ constexpr int32_t kAutoIrisGainStep = 5;
 }  // namespace
 
 void CQuorix::AutoIris(const CImageBuffer& raw, int32_t mode) {
-    const double factor = AutoIrisFactor(AutoIrisMeans(raw));
-    if (!AutoIrisActs(factor)) {
+    // The factor is in hundredths, and so is the arithmetic with it: the value it scales is
+    // truncated exactly as the product with the factor would be.
+    const int64_t factor = AutoIrisFactor(AutoIrisMeans(raw));
+    if (!AutoIrisActs(static_cast<int32_t>(factor))) {
         return;
     }
     if (mode == kAutoIrisGain) {
-        const double wanted = std::max(m_engine->GetGain(), kAutoIrisGainFloor) * factor;
-        int32_t gain = static_cast<int32_t>(wanted);
-        if (factor > 1.0 && gain < kAutoIrisGainStep) {
+        const int64_t wanted = std::max(m_engine->GetGain(), kAutoIrisGainFloor) * factor / 100;
+        auto gain = static_cast<int32_t>(wanted);
+        if (factor > 100 && gain < kAutoIrisGainStep) {
             gain = kAutoIrisGainFloor;
         }
         gain = std::min(std::max(gain, m_engine->GetGainMin()), m_engine->GetGainMax());
@@ -50,8 +52,7 @@ void CQuorix::AutoIris(const CImageBuffer& raw, int32_t mode) {
         return;
     }
     // The exposure register is 16 bits wide; an exposure that rounds to nothing becomes 1.
-    int32_t exposure =
-        static_cast<uint16_t>(static_cast<int64_t>(m_engine->GetExposureTime() * factor));
+    int32_t exposure = static_cast<uint16_t>(m_engine->GetExposureTime() * factor / 100);
     if (exposure == 0) {
         exposure = 1;
     }
@@ -131,13 +132,21 @@ bool CQuorix::ProcessFrame(const std::function<void(int32_t row)>* finished) {
         }
     };
 
-    // Gray processing of the raw types. Mode 1 scales and offsets each mosaic site, with gains
-    // measured from this frame when the application asked for them once. Mode 2 turns the 8-bit
-    // mosaic into the luminance of its demosaiced colours; a 16-bit frame has no such view and
-    // stays as it is.
+    // The software mirror covers only the directions the camera cannot mirror itself.
+    const bool softwareH = mirrorH && m_engine->IsMirrorHSupported() == 0;
+    const bool softwareV = mirrorV && m_engine->IsMirrorVSupported() == 0;
+
+    // Gray processing of the raw types. Mode 1 scales and offsets each mosaic site by its true
+    // colour, with gains measured from this frame when the application asked for them once. The
+    // sites are those the demosaic reads, except for the flips the software mirror makes only
+    // after this step. Mode 2 turns the 8-bit mosaic into the luminance of its demosaiced
+    // colours; a 16-bit frame has no such view and stays as it is.
     if ((type == 0 || type == 1) && values.grayMode == kGrayModeGains) {
+        const int32_t grayPhase =
+            EffectiveBayerPhase(values.bayerMode, mirrorV && !softwareV, mirrorH && !softwareH,
+                                m_preparedSubSample != 0);
         if (values.grayGainAutoOnce != 0) {
-            MeasureGrayGains(raw, values.bayerMode, values.grayGain);
+            MeasureGrayGains(raw, grayPhase, values.grayGain);
             std::lock_guard lock(m_valuesLock);
             if (m_image.grayGain != values.grayGain || values.grayGainAutoOnce == 1) {
                 ++m_frameValueChanges;
@@ -145,7 +154,7 @@ bool CQuorix::ProcessFrame(const std::function<void(int32_t row)>* finished) {
             m_image.grayGain = values.grayGain;
         }
         if (GrayStepActive(values.grayGain, values.grayOffset)) {
-            ApplyGrayGains(raw, values.bayerMode, values.grayGain, values.grayOffset);
+            ApplyGrayGains(raw, grayPhase, values.grayGain, values.grayOffset);
         }
     }
     if (type == 0 && values.grayMode == kGrayModeLuminance) {
@@ -156,9 +165,6 @@ bool CQuorix::ProcessFrame(const std::function<void(int32_t row)>* finished) {
         }
     }
 
-    // The software mirror covers only the directions the camera cannot mirror itself.
-    const bool softwareH = mirrorH && m_engine->IsMirrorHSupported() == 0;
-    const bool softwareV = mirrorV && m_engine->IsMirrorVSupported() == 0;
     if (softwareH || softwareV) {
         MirrorImage(raw, softwareH, softwareV);
     }

@@ -74,29 +74,29 @@ std::array<int32_t, 5> AutoIrisMeans(const CImageBuffer& raw) {
     return means;
 }
 
-double AutoIrisFactor(const std::array<int32_t, 5>& means) {
-    double factor = 1.05;
+int32_t AutoIrisFactor(const std::array<int32_t, 5>& means) {
+    int32_t factor = 105;
     if (means[0] >= 201) {
-        factor = 0.85;
+        factor = 85;
     } else if (means[0] >= 161) {
-        factor = 0.9;
+        factor = 90;
     } else if (means[0] >= 100) {
-        factor = 1.0;
+        factor = 100;
     }
     for (size_t i = 1; i < means.size(); ++i) {
         if (means[i] >= 201) {
-            factor -= 0.15;
+            factor -= 15;
         } else if (means[i] > 160) {
-            factor -= 0.1;
+            factor -= 10;
         } else if (means[i] < 100) {
-            factor += 0.05;
+            factor += 5;
         }
     }
     return factor;
 }
 
-bool AutoIrisActs(double factor) {
-    return !(factor > 0.6 && factor < 1.2);
+bool AutoIrisActs(int32_t factorHundredths) {
+    return !(factorHundredths > 60 && factorHundredths < 120);
 }
 
 void MeasureBayerGains(const CImageBuffer& raw, int32_t phase, int32_t& redPercent,
@@ -164,16 +164,16 @@ void MeasureBayerGains(const CImageBuffer& raw, int32_t phase, int32_t& redPerce
     gain(blue, blueCount, bluePercent);
 }
 
-GraySite GraySiteAt(int32_t column, int32_t row, int32_t bayerMode) {
-    const int32_t rp = (row & 1) ^ (bayerMode & 1);
-    const int32_t cp = (column & 1) ^ ((bayerMode >> 1) & 1);
-    if (rp == 0) {
-        return cp == 0 ? kGrayG1 : kGrayR;
+GraySite GraySiteAt(int32_t column, int32_t row, int32_t phase) {
+    const int32_t rp = (row & 1) ^ (phase & 1);
+    const int32_t cp = (column & 1) ^ ((phase >> 1) & 1);
+    if (rp == 1) {
+        return cp == 0 ? kGrayR : kGrayG1;
     }
-    return cp == 0 ? kGrayB : kGrayG2;
+    return cp == 0 ? kGrayG2 : kGrayB;
 }
 
-void MeasureGrayGains(const CImageBuffer& raw, int32_t bayerMode, std::array<int32_t, 4>& gains) {
+void MeasureGrayGains(const CImageBuffer& raw, int32_t phase, std::array<int32_t, 4>& gains) {
     if (!IsRaw(raw)) {
         return;
     }
@@ -185,7 +185,7 @@ void MeasureGrayGains(const CImageBuffer& raw, int32_t bayerMode, std::array<int
         for (int32_t x = 0; x < raw.Width(); ++x) {
             const uint32_t level = wide ? SampleAt(row, x, true) >> 8 : row[x];
             if (level > 0 && level < 255) {
-                const GraySite site = GraySiteAt(x, y, bayerMode);
+                const GraySite site = GraySiteAt(x, y, phase);
                 sums[site] += level;
                 ++counts[site];
             }
@@ -213,7 +213,7 @@ bool GrayStepActive(const std::array<int32_t, 4>& gains, const std::array<int32_
              offsets[kGrayG2] == 128);
 }
 
-void ApplyGrayGains(CImageBuffer& raw, int32_t bayerMode, const std::array<int32_t, 4>& gains,
+void ApplyGrayGains(CImageBuffer& raw, int32_t phase, const std::array<int32_t, 4>& gains,
                     const std::array<int32_t, 4>& offsets) {
     if (!IsRaw(raw)) {
         return;
@@ -223,7 +223,7 @@ void ApplyGrayGains(CImageBuffer& raw, int32_t bayerMode, const std::array<int32
     for (int32_t y = 0; y < raw.Height(); ++y) {
         uint8_t* row = raw.Row(y);
         // The two sites of this row, at even and at odd columns.
-        const GraySite sites[2] = {GraySiteAt(0, y, bayerMode), GraySiteAt(1, y, bayerMode)};
+        const GraySite sites[2] = {GraySiteAt(0, y, phase), GraySiteAt(1, y, phase)};
         for (int32_t x = 0; x < raw.Width(); ++x) {
             const GraySite site = sites[x & 1];
             const auto v = static_cast<int32_t>(SampleAt(row, x, wide));

@@ -243,6 +243,11 @@ AviRecorder::Status AviRecorder::GetStatus() const {
 }
 
 void AviRecorder::RecordLoop() {
+    // The headers on the disk follow the frames about once a second, so a file whose process is
+    // killed still plays with nearly all its frames; a file that cannot take it (a pipe) is
+    // finished only at the end.
+    bool progressWanted = true;
+    uint64_t nextProgressMs = 0;
     for (;;) {
         Slot* slot = nullptr;
         {
@@ -258,15 +263,26 @@ void AviRecorder::RecordLoop() {
         }
         const AviWriter::WriteResult result = m_writer.WriteAviSlot(slot->memory.get());
         const int error = errno;
-        std::lock_guard lock(m_lock);
+        std::unique_lock lock(m_lock);
         m_free.push_back(slot);
         if (result == AviWriter::WriteResult::kWritten) {
+            const uint64_t timeMs = slot->timeMs;
             if (m_status.framesWritten == 0) {
-                m_firstWrittenMs = slot->timeMs;
+                m_firstWrittenMs = timeMs;
             }
-            m_lastWrittenMs = slot->timeMs;
+            m_lastWrittenMs = timeMs;
             ++m_status.framesWritten;
             m_status.fileBytes = m_writer.FileBytes();
+            if (progressWanted && timeMs >= nextProgressMs) {
+                nextProgressMs = timeMs + kProgressPeriodMs;
+                const uint32_t rate = MeasuredRate();
+                lock.unlock();
+                if (!m_writer.WriteProgress(rate == 0 ? AviWriter::kProvisionalRate : rate)) {
+                    platform::Log(kLogCategory, "AVI headers not kept up to date: %s",
+                                  std::generic_category().message(errno).c_str());
+                    progressWanted = false;
+                }
+            }
             continue;
         }
         // The file takes no more frames: this one and those still queued are dropped, and the

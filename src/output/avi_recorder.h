@@ -22,6 +22,8 @@ namespace quorix {
 // frame is dropped whole and counted. The recording ends by itself once its duration has passed
 // after its first frame, or when it is stopped; either way the recorder thread finishes the file
 // (index written, headers patched with the frame count and the measured rate) before it ends.
+// Meanwhile it brings the headers up to the frames written about once a second, for a process
+// that is killed before then.
 // Owned by the camera context.
 class AviRecorder {
 public:
@@ -57,6 +59,8 @@ public:
     static constexpr size_t kQueueBytes = size_t{160} << 20;
     static constexpr size_t kMinSlots = 3;
     static constexpr size_t kMaxSlots = 16;
+    // How often the file's headers are brought up to the frames written [ms].
+    static constexpr uint64_t kProgressPeriodMs = 1000;
 
     // `maxFileBytes`: the largest file a recording makes (the AVI limit unless smaller).
     explicit AviRecorder(uint64_t maxFileBytes = AviWriter::kMaxFileBytes);

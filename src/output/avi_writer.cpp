@@ -1,6 +1,7 @@
 #include "output/avi_writer.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -379,6 +380,12 @@ AviWriter::WriteResult AviWriter::WriteAviSlot(uint8_t* slot) {
     }
     const uint64_t frames = Frames();
     const uint64_t chunk = kChunkHeaderBytes + static_cast<uint64_t>(m_frameBytes);
+    if (frames == 0) {
+        // Only a file that can be rewritten in place gets its frames marked later.
+        struct stat file {};
+        m_marksLater = ::fstat(m_fd, &file) == 0 && S_ISREG(file.st_mode);
+        m_markedFrames = 0;
+    }
     // The index's offsets are counted from the "movi" identifier in 32 bits, and the finished
     // file's RIFF size must fit 32 bits.
     if (m_moviEnd + chunk + IndexBytes(frames + 1) > m_maxFileBytes) {
@@ -390,7 +397,7 @@ AviWriter::WriteResult AviWriter::WriteAviSlot(uint8_t* slot) {
     // The chunk header goes right before the frame, where the slot has room for it.
     const size_t at = SlotFrameOffset(frames) - kChunkHeaderBytes;
     uint8_t* header = slot + at;
-    PutFourCc(header, "00db");
+    PutFourCc(header, m_marksLater ? "JUNK" : "00db");
     WriteLe32(header + 4, m_frameBytes);
     const uint64_t end = m_moviEnd + chunk;
     bool written = false;
@@ -429,14 +436,14 @@ AviWriter::WriteResult AviWriter::WriteAviSlot(uint8_t* slot) {
     return WriteResult::kWritten;
 }
 
-void AviWriter::PatchHeaders(uint32_t rate) {
-    const uint64_t fileBytes = m_moviEnd + IndexBytes(Frames());
+bool AviWriter::PatchHeaders(uint32_t rate, uint64_t fileBytes) {
     std::array<uint8_t, 4> value{};
+    bool written = true;
     const auto patch = [&](uint32_t offset, uint32_t number) {
         WriteLe32(value.data(), number);
         // These bytes lie in the first block of the file, which exists: rewriting them needs no
         // new space.
-        WriteAt(offset, value.data(), value.size());
+        written = WriteAt(offset, value.data(), value.size()) && written;
     };
     patch(kRiffSizeOffset, static_cast<uint32_t>(fileBytes - 8));
     patch(kMoviSizeOffset, static_cast<uint32_t>(m_moviEnd - (kFirstChunkOffset - 4)));
@@ -445,6 +452,49 @@ void AviWriter::PatchHeaders(uint32_t rate) {
     patch(kMicroSecondsPerFrameOffset, MicroSecondsPerFrame(rate));
     patch(kScaleOffset, StreamScale(rate));
     patch(kMaxBytesPerSecondOffset, BytesPerSecond(m_frameBytes + kChunkHeaderBytes, rate));
+    return written;
+}
+
+bool AviWriter::MarkFrameChunks() {
+    if (!m_marksLater) {
+        return true;
+    }
+    const uint64_t chunk = kChunkHeaderBytes + static_cast<uint64_t>(m_frameBytes);
+    for (; m_markedFrames < Frames(); ++m_markedFrames) {
+        // The chunks lie back to back from the first one.
+        if (!WriteAt(kFirstChunkOffset + m_markedFrames * chunk, "00db", 4)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool AviWriter::WriteProgress(uint32_t rate) {
+    if (!IsOpen()) {
+        errno = EBADF;
+        return false;
+    }
+    rate = std::max<uint32_t>(rate, 1);
+    // Direct I/O takes whole blocks only: ordinary writes for these few bytes. The held-back
+    // bytes stay held back, and the next frame's direct write covers their block again.
+    const bool direct = m_direct;
+    if (direct && !SetDirect(false)) {
+        return false;
+    }
+    bool written = true;
+    if (direct && !m_heldBack.empty()) {
+        written = WriteAt(m_moviEnd - m_heldBack.size(), m_heldBack.data(), m_heldBack.size());
+    }
+    // Until the index is written, the file ends with the last frame: bytes of a frame that
+    // failed half-way lie beyond the RIFF size and are not read.
+    written = written && MarkFrameChunks() && PatchHeaders(rate, m_moviEnd);
+    const int error = errno;
+    if (direct && !SetDirect(true)) {
+        // Ordinary writes from here on; the held-back bytes go with the next frame.
+        m_direct = false;
+    }
+    errno = error;
+    return written;
 }
 
 bool AviWriter::CloseAvi(uint32_t rate) {
@@ -489,8 +539,12 @@ bool AviWriter::CloseAvi(uint32_t rate) {
         m_heldBack.clear();
         heldBackWritten = true;
     }
-    PatchHeaders(rate);
     m_fileBytes = m_moviEnd + IndexBytes(Frames());
+    if (!MarkFrameChunks() && finished) {
+        finished = false;
+        error = errno;
+    }
+    PatchHeaders(rate, m_fileBytes);
     // Whatever a failed frame left beyond the index goes.
     if (m_regular && ::ftruncate(m_fd, static_cast<off_t>(m_fileBytes)) != 0 && finished) {
         finished = false;

@@ -70,6 +70,17 @@ public:
     WriteResult WriteAviSlot(uint8_t* slot);
     // The file's frames go to the disk by direct I/O.
     bool WritesDirect() const { return m_direct; }
+    // Brings the file on the disk up to the frames written so far, without an index: the last
+    // frame's bytes that direct I/O holds back, the frames' chunk identifiers, then the RIFF and
+    // movi sizes, the frame counts and `rate` [frames per second x 100, at least 1] in the
+    // headers. A file whose process ends before CloseAvi (killed, crashed) then plays with these
+    // frames and counts them. A few small writes, no flush to the disk; call it every second or
+    // so while recording. False (errno set) when the file did not take them.
+    //
+    // In a regular file each frame's chunk goes out as a "JUNK" chunk, which readers skip, and
+    // becomes "00db" here or at CloseAvi: a reader that scans the chunks of a file without index
+    // finds exactly the frames the headers count, not those written since.
+    bool WriteProgress(uint32_t rate);
     // Writes the index and patches the headers with the frame count and `rate` [frames per
     // second x 100, at least 1], cuts the file after the index and closes it. False when the
     // file could not be finished (errno tells why); the file is closed either way.
@@ -94,7 +105,10 @@ private:
     bool SetDirect(bool direct);
     // Writes the bytes of the last partial block that direct writes hold back, by ordinary I/O.
     bool FlushHeldBack();
-    void PatchHeaders(uint32_t rate);
+    // The headers for the frames written so far, the file ending at `fileBytes`.
+    bool PatchHeaders(uint32_t rate, uint64_t fileBytes);
+    // Gives the frames written since the last call their "00db" identifiers.
+    bool MarkFrameChunks();
 
     uint64_t m_maxFileBytes;
     int m_fd = -1;
@@ -104,6 +118,8 @@ private:
     uint64_t m_moviEnd = 0;        // where the next frame chunk goes [bytes]
     uint64_t m_fileBytes = 0;      // [bytes]
     bool m_canReserve = true;      // the file system takes space reservations
+    bool m_marksLater = false;     // frame chunks go out as "JUNK" until MarkFrameChunks
+    uint32_t m_markedFrames = 0;   // frames whose chunks carry "00db" in the file
     std::vector<uint8_t> m_index;  // idx1 entries as written to the file
     // Direct I/O writes whole blocks only: the bytes from the last block boundary before
     // m_moviEnd up to it are held back here until the next frame's write or the close.

@@ -188,7 +188,9 @@ int32_t CFx3Api::EnumerateDevices() {
     ReclaimAbsentEntries(process.table, present);
     for (const std::string& path : present) {
         bool inconsistent = false;
-        const DeviceTable::AddResult result = process.table.Add(path, &inconsistent);
+        DeviceTable::AddResult result = process.table.Add(path, &inconsistent);
+        if (result == DeviceTable::AddResult::kFull && ReclaimUnheldEntry(process.table, present))
+            result = process.table.Add(path, &inconsistent);
         if (inconsistent && platform::LogEnabled())
             std::fputs(kInconsistentTableLine, stderr);
         if (result == DeviceTable::AddResult::kFull)
@@ -226,6 +228,28 @@ void CFx3Api::ReclaimAbsentEntries(DeviceTable& table, const std::vector<std::st
         Trace("entry %d (%s) is gone and held by nobody; removed", index, table.Entry(index).path);
         table.Remove(index);
     }
+}
+
+bool CFx3Api::ReclaimUnheldEntry(DeviceTable& table, const std::vector<std::string>& present) {
+    // Whether another object relies on an entry is known only through the section's record
+    // locks; without the section nothing is taken.
+    if (m_section == nullptr)
+        return false;
+    for (int32_t index = 0; index < table.EntryCount(); ++index) {
+        if (!table.IsUsed(index) || index == m_heldIndex)
+            continue;
+        const std::string_view path = table.Entry(index).path;
+        // A record lock goes with the process that took it, so an entry nobody holds was left
+        // by processes that have ended (or by none at all).
+        if (std::find(present.begin(), present.end(), path) != present.end() ||
+            m_section->RecordHeldByOther(index))
+            continue;
+        Trace("device table full; entry %d (%s) held by nobody; removed", index,
+              table.Entry(index).path);
+        table.Remove(index);
+        return true;
+    }
+    return false;
 }
 
 void CFx3Api::HoldDeviceEntry(int32_t index) {

@@ -39,7 +39,9 @@ inline constexpr uint32_t kAbortGraceMs = 50;
 // nor duplicate entries, and damage done to the section by another process is dropped (and
 // rebuilt by the next enumeration) instead of being trusted. The table is cleared when an object
 // is created while no object is alive in any process. The entry of a camera that is gone is
-// removed by the next enumeration unless a live object holds it (HoldDeviceEntry).
+// removed by the next enumeration unless a live object holds it (HoldDeviceEntry). Entries of
+// other interface classes are left to their own objects, unless the table is full: then one
+// that no live object holds (its processes are gone) gives way to a present camera.
 //
 // Operations answer nonzero for success and 0 for failure unless they say otherwise. The first
 // fifteen virtual operations are the controller's first-base slots; CFx3Api answers 0 to all of
@@ -167,6 +169,9 @@ protected:
 
 private:
     void ReclaimAbsentEntries(DeviceTable& table, const std::vector<std::string>& present);
+    // Frees a slot of a full table for a present interface: removes one entry, of any interface
+    // class, that is not present here and that no live object holds. False when there is none.
+    bool ReclaimUnheldEntry(DeviceTable& table, const std::vector<std::string>& present);
     // Holds in the section exactly the entries this object has selected or last found present.
     // Call with the process mutex held.
     void UpdateHolds();

@@ -992,6 +992,10 @@ int RunStream(const Options& options) {
 // Set by Ctrl-C while a recording runs: the recording then ends early, its file finished.
 volatile std::sig_atomic_t g_interrupted = 0;
 
+// The signals that end a recording early with its file finished: Ctrl-C, a request to terminate
+// (kill, a service manager, a shutdown) and the loss of the terminal.
+constexpr int kRecordEndSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 const char* RecordEndText(uint32_t reason) {
     switch (reason) {
         case QUORIX_RECORD_END_DURATION:
@@ -1045,7 +1049,9 @@ int RunRecord(const Options& options) {
         return context.Failed("Quorix_Record");
     }
     RunningPreview preview(handle);
-    std::signal(SIGINT, [](int) { g_interrupted = 1; });
+    for (const int number : kRecordEndSignals) {
+        std::signal(number, [](int) { g_interrupted = 1; });
+    }
 
     // A live line on a terminal, plain lines once a second otherwise.
     const bool terminal = ::isatty(::fileno(stdout)) != 0;
@@ -1082,7 +1088,9 @@ int RunRecord(const Options& options) {
     if (!preview.Stop()) {
         return context.Failed("Quorix_StopPreview");
     }
-    std::signal(SIGINT, SIG_DFL);
+    for (const int number : kRecordEndSignals) {
+        std::signal(number, SIG_DFL);
+    }
     if (!Quorix_GetRecordStatus(handle, &status)) {
         return context.Failed("Quorix_GetRecordStatus");
     }

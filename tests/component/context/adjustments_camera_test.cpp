@@ -1,11 +1,13 @@
 // The frame routine's automatic controls and adjustments against an emulated camera: the auto
 // iris settling the camera's exposure or gain on the scene from too dark and from too bright,
-// the automatic Bayer gains taking out a colour cast of the camera, and two contexts previewing
-// side by side with different saturations, each with its own colours.
+// the automatic Bayer gains taking out a colour cast of the camera, the gray gains acting on the
+// samples of their own colour, and two contexts previewing side by side with different
+// saturations, each with its own colours.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -217,6 +219,149 @@ TEST_F(AdjustmentsCamera, ConcurrencyTwoPreviewsKeepTheirOwnSaturation) {
     for (int i = 0; i < 2; ++i) {
         EXPECT_EQ(Quorix_StopPreview(handles[i]), 1);
         Quorix_DestroyMessageWindow(windows[i]);
+    }
+}
+
+struct GrayCase {
+    int32_t bits;     // 8 or 16
+    bool mirrored;    // both mirrors on: the camera sends the picture turned round
+    bool subSampled;  // 2x2 sub-sampling: the read-out starts on a blue-green line
+};
+
+class GraySites : public AdjustmentsCamera, public ::testing::WithParamInterface<GrayCase> {};
+
+// Gray mode 1 with the red gain at 0, the G1 gain (green beside red) at half and every offset at
+// 0: in the red patch (3200, 400, 400) and the blue patch (400, 400, 3200) every red sample goes
+// black, every green beside red halves, the green beside blue and the blue samples keep the
+// scene's level, however the picture is turned or sub-sampled (each sample's colour is that of
+// the scene pixel it shows). Catches gains applied to the sites of the other colour (red with
+// blue, the two greens with each other) or in the phase of the unmirrored picture.
+TEST_P(GraySites, GainsActOnTheirOwnColour) {
+    const GrayCase& c = GetParam();
+    sim::CameraConfig config;
+    config.serialNumber = "QX252-000904";
+    config.asFastAsPossible = true;
+    Attach(config);
+    const QuorixHandle handle = Initialize();
+    ASSERT_EQ(Quorix_SetColorMode(handle, c.bits), 1);
+    ASSERT_EQ(Quorix_SetSubSample(handle, c.subSampled ? 1 : 0), 1);
+    ASSERT_EQ(Quorix_SetMirrorH(handle, c.mirrored ? 1 : 0), 1);
+    ASSERT_EQ(Quorix_SetMirrorV(handle, c.mirrored ? 1 : 0), 1);
+    ASSERT_EQ(Quorix_SetGrayMode(handle, 1), 1);
+    ASSERT_EQ(Quorix_SetGrayGainR(handle, 0), 1);
+    ASSERT_EQ(Quorix_SetGrayGainG1(handle, 64), 1);
+    ASSERT_EQ(Quorix_SetGrayGainG2(handle, 128), 1);
+    ASSERT_EQ(Quorix_SetGrayGainB(handle, 128), 1);
+    for (const auto setOffset : {Quorix_SetGrayOffsetR, Quorix_SetGrayOffsetG1,
+                                 Quorix_SetGrayOffsetG2, Quorix_SetGrayOffsetB}) {
+        ASSERT_EQ(setOffset(handle, 0), 1);
+    }
+    const test::PictureGeometry g =
+        test::ExpectedGeometry(test::CaptureWindow{}, c.subSampled, c.mirrored, c.mirrored);
+    std::vector<uint8_t> picture(test::StrideOf(g.width, c.bits) * static_cast<size_t>(g.height));
+    ASSERT_EQ(Quorix_SnapShot(handle, picture.data(), static_cast<uint32_t>(picture.size()), 1), 1)
+        << "code " << Quorix_GetLastError(handle);
+    const test::PictureView view(picture.data(), c.bits, g.width, g.height, 1);
+    const bool wide = c.bits == 16;
+    const int tolerance = wide ? 32 : 2;
+    test::Findings findings("gray gains");
+    // Patches 5 (red) and 7 (blue) of the top row, their centres.
+    for (const int patch : {5, 7}) {
+        const sim::SceneColour& colour = sim::kPatchColours[static_cast<size_t>(patch)];
+        const int column0 = sim::kPatchSize * patch + test::kPatchMargin;
+        const int row0 = test::kPatchMargin;
+        for (const int y : g.RowsIn(row0, row0 + 64)) {
+            for (const int x : g.ColumnsIn(column0, column0 + 64)) {
+                const int row = g.sceneRow[static_cast<size_t>(y)];
+                const int column = g.sceneColumn[static_cast<size_t>(x)];
+                int expected = 0;
+                switch (test::FilterAt(row, column)) {
+                    case test::Filter::kRed:
+                        expected = 0;
+                        break;
+                    case test::Filter::kGreen: {
+                        const int level = test::ToOutputScale(
+                            test::Captured12(colour.green, test::kDefaultBrightness), wide);
+                        // Even scene rows hold the green beside red.
+                        expected = row % 2 == 0 ? level * 64 / 128 : level;
+                        break;
+                    }
+                    case test::Filter::kBlue:
+                        expected = test::ToOutputScale(
+                            test::Captured12(colour.blue, test::kDefaultBrightness), wide);
+                        break;
+                }
+                findings.Checked();
+                if (std::abs(view.Raw(x, y) - expected) > tolerance) {
+                    findings.Add("patch " + std::to_string(patch) + " " +
+                                 test::At(x, y, row, column) + ": " +
+                                 std::to_string(view.Raw(x, y)) + ", expected " +
+                                 std::to_string(expected));
+                }
+            }
+        }
+    }
+    EXPECT_GT(findings.CheckedCount(), 1000);
+    findings.Report();
+}
+
+INSTANTIATE_TEST_SUITE_P(Pictures, GraySites,
+                         ::testing::Values(GrayCase{8, false, false}, GrayCase{16, false, false},
+                                           GrayCase{8, true, false}, GrayCase{16, false, true}),
+                         [](const ::testing::TestParamInfo<GrayCase>& info) {
+                             const GrayCase& c = info.param;
+                             return "Bits" + std::to_string(c.bits) +
+                                    (c.mirrored ? "Mirrored" : "") +
+                                    (c.subSampled ? "SubSampled" : "");
+                         });
+
+// The one-shot gray gains measured on a window inside one patch: each gain is the green beside
+// red against the site's own colour, trunc(G / colour x 128) on the 8-bit levels of the scene.
+// The red patch (3200, 400, 400) asks for R 16 and B 128, the warm patch 19 (3000, 2200, 1400)
+// for R 93 and B 201; G2 stays 128, as both greens see the patch's one green. At 16 bits the
+// same gains. Catches the means of red and blue taken from each other's sites.
+TEST_F(AdjustmentsCamera, OneShotGrayGainsMeasureTrueColours) {
+    sim::CameraConfig config;
+    config.serialNumber = "QX252-000905";
+    config.asFastAsPossible = true;
+    Attach(config);
+    const QuorixHandle handle = Initialize();
+    struct Window {
+        int patch;
+        int32_t hStart;  // 128 x 128 at the patch's centre
+        int32_t vStart;
+    };
+    for (const int32_t bits : {8, 16}) {
+        ASSERT_EQ(Quorix_SetColorMode(handle, bits), 1);
+        ASSERT_EQ(Quorix_SetGrayMode(handle, 1), 1);
+        for (const Window w : {Window{5, 1280 + 64, 64}, Window{19, 768 + 64, 512 + 64}}) {
+            ASSERT_EQ(Quorix_SetCaptureWindowEx(handle, 2048, w.hStart, 128, 1536, w.vStart, 128),
+                      1);
+            for (const auto setGain : {Quorix_SetGrayGainR, Quorix_SetGrayGainG1,
+                                       Quorix_SetGrayGainG2, Quorix_SetGrayGainB}) {
+                ASSERT_EQ(setGain(handle, 128), 1);
+            }
+            ASSERT_EQ(Quorix_SetFilterValue(handle, QUORIX_VALUE_GRAY_GAIN_AUTO_ONCE, 1), 1);
+            std::vector<uint8_t> picture(test::StrideOf(128, bits) * 128);
+            ASSERT_EQ(
+                Quorix_SnapShot(handle, picture.data(), static_cast<uint32_t>(picture.size()), 1),
+                1);
+            const sim::SceneColour& colour = sim::kPatchColours[static_cast<size_t>(w.patch)];
+            // The 8-bit levels the camera reads, as the gains are measured.
+            const auto level = [](int nominal) {
+                return test::Captured12(nominal, test::kDefaultBrightness) >> 4;
+            };
+            const auto gain = [&](int nominal) {
+                return level(colour.green) * 128 / level(nominal);
+            };
+            int32_t ok = 0;
+            const std::string where =
+                std::to_string(bits) + "-bit, patch " + std::to_string(w.patch);
+            EXPECT_EQ(Quorix_GetGrayGainG1(handle, &ok), 128) << where;
+            EXPECT_NEAR(Quorix_GetGrayGainR(handle, &ok), gain(colour.red), 1) << where;
+            EXPECT_NEAR(Quorix_GetGrayGainG2(handle, &ok), 128, 1) << where;
+            EXPECT_NEAR(Quorix_GetGrayGainB(handle, &ok), gain(colour.blue), 1) << where;
+        }
     }
 }
 

@@ -175,6 +175,18 @@ TEST(TransportChildProcess, ActsOnTheParentsRequest) {
         platform::usb::UnregisterProvider(provider);
         ASSERT_EQ(write(reportFd, report.data(), report.size()),
                   static_cast<ssize_t>(report.size()));
+    } else if (what == "hold") {
+        // A process that keeps the table in use, with camera "kept" found present, until the
+        // parent lets it go.
+        auto provider = std::make_shared<IdleProvider>();
+        provider->Add(0x31C0, "kept");
+        platform::usb::RegisterProvider(provider);
+        CFx3Api api;
+        api.EnumerateDevices();
+        platform::usb::UnregisterProvider(provider);
+        ASSERT_EQ(write(reportFd, "ready\n", 6), 6);
+        char go = 0;
+        ASSERT_EQ(read(goFd, &go, 1), 1);
     } else if (what == "enumerate") {
         auto provider = std::make_shared<IdleProvider>();
         platform::usb::RegisterProvider(provider);
@@ -308,6 +320,51 @@ TEST_F(TransportMultiProcessTest, GarbageInTheSectionHidesNoCameraFromAnyProcess
     DeviceTableEntry entry;
     ASSERT_TRUE(CFx3Api::GetDeviceEntry(1, &entry));
     EXPECT_NE(std::string(entry.path).find("#b#"), std::string::npos);
+}
+
+// Entries left by processes that are gone fill the section while another process holds the
+// table, so it is not started afresh. They name cameras of other interface classes, which this
+// process does not look for. A camera plugged in now must still get an entry and be listed, and
+// the entry the live process relies on must stay.
+TEST_F(TransportMultiProcessTest, EntriesOfDeadProcessesMakeRoomForAPresentCamera) {
+    Pipe report;
+    Pipe go;
+    const pid_t child = SpawnChild("hold", m_section.Name(), report.write, go.read);
+    ASSERT_GT(child, 0);
+    report.CloseWrite();
+    char ready[6] = {};
+    ASSERT_EQ(read(report.read, ready, sizeof ready), 6);
+    {
+        test::SectionBytes section(m_section.Name());
+        ASSERT_TRUE(section.Valid());
+        ASSERT_EQ(section.EntryCount(), 1);
+        // Entry 0 is the live process's camera; 31 dead entries behind it, half of another
+        // class and half without any class at the end of the path.
+        for (int i = 1; i < 32; ++i) {
+            const std::string ghost = "\\\\?\\usb#vid_04b4&pid_31c0#ghost-" + std::to_string(i);
+            section.SetEntry(
+                i, 0x04B4, 0x31C0, i,
+                i % 2 == 0 ? ghost + "#{00000000-1111-2222-3333-444444444444}" : ghost);
+        }
+        section.SetEntryCount(32);
+    }
+    auto provider = std::make_shared<IdleProvider>();
+    provider->Add(0x31C0, "live");
+    platform::usb::RegisterProvider(provider);
+    {
+        CFx3Api api;
+        api.EnumerateDevices();
+        std::string lines;
+        for (const std::string& line : TableLines())
+            lines += line + "\n";
+        EXPECT_NE(lines.find("0 0 12736 \\\\?\\usb#vid_04b4&pid_31c0#kept#"), std::string::npos)
+            << lines;
+        EXPECT_NE(lines.find("12736 \\\\?\\usb#vid_04b4&pid_31c0#live#"), std::string::npos)
+            << lines;
+    }
+    platform::usb::UnregisterProvider(provider);
+    ASSERT_EQ(write(go.write, "x", 1), 1);
+    EXPECT_EQ(WaitExit(child), 0);
 }
 
 // A process that dies holding an object leaves its user in the count. Once every live user is

@@ -57,11 +57,41 @@ TEST(RawMeasurements, AutoIrisRegionsAndFactor) {
                                                  10 * 8 + 1 + 1};
         EXPECT_EQ(AutoIrisMeans(raw), expected) << (wide ? "16-bit" : "8-bit");
     }
-    EXPECT_DOUBLE_EQ(AutoIrisFactor({250, 50, 50, 50, 50}), 0.85 + 4 * 0.05);
-    EXPECT_DOUBLE_EQ(AutoIrisFactor({50, 201, 161, 160, 100}), 1.05 - 0.15 - 0.1);
+    EXPECT_EQ(AutoIrisFactor({250, 50, 50, 50, 50}), 85 + 4 * 5);
+    EXPECT_EQ(AutoIrisFactor({50, 201, 161, 160, 100}), 105 - 15 - 10);
     EXPECT_TRUE(AutoIrisActs(AutoIrisFactor({10, 10, 10, 10, 10})));       // 1.25: brighter
     EXPECT_TRUE(AutoIrisActs(AutoIrisFactor({255, 255, 255, 255, 255})));  // 0.25: darker
     EXPECT_FALSE(AutoIrisActs(AutoIrisFactor({120, 120, 120, 120, 120})));
+}
+
+// Every one of the 4^5 ways the five regions can fall into their brightness classes: the camera
+// is corrected exactly when the factor is 0.6 or less, or 1.2 or more. Sums such as
+// 0.9 - 0.1 - 0.1 - 0.1 land on 0.6 exactly; counted in floating point they came out a hair above
+// it, and 25 of the combinations never corrected a bright scene.
+TEST(RawMeasurements, AutoIrisActsOnItsLimitsInEveryCombination) {
+    // A region's class by a mean on one of its thresholds, and what it does to the factor
+    // [hundredths]: region A sets the start, regions B to E add or take away.
+    constexpr std::array<int32_t, 4> kMeans = {201, 161, 160, 99};
+    constexpr std::array<int32_t, 4> kStart = {85, 90, 100, 105};
+    constexpr std::array<int32_t, 4> kStep = {-15, -10, 0, 5};
+    int atLowerLimit = 0;
+    int atUpperLimit = 0;
+    for (int combination = 0; combination < 1024; ++combination) {
+        std::array<int32_t, 5> means{};
+        int32_t hundredths = 0;
+        for (size_t region = 0; region < 5; ++region) {
+            const auto cls = static_cast<size_t>((combination >> (2 * region)) & 3);
+            means[region] = kMeans[cls];
+            hundredths += region == 0 ? kStart[cls] : kStep[cls];
+        }
+        atLowerLimit += hundredths == 60 ? 1 : 0;
+        atUpperLimit += hundredths == 120 ? 1 : 0;
+        EXPECT_EQ(AutoIrisActs(AutoIrisFactor(means)), hundredths <= 60 || hundredths >= 120)
+            << "means " << means[0] << " " << means[1] << " " << means[2] << " " << means[3] << " "
+            << means[4] << ": factor " << hundredths << " hundredths";
+    }
+    EXPECT_GT(atLowerLimit, 0);
+    EXPECT_GT(atUpperLimit, 0);
 }
 
 // Bayer gains from the mosaic's means in the effective phase (green 100 x G / R, at most 400);
@@ -91,14 +121,15 @@ TEST(RawMeasurements, ColourGainsAndSitesWithoutLight) {
     EXPECT_EQ(red, 123) << "no red light: the red gain stays";
     EXPECT_EQ(blue, 400) << "limited to 400";
 
-    // Gray sites in Bayer mode 0: G1 at even rows and columns, R at even rows and odd columns,
-    // B at odd rows and even columns, G2 at odd rows and columns.
+    // Gray sites in Bayer mode 0 (G B / R G): G2, the green beside blue, at even rows and
+    // columns, B at even rows and odd columns, R at odd rows and even columns, G1, the green
+    // beside red, at odd rows and columns.
     const auto sites = [](uint32_t r, uint32_t g1, uint32_t g2, uint32_t b) {
         return [=](int32_t x, int32_t y) {
             if ((y & 1) == 0) {
-                return (x & 1) == 0 ? g1 : r;
+                return (x & 1) == 0 ? g2 : b;
             }
-            return (x & 1) == 0 ? b : g2;
+            return (x & 1) == 0 ? r : g1;
         };
     };
     for (const bool wide : {false, true}) {
@@ -134,13 +165,13 @@ TEST(RawMeasurements, GrayGainsAndOffsets) {
         ASSERT_NO_FATAL_FAILURE(MakeRaw(before, 6, 4, wide, [](int32_t x, int32_t y) {
             return static_cast<uint32_t>(40 * x + y);
         }));
-        // Bayer mode 2 flips the columns: row 0 is R G1 R G1 ..., row 1 G2 B G2 B ...
+        // Bayer mode 2 (B G / G R): row 0 is B G2 B G2 ..., row 1 G1 R G1 R ...
         ApplyGrayGains(raw, 2, gains, offsets);
         const int32_t top = wide ? 65535 : 255;
         for (int32_t y = 0; y < 4; ++y) {
             for (int32_t x = 0; x < 6; ++x) {
-                const GraySite site = (y & 1) == 0 ? ((x & 1) == 0 ? kGrayR : kGrayG1)
-                                                   : ((x & 1) == 0 ? kGrayG2 : kGrayB);
+                const GraySite site = (y & 1) == 0 ? ((x & 1) == 0 ? kGrayB : kGrayG2)
+                                                   : ((x & 1) == 0 ? kGrayG1 : kGrayR);
                 ASSERT_EQ(GraySiteAt(x, y, 2), site);
                 const auto v = static_cast<int32_t>(Sample(before, x, y));
                 const int32_t expected = std::clamp(offsets[site] + v * gains[site] / 128, 0, top);

@@ -1,7 +1,7 @@
 // The AVI writer's file, read back by the test's own reader and by ffprobe: the layout of the
-// headers, the frame chunks and the index; the rate patched at the end (also a rate of 0); and a
-// file that reaches its size limit or a full disk, which must still end as a readable file with
-// every frame it counts.
+// headers, the frame chunks and the index; the rate patched at the end (also a rate of 0); a file
+// left open as a killed process leaves it; and a file that reaches its size limit or a full disk,
+// which must still end as a readable file with every frame it counts.
 #include "output/avi_writer.h"
 
 #include <gtest/gtest.h>
@@ -167,6 +167,51 @@ TEST(AviWriter, FramesOfSeveralBlocksComeBackWhole) {
                                avi.bytes.begin() + static_cast<ptrdiff_t>(avi.chunkData[i])))
             << "frame " << int{i};
     }
+}
+
+// A file whose process never closes it (killed, crashed) holds what the last WriteProgress made
+// of it: the headers count the frames written until then, the RIFF and movi sizes end after the
+// last of them, each is a whole "00db" chunk (also the tail that direct I/O holds back), and
+// ffprobe reads exactly those; frames written since are not among them. Closed, the file holds
+// every frame with its index.
+TEST(AviWriter, AFileLeftOpenPlaysWithTheFramesOfItsLastProgress) {
+    ScratchDirectory directory;
+    const std::string path = directory.File("killed.avi");
+    constexpr int32_t kBigWidth = 64;
+    constexpr int32_t kBigHeight = 48;
+    const uint32_t frameBytes = AviWriter::FrameBytesFor(kBigWidth, kBigHeight);
+    AviWriter writer;
+    ASSERT_TRUE(writer.OpenAvi(path.c_str(), kBigWidth, kBigHeight));
+    constexpr uint8_t kFrames = 3;
+    const auto write = [&](uint8_t first, uint8_t end) {
+        for (uint8_t i = first; i < end; ++i) {
+            ASSERT_EQ(writer.WriteAviFrame(Frame(i, frameBytes).data()),
+                      AviWriter::WriteResult::kWritten);
+        }
+    };
+    ASSERT_NO_FATAL_FAILURE(write(0, kFrames));
+    ASSERT_TRUE(writer.WriteProgress(2500));
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round == 0 ? "right after the progress" : "two frames later");
+        const AviFile open = ReadAvi(path);
+        EXPECT_EQ(open.totalFrames, kFrames);
+        EXPECT_EQ(open.length, kFrames);
+        EXPECT_EQ(open.moviSize, 4 + kFrames * (8 + frameBytes));
+        EXPECT_EQ(open.riffSize + 8, kHeaderBytes + kFrames * (8 + frameBytes));
+        EXPECT_EQ(open.scale, 1'000'000'000u / 2500);
+        EXPECT_TRUE(open.chunksAgree);
+        ASSERT_EQ(open.chunkData.size(), kFrames);
+        for (uint8_t i = 0; i < kFrames; ++i) {
+            const std::vector<uint8_t> expected = Frame(i, frameBytes);
+            EXPECT_TRUE(std::equal(expected.begin(), expected.end(),
+                                   open.bytes.begin() + static_cast<ptrdiff_t>(open.chunkData[i])))
+                << "frame " << int{i};
+        }
+        EXPECT_EQ(test::ProbeVideo(path).frames, kFrames);
+        ASSERT_NO_FATAL_FAILURE(write(kFrames + 2 * round, kFrames + 2 * round + 2));
+    }
+    ASSERT_TRUE(writer.CloseAvi(2500));
+    ExpectConsistentAvi(ReadAvi(path), kFrames + 4, frameBytes);
 }
 
 // A disk that fills up in the middle of a frame: the writer reports the failure, and the file it
