@@ -8,8 +8,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <mutex>
+#include <thread>
 #include <unordered_map>
 
 #include "platform/log.h"
@@ -162,10 +164,41 @@ int BitsPerPixelOfDepth(Display* display, int depth) {
 
 DisplayWindow::DisplayWindow() : m_x(std::make_unique<X11Connection>()) {}
 
+namespace {
+
+// How long a display that refuses connections is tried again before it counts as missing [ms].
+constexpr uint64_t kDisplayRetryMs = 2000;
+constexpr uint32_t kDisplayRetryStepMs = 50;
+
+// Opens the display DISPLAY names. A server that resets when its last client leaves (Xvfb does,
+// unless told not to) refuses connections for a moment after that: when the preview window that
+// was its only client has just been closed, the next preview would find no display. So a named
+// display is tried again for a while; without DISPLAY there is nothing to wait for.
+Display* OpenDisplay() {
+    const char* name = std::getenv("DISPLAY");  // NOLINT(concurrency-mt-unsafe): read only
+    if (name == nullptr || name[0] == '\0') {
+        return nullptr;
+    }
+    // The server keeps real time, whatever pace the SDK's own clock is given.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kDisplayRetryMs);
+    for (;;) {
+        if (Display* display = XOpenDisplay(nullptr)) {
+            return display;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return nullptr;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(kDisplayRetryStepMs));
+    }
+}
+
+}  // namespace
+
 std::unique_ptr<DisplayWindow> DisplayWindow::Create(const Options& options, CreateResult* result) {
     InitialiseXlib();
     *result = CreateResult::kNoDisplay;
-    Display* display = XOpenDisplay(nullptr);
+    Display* display = OpenDisplay();
     if (display == nullptr) {
         Log("Display", "no X display (DISPLAY=%s)",
             std::getenv("DISPLAY") != nullptr ? std::getenv("DISPLAY") : "");

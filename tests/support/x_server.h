@@ -45,8 +45,9 @@ public:
     // Starts the server with one 24-bit screen of kScreenWidth x kScreenHeight (or the size it
     // was made with). Returns "" when it runs, else why not. The server ends with this process
     // however it ends (a crashed test leaves no server behind holding its output), and writes
-    // nothing into the test's output.
-    std::string Start() {
+    // nothing into the test's output. `number` >= 0 asks for display :number instead of the
+    // first free one.
+    std::string Start(int number = -1) {
         const std::string program = FindProgram("Xvfb");
         if (program.empty()) {
             return "Xvfb is not installed: install the Debian package xvfb "
@@ -59,11 +60,19 @@ public:
         }
         fcntl(fds[0], F_SETFD, FD_CLOEXEC);
         const std::string fd = std::to_string(fds[1]);
+        const std::string wanted = ":" + std::to_string(number);
         const std::string screen = std::to_string(m_width) + "x" + std::to_string(m_height) + "x24";
         // -noreset: a server that resets whenever its last client leaves refuses connections
         // for a moment between one test's windows and the next's.
-        const char* argv[] = {"Xvfb",         "-displayfd", fd.c_str(), "-screen",  "0",
-                              screen.c_str(), "-nolisten",  "tcp",      "-noreset", nullptr};
+        const char* argv[] = {"Xvfb",     "-displayfd",   fd.c_str(),  "-screen",
+                              "0",        screen.c_str(), "-nolisten", "tcp",
+                              "-noreset", nullptr,        nullptr};
+        if (number >= 0) {
+            // The number goes first; the server still reports it on the pipe once it runs.
+            std::copy_backward(argv, argv + 9, argv + 10);
+            argv[0] = "Xvfb";
+            argv[1] = wanted.c_str();
+        }
         const pid_t parent = getpid();
         m_pid = fork();
         if (m_pid == 0) {
@@ -83,17 +92,17 @@ public:
             m_pid = 0;
             return "Xvfb could not be started";
         }
-        std::string number;
+        std::string reported;
         pollfd p{fds[0], POLLIN, 0};
         char c = 0;
         while (poll(&p, 1, 20'000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') {
-            number += c;
+            reported += c;
         }
         close(fds[0]);
-        if (number.empty()) {
+        if (reported.empty()) {
             return "Xvfb did not report its display";
         }
-        m_name = ":" + number;
+        m_name = ":" + reported;
         return "";
     }
 

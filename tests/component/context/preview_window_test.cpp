@@ -11,6 +11,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "context_test_support.h"
@@ -491,6 +492,32 @@ TEST_F(PreviewWindowTest, ClosingTheWindowStopsThePreview) {
     ASSERT_EQ(Quorix_CallBackPreview(handle, frames, nullptr, 0, 1), 1);
     ASSERT_TRUE(WaitForFrames(frames, 2));
     EXPECT_NE(OnlyWindow(handle).className, window.className);
+    EXPECT_EQ(Quorix_Close(handle), 1);
+}
+
+// A display that refuses connections for a moment, as a server does while it resets after its
+// last client left (the preview window the person just closed), is waited for: the preview starts
+// once the server answers again instead of failing with "no display".
+TEST_F(PreviewWindowTest, DisplayRefusingConnectionsForAMomentIsWaitedFor) {
+    // A number far above those servers pick for themselves, and one per test process.
+    const int number = 900 + static_cast<int>(getpid() % 90);
+    ASSERT_FALSE(std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number)));
+    setenv("DISPLAY", (":" + std::to_string(number)).c_str(), 1);
+    Attach("LATE");
+    const QuorixHandle handle = OpenContext(0, 8);
+    const QuorixWindow frames = MessageWindow();
+    // The server is started from this thread: it is bound to the life of the thread that
+    // starts it.
+    XServer late;
+    int result = 0;
+    std::thread previewer([&] { result = Quorix_CallBackPreview(handle, frames, nullptr, 0, 1); });
+    usleep(300'000);
+    const std::string started = late.Start(number);
+    previewer.join();
+    ASSERT_EQ(started, "");
+    EXPECT_EQ(result, 1) << "the preview gave up on a display that answered 0.3 s later, code "
+                         << Quorix_GetLastError(handle);
+    EXPECT_TRUE(WaitForFrames(frames, 2));
     EXPECT_EQ(Quorix_Close(handle), 1);
 }
 
