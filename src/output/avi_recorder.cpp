@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "imaging/pixel_operations.h"
+#include "platform/file_io.h"
 #include "platform/log.h"
 
 namespace quorix {
@@ -98,8 +99,8 @@ AviRecorder::StartResult AviRecorder::Start(const char* fileName, int32_t width,
             m_slotBytes = 0;
             for (size_t i = 0; i < slots; ++i) {
                 auto slot = std::make_unique<Slot>();
-                void* memory = nullptr;
-                if (::posix_memalign(&memory, AviWriter::kSlotAlignment, slotBytes) != 0) {
+                void* memory = platform::AllocateAligned(AviWriter::kSlotAlignment, slotBytes);
+                if (memory == nullptr) {
                     throw std::bad_alloc();
                 }
                 slot->memory.reset(static_cast<uint8_t*>(memory));

@@ -2,7 +2,6 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <cstdlib>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -12,6 +11,7 @@
 
 #include "imaging/image_buffer.h"
 #include "output/avi_writer.h"
+#include "platform/file_io.h"
 
 namespace quorix {
 
@@ -86,7 +86,7 @@ private:
     // A frame slot of the writer's layout (AviWriter::SlotBytes) with one frame as the file
     // stores it.
     struct Slot {
-        std::unique_ptr<uint8_t, void (*)(void*)> memory{nullptr, std::free};
+        std::unique_ptr<uint8_t, void (*)(void*)> memory{nullptr, platform::FreeAligned};
         uint64_t timeMs = 0;
     };
 
@@ -112,12 +112,12 @@ private:
     std::vector<std::unique_ptr<Slot>> m_slots;
     std::vector<Slot*> m_free;
     std::deque<Slot*> m_queued;
-    bool m_accepting = false;  // frames are taken
-    bool m_finishing = false;  // the recorder thread finishes the file once the queue is empty
-    bool m_started = false;    // the first frame has been offered
+    bool m_accepting = false;    // frames are taken
+    bool m_finishing = false;    // the recorder thread finishes the file once the queue is empty
+    bool m_started = false;      // the first frame has been offered
     uint64_t m_framesTaken = 0;  // frames given a slot: the next one's number in the file
     size_t m_slotBytes = 0;
-    int m_converting = 0;      // slots the worker is filling outside the lock
+    int m_converting = 0;  // slots the worker is filling outside the lock
     uint64_t m_endMs = 0;
     uint32_t m_durationMs = 0;
     uint64_t m_firstWrittenMs = 0;

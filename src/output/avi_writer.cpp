@@ -1,17 +1,12 @@
 #include "output/avi_writer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <sys/uio.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -271,11 +266,7 @@ bool AviWriter::OpenAvi(const char* fileName, int32_t width, int32_t height) {
 }
 
 bool AviWriter::SetDirect(bool direct) {
-    const int flags = ::fcntl(m_fd, F_GETFL);
-    if (flags < 0) {
-        return false;
-    }
-    return ::fcntl(m_fd, F_SETFL, direct ? flags | O_DIRECT : flags & ~O_DIRECT) == 0;
+    return platform::SetDirectWrites(m_fd, direct);
 }
 
 size_t AviWriter::SlotBytes() const {
@@ -305,24 +296,7 @@ bool AviWriter::FlushHeldBack() {
 }
 
 bool AviWriter::WriteAt(uint64_t offset, const void* data, size_t bytes) {
-    const auto* p = static_cast<const uint8_t*>(data);
-    while (bytes > 0) {
-        const ssize_t written = ::pwrite(m_fd, p, bytes, static_cast<off_t>(offset));
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        if (written == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        p += written;
-        offset += static_cast<uint64_t>(written);
-        bytes -= static_cast<size_t>(written);
-    }
-    return true;
+    return platform::WriteFileAt(m_fd, offset, data, bytes);
 }
 
 bool AviWriter::ReserveIndexSpace() {
@@ -335,21 +309,20 @@ bool AviWriter::ReserveIndexSpace() {
     // A reservation costs the file system work on every frame, so it is made only once the disk
     // nears full; with more room than a few frames and the reserve, the next frame and its index
     // fit anyway.
-    struct statvfs disk {};
-    if (::fstatvfs(m_fd, &disk) == 0) {
-        const uint64_t free = static_cast<uint64_t>(disk.f_bavail) * disk.f_frsize;
+    if (const std::optional<uint64_t> free = platform::FreeDiskBytes(m_fd)) {
         const uint64_t room = std::max<uint64_t>(
             kReserveBelowBytes, 4 * (kChunkHeaderBytes + static_cast<uint64_t>(m_frameBytes)));
-        if (free > room + length) {
+        if (*free > room + length) {
             return true;
         }
     }
-    if (::fallocate(m_fd, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset),
-                    static_cast<off_t>(length)) == 0) {
-        return true;
-    }
-    if (errno == ENOSPC || errno == EDQUOT || errno == EFBIG) {
-        return false;
+    switch (platform::ReserveFileSpace(m_fd, offset, length)) {
+        case platform::ReserveResult::kReserved:
+            return true;
+        case platform::ReserveResult::kNoRoom:
+            return false;
+        case platform::ReserveResult::kUnsupported:
+            break;
     }
     // A file system without reservations: a full disk then costs the frame the index needs.
     m_canReserve = false;
@@ -362,8 +335,8 @@ AviWriter::WriteResult AviWriter::WriteAviFrame(const uint8_t* frame) {
         return WriteResult::kFailed;
     }
     if (!m_ownSlot) {
-        void* memory = nullptr;
-        if (::posix_memalign(&memory, kSlotAlignment, SlotBytes()) != 0) {
+        void* memory = platform::AllocateAligned(kSlotAlignment, SlotBytes());
+        if (memory == nullptr) {
             errno = ENOMEM;
             return WriteResult::kFailed;
         }
@@ -382,8 +355,7 @@ AviWriter::WriteResult AviWriter::WriteAviSlot(uint8_t* slot) {
     const uint64_t chunk = kChunkHeaderBytes + static_cast<uint64_t>(m_frameBytes);
     if (frames == 0) {
         // Only a file that can be rewritten in place gets its frames marked later.
-        struct stat file {};
-        m_marksLater = ::fstat(m_fd, &file) == 0 && S_ISREG(file.st_mode);
+        m_marksLater = platform::IsRegularFile(m_fd);
         m_markedFrames = 0;
     }
     // The index's offsets are counted from the "movi" identifier in 32 bits, and the finished
@@ -524,7 +496,7 @@ bool AviWriter::CloseAvi(uint32_t rate) {
         // Space the failed frame took may be enough once it is given back.
         if (!cutPartialFrame) {
             cutPartialFrame = true;
-            if (::ftruncate(m_fd, static_cast<off_t>(m_moviEnd)) == 0) {
+            if (platform::TruncateFile(m_fd, m_moviEnd)) {
                 continue;
             }
         }
@@ -546,14 +518,14 @@ bool AviWriter::CloseAvi(uint32_t rate) {
     }
     PatchHeaders(rate, m_fileBytes);
     // Whatever a failed frame left beyond the index goes.
-    if (m_regular && ::ftruncate(m_fd, static_cast<off_t>(m_fileBytes)) != 0 && finished) {
+    if (m_regular && !platform::TruncateFile(m_fd, m_fileBytes) && finished) {
         finished = false;
         error = errno;
     }
     m_heldBack.clear();
     m_direct = false;
     m_partWriters.clear();
-    if (::close(m_fd) != 0 && finished) {
+    if (!platform::CloseDescriptor(m_fd) && finished) {
         finished = false;
         error = errno;
     }

@@ -1,10 +1,11 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "platform/file_io.h"
 
 namespace quorix {
 
@@ -136,7 +137,7 @@ private:
     // where the threads run.
     bool WriteInParts(uint64_t offset, const uint8_t* data, size_t bytes);
     // The slot WriteAviFrame copies frames into.
-    std::unique_ptr<uint8_t, void (*)(void*)> m_ownSlot{nullptr, std::free};
+    std::unique_ptr<uint8_t, void (*)(void*)> m_ownSlot{nullptr, platform::FreeAligned};
 };
 
 }  // namespace quorix

@@ -4,8 +4,6 @@
 
 #include "output/image_file.h"
 
-#include <unistd.h>
-
 #include <array>
 #include <cerrno>
 #include <csetjmp>
@@ -412,13 +410,13 @@ bool WriteTiff(FILE* stream, const CImageBuffer& image, ErrorText& text) {
     if (std::fflush(stream) != 0) {
         return false;
     }
-    const int fd = ::dup(::fileno(stream));
+    const int fd = platform::DuplicateDescriptor(stream);
     if (fd < 0) {
         return false;
     }
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     if (options == nullptr) {
-        ::close(fd);
+        platform::CloseDescriptor(fd);
         CopyText(text, "no memory for the TIFF writer");
         return false;
     }
@@ -427,7 +425,7 @@ bool WriteTiff(FILE* stream, const CImageBuffer& image, ErrorText& text) {
     TIFF* tiff = TIFFFdOpenExt(fd, "image", "w", options);
     TIFFOpenOptionsFree(options);
     if (tiff == nullptr) {
-        ::close(fd);
+        platform::CloseDescriptor(fd);
         return false;
     }
     // One uncompressed strip with the whole picture; rows packed, top row first. A fourth sample

@@ -3,12 +3,14 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <cstdlib>
 #include <new>
 
 namespace quorix::platform {
@@ -401,6 +403,83 @@ void OutputFile::Discard() {
     m_kind = Kind::kNone;
     m_name.clear();
     m_hadFile = false;
+}
+
+bool SetDirectWrites(int fd, bool direct) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0) {
+        return false;
+    }
+    return ::fcntl(fd, F_SETFL, direct ? flags | O_DIRECT : flags & ~O_DIRECT) == 0;
+}
+
+bool WriteFileAt(int fd, uint64_t offset, const void* data, size_t bytes) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    while (bytes > 0) {
+        const ssize_t written = ::pwrite(fd, p, bytes, static_cast<off_t>(offset));
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (written == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        p += written;
+        offset += static_cast<uint64_t>(written);
+        bytes -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+std::optional<uint64_t> FreeDiskBytes(int fd) {
+    struct statvfs disk {};
+    if (::fstatvfs(fd, &disk) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<uint64_t>(disk.f_bavail) * disk.f_frsize;
+}
+
+ReserveResult ReserveFileSpace(int fd, uint64_t offset, uint64_t length) {
+    if (::fallocate(fd, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset),
+                    static_cast<off_t>(length)) == 0) {
+        return ReserveResult::kReserved;
+    }
+    if (errno == ENOSPC || errno == EDQUOT || errno == EFBIG) {
+        return ReserveResult::kNoRoom;
+    }
+    return ReserveResult::kUnsupported;
+}
+
+bool IsRegularFile(int fd) {
+    struct stat file {};
+    return ::fstat(fd, &file) == 0 && S_ISREG(file.st_mode);
+}
+
+bool TruncateFile(int fd, uint64_t length) {
+    return ::ftruncate(fd, static_cast<off_t>(length)) == 0;
+}
+
+bool CloseDescriptor(int fd) {
+    return ::close(fd) == 0;
+}
+
+int DuplicateDescriptor(FILE* stream) {
+    return ::fcntl(::fileno(stream), F_DUPFD_CLOEXEC, 0);
+}
+
+void* AllocateAligned(size_t alignment, size_t bytes) {
+    void* memory = nullptr;
+    if (::posix_memalign(&memory, alignment, bytes) != 0) {
+        return nullptr;
+    }
+    return memory;
+}
+
+void FreeAligned(void* memory) {
+    std::free(memory);  // NOLINT(cppcoreguidelines-no-malloc): posix_memalign's memory
 }
 
 bool IsLeftoverTemporaryFile(std::string_view name) {

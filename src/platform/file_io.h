@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -99,6 +100,40 @@ private:
     uid_t m_owner = 0;
     gid_t m_group = 0;
 };
+
+// --- Writing at offsets ----------------------------------------------------------------------
+// For a writer that keeps a file open for a long time and places its data at offsets (the AVI
+// writer), on the descriptor OutputFile::Release handed over. Failures keep errno.
+
+// Switches writes that go past the page cache straight to the disk on or off; false where the
+// file system does not allow it. Such writes need buffers, offsets and lengths aligned to the
+// disk's blocks (AllocateAligned).
+bool SetDirectWrites(int fd, bool direct);
+// Writes all of `bytes` [bytes] at `offset`; a write that makes no progress fails with ENOSPC.
+bool WriteFileAt(int fd, uint64_t offset, const void* data, size_t bytes);
+// The bytes still free for this user on the disk that holds the file; none when unknown.
+std::optional<uint64_t> FreeDiskBytes(int fd);
+enum class ReserveResult {
+    kReserved,
+    kNoRoom,       // the disk is full, or a quota or the file size limit is reached
+    kUnsupported,  // the file system reserves no space
+};
+// Reserves the disk space of [offset, offset + length) [bytes] without changing the file's size.
+ReserveResult ReserveFileSpace(int fd, uint64_t offset, uint64_t length);
+// True when the descriptor is a regular file (not a device or pipe).
+bool IsRegularFile(int fd);
+// Cuts or extends the file to `length` [bytes].
+bool TruncateFile(int fd, uint64_t length);
+// Closes the descriptor; false when the close reported an error of writing.
+bool CloseDescriptor(int fd);
+// A descriptor of its own for the file under `stream` (flushed by the caller first), for a
+// library that writes through a descriptor and closes it itself; -1 (errno kept) when none.
+int DuplicateDescriptor(FILE* stream);
+
+// Memory of `bytes` [bytes] starting on a multiple of `alignment` (a power of two), for direct
+// writes; null when there is none. Given back with FreeAligned.
+void* AllocateAligned(size_t alignment, size_t bytes);
+void FreeAligned(void* memory);
 
 // True for the name of a temporary file of OutputFile whose writing process no longer exists.
 bool IsLeftoverTemporaryFile(std::string_view name);
