@@ -202,6 +202,7 @@ bool AviWriter::OpenAvi(const char* fileName, int32_t width, int32_t height) {
     }
     m_fd = file.Descriptor();
     m_regular = file.IsRegular();
+    m_markedFrames = 0;
     m_width = width;
     m_height = height;
     m_moviEnd = kFirstChunkOffset;
@@ -353,11 +354,6 @@ AviWriter::WriteResult AviWriter::WriteAviSlot(uint8_t* slot) {
     }
     const uint64_t frames = Frames();
     const uint64_t chunk = kChunkHeaderBytes + static_cast<uint64_t>(m_frameBytes);
-    if (frames == 0) {
-        // Only a file that can be rewritten in place gets its frames marked later.
-        m_marksLater = platform::IsRegularFile(m_fd);
-        m_markedFrames = 0;
-    }
     // The index's offsets are counted from the "movi" identifier in 32 bits, and the finished
     // file's RIFF size must fit 32 bits.
     if (m_moviEnd + chunk + IndexBytes(frames + 1) > m_maxFileBytes) {
@@ -369,7 +365,7 @@ AviWriter::WriteResult AviWriter::WriteAviSlot(uint8_t* slot) {
     // The chunk header goes right before the frame, where the slot has room for it.
     const size_t at = SlotFrameOffset(frames) - kChunkHeaderBytes;
     uint8_t* header = slot + at;
-    PutFourCc(header, m_marksLater ? "JUNK" : "00db");
+    PutFourCc(header, m_regular ? "JUNK" : "00db");
     WriteLe32(header + 4, m_frameBytes);
     const uint64_t end = m_moviEnd + chunk;
     bool written = false;
@@ -428,7 +424,8 @@ bool AviWriter::PatchHeaders(uint32_t rate, uint64_t fileBytes) {
 }
 
 bool AviWriter::MarkFrameChunks() {
-    if (!m_marksLater) {
+    // Only a regular file can be rewritten where its frames lie; a device gets "00db" at once.
+    if (!m_regular) {
         return true;
     }
     const uint64_t chunk = kChunkHeaderBytes + static_cast<uint64_t>(m_frameBytes);

@@ -119,13 +119,13 @@ private:
     uint64_t m_moviEnd = 0;        // where the next frame chunk goes [bytes]
     uint64_t m_fileBytes = 0;      // [bytes]
     bool m_canReserve = true;      // the file system takes space reservations
-    bool m_marksLater = false;     // frame chunks go out as "JUNK" until MarkFrameChunks
     uint32_t m_markedFrames = 0;   // frames whose chunks carry "00db" in the file
     std::vector<uint8_t> m_index;  // idx1 entries as written to the file
     // Direct I/O writes whole blocks only: the bytes from the last block boundary before
     // m_moviEnd up to it are held back here until the next frame's write or the close.
     bool m_direct = false;
-    bool m_regular = true;  // a regular file, not a device written in place
+    bool m_regular = true;  // a regular file (its frame chunks are marked "00db" later), not a
+                            // device written in place
     std::vector<uint8_t> m_heldBack;
     // Threads that write parts of each frame while the writer's thread writes the last: a disk
     // takes several writes at once faster than one, and the system copies into its page cache on

@@ -453,11 +453,6 @@ ReserveResult ReserveFileSpace(int fd, uint64_t offset, uint64_t length) {
     return ReserveResult::kUnsupported;
 }
 
-bool IsRegularFile(int fd) {
-    struct stat file {};
-    return ::fstat(fd, &file) == 0 && S_ISREG(file.st_mode);
-}
-
 bool TruncateFile(int fd, uint64_t length) {
     return ::ftruncate(fd, static_cast<off_t>(length)) == 0;
 }

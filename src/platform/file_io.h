@@ -120,8 +120,6 @@ enum class ReserveResult {
 };
 // Reserves the disk space of [offset, offset + length) [bytes] without changing the file's size.
 ReserveResult ReserveFileSpace(int fd, uint64_t offset, uint64_t length);
-// True when the descriptor is a regular file (not a device or pipe).
-bool IsRegularFile(int fd);
 // Cuts or extends the file to `length` [bytes].
 bool TruncateFile(int fd, uint64_t length);
 // Closes the descriptor; false when the close reported an error of writing.
